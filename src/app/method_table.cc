@@ -1,0 +1,99 @@
+#include "app/method_table.h"
+
+#include "app/message_catalogue.h"
+#include "app/methods.h"
+#include "app/reply_format.h"
+#include "platform/text_codec.h"
+#include "proxy/common_name.h"
+
+namespace quil {
+namespace {
+
+using R = Returns;
+namespace m = methods;
+
+// Order is the page-facing order (dispatch ids follow it).
+const std::vector<MethodEntry> kTable = {
+    {"cpntAutoUpdate", 0, R::kNothing, kNoFlags, nullptr},
+    {"doTest", 1, R::kNothing, kNoFlags, m::doTest},
+    {"iAmAlive", 0, R::kNothing, kNoFlags, nullptr},
+    {"getClientPfxFilePath", 0, R::kText, kNoFlags, nullptr},
+    {"getClientVersion", 0, R::kText, kNoFlags, m::getClientVersion},
+    {"getClientReg", 0, R::kText, kNoFlags, nullptr},
+    {"setClientReg", 0, R::kText, kNoFlags, nullptr},
+    {"doLogin", 2, R::kText, kNoFlags, nullptr},
+    {"getOnlinePw", 6, R::kText, kNoFlags, nullptr},
+    {"changePw", 3, R::kText, kNoFlags, nullptr},
+    {"savePfx2", 4, R::kText, kNoFlags, nullptr},
+    {"verifyOnlinePw", 4, R::kText, kNoFlags, nullptr},
+    {"verifyPwBag", 3, R::kText, kNoFlags, nullptr},
+    {"doLogout", 1, R::kShort, kNoFlags, nullptr},
+    {"getFnStatus", 1, R::kText, kCnFromIdno, nullptr},
+    {"crtNewCert", 1, R::kText, kCnFromIdno, nullptr},
+    {"crtNewCert2", 2, R::kText, kCnFromIdno, nullptr},
+    {"crtRevokeCert", 1, R::kText, kCnFromIdno, nullptr},
+    {"crtRevokeCert2", 2, R::kText, kCnFromIdno, nullptr},
+    {"openFileChooser", 0, R::kText, kNoFlags, m::openFileChooser},
+    {"openFileChooser2", 0, R::kText, kNoFlags, m::openFileChooser2},
+    {"replaceCert", 1, R::kText, kCnFromIdno, nullptr},
+    {"replaceCert2", 3, R::kText, kCnFromIdno, nullptr},
+    {"dlCert", 1, R::kText, kCnFromIdno, nullptr},
+    {"qryBranchInfo", 1, R::kText, kNoFlags, nullptr},
+    {"qryBranchAll", 0, R::kText, kNoFlags, nullptr},
+    {"qrySvrCertInfo", 1, R::kText, kNoFlags, nullptr},
+    {"qrySvrCertInfo2", 1, R::kText, kNoFlags, nullptr},
+    {"qryClntCertInfo", 1, R::kText, kNoFlags, nullptr},
+    {"qryPfxCertInfo", 3, R::kText, kNoFlags, nullptr},
+    {"qryIECertInfo", 1, R::kText, kNoFlags, nullptr},
+    {"copyFile", 2, R::kText, kWideArgs, m::copyFile},
+    {"impUserCert", 1, R::kText, kNoFlags, nullptr},
+    {"bakUserCert", 1, R::kText, kNoFlags, nullptr},
+    {"changePfxPwd", 1, R::kText, kNoFlags, nullptr},
+    {"changePfxPwd2", 4, R::kText, kNoFlags, nullptr},
+    {"deployCert", 4, R::kText, kNoFlags, nullptr},
+    {"rmvBrowserCert", 2, R::kText, kNoFlags, nullptr},
+    {"openFileManager", 1, R::kNothing, kNoFlags, m::openFileManager},
+    {"openFileManager2", 1, R::kNothing, kNoFlags, m::openFileManager2},
+    {"closeApp", 0, R::kNothing, kNoFlags, m::closeApp},
+    {"openApp", 0, R::kNothing, kNoFlags, m::openApp},
+    {"getRandom", 0, R::kText, kNoFlags, m::getRandom},
+    {"versionCheck", 0, R::kText, kNoFlags, nullptr},
+    {"writeLog", 4, R::kNothing, kNoFlags, nullptr},
+    {"writeLog2", 4, R::kNothing, kNoFlags, nullptr},
+    {"setLoginInfo", 3, R::kText, kNoFlags, nullptr},
+    {"getLoginInfo", 0, R::kText, kNoFlags, nullptr},
+    {"isFileExist", 1, R::kText, kNoFlags, m::isFileExist},
+};
+
+}  // namespace
+
+const std::vector<MethodEntry>& MethodTable() { return kTable; }
+
+const MethodEntry* FindMethod(std::string_view name) {
+  for (const auto& e : kTable)
+    if (name == e.name) return &e;
+  return nullptr;
+}
+
+MethodReply UnavailableMethodReply(const MethodEntry& method) {
+  MethodReply reply;
+  if (method.returns == Returns::kText) reply.text = PlainReply(kFailed);
+  if (method.returns == Returns::kShort) reply.value = kFailed;
+  return reply;
+}
+
+MethodReply RunMethod(const MethodEntry& method, const std::vector<std::string>& wide_args) {
+  if (!method.body) return UnavailableMethodReply(method);
+  try {
+    MethodArgs args;
+    args.reserve(wide_args.size());
+    for (const auto& a : wide_args)
+      args.push_back((method.flags & kWideArgs) ? a : platform::ToNarrow(a));
+    if ((method.flags & kCnFromIdno) && !args.empty()) args[0] = CommonNameFromIdno(args[0]);
+    return method.body(args);
+  } catch (...) {
+    return UnavailableMethodReply(method);
+  }
+}
+
+}  // namespace quil

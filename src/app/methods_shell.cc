@@ -1,0 +1,116 @@
+// Methods whose whole behaviour lives in the bridge.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "app/app_control.h"
+#include "app/message_catalogue.h"
+#include "app/methods.h"
+#include "app/reply_format.h"
+#include "platform/process.h"
+#include "platform/random.h"
+#include "platform/text_codec.h"
+#include "proxy/file_io.h"
+#include "proxy/settings.h"
+#include "ui/ui.h"
+
+namespace quil::methods {
+namespace {
+
+constexpr const char kClientVersion[] = "1.9";
+
+std::string TrimSpace(const std::string& s) {
+  const char* ws = " \t\r\n\v\f";
+  size_t b = s.find_first_not_of(ws);
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(ws);
+  return s.substr(b, e - b + 1);
+}
+
+// The target of the file-manager methods: the argument, else the last PFX
+// path; trimmed; wide.
+std::string FileManagerTarget(const MethodArgs& a) {
+  std::string target = !a.empty() && !a[0].empty() ? a[0] : getSetting("env.userPfxFilePath");
+  return platform::ToWide(TrimSpace(target));
+}
+
+MethodReply Text(std::string text) { return MethodReply{std::move(text), 0}; }
+
+}  // namespace
+
+MethodReply doTest(const MethodArgs&) { return {}; }
+
+MethodReply getClientVersion(const MethodArgs&) {
+  return Text(FormatReply(kReplyClientVersion, 0, "", kClientVersion));
+}
+
+MethodReply openFileChooser(const MethodArgs&) {
+  auto folder = ui::CurrentUi().ChooseFolder("請選擇憑證檔儲存資料夾");
+  std::string path = folder.value_or("");
+  if (!path.empty() && path.back() != '/') path.push_back('/');
+  return Text(FormatReply(kReplyPath, 1, "", path.c_str()));
+}
+
+MethodReply openFileChooser2(const MethodArgs&) {
+  auto file = ui::CurrentUi().ChooseFile(
+      "選擇憑證檔案", {{"憑證檔 (*.P12)", "*.P12"}, {"全部文件 (*.*)", "*.*"}});
+  return Text(FormatReply(kReplyPath, 1, "", file.value_or("").c_str()));
+}
+
+MethodReply copyFile(const MethodArgs& a) {
+  int error = CopyFileReplacing(a[0], a[1]);
+  if (error == 0) return Text(FormatReply(kReplyPlain, 0, ""));
+  return Text(FormatReply(kReplyPlain, -1, std::to_string(error).c_str()));
+}
+
+MethodReply openFileManager(const MethodArgs& a) {
+  std::string target = FileManagerTarget(a);
+  if (!target.empty()) platform::ShowInFileManager(target);
+  return {};
+}
+
+MethodReply openFileManager2(const MethodArgs& a) {
+  std::string target = FileManagerTarget(a);
+  if (target.empty()) return {};
+  // No desktop search window here: open the folder that holds the target.
+  struct stat st;
+  if (stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    size_t slash = target.rfind('/');
+    if (slash != std::string::npos) target = target.substr(0, slash ? slash : 1);
+  }
+  platform::ShellOpen(target);
+  return {};
+}
+
+MethodReply closeApp(const MethodArgs&) {
+  RequestQuit();
+  return {};
+}
+
+MethodReply openApp(const MethodArgs&) {
+  RestartApp();
+  return {};
+}
+
+MethodReply getRandom(const MethodArgs&) {
+  double rnd = 0;
+  if (auto v = platform::SecureRandomUint32()) rnd = *v / 4294967295.0;
+  return Text(FormatReply(kReplyRandom, 0, "", rnd));
+}
+
+MethodReply isFileExist(const MethodArgs& a) {
+  std::string path = platform::ToWide(a[0]);
+  int code = 52301;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) code = 0;
+    close(fd);
+  }
+  return Text(FormatReply(kReplyCodeOnly, code));
+}
+
+}  // namespace quil::methods

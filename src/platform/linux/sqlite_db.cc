@@ -1,0 +1,87 @@
+#include "platform/linux/sqlite_db.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/environment.h"
+
+namespace quil::platform {
+
+SqliteStatement::SqliteStatement(sqlite3* db, const char* sql) {
+  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+}
+
+SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
+
+SqliteStatement& SqliteStatement::Bind(int index, const std::string& text) {
+  if (stmt_) sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
+SqliteStatement& SqliteStatement::BindBlob(int index, const std::string& bytes) {
+  if (stmt_) sqlite3_bind_blob(stmt_, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
+SqliteStatement& SqliteStatement::Bind(int index, long long value) {
+  if (stmt_) sqlite3_bind_int64(stmt_, index, value);
+  return *this;
+}
+
+int SqliteStatement::Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
+
+std::string SqliteStatement::Text(int column) const {
+  auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+  return p ? std::string(p, sqlite3_column_bytes(stmt_, column)) : std::string();
+}
+
+std::string SqliteStatement::Blob(int column) const {
+  auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
+  return p ? std::string(p, sqlite3_column_bytes(stmt_, column)) : std::string();
+}
+
+long long SqliteStatement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+bool SqliteStatement::IsNull(int column) const {
+  return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
+
+std::unique_ptr<SqliteDb> SqliteDb::Open(const std::string& file, const char* schema) {
+  size_t slash = file.rfind('/');
+  if (slash != std::string::npos && slash > 0) MakeFolders(file.substr(0, slash));
+  // Create the file ourselves so it is private from the first byte.
+  int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  close(fd);
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  std::unique_ptr<SqliteDb> result(new SqliteDb(db));
+  sqlite3_busy_timeout(db, 10000);
+  result->Exec("PRAGMA journal_mode=WAL");
+  result->Exec("PRAGMA foreign_keys=ON");
+  if (!result->Transaction([&] { return result->Exec(schema); })) return nullptr;
+  return result;
+}
+
+SqliteDb::~SqliteDb() { sqlite3_close(db_); }
+
+bool SqliteDb::Exec(const char* sql) {
+  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool SqliteDb::Transaction(const std::function<bool()>& body) {
+  if (!Exec("BEGIN IMMEDIATE")) return false;
+  if (!body()) {
+    Exec("ROLLBACK");
+    return false;
+  }
+  if (Exec("COMMIT")) return true;
+  Exec("ROLLBACK");
+  return false;
+}
+
+}  // namespace quil::platform

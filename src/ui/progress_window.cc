@@ -1,0 +1,85 @@
+#include "ui/progress_window.h"
+
+#include <chrono>
+#include <thread>
+
+#include "platform/text_codec.h"
+
+namespace quil::ui {
+namespace {
+
+struct ProgressWindow {
+  ProgressState state;
+  bool pacing = true;
+};
+
+ProgressWindow& Window() {
+  static ProgressWindow w;
+  return w;
+}
+
+void Pause(int ms) {
+  if (Window().pacing) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+std::string FormatStepText(const std::string& stepFormat, int step, int total,
+                           const std::string& text) {
+  std::string out;
+  int ints_used = 0;
+  for (size_t i = 0; i < stepFormat.size(); ++i) {
+    char c = stepFormat[i];
+    if (c == '%' && i + 1 < stepFormat.size()) {
+      char spec = stepFormat[i + 1];
+      if (spec == 'd') {
+        out += std::to_string(ints_used++ == 0 ? step : total);
+        ++i;
+        continue;
+      }
+      if (spec == 's') {
+        out += text;
+        ++i;
+        continue;
+      }
+      if (spec == '%') {
+        out.push_back('%');
+        ++i;
+        continue;
+      }
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+void reportProgress(const std::string& title, const std::string& stepFormat, int step,
+                    int total, const std::string& text) {
+  ProgressWindow& w = Window();
+  ProgressView& v = w.state.view;
+  if (step >= 0) {
+    w.state.created = true;
+    if (!title.empty()) v.title = platform::ToWide(title);
+    v.text = platform::ToWide(stepFormat.empty() ? text : FormatStepText(stepFormat, step, total, text));
+    v.total = total & 0xFFFF;  // the bar keeps only the low 16 bits
+    v.step = step;
+    w.state.visible = true;
+    CurrentUi().ShowProgress(v);
+    Pause(100);
+    return;
+  }
+  if (!w.state.created) return;
+  v.text = platform::ToWide(text);
+  if (w.state.visible) CurrentUi().ShowProgress(v);
+  Pause(1000);
+  w.state.visible = false;
+  CurrentUi().HideProgress();
+}
+
+ProgressState CurrentProgressState() { return Window().state; }
+
+void SetProgressPacingForTesting(bool on) { Window().pacing = on; }
+
+void ResetProgressWindowForTesting() { Window().state = ProgressState(); }
+
+}  // namespace quil::ui

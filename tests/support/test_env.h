@@ -1,0 +1,29 @@
+#pragma once
+// Test isolation: every test that touches the user's folders, hive or
+// stores runs inside a ScopedTestHome, never against the real ones.
+#include <string>
+
+namespace quil::testing {
+
+// Makes a fresh temporary folder and points HOME, TMPDIR and the XDG
+// folders into it, with a fresh registry hive; restores everything on exit.
+class ScopedTestHome {
+ public:
+  ScopedTestHome();
+  ~ScopedTestHome();
+  ScopedTestHome(const ScopedTestHome&) = delete;
+  ScopedTestHome& operator=(const ScopedTestHome&) = delete;
+
+  const std::string& path() const { return root_; }
+
+ private:
+  std::string root_;
+  struct Saved;
+  Saved* saved_;
+};
+
+// Writes `bytes` to `path` (creating the folders); test helper.
+void WriteFileForTest(const std::string& path, const std::string& bytes);
+std::string ReadFileForTest(const std::string& path);
+
+}  // namespace quil::testing
