@@ -1,1 +1,96 @@
-int main() { return 0; }
+// quil: serves the page on loopback, opens its window and runs the bridge.
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/app_control.h"
+#include "app/host/app_thread.h"
+#include "app/host/browser_window.h"
+#include "app/host/command_line.h"
+#include "app/host/demo_proxy.h"
+#include "app/host/event_channel.h"
+#include "app/host/http_host.h"
+#include "app/host/page_ui.h"
+#include "ui/ui.h"
+
+namespace {
+
+std::atomic<bool> g_quit{false};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  auto options = quil::host::ParseCommandLine(args, &error);
+  if (!options) {
+    std::fprintf(stderr, "quil: %s\n%s", error.c_str(), quil::host::UsageText());
+    return 2;
+  }
+  if (options->help) {
+    std::fputs(quil::host::UsageText(), stdout);
+    return 0;
+  }
+
+  // Signals are taken by the main loop only; block them before any thread starts.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  quil::host::DemoProxy demo;
+  if (options->demo && !demo.Start(&error)) {
+    std::fprintf(stderr, "quil: --demo: %s\n", error.c_str());
+    return 1;
+  }
+
+  quil::host::EventChannel channel;
+  quil::host::PageUi page_ui(&channel);
+  quil::ui::SetUi(&page_ui);
+  quil::host::AppThread app;
+  quil::SetQuitHandler([] { g_quit = true; });
+  std::vector<std::string> restart(argv, argv + argc);
+  quil::SetRestartCommand(restart);
+
+  std::string token = quil::host::MakeToken();
+  if (token.empty()) {
+    std::fputs("quil: the system random generator failed\n", stderr);
+    return 1;
+  }
+  quil::host::HttpHost host(&channel, &app, token);
+  if (!host.Bind(options->port)) {
+    std::fprintf(stderr, "quil: cannot listen on 127.0.0.1:%d\n", options->port);
+    return 1;
+  }
+  host.Start();
+  std::printf("%s\n", host.PageAddress().c_str());
+  std::fflush(stdout);
+
+  if (options->open_browser) {
+    std::string problem;
+    if (!quil::host::OpenAppWindow(host.PageAddress(), &problem))
+      std::fprintf(stderr, "quil: cannot open a window (%s); open the address above in a browser\n",
+                   problem.c_str());
+  }
+
+  // Run until closeApp, a signal, or the window has been gone for 5 s.
+  timespec tick{0, 250 * 1000 * 1000};
+  while (!g_quit) {
+    if (sigtimedwait(&signals, nullptr, &tick) > 0) break;
+    if (channel.PageGoneFor(std::chrono::seconds(5))) break;
+  }
+
+  // Let the reply of closeApp reach the page, then end.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  channel.Close();
+  app.Stop();
+  host.Stop();
+  quil::ui::SetUi(nullptr);
+  return 0;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The one application thread. Every method call, and everything it touches
+// (settings, session key, progress window), runs here, one task at a time
+// in arrival order; HTTP threads only hand tasks over and wait.
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+
+namespace quil::host {
+
+class AppThread {
+ public:
+  AppThread();
+  ~AppThread();  // finishes the running task, drops the queued ones
+
+  // Runs `task` on the application thread and waits for its result.
+  // Returns false (without running it) once the thread is stopping.
+  template <typename T>
+  bool Run(const std::function<T()>& task, T* result) {
+    auto promise = std::make_shared<std::promise<T>>();
+    auto future = promise->get_future();
+    if (!Post([task, promise] { promise->set_value(task()); })) return false;
+    try {
+      *result = future.get();  // a task dropped at stop breaks its promise
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+
+  void Stop();
+
+ private:
+  bool Post(std::function<void()> task);
+  void Loop();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> queue_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace quil::host

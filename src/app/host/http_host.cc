@@ -1,0 +1,283 @@
+#include "app/host/http_host.h"
+
+#include <dirent.h>
+#include <httplib.h>
+#include <openssl/crypto.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "app/method_table.h"
+#include "pages/embedded_files.h"
+#include "platform/environment.h"
+#include "platform/random.h"
+
+namespace quil::host {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char kCookieName[] = "quil_token";
+constexpr const char kTokenHeader[] = "X-QUIL-Token";
+constexpr const char kContentSecurityPolicy[] =
+    "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
+    "connect-src 'self'; frame-src 'self'; object-src 'none'; base-uri 'none'; "
+    "form-action 'none'; frame-ancestors 'self'";
+
+std::string Dump(const json& j) {
+  return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+void SendJson(httplib::Response& res, int status, const json& body) {
+  res.status = status;
+  res.set_content(Dump(body), "application/json; charset=utf-8");
+}
+
+void Refuse(httplib::Response& res, int status, const std::string& why) {
+  SendJson(res, status, {{"error", why}});
+}
+
+bool SameToken(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && !a.empty() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string CookieValue(const std::string& header, const std::string& name) {
+  size_t pos = 0;
+  while (pos < header.size()) {
+    size_t end = header.find(';', pos);
+    if (end == std::string::npos) end = header.size();
+    std::string part = header.substr(pos, end - pos);
+    size_t b = part.find_first_not_of(' ');
+    if (b != std::string::npos) part = part.substr(b);
+    if (part.compare(0, name.size() + 1, name + "=") == 0) return part.substr(name.size() + 1);
+    pos = end + 1;
+  }
+  return {};
+}
+
+const char* ContentType(const std::string& path) {
+  auto ends = [&](const char* ext) {
+    size_t n = std::char_traits<char>::length(ext);
+    return path.size() >= n && path.compare(path.size() - n, n, ext) == 0;
+  };
+  if (ends(".html") || ends(".htm")) return "text/html; charset=utf-8";
+  if (ends(".js") || ends(".mjs")) return "text/javascript; charset=utf-8";
+  if (ends(".css")) return "text/css; charset=utf-8";
+  if (ends(".svg")) return "image/svg+xml";
+  if (ends(".png")) return "image/png";
+  if (ends(".gif")) return "image/gif";
+  if (ends(".ico")) return "image/x-icon";
+  return "application/octet-stream";
+}
+
+json ListFolder(std::string path) {
+  if (path.empty()) path = platform::HomeFolder();
+  if (path[0] != '/') return nullptr;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  DIR* dir = opendir(path.c_str());
+  if (!dir) return nullptr;
+  json entries = json::array();
+  std::vector<std::pair<std::string, bool>> found;
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    std::string full = (path == "/" ? "" : path) + "/" + name;
+    if (stat(full.c_str(), &st) != 0) continue;
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+    found.emplace_back(name, S_ISDIR(st.st_mode));
+  }
+  closedir(dir);
+  std::sort(found.begin(), found.end());
+  for (const auto& [name, is_dir] : found)
+    entries.push_back({{"name", name}, {"kind", is_dir ? "folder" : "file"}});
+  json parent = nullptr;
+  if (path != "/") {
+    size_t slash = path.rfind('/');
+    parent = slash == 0 ? "/" : path.substr(0, slash);
+  }
+  return {{"path", path}, {"parent", parent}, {"entries", entries}};
+}
+
+std::string SseFrame(const UiEvent& e) {
+  return "id: " + std::to_string(e.seq) + "\nevent: " + e.type + "\ndata: " + Dump(e.data) + "\n\n";
+}
+
+}  // namespace
+
+std::string MakeToken() {
+  unsigned char bytes[32];
+  if (!platform::SecureRandomBytes(bytes, sizeof bytes)) return {};
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char b : bytes) {
+    out.push_back(kHex[b >> 4]);
+    out.push_back(kHex[b & 15]);
+  }
+  return out;
+}
+
+HttpHost::HttpHost(EventChannel* channel, AppThread* app, std::string token)
+    : channel_(channel), app_(app), token_(std::move(token)), server_(new httplib::Server) {
+  Routes();
+}
+
+HttpHost::~HttpHost() { Stop(); }
+
+bool HttpHost::Bind(int port) {
+  if (port == 0) {
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    return port_ > 0;
+  }
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (server_->bind_to_port("127.0.0.1", port)) {
+      port_ = port;
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+std::string HttpHost::PageAddress() const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/?token=" + token_;
+}
+
+void HttpHost::Start() {
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+}
+
+void HttpHost::Stop() {
+  if (server_) server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool HttpHost::HostAllowed(const std::string& host) const {
+  std::string suffix = ":" + std::to_string(port_);
+  return host == "127.0.0.1" + suffix || host == "localhost" + suffix;
+}
+
+bool HttpHost::OriginAllowed(const std::string& origin) const {
+  if (origin.empty()) return true;
+  return origin.rfind("http://", 0) == 0 && HostAllowed(origin.substr(7));
+}
+
+void HttpHost::Routes() {
+  httplib::Server& s = *server_;
+
+  s.set_default_headers({{"Content-Security-Policy", kContentSecurityPolicy},
+                         {"X-Content-Type-Options", "nosniff"},
+                         {"Referrer-Policy", "no-referrer"},
+                         {"Cache-Control", "no-store"}});
+
+  // Every request: right Host and Origin; every /api/ request: the token.
+  s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    if (!HostAllowed(req.get_header_value("Host"))) {
+      Refuse(res, 403, "host not allowed");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!OriginAllowed(req.get_header_value("Origin"))) {
+      Refuse(res, 403, "origin not allowed");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.path.rfind("/api/", 0) == 0) {
+      std::string presented = req.get_header_value(kTokenHeader);
+      if (presented.empty()) presented = CookieValue(req.get_header_value("Cookie"), kCookieName);
+      if (!SameToken(presented, token_)) {
+        Refuse(res, 403, "token required");
+        return httplib::Server::HandlerResponse::Handled;
+      }
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+
+  s.Post("/api/call", [this](const httplib::Request& req, httplib::Response& res) {
+    json body = json::parse(req.body, nullptr, false);
+    if (!body.is_object() || !body.contains("method") || !body["method"].is_string())
+      return Refuse(res, 400, "expected {\"method\": name, \"args\": [strings]}");
+    json args = body.value("args", json::array());
+    if (!args.is_array()) return Refuse(res, 400, "args must be an array of strings");
+    std::vector<std::string> wide_args;
+    for (const auto& a : args) {
+      if (!a.is_string()) return Refuse(res, 400, "args must be an array of strings");
+      wide_args.push_back(a.get<std::string>());
+    }
+    const MethodEntry* method = FindMethod(body["method"].get<std::string>());
+    if (!method) return Refuse(res, 404, "unknown method");
+    if (static_cast<int>(wide_args.size()) != method->arg_count)
+      return Refuse(res, 400, "wrong number of arguments");
+    if (channel_->closed()) return Refuse(res, 503, "closed");
+    MethodReply reply;
+    std::function<MethodReply()> task = [&] { return RunMethod(*method, wide_args); };
+    if (!app_->Run(task, &reply)) return Refuse(res, 503, "closed");
+    switch (method->returns) {
+      case Returns::kText:
+        return SendJson(res, 200, {{"returns", "text"}, {"value", reply.text}});
+      case Returns::kShort:
+        return SendJson(res, 200, {{"returns", "short"}, {"value", reply.value}});
+      case Returns::kNothing:
+        return SendJson(res, 200, {{"returns", "nothing"}});
+    }
+  });
+
+  s.Post("/api/answer", [this](const httplib::Request& req, httplib::Response& res) {
+    json body = json::parse(req.body, nullptr, false);
+    if (!body.is_object() || !body.contains("id") || !body["id"].is_number_unsigned() ||
+        !body.contains("answer") || !body["answer"].is_object())
+      return Refuse(res, 400, "expected {\"id\": n, \"answer\": {...}}");
+    if (!channel_->Answer(body["id"].get<std::uint64_t>(), body["answer"]))
+      return Refuse(res, 404, "no open question with that id");
+    SendJson(res, 200, {{"ok", true}});
+  });
+
+  s.Get("/api/fs", [](const httplib::Request& req, httplib::Response& res) {
+    json listing = ListFolder(req.get_param_value("path"));
+    if (listing.is_null()) return Refuse(res, 404, "not a readable folder");
+    SendJson(res, 200, listing);
+  });
+
+  s.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
+    channel_->StreamOpened();
+    struct StreamState {
+      std::uint64_t cursor = 0;
+      bool first = true;
+    };
+    auto state = std::make_shared<StreamState>();
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, state](size_t, httplib::DataSink& sink) {
+          if (state->first) {
+            std::string hello = ": connected\nretry: 1000\n\n";
+            if (!sink.write(hello.data(), hello.size())) return false;
+          }
+          // Short waits: a keep-alive each second finds a closed window soon.
+          auto events = channel_->Next(&state->cursor, state->first, std::chrono::milliseconds(1000));
+          state->first = false;
+          std::string out;
+          for (const auto& e : events) out += SseFrame(e);
+          if (out.empty()) out = ": keep-alive\n\n";
+          if (!sink.write(out.data(), out.size())) return false;
+          if (channel_->closed()) {
+            sink.done();
+            return true;
+          }
+          return sink.is_writable();
+        },
+        [this](bool) { channel_->StreamClosed(); });
+  });
+
+  s.Get(R"(/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
+    std::string path = req.matches[1];
+    if (path.empty()) path = "index.html";
+    const pages::EmbeddedFile* file = pages::FindEmbeddedFile(path);
+    if (!file) return Refuse(res, 404, "not found");
+    if (req.has_param("token") && SameToken(req.get_param_value("token"), token_))
+      res.set_header("Set-Cookie", std::string(kCookieName) + "=" + token_ +
+                                       "; Path=/; HttpOnly; SameSite=Strict");
+    res.set_content(std::string(file->data, file->size), ContentType(path));
+  });
+}
+
+}  // namespace quil::host

@@ -1,0 +1,65 @@
+#include "app/host/page_ui.h"
+
+namespace quil::host {
+
+ui::Answer PageUi::MessageBox(const std::string& text, ui::Buttons buttons) {
+  auto answer = channel_->Ask("messageBox",
+                              {{"caption", kMessageBoxCaption},
+                               {"text", text},
+                               {"buttons", buttons == ui::Buttons::kOk ? "ok" : "okcancel"}});
+  if (buttons == ui::Buttons::kOk) return ui::Answer::kOk;
+  return answer && answer->value("button", "") == "ok" ? ui::Answer::kOk : ui::Answer::kCancel;
+}
+
+std::optional<ui::DialogValues> PageUi::ShowDialog(const ui::DialogRequest& request) {
+  nlohmann::json fields = nlohmann::json::array();
+  for (const auto& f : request.fields)
+    fields.push_back({{"name", f.name}, {"label", f.label}, {"kind", f.kind}, {"value", f.value}});
+  auto answer = channel_->Ask("dialog", {{"dialog", request.dialog},
+                                         {"caption", request.caption},
+                                         {"fields", fields},
+                                         {"ok", request.ok_label},
+                                         {"cancel", request.cancel_label}});
+  if (!answer || !answer->contains("fields") || !(*answer)["fields"].is_object()) return std::nullopt;
+  ui::DialogValues values;
+  for (const auto& f : request.fields) {
+    const auto& got = (*answer)["fields"];
+    auto it = got.find(f.name);
+    if (it != got.end() && it->is_string()) values[f.name] = it->get<std::string>();
+    else if (it != got.end() && it->is_boolean()) values[f.name] = it->get<bool>() ? "1" : "";
+    else values[f.name] = f.value;
+  }
+  return values;
+}
+
+std::optional<std::string> PageUi::AskForPath(const std::string& type, nlohmann::json data) {
+  auto answer = channel_->Ask(type, std::move(data));
+  if (!answer || !answer->contains("path") || !(*answer)["path"].is_string()) return std::nullopt;
+  return (*answer)["path"].get<std::string>();
+}
+
+std::optional<std::string> PageUi::ChooseFolder(const std::string& title) {
+  return AskForPath("chooseFolder", {{"title", title}});
+}
+
+std::optional<std::string> PageUi::ChooseFile(const std::string& title,
+                                              const std::vector<ui::FileFilter>& filters) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const auto& f : filters) list.push_back({{"label", f.label}, {"pattern", f.pattern}});
+  return AskForPath("chooseFile", {{"title", title}, {"filters", list}});
+}
+
+void PageUi::OpenWindow(const std::string& url, int width, int height) {
+  channel_->Publish("openWindow", {{"url", url}, {"width", width}, {"height", height}});
+}
+
+void PageUi::ShowProgress(const ui::ProgressView& view) {
+  channel_->Publish("progress", {{"title", view.title},
+                                 {"text", view.text},
+                                 {"step", view.step},
+                                 {"total", view.total}});
+}
+
+void PageUi::HideProgress() { channel_->Publish("progressHide", nlohmann::json::object()); }
+
+}  // namespace quil::host
