@@ -1,0 +1,160 @@
+#include "cert/cert_info.h"
+
+#include <openssl/asn1.h>
+#include <openssl/objects.h>
+
+#include <ctime>
+
+#include "cert/dn_text.h"
+#include "cert/openssl_util.h"
+#include "cert/regex_text.h"
+#include "platform/text_codec.h"
+
+namespace quil {
+namespace {
+
+using cert_internal::Ptr;
+
+// The raw content octets of the first entry of `nid`, up to a zero byte.
+std::string FirstEntry(X509_NAME* name, int nid) {
+  int index = X509_NAME_get_index_by_NID(name, nid, -1);
+  if (index < 0) return {};
+  const ASN1_STRING* data = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index));
+  std::string raw(reinterpret_cast<const char*>(ASN1_STRING_get0_data(data)),
+                  static_cast<size_t>(ASN1_STRING_length(data)));
+  size_t zero = raw.find('\0');
+  return zero == std::string::npos ? raw : raw.substr(0, zero);
+}
+
+// "CN=cn[, OU=..][, O=..][, L=..][, S=..][, C=..]", values escaped or not.
+std::string NameText(X509_NAME* name, bool escape_commas) {
+  auto value = [&](int nid) {
+    std::string v = FirstEntry(name, nid);
+    return escape_commas ? RegexReplace(v, ",", "\\,") : v;
+  };
+  std::string text = "CN=" + value(NID_commonName);
+  const std::pair<const char*, int> kParts[] = {{", OU=", NID_organizationalUnitName},
+                                                {", O=", NID_organizationName},
+                                                {", L=", NID_localityName},
+                                                {", S=", NID_stateOrProvinceName},
+                                                {", C=", NID_countryName}};
+  for (const auto& [label, nid] : kParts) {
+    std::string v = value(nid);
+    if (!v.empty()) text += label + v;
+  }
+  return text;
+}
+
+std::string TimeText(const ASN1_TIME* t) {
+  if (!t) return {};
+  AsnTimeType type = ASN1_STRING_type(t) == V_ASN1_UTCTIME           ? AsnTimeType::kUtcTime
+                     : ASN1_STRING_type(t) == V_ASN1_GENERALIZEDTIME ? AsnTimeType::kGeneralizedTime
+                                                                     : AsnTimeType::kOther;
+  std::string text(reinterpret_cast<const char*>(ASN1_STRING_get0_data(t)),
+                   static_cast<size_t>(ASN1_STRING_length(t)));
+  return certTimeText(type, text);
+}
+
+std::string SerialBytes(X509* cert) {
+  const ASN1_INTEGER* serial = X509_get0_serialNumber(cert);
+  return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(serial)),
+                     static_cast<size_t>(ASN1_STRING_length(serial)));
+}
+
+// The store reader's view of time: the certificate's own instant (RFC 5280
+// reading of two-digit years), in local time.
+std::string StoreTimeText(const ASN1_TIME* t) {
+  struct tm utc {};
+  if (!t || ASN1_TIME_to_tm(t, &utc) != 1) return {};
+  time_t when = timegm(&utc);
+  struct tm local {};
+  if (!localtime_r(&when, &local)) return {};
+  char out[32];
+  return std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local) ? out : "";
+}
+
+}  // namespace
+
+CertInfoResult certInfoFromPkcs12(const std::string& pkcs12_der, const std::string& password) {
+  auto p12 = cert_internal::ParsePkcs12(pkcs12_der);
+  EVP_PKEY* key = nullptr;
+  X509* cert_raw = nullptr;
+  STACK_OF(X509)* ca = nullptr;
+  if (!p12 || PKCS12_parse(p12.get(), password.c_str(), &key, &cert_raw, &ca) != 1 || !cert_raw) {
+    EVP_PKEY_free(key);
+    X509_free(cert_raw);
+    sk_X509_pop_free(ca, X509_free);
+    cert_internal::LastOpenSslError();
+    return {52403, {}};
+  }
+  EVP_PKEY_free(key);
+  sk_X509_pop_free(ca, X509_free);
+  Ptr<X509> cert(cert_raw);
+  X509_NAME* subject = X509_get_subject_name(cert.get());
+  CertInfo info;
+  info["cn"] = FirstEntry(subject, NID_commonName);
+  info["certUserId"] = userIdFromCn(info["cn"], UserIdPattern::kPkcs12Reader);
+  info["serial"] = serialText(SerialBytes(cert.get()));
+  info["notBefore"] = TimeText(X509_get0_notBefore(cert.get()));
+  info["notAfter"] = TimeText(X509_get0_notAfter(cert.get()));
+  info["subject"] = NameText(subject, true);
+  info["issuer"] = NameText(X509_get_issuer_name(cert.get()), false);
+  info["ou"] = FirstEntry(subject, NID_organizationalUnitName);
+  info["o"] = FirstEntry(subject, NID_organizationName);
+  return {0, std::move(info)};
+}
+
+CertInfo certInfoFromContext(const std::string& der) {
+  using platform::ToNarrow;
+  CertInfo info;
+  auto cert = cert_internal::ParseCertDer(der);
+  info["cn"] = ToNarrow(platform::CertSimpleDisplayName(der));
+  info["serial"] = cert ? serialText(SerialBytes(cert.get())) : "";
+  info["notBefore"] = cert ? StoreTimeText(X509_get0_notBefore(cert.get())) : "";
+  info["notAfter"] = cert ? StoreTimeText(X509_get0_notAfter(cert.get())) : "";
+  info["subject"] = ToNarrow(platform::CertX500NameText(der, platform::CertName::kSubject));
+  info["issuer"] = ToNarrow(platform::CertX500NameText(der, platform::CertName::kIssuer));
+  // Subject attributes, as the S_OU, S_O and S_C criteria of a search key
+  // name them.
+  info["ou"] = extractDnValue(info["subject"], "OU");
+  info["o"] = extractDnValue(info["subject"], "O");
+  info["c"] = extractDnValue(info["subject"], "C");
+  info["issuer_cn"] = extractDnValue(info["issuer"], "CN");
+  info["issuer_ou"] = extractDnValue(info["issuer"], "OU");
+  info["issuer_o"] = extractDnValue(info["issuer"], "O");
+  info["issuer_c"] = extractDnValue(info["issuer"], "C");
+  return info;
+}
+
+bool recordMatchesKey(const std::string& key, const CertInfo& record) {
+  static const char* const kCriteria[][2] = {
+      {"S_CN", "cn"},        {"S_OU", "ou"},        {"S_O", "o"},
+      {"S_C", "c"},          {"S_SN", "serial"},    {"O_CN", "issuer_cn"},
+      {"O_OU", "issuer_ou"}, {"O_O", "issuer_o"},   {"O_C", "issuer_c"},
+  };
+  size_t start = 0;
+  for (;;) {
+    size_t end = key.find("//", start);
+    std::string piece = RegexReplace(key.substr(start, end == std::string::npos ? std::string::npos : end - start),
+                                     "^\\s+|\\s+$", "");
+    if (!piece.empty()) {
+      bool differs = false;
+      for (const auto& c : kCriteria) {
+        std::string want = extractDnValue(piece, c[0]);
+        if (!want.empty() && want != FieldOf(record, c[1])) {
+          differs = true;
+          break;
+        }
+      }
+      if (!differs) return true;
+    }
+    if (end == std::string::npos) return false;
+    start = end + 2;
+  }
+}
+
+bool certMatchesKey(const std::string& key, const std::string& cert_der) {
+  return recordMatchesKey(key, certInfoFromContext(cert_der));
+}
+
+}  // namespace quil

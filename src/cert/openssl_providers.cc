@@ -1,0 +1,29 @@
+#include "cert/openssl_providers.h"
+
+#include <openssl/err.h>
+#include <openssl/provider.h>
+
+#include <mutex>
+
+namespace quil {
+
+bool LoadOpenSslProviders(std::string* error) {
+  static std::once_flag once;
+  static bool ok = false;
+  static std::string reason;
+  std::call_once(once, [] {
+    for (const char* name : {"legacy", "default"}) {
+      if (OSSL_PROVIDER_load(nullptr, name)) continue;
+      char buf[256] = {};
+      ERR_error_string_n(ERR_get_error(), buf, sizeof buf);
+      reason = std::string("OpenSSL provider \"") + name + "\" cannot be loaded: " + buf;
+      ERR_clear_error();
+      return;
+    }
+    ok = true;
+  });
+  if (!ok && error) *error = reason;
+  return ok;
+}
+
+}  // namespace quil
