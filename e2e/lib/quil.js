@@ -1,0 +1,98 @@
+// Starts the quil program and a headless Chromium on its page, each test in
+// a home folder of its own.
+import { spawn } from 'node:child_process';
+import { mkdtempSync, mkdirSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+import { createInterface } from 'node:readline';
+import { chromium } from 'playwright-core';
+
+export const ROOT = resolve(import.meta.dirname, '..', '..');
+export const BUILD = process.env.QUIL_BUILD_DIR || join(ROOT, 'build');
+export const QUIL = join(BUILD, 'src', 'quil');
+export const OUT = join(ROOT, 'e2e', 'out');
+
+export function makeHome() {
+  const home = mkdtempSync(join(tmpdir(), 'quil-e2e-'));
+  mkdirSync(join(home, 'tmp'));
+  return home;
+}
+
+export function homeEnv(home, extra = {}) {
+  return {
+    ...process.env,
+    HOME: home,
+    TMPDIR: join(home, 'tmp'),
+    XDG_CONFIG_HOME: join(home, '.config'),
+    XDG_DATA_HOME: join(home, '.local', 'share'),
+    XDG_STATE_HOME: join(home, '.local', 'state'),
+    ...extra,
+  };
+}
+
+// Runs quil --no-browser; resolves once it printed its page address.
+export function startQuil({ home = makeHome(), args = [], env = {} } = {}) {
+  const child = spawn(QUIL, ['--no-browser', ...args], {
+    env: homeEnv(home, env),
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  const exited = new Promise((res) => child.on('exit', (code, signal) => res({ code, signal })));
+  let stderr = '';
+  child.stderr.on('data', (d) => { stderr += d; });
+  return new Promise((res, rej) => {
+    const timer = setTimeout(() => rej(new Error('quil did not start: ' + stderr)), 30000);
+    createInterface({ input: child.stdout }).once('line', (line) => {
+      clearTimeout(timer);
+      const url = new URL(line.trim());
+      res({
+        child, home, exited, url: url.href,
+        origin: url.origin,
+        port: Number(url.port),
+        token: url.searchParams.get('token'),
+        stderr: () => stderr,
+        async stop() {
+          if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+          await exited;
+          rmSync(home, { recursive: true, force: true });
+        },
+      });
+    });
+    child.on('exit', () => rej(new Error('quil exited early: ' + stderr)));
+  });
+}
+
+export async function launchBrowser() {
+  return chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+}
+
+// A page of the main window size showing quil's page.
+export async function openPage(browser, quil) {
+  const context = await browser.newContext({ viewport: { width: 687, height: 470 }, locale: 'zh-TW' });
+  const page = await context.newPage();
+  await page.goto(quil.url);
+  return page;
+}
+
+// Calls a method the way the page does, from inside the page.
+export function callInPage(page, method, ...args) {
+  return page.evaluate(([m, a]) => import('/js/bridge.js').then((b) => b.call(m, ...a)), [method, args]);
+}
+
+// Calls a method over the API with the token header (automation).
+export async function callApi(quil, method, args = []) {
+  const res = await fetch(quil.origin + '/api/call', {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/json', 'X-QUIL-Token': quil.token },
+    body: JSON.stringify({ method, args }),
+  });
+  return { status: res.status, body: await res.json() };
+}
+
+export async function screenshot(page, name) {
+  mkdirSync(OUT, { recursive: true });
+  await page.screenshot({ path: join(OUT, name + '.png') });
+}

@@ -1,0 +1,119 @@
+// The page, its chooser and the window's lifetime, in a real browser.
+import assert from 'node:assert/strict';
+import { mkdirSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { callInPage, launchBrowser, openPage, screenshot, startQuil } from '../lib/quil.js';
+
+let browser;
+before(async () => { browser = await launchBrowser(); });
+after(async () => { await browser?.close(); });
+
+describe('main page', () => {
+  test('shows the client version below the login area and the about box', async () => {
+    const quil = await startQuil();
+    try {
+      const page = await openPage(browser, quil);
+      await page.getByText('Version:1.9').waitFor();
+      assert.equal(new URL(page.url()).search, '', 'token left the address bar');
+      await screenshot(page, 'main');
+      await page.getByRole('button', { name: '關於 QUIL' }).click();
+      await page.getByText('QUIL, 1.0 版').waitFor();
+      await screenshot(page, 'about');
+      await page.getByRole('button', { name: '確定' }).click();
+      assert.equal(await page.getByText('QUIL, 1.0 版').count(), 0);
+    } finally {
+      await quil.stop();
+    }
+  });
+
+  test('Escape and Enter leave the window open', async () => {
+    const quil = await startQuil();
+    try {
+      const page = await openPage(browser, quil);
+      await page.getByText('Version:1.9').waitFor();
+      await page.keyboard.press('Escape');
+      await page.keyboard.press('Enter');
+      const reply = await callInPage(page, 'getClientVersion');
+      assert.match(reply, /'clientVersion':'1.9'/);
+      assert.equal(quil.child.exitCode, null);
+    } finally {
+      await quil.stop();
+    }
+  });
+});
+
+describe('file chooser', () => {
+  test('openFileChooser2 picks a file through the page; cancel leaves the path empty', async () => {
+    const quil = await startQuil();
+    try {
+      const folder = join(quil.home, 'certs');
+      mkdirSync(folder);
+      writeFileSync(join(folder, 'A123456789.p12'), 'x');
+      writeFileSync(join(folder, 'notes.txt'), 'x');
+      const page = await openPage(browser, quil);
+      await page.getByText('Version:1.9').waitFor();
+
+      const picked = callInPage(page, 'openFileChooser2');
+      const chooser = page.locator('[data-chooser=file]');
+      await chooser.waitFor();
+      await chooser.getByRole('textbox', { name: '位置' }).fill(folder);
+      await chooser.getByRole('textbox', { name: '位置' }).press('Enter');
+      // The first filter, *.P12, finds the lower-case .p12 and hides the rest.
+      await chooser.getByRole('option', { name: 'A123456789.p12' }).click();
+      assert.equal(await chooser.getByRole('option', { name: 'notes.txt' }).count(), 0);
+      await screenshot(page, 'file-chooser');
+      await chooser.getByRole('button', { name: '開啟' }).click();
+      assert.equal(await picked,
+        `{'errCode':'1','errMsg':'','path':'${join(folder, 'A123456789.p12')}'}`);
+
+      const cancelled = callInPage(page, 'openFileChooser2');
+      await page.locator('[data-chooser=file]').getByRole('button', { name: '取消' }).click();
+      assert.equal(await cancelled, "{'errCode':'1','errMsg':'','path':''}");
+    } finally {
+      await quil.stop();
+    }
+  });
+
+  test('openFileChooser answers the folder with a trailing separator', async () => {
+    const quil = await startQuil();
+    try {
+      const page = await openPage(browser, quil);
+      await page.getByText('Version:1.9').waitFor();
+      const picked = callInPage(page, 'openFileChooser');
+      const chooser = page.locator('[data-chooser=folder]');
+      await chooser.getByRole('button', { name: '選擇資料夾' }).click();
+      assert.equal(await picked, `{'errCode':'1','errMsg':'','path':'${quil.home}/'}`);
+    } finally {
+      await quil.stop();
+    }
+  });
+});
+
+describe('lifetime', () => {
+  test('closeApp ends the process and later calls run nothing', async () => {
+    const quil = await startQuil();
+    try {
+      const page = await openPage(browser, quil);
+      await page.getByText('Version:1.9').waitFor();
+      await callInPage(page, 'closeApp');
+      const { code } = await quil.exited;
+      assert.equal(code, 0);
+    } finally {
+      await quil.stop();
+    }
+  });
+
+  test('the program ends a few seconds after its window is closed', async () => {
+    const quil = await startQuil();
+    try {
+      const page = await openPage(browser, quil);
+      await page.getByText('Version:1.9').waitFor();
+      await page.context().close();
+      const { code } = await quil.exited;
+      assert.equal(code, 0);
+    } finally {
+      await quil.stop();
+    }
+  });
+});

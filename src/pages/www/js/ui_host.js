@@ -1,0 +1,255 @@
+// Renders the program's UI events in the page: the progress window, message
+// boxes, dialogs, file and folder choosers, extra windows and the close.
+// Also gives the page's own modal message boxes and questions.
+import { answer, listen, listFolder } from './bridge.js';
+
+export const TITLE = 'QUIL';
+const layer = () => document.getElementById('modal-layer');
+const shownQuestions = new Set();
+
+function el(tag, props = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [k, v] of Object.entries(props)) {
+    if (k === 'class') node.className = v;
+    else if (k === 'text') node.textContent = v;
+    else if (k.startsWith('on')) node.addEventListener(k.slice(2), v);
+    else node.setAttribute(k, v);
+  }
+  for (const c of children) if (c) node.append(c);
+  return node;
+}
+
+// Puts a window on the modal layer; returns a function that removes it.
+function openModal(win) {
+  const host = layer();
+  const previous = document.activeElement;
+  host.append(win);
+  host.hidden = false;
+  const first = win.querySelector('input, select, button.primary, button');
+  if (first) first.focus();
+  return () => {
+    win.remove();
+    host.hidden = host.children.length === 0;
+    if (previous && previous.focus) previous.focus();
+  };
+}
+
+// Keeps Tab inside the top window of the modal layer.
+document.addEventListener('keydown', (e) => {
+  const host = layer();
+  if (!host || host.hidden || e.key !== 'Tab') return;
+  const win = host.lastElementChild;
+  const items = [...win.querySelectorAll('input, select, button, [tabindex="0"]')]
+    .filter((n) => !n.disabled && n.tabIndex >= 0);
+  if (items.length === 0) return;
+  const i = items.indexOf(document.activeElement);
+  const next = e.shiftKey ? (i <= 0 ? items.length - 1 : i - 1) : (i + 1) % items.length;
+  items[next].focus();
+  e.preventDefault();
+});
+
+// Text with "\n" breaks shown as separate lines, never as HTML.
+function textBlock(text) {
+  const body = el('div', { class: 'body', role: 'document' });
+  body.textContent = text;
+  return body;
+}
+
+function messageWindow(caption, text, buttons, onAnswer) {
+  const ok = el('button', { type: 'button', class: 'primary', 'data-answer': 'ok', text: '確定' });
+  const row = el('div', { class: 'buttons' }, ok);
+  let cancel = null;
+  if (buttons === 'okcancel') {
+    cancel = el('button', { type: 'button', 'data-answer': 'cancel', text: '取消' });
+    row.append(cancel);
+  }
+  const win = el('div', { class: 'window message-window', role: 'alertdialog', 'aria-modal': 'true' },
+    el('div', { class: 'caption', text: caption }), textBlock(text), row);
+  const close = openModal(win);
+  ok.addEventListener('click', () => { close(); onAnswer('ok'); });
+  if (cancel) cancel.addEventListener('click', () => { close(); onAnswer('cancel'); });
+}
+
+// The page's own message box; resolves when it is closed.
+export function showMessage(text) {
+  return new Promise((resolve) => messageWindow(TITLE, String(text), 'ok', () => resolve()));
+}
+
+// The page's own question; resolves to true for 確定.
+export function askQuestion(text) {
+  return new Promise((resolve) => messageWindow(TITLE, String(text), 'okcancel', (a) => resolve(a === 'ok')));
+}
+
+export function showAbout() {
+  const win = document.getElementById('tpl-about').content.firstElementChild.cloneNode(true);
+  const close = openModal(win);
+  win.querySelector('[data-answer=ok]').addEventListener('click', close);
+}
+
+function showProgress({ title, text, step, total }) {
+  document.getElementById('progress-title').textContent = title || '處理進度';
+  document.getElementById('progress-text').textContent = text;
+  const bar = document.getElementById('progress-bar');
+  bar.max = total > 0 ? total : 1;
+  bar.value = Math.min(Math.max(step, 0), bar.max);
+  document.getElementById('progress').hidden = false;
+}
+
+function hideProgress() {
+  document.getElementById('progress').hidden = true;
+}
+
+function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
+  const form = el('form', { class: 'body dialog-body' });
+  const inputs = {};
+  for (const f of fields) {
+    if (f.kind === 'static') {
+      form.append(el('p', { text: f.label ? `${f.label} ${f.value}` : f.value }));
+      continue;
+    }
+    const input = el('input', {
+      id: `dlg-${id}-${f.name}`,
+      name: f.name,
+      type: f.kind === 'password' ? 'password' : f.kind === 'checkbox' ? 'checkbox' : 'text',
+    });
+    if (f.kind === 'checkbox') input.checked = f.value === '1';
+    else input.value = f.value;
+    inputs[f.name] = input;
+    let control = input;
+    if (f.kind === 'file' || f.kind === 'folder') {
+      const browse = el('button', { type: 'button', text: '瀏覽...' });
+      browse.addEventListener('click', async () => {
+        const picked = await runChooser(f.kind === 'folder' ? 'folder' : 'file', f.label,
+          [{ label: '憑證檔 (*.P12)', pattern: '*.P12' }, { label: '全部文件 (*.*)', pattern: '*.*' }]);
+        if (picked !== null) input.value = picked;
+      });
+      control = el('span', { class: 'with-button' }, input, browse);
+    }
+    form.append(el('div', { class: 'dialog-field' },
+      el('label', { for: input.id, text: f.label }), control));
+  }
+  const okButton = el('button', { type: 'submit', class: 'primary', text: ok || '確定' });
+  const row = el('div', { class: 'buttons' }, okButton);
+  const win = el('div', { class: 'window dialog-window', role: 'dialog', 'aria-modal': 'true', 'data-dialog': dialog || '' },
+    el('div', { class: 'caption', text: caption }), form, row);
+  const close = openModal(win);
+  const submit = (e) => {
+    e.preventDefault();
+    const values = {};
+    for (const [name, input] of Object.entries(inputs))
+      values[name] = input.type === 'checkbox' ? (input.checked ? '1' : '') : input.value;
+    close();
+    answer(id, { fields: values });
+  };
+  form.addEventListener('submit', submit);
+  okButton.addEventListener('click', submit);
+  if (cancel) {
+    const cancelButton = el('button', { type: 'button', text: cancel });
+    cancelButton.addEventListener('click', () => { close(); answer(id, { fields: null }); });
+    row.append(cancelButton);
+  }
+}
+
+// "*.P12" matches "a.p12"; "*.*" matches every file.
+function filterMatches(pattern, name) {
+  if (pattern === '*.*' || pattern === '*') return true;
+  const re = new RegExp('^' + pattern.split('*').map((p) => p.replace(/[.+?^${}()|[\]\\]/g, '\\$&')).join('.*') + '$', 'i');
+  return re.test(name);
+}
+
+// The page's own chooser over /api/fs. Resolves to the chosen path or null.
+export function runChooser(mode, title, filters = []) {
+  return new Promise((resolve) => {
+    let current = '';
+    let selected = null;
+    const where = el('input', { type: 'text', 'aria-label': '位置' });
+    const up = el('button', { type: 'button', text: '上一層' });
+    const list = el('ul', { role: 'listbox', tabindex: '0', 'aria-label': title });
+    const nameInput = el('input', { type: 'text', 'aria-label': '檔案名稱' });
+    const filterSelect = el('select', { 'aria-label': '檔案類型' });
+    filters.forEach((f, i) => filterSelect.append(el('option', { value: String(i), text: f.label })));
+    const ok = el('button', { type: 'button', class: 'primary', text: mode === 'folder' ? '選擇資料夾' : '開啟' });
+    const cancel = el('button', { type: 'button', text: '取消' });
+    const bottom = el('div', { class: 'filter-row' });
+    if (mode === 'file') bottom.append(el('label', { text: '檔名' }), nameInput, filterSelect);
+    const win = el('div', { class: 'window chooser', role: 'dialog', 'aria-modal': 'true', 'data-chooser': mode },
+      el('div', { class: 'caption', text: title }),
+      el('div', { class: 'where' }, where, up), list, bottom,
+      el('div', { class: 'buttons' }, ok, cancel));
+    const close = openModal(win);
+    const finish = (value) => { close(); resolve(value); };
+
+    const join = (folder, name) => (folder === '/' ? '' : folder) + '/' + name;
+    async function show(path) {
+      const listing = await listFolder(path);
+      if (!listing) return;
+      current = listing.path;
+      where.value = current;
+      up.disabled = listing.parent === null;
+      up.onclick = () => show(listing.parent);
+      selected = null;
+      list.replaceChildren();
+      const filter = filters[Number(filterSelect.value)] || { pattern: '*.*' };
+      for (const entry of listing.entries) {
+        if (entry.kind === 'file' && (mode === 'folder' || !filterMatches(filter.pattern, entry.name))) continue;
+        const item = el('li', { class: entry.kind, role: 'option', text: entry.name, 'aria-selected': 'false' });
+        item.addEventListener('click', () => {
+          for (const other of list.children) other.setAttribute('aria-selected', 'false');
+          item.setAttribute('aria-selected', 'true');
+          selected = entry;
+          if (entry.kind === 'file') nameInput.value = entry.name;
+        });
+        item.addEventListener('dblclick', () => {
+          if (entry.kind === 'folder') show(join(current, entry.name));
+          else finish(join(current, entry.name));
+        });
+        list.append(item);
+      }
+    }
+    where.addEventListener('keydown', (e) => { if (e.key === 'Enter') show(where.value); });
+    filterSelect.addEventListener('change', () => show(current));
+    ok.addEventListener('click', () => {
+      if (mode === 'folder') {
+        finish(selected && selected.kind === 'folder' ? join(current, selected.name) : current);
+      } else if (nameInput.value) {
+        finish(nameInput.value.startsWith('/') ? nameInput.value : join(current, nameInput.value));
+      }
+    });
+    cancel.addEventListener('click', () => finish(null));
+    show('');
+  });
+}
+
+// Questions are shown once, also when a reconnecting stream replays them.
+function once(handler) {
+  return (data) => {
+    if (shownQuestions.has(data.id)) return;
+    shownQuestions.add(data.id);
+    handler(data);
+  };
+}
+
+function showClosed() {
+  document.body.replaceChildren(el('p', { class: 'closed', text: '程式已結束，請關閉此視窗。' }));
+  window.close();
+}
+
+export function startUiHost() {
+  const source = listen({
+    progress: showProgress,
+    progressHide: hideProgress,
+    messageBox: once(({ id, caption, text, buttons }) =>
+      messageWindow(caption, text, buttons, (a) => answer(id, { button: a }))),
+    dialog: once(dialogWindow),
+    chooseFolder: once(async ({ id, title }) => answer(id, { path: await runChooser('folder', title) })),
+    chooseFile: once(async ({ id, title, filters }) =>
+      answer(id, { path: await runChooser('file', title, filters) })),
+    openWindow: ({ url, width, height }) => {
+      const left = Math.max(0, Math.round((screen.width - width) / 2));
+      const top = Math.max(0, Math.round((screen.height - height) / 2));
+      window.open(url, '_blank', `width=${width},height=${height},left=${left},top=${top},scrollbars=yes`);
+    },
+    close: () => { source.close(); showClosed(); },
+  });
+  return source;
+}
