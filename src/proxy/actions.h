@@ -128,3 +128,10 @@ struct [[nodiscard]] RegSetResult {
 RegSetResult getRegSet();
 
 }  // namespace quil::proxy
+
+namespace quil::proxy {
+
+// The login's two 500 ms pauses are on in production; tests switch them off.
+void SetLoginPausesForTesting(bool on);
+
+}  // namespace quil::proxy

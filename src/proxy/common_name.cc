@@ -1,8 +1,9 @@
 #include "proxy/common_name.h"
 
+#include "proxy/actions.h"
+
 namespace quil {
 
-// Until the getCn action is wired, no common name is known.
-std::string CommonNameFromIdno(const std::string&) { return {}; }
+std::string CommonNameFromIdno(const std::string& idno) { return proxy::getCn(idno); }
 
 }  // namespace quil

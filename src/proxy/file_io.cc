@@ -57,6 +57,45 @@ int WriteFileAtomically(const std::string& path, std::string_view bytes, unsigne
   return ReplaceWith(path, mode, [&](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); });
 }
 
+PendingFile::PendingFile(std::string target, std::string temp, int fd)
+    : target_(std::move(target)), temp_(std::move(temp)), fd_(fd) {}
+
+std::unique_ptr<PendingFile> PendingFile::Create(const std::string& target, unsigned mode) {
+  std::string tmpl = FolderOf(target) + "/.quil-tmp-XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  if (fchmod(fd, mode) != 0) {
+    int err = errno;
+    close(fd);
+    unlink(name.data());
+    errno = err;
+    return nullptr;
+  }
+  return std::unique_ptr<PendingFile>(new PendingFile(target, name.data(), fd));
+}
+
+PendingFile::~PendingFile() {
+  if (fd_ >= 0) close(fd_);
+  if (!temp_.empty()) unlink(temp_.c_str());
+}
+
+bool PendingFile::Write(std::string_view bytes) {
+  return fd_ >= 0 && WriteAll(fd_, bytes.data(), bytes.size());
+}
+
+int PendingFile::Commit() {
+  if (fd_ < 0) return EBADF;
+  int err = 0;
+  if (fsync(fd_) != 0) err = errno;
+  if (close(fd_) != 0 && err == 0) err = errno;
+  fd_ = -1;
+  if (err == 0 && rename(temp_.c_str(), target_.c_str()) != 0) err = errno;
+  if (err == 0) temp_.clear();  // renamed: nothing left to remove
+  return err;
+}
+
 int CopyFileReplacing(const std::string& src, const std::string& dst) {
   int in = open(src.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {

@@ -1,6 +1,10 @@
 #include "proxy/settings.h"
 
-#include "proxy/field_map.h"
+#include <regex>
+
+#include "platform/environment.h"
+#include "platform/text_codec.h"
+#include "proxy/actions.h"
 
 namespace quil {
 namespace {
@@ -10,9 +14,78 @@ FieldMap& Settings() {
   return map;
 }
 
+constexpr auto kSyntax = std::regex::ECMAScript | std::regex::multiline;
+
+// Plain text replacement: the values are paths that may hold "$", which a
+// regex replacement would read as a group reference.
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+std::string StoreName(const std::string& part) {
+  return part == "pfx" || part == "ieCertStore" ? part : std::string();
+}
+
+// Splits "first,second" into two store names; a text that does not match
+// counts as a single part.
+std::pair<std::string, std::string> StoreOrder(const std::string& text) {
+  static const std::regex kPattern("^([^,]+),?([^,]+)?$", kSyntax);
+  std::smatch m;
+  if (!std::regex_search(text, m, kPattern)) return {StoreName(text), ""};
+  return {StoreName(m[1].str()), StoreName(m[2].matched ? m[2].str() : std::string())};
+}
+
+// The desktop as a folder under the profile: only its last path element.
+std::string DesktopUnderHome(const std::string& home, const std::string& desktop) {
+  if (desktop.empty()) return home;
+  static const std::regex kLast("^.*/([^/]+)$", kSyntax);
+  std::string last = std::regex_replace(desktop, kLast, "$1");
+  return home + "/" + last;
+}
+
+bool LoadSettings() {
+  auto cfg = proxy::getSysCfg();
+  if (cfg.code != 0) return false;
+  Settings() = CompleteSettings(std::move(cfg.fields), platform::ToNarrow(platform::HomeFolder()),
+                                platform::ToNarrow(platform::DesktopFolder()));
+  return true;
+}
+
 }  // namespace
 
-std::string getSetting(const std::string& key) { return FieldOf(Settings(), key); }
+FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::string& desktop) {
+  map["userIdno"] = "";
+  map["cn"] = "";
+  map["env.userHome"] = home;
+  map["env.userDeskTop"] = DesktopUnderHome(home, desktop);
+
+  std::string path = FieldOf(map, "default.pfxFilePath");
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  path += FieldOf(map, "default.pfxFileName");
+  path = ReplaceAll(path, "#userHome#", FieldOf(map, "env.userHome"));
+  path = ReplaceAll(path, "#desktop#", FieldOf(map, "env.userDeskTop"));
+  path = ReplaceAll(path, "#userId#", FieldOf(map, "userId"));
+  path = ReplaceAll(path, "#cn#", FieldOf(map, "cn"));
+  map["env.userPfxFilePath"] = path;
+
+  map["env.userPfxFilePwd"] = "";
+  map["env.userPrivateKeyFolder"] = home + "/MERO";
+
+  auto write = StoreOrder(FieldOf(map, "cert.expType"));
+  map["env.write.primaryCertStore"] = write.first;
+  map["env.write.secondaryCertStore"] = write.second;
+  auto read = StoreOrder(FieldOf(map, "cert.readOrder"));
+  map["env.read.primaryCertStore"] = read.first;
+  map["env.read.secondaryCertStore"] = read.second;
+  return map;
+}
+
+std::string getSetting(const std::string& key) {
+  if (Settings().empty() && !LoadSettings()) return {};
+  return FieldOf(Settings(), key);
+}
 
 void setSetting(const std::string& key, const std::string& value) { Settings()[key] = value; }
 

@@ -3,13 +3,26 @@
 // Application thread only.
 #include <string>
 
+#include "proxy/field_map.h"
+
 namespace quil {
 
-// The value of `key`, or "" when unknown.
+// The value of `key`, or "" when unknown. The first lookup of the process
+// (and every lookup while the map is still empty) loads the settings from
+// the proxy with getSysCfg and completes them locally. A lookup never
+// creates an entry.
 std::string getSetting(const std::string& key);
+
+// Creates or replaces one entry; does not load.
 void setSetting(const std::string& key, const std::string& value);
 
 // Forgets every setting (tests).
 void ResetSettingsForTesting();
+
+// Completes the proxy's settings with the values worked out on this
+// machine (user folders, default PKCS#12 path, store order). `home` and
+// `desktop` are the profile and desktop folders (narrow, "/"-separated).
+// Exposed for tests.
+FieldMap CompleteSettings(FieldMap proxy_fields, const std::string& home, const std::string& desktop);
 
 }  // namespace quil

@@ -1,0 +1,293 @@
+// The certificate and configuration actions; the session and account ones
+// are in session_actions.cc.
+#include "proxy/actions.h"
+
+#include "proxy/action_call_internal.h"
+#include "proxy/envelope.h"
+#include "proxy/settings.h"
+
+namespace quil::proxy {
+namespace internal {
+
+Exchange CallAction(Envelope envelope, const char* action, const FieldMap& fields, FailureCodes codes) {
+  auto pick = [](int code, int transport) {
+    if (code == kPassThrough) return transport;
+    return code == kNoCode ? 1 : code;
+  };
+  Exchange out;
+  const std::string url = proxyUrl(action);
+  SealedReply sealed = envelope == Envelope::kRsa ? postRsa(url, fields) : postAes(sessionKey(), url, fields);
+  if (sealed.result != 0) {
+    out.code = pick(codes.call, sealed.result);
+    return out;
+  }
+  ReplyDocument doc = parseReply(sealed.text);
+  if (!doc.well_formed) {
+    out.code = pick(codes.parse, 1);
+    return out;
+  }
+  if (!doc.has_root) {
+    out.code = pick(codes.no_root, 1);
+    return out;
+  }
+  out.root = std::move(doc.root);
+  return out;
+}
+
+}  // namespace internal
+
+namespace {
+
+using internal::CallAction;
+using internal::Envelope;
+using internal::kNoCode;
+using internal::kPassThrough;
+
+constexpr internal::FailureCodes kSilent = {kNoCode, kNoCode, kNoCode};
+
+// The certInfo block with its certId, read only when the block has one.
+void ReadCertInfo(const XmlElement& root, CertReply* out) {
+  out->cert = fieldText(root, "cert");
+  const XmlElement* info = childElement(root, "certInfo");
+  if (info && childElement(*info, "certId")) {
+    out->certInfo = collectFields(*info, false);
+    out->certId = readNumber(fieldText(*info, "certId"));
+  }
+}
+
+MapResult PlainQuery(const char* action, const std::string& cn) {
+  MapResult r;
+  auto x = CallAction(Envelope::kAes, action, {{"cn", cn}}, kSilent);
+  if (x.code != 0) {
+    r.code = x.code;
+    return r;
+  }
+  r.fields = collectFields(x.root, true);
+  return r;
+}
+
+}  // namespace
+
+MapResult getSysCfg() {
+  MapResult r;
+  auto x = CallAction(Envelope::kRsa, "getSysCfg", {{"version", kClientVersion}}, kSilent);
+  if (x.code != 0 || !isAccepted(x.root)) {
+    r.code = 1;
+    return r;
+  }
+  r.fields = collectFields(x.root, true);
+  return r;
+}
+
+std::string getCn(const std::string& userId) {
+  std::string known = getSetting("cn");
+  if (!known.empty()) return known;
+  auto x = CallAction(Envelope::kAes, "getCn", {{"userId", userId}}, kSilent);
+  if (x.code != 0) return {};
+  std::string cn = fieldText(x.root, "cn");
+  if (!cn.empty()) setSetting("cn", cn);
+  return cn;
+}
+
+VersionInfo checkVersion() {
+  VersionInfo v;
+  auto x = CallAction(Envelope::kRsa, "checkVersion", {{"version", kClientVersion}}, {53701, 53703, 53803});
+  if (x.code != 0) {
+    v.code = x.code;
+    return v;
+  }
+  const XmlElement& root = x.root;
+  v.notice = fieldText(root, "notice");
+  v.available = fieldText(root, "available");
+  v.generalReportText = fieldText(root, "generalReportText");
+  v.isShowReportText = fieldText(root, "isShowReportText");
+  v.generalReportLink = fieldText(root, "generalReportLink");
+  v.isShowReportLink = fieldText(root, "isShowReportLink");
+  v.width = fieldText(root, "width");
+  v.height = fieldText(root, "height");
+  if (!isAccepted(root)) v.code = 53705;
+  return v;
+}
+
+FieldMap qryCertPlain(const std::string& cn) { return PlainQuery("qryCert", cn).fields; }
+
+MapResult qryCert(const std::string& cn) {
+  MapResult r;
+  if (cn.empty()) {
+    r.code = 54401;
+    return r;
+  }
+  auto x = CallAction(Envelope::kAes, "qryCert", {{"cn", cn}}, {kPassThrough, 54403, 54405});
+  if (x.code != 0) {
+    r.code = x.code;
+    return r;
+  }
+  if (!isAccepted(x.root)) {
+    r.code = 54405;
+    return r;
+  }
+  r.fields = collectFields(x.root, true);
+  return r;
+}
+
+Cert2Result qryCert2(const std::string& cn) {
+  Cert2Result r;
+  if (cn.empty()) {
+    r.code = 54401;
+    return r;
+  }
+  auto x = CallAction(Envelope::kAes, "qryCert2", {{"cn", cn}}, {kPassThrough, 54403, 54405});
+  if (x.code != 0) {
+    r.code = x.code;
+    return r;
+  }
+  if (!isAccepted(x.root)) {
+    r.code = 54405;
+    return r;
+  }
+  r.pcCert = readBlock(x.root, "pcCert");
+  if (const XmlElement* mobile = childElement(x.root, "mobileCert")) r.mobileCerts = readList(*mobile, "cert");
+  return r;
+}
+
+FieldMap qryLastActiveCert(const std::string& cn) { return PlainQuery("qryLastActiveCert", cn).fields; }
+
+FnStatus getFnStatus(const std::string& cn) {
+  FnStatus s;
+  if (cn.empty()) {
+    s.code = 54101;
+    return s;
+  }
+  auto x = CallAction(Envelope::kAes, "getFnStatus", {{"cn", cn}}, {54103, 54105, 54105});
+  if (x.code != 0) {
+    s.code = x.code;
+    return s;
+  }
+  if (!isAccepted(x.root)) {
+    s.code = 54105;
+    return s;
+  }
+  s.fnStatus = fieldText(x.root, "fnStatus");
+  s.certCount = readNumber(fieldText(x.root, "certCount"));
+  s.effectCertCount = readNumber(fieldText(x.root, "effectCertCount"));
+  return s;
+}
+
+CertReply applyCert(const std::string& csr, const std::string& userId, const std::string& pwid) {
+  CertReply r;
+  FieldMap fields = {{"csr", csr}, {"userId", userId}};
+  if (!pwid.empty()) fields["pwid"] = pwid;
+  auto x = CallAction(Envelope::kAes, "applyCert", fields, {55101, 55103, 55103});
+  if (x.code != 0) {
+    r.code = x.code;
+    return r;
+  }
+  if (!isAccepted(x.root)) {
+    r.code = 55015;
+    return r;
+  }
+  ReadCertInfo(x.root, &r);
+  if (r.certId == 0) {
+    r.code = 55107;
+  } else if (r.cert.empty()) {
+    r.code = 55109;
+  }
+  return r;
+}
+
+CertReply renewCert(const std::string& csr, const std::string& hexSerial, const std::string& sign) {
+  CertReply r;
+  auto x = CallAction(Envelope::kAes, "renewCert", {{"csr", csr}, {"hexSerial", hexSerial}, {"sign", sign}},
+                      {kPassThrough, 55201, 55201});
+  if (x.code != 0) {
+    r.code = x.code;
+    return r;
+  }
+  if (!isAccepted(x.root)) {
+    r.code = 55203;
+    return r;
+  }
+  ReadCertInfo(x.root, &r);
+  if (r.cert.empty()) {
+    r.code = 55205;
+  } else if (r.certId == 0) {
+    r.code = 55207;
+  }
+  return r;
+}
+
+CertReply dlCert(const std::string& cn) {
+  CertReply r;
+  auto x = CallAction(Envelope::kAes, "dlCert", {{"cn", cn}}, {55301, 55103, 55103});
+  if (x.code != 0) {
+    r.code = x.code;
+    return r;
+  }
+  if (!isAccepted(x.root)) {
+    r.code = 55302;
+    return r;
+  }
+  ReadCertInfo(x.root, &r);
+  if (r.certId == 0) {
+    r.code = 55303;
+  } else if (r.cert.empty()) {
+    r.code = 55304;
+  }
+  return r;
+}
+
+namespace {
+
+MapResult Revoke(const FieldMap& fields) {
+  MapResult r;
+  auto x = CallAction(Envelope::kAes, "revokeCert", fields, {56001, 56003, 56003});
+  if (x.code != 0) {
+    r.code = x.code;
+    return r;
+  }
+  if (childElement(x.root, "rtnCode")) r.fields["rvkCode"] = fieldText(x.root, "rtnCode");
+  if (childElement(x.root, "rtnMsg")) r.fields["rvkMsg"] = fieldText(x.root, "rtnMsg");
+  return r;
+}
+
+}  // namespace
+
+MapResult revokeCert(const std::string& cn) { return Revoke({{"cn", cn}}); }
+MapResult revokeCert(const std::string& cn, const std::string& pwid) {
+  return Revoke({{"cn", cn}, {"pwid", pwid}});
+}
+
+int activeCert(int certApplyId, const std::string& certPath) {
+  const std::string url = proxyUrl("activeCert");
+  SealedReply sealed =
+      postAes(sessionKey(), url, {{"certApplyId", std::to_string(certApplyId)}, {"certPath", certPath}});
+  return sealed.result == 0 ? 0 : 54701;
+}
+
+int changePfxPwVerifyP7(const std::string& sign) {
+  if (sign.empty()) return 57001;
+  auto x = CallAction(Envelope::kAes, "changePfxPwVerifyP7", {{"sign", sign}}, {kPassThrough, 57003, 57003});
+  if (x.code != 0) return x.code;
+  return isAccepted(x.root) ? 0 : 57005;
+}
+
+RegSetResult getRegSet() {
+  RegSetResult r;
+  auto x = CallAction(Envelope::kRsa, "getRegSet", {{"version", ""}}, {59905, 59905, 59903});
+  if (x.code != 0) {
+    r.code = x.code;
+    return r;
+  }
+  if (!isAccepted(x.root)) {
+    r.code = 59903;
+    return r;
+  }
+  for (const auto& item : x.root.children) {
+    if (item.name.empty() || item.name == "rtnCode" || item.name == "rtnMsg") continue;
+    r.items.push_back({fieldText(item, "regPath"), fieldText(item, "regName"), fieldText(item, "regValue"),
+                       fieldText(item, "regValueType"), fieldText(item, "regDesc"), fieldText(item, "regId")});
+  }
+  return r;
+}
+
+}  // namespace quil::proxy
