@@ -19,4 +19,19 @@ MethodReply openApp(const MethodArgs& a);
 MethodReply getRandom(const MethodArgs& a);
 MethodReply isFileExist(const MethodArgs& a);
 
+// app/methods_session.cc: login session, account and branch methods.
+MethodReply doLogin(const MethodArgs& a);
+MethodReply doLogout(const MethodArgs& a);
+MethodReply changePw(const MethodArgs& a);
+MethodReply getOnlinePw(const MethodArgs& a);
+MethodReply verifyOnlinePw(const MethodArgs& a);
+MethodReply verifyPwBag(const MethodArgs& a);
+MethodReply qryBranchInfo(const MethodArgs& a);
+MethodReply qryBranchAll(const MethodArgs& a);
+MethodReply iAmAlive(const MethodArgs& a);
+MethodReply writeLog(const MethodArgs& a);
+MethodReply writeLog2(const MethodArgs& a);
+MethodReply versionCheck(const MethodArgs& a);
+MethodReply getClientPfxFilePath(const MethodArgs& a);
+
 }  // namespace quil::methods
