@@ -1,0 +1,199 @@
+#include "cert/cert_request.h"
+
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "cert/cert_files.h"
+#include "cert/openssl_util.h"
+#include "cert/public_key_blob.h"
+#include "platform/cert_store.h"
+#include "platform/registry.h"
+#include "platform/text_codec.h"
+
+namespace quil {
+namespace {
+
+using cert_internal::Ptr;
+
+Ptr<EVP_PKEY> GenerateRsa(int bits) {
+  EVP_PKEY_CTX* raw = EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr);
+  if (!raw) return nullptr;
+  EVP_PKEY* key = nullptr;
+  bool ok = EVP_PKEY_keygen_init(raw) == 1 && EVP_PKEY_CTX_set_rsa_keygen_bits(raw, bits) == 1 &&
+            EVP_PKEY_keygen(raw, &key) == 1;
+  EVP_PKEY_CTX_free(raw);
+  if (!ok) {
+    EVP_PKEY_free(key);
+    return nullptr;
+  }
+  return Ptr<EVP_PKEY>(key);
+}
+
+std::string RequestDer(X509_REQ* req) {
+  unsigned char* out = nullptr;
+  int n = i2d_X509_REQ(req, &out);
+  if (n <= 0) return {};
+  std::string der(reinterpret_cast<char*>(out), static_cast<size_t>(n));
+  OPENSSL_free(out);
+  return der;
+}
+
+// Signs a request for `key` whose subject is one CN entry `entry`.
+bool SignRequest(X509_REQ* req, EVP_PKEY* key, X509_NAME_ENTRY* entry) {
+  X509_NAME* subject = X509_REQ_get_subject_name(req);
+  return X509_REQ_set_version(req, 0) == 1 && X509_REQ_set_pubkey(req, key) == 1 &&
+         X509_NAME_add_entry(subject, entry, -1, 0) == 1 && X509_REQ_sign(req, key, EVP_sha1()) > 0;
+}
+
+// UTF-8 to UTF-16 big endian, the content of a BMPString.
+std::string Utf16Be(const std::string& utf8) {
+  std::string out;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    unsigned long cp;
+    size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (size_t k = 1; k < len && i + k < utf8.size(); ++k) cp = (cp << 6) | (utf8[i + k] & 0x3F);
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      unsigned long hi = 0xD800 + (cp >> 10), lo = 0xDC00 + (cp & 0x3FF);
+      out.push_back(static_cast<char>(hi >> 8));
+      out.push_back(static_cast<char>(hi & 0xFF));
+      out.push_back(static_cast<char>(lo >> 8));
+      out.push_back(static_cast<char>(lo & 0xFF));
+    } else {
+      out.push_back(static_cast<char>(cp >> 8));
+      out.push_back(static_cast<char>(cp & 0xFF));
+    }
+  }
+  return out;
+}
+
+struct LocalNow {
+  struct tm tm {};
+  int millis = 0;
+};
+
+LocalNow Now() {
+  struct timeval tv {};
+  gettimeofday(&tv, nullptr);
+  LocalNow now;
+  time_t secs = tv.tv_sec;
+  localtime_r(&secs, &now.tm);
+  now.millis = static_cast<int>(tv.tv_usec / 1000);
+  return now;
+}
+
+std::string KeyFileName(const LocalNow& now, int extra_millis) {
+  struct tm tm = now.tm;
+  int ms = now.millis + extra_millis;
+  tm.tm_sec += ms / 1000;
+  ms %= 1000;
+  if (extra_millis) mktime(&tm);  // carries overflowing seconds into minutes and up
+  char name[64];
+  std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d%03d.p8", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+  return name;
+}
+
+}  // namespace
+
+OpenSslRequest makeOpenSslRequest(const std::string& cn, int bits) {
+  OpenSslRequest r;
+  if (cn.empty()) return {52701, {}, {}};
+  Ptr<X509_REQ> req(X509_REQ_new());
+  if (!req) return {52705, {}, {}};
+  Ptr<EVP_PKEY> key = GenerateRsa(bits);
+  if (!key) return {52707, {}, {}};
+
+  Ptr<BIO> key_bio(BIO_new(BIO_s_mem()));
+  if (key_bio && PEM_write_bio_PKCS8PrivateKey(key_bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1) {
+    (void)BIO_flush(key_bio.get());
+    r.key_pem = cert_internal::BioBytes(key_bio.get());
+  }
+  X509_NAME_ENTRY* entry = X509_NAME_ENTRY_create_by_txt(
+      nullptr, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn.data()), static_cast<int>(cn.size()));
+  bool signed_ok = entry && SignRequest(req.get(), key.get(), entry);
+  X509_NAME_ENTRY_free(entry);
+  if (!signed_ok) {
+    cert_internal::LastOpenSslError();
+    return {52711, {}, {}};
+  }
+  r.request = cert_internal::Base64Encode(RequestDer(req.get()));
+  r.code = r.key_pem.empty() || r.request.empty() ? 1 : 0;
+  return r;
+}
+
+RequestResult makeKeyFileAndRequest(const std::string& cn, int bits, const std::string& folder) {
+  OpenSslRequest made = makeOpenSslRequest(cn, bits);
+  if (made.code != 0) return {made.code, {}};
+  LocalNow now = Now();
+  std::string path;
+  for (int extra = 0;; ++extra) {
+    path = folder + "/" + KeyFileName(now, extra);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) break;
+  }
+  int code = WriteFileShowingErrors(path, made.key_pem);
+  if (code != 0) return {code, {}};
+  return {0, made.request};
+}
+
+RequestResult makeContainerAndRequest(const std::string& cn, int bits) {
+  std::string bmp = Utf16Be(platform::ToWide(cn));
+  X509_NAME_ENTRY* entry = X509_NAME_ENTRY_create_by_NID(
+      nullptr, NID_commonName, V_ASN1_BMPSTRING, reinterpret_cast<const unsigned char*>(bmp.data()),
+      static_cast<int>(bmp.size()));
+  if (!entry) return {1, {}};
+  Ptr<EVP_PKEY> key = GenerateRsa(bits);
+  if (!key) {
+    X509_NAME_ENTRY_free(entry);
+    return {52803, {}};
+  }
+  platform::KeyContainer container;
+  container.name = platform::NewContainerName();
+  {
+    PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(key.get());
+    unsigned char* out = nullptr;
+    int n = info ? i2d_PKCS8_PRIV_KEY_INFO(info, &out) : 0;
+    if (n > 0) container.private_key_der.assign(reinterpret_cast<char*>(out), static_cast<size_t>(n));
+    OPENSSL_free(out);
+    PKCS8_PRIV_KEY_INFO_free(info);
+  }
+  if (container.name.empty() || container.private_key_der.empty() || !platform::CreateKeyContainer(container)) {
+    X509_NAME_ENTRY_free(entry);
+    return {52801, {}};
+  }
+  Ptr<X509_REQ> req(X509_REQ_new());
+  bool signed_ok = req && SignRequest(req.get(), key.get(), entry);
+  X509_NAME_ENTRY_free(entry);
+  if (!signed_ok) {
+    cert_internal::LastOpenSslError();
+    return {52807, {}};
+  }
+  std::string request = cert_internal::Base64Encode(RequestDer(req.get()));
+  if (request.empty()) return {52809, {}};
+
+  LocalNow now = Now();
+  char when[32];
+  std::snprintf(when, sizeof when, "%04d/%02d/%02d %02d:%02d:%02d", now.tm.tm_year + 1900, now.tm.tm_mon + 1,
+                now.tm.tm_mday, now.tm.tm_hour, now.tm.tm_min, now.tm.tm_sec);
+  std::string record = std::string(kPendingKeyRoot) + container.name;
+  auto& hive = platform::CurrentUserHive();
+  if (hive.CreateKey(record) == platform::kRegSuccess) {
+    (void)hive.SetValue(record, platform::RegSz("ProviderName", platform::kEnhancedProviderName));
+    (void)hive.SetValue(record, platform::RegDword("ProviderType", platform::kProvRsaFull));
+    (void)hive.SetValue(record, platform::RegDword("KeySpec", platform::kAtKeyExchange));
+    (void)hive.SetValue(record, platform::RegBinary("PublicKey", PublicKeyBlobFromPrivateKey(container.private_key_der)));
+    (void)hive.SetValue(record, platform::RegSz("DateTime", when));
+  }
+  return {0, request};
+}
+
+}  // namespace quil
