@@ -1,0 +1,104 @@
+#pragma once
+// PKCS#12 files: writing them from an issued certificate and a key file,
+// opening and checking them, importing them into the stores and exporting
+// stores into them.
+//
+// Paths are UTF-8 with "/"; passwords are narrow bytes as OpenSSL takes
+// them. Files are written with mode 0600 by atomic replacement. The files
+// written here hold: the key in a shrouded key bag (pbeWithSHAAnd3-
+// KeyTripleDES-CBC), the certificates in a safe encrypted with
+// pbeWithSHAAnd40BitRC2-CBC, 2048 iterations each, an HMAC-SHA-1 MAC with
+// one iteration; friendly name (the subject's CN) and local key id on the
+// user certificate and key bag; chain certificates without attributes.
+// This needs LoadOpenSslProviders() to have succeeded.
+//
+// After every successful open or save, the settings env.userPfxFilePath
+// and env.userPfxFilePwd name the file and password used.
+#include <string>
+
+#include "cert/cert_info.h"
+#include "platform/cert_store.h"
+
+namespace quil {
+
+// The fixed password of the temporary files that move a certificate and its
+// key file into the stores.
+inline constexpr char kTempPfxPassword[] = "qmrd5170";
+
+// Writes a PKCS#12 file from an issued certificate (base64 of a DER
+// certificate, or of a PKCS#7 bundle with its chain) and a PEM private key.
+// In a bundle, the user certificate is the first whose basic constraints do
+// not mark an authority, else the one the key belongs to, else the last;
+// the others are the chain. Codes: 52101 empty certificate text, 1 empty
+// key text, 52105 empty path, 52109 no certificate, 52111 the key does not
+// belong to the certificate (or is unreadable), 52113 cannot be written, 0.
+// No dialog, no message.
+int makePfxFile(const std::string& cert_text, const std::string& key_pem, const std::string& path,
+                const std::string& password);
+
+// makePfxFile with each ".p8" file of env.userPrivateKeyFolder until one
+// fits; stores the two settings. Code 0, or 1 when no key file fits. Key
+// files are never deleted.
+int makePfxFromKeyFolder(const std::string& cert_text, const std::string& path, const std::string& password);
+
+struct [[nodiscard]] PfxChoiceResult {
+  int code = 1;
+  std::string path;
+  std::string password;
+};
+
+// Shows the save dialog (path preset, default env.userPfxFilePath; the
+// password rules of the settings) until a key file of the key folder fits
+// the certificate and the file is written. Codes 0 or 53401 (cancelled).
+PfxChoiceResult savePfxWithDialog(const std::string& cert_text, const std::string& path);
+
+// Codes: 52201 the file cannot be read, 52203 not a PKCS#12 or wrong
+// password, 52403 cannot be unpacked, 0.
+int checkPfxFile(const std::string& path, const std::string& password);
+
+// Codes 0 / 52205 (other issuer) / 52207 (other serial): the record's
+// issuer CN must equal the expected one; O, OU, S, L, C are compared only
+// when the expected issuer text has them; the serial must be equal exactly.
+int pfxMatches(const CertInfo& record, const std::string& expected_issuer, const std::string& expected_serial);
+
+struct [[nodiscard]] PfxLoadResult {
+  int code = 1;
+  std::string pkcs12;    // the file's DER bytes, MAC verified
+  std::string path;      // the file opened (in/out of the interactive form)
+  std::string password;  // its password ("" after a cancel)
+};
+
+// Opens the file without asking. An empty expected issuer accepts any
+// certificate. Codes: 52301 unreadable or empty, 52203 not a PKCS#12,
+// 52303 wrong password, 52205 other issuer (or unreadable certificate),
+// 52207 other serial, 0 (settings stored).
+PfxLoadResult loadPfxSilent(const std::string& path, const std::string& password,
+                            const std::string& expected_issuer, const std::string& expected_serial);
+
+// Shows the load dialog until a suitable file is opened (settings stored)
+// or the customer cancels (53401, password emptied). With ask_first false
+// and a non-empty path, the first attempt uses path and password unasked.
+// The dialog shows the last attempt's path and password again.
+PfxLoadResult loadPfxInteractive(const std::string& path, const std::string& password,
+                                 const std::string& expected_issuer, const std::string& expected_serial,
+                                 bool ask_first);
+
+// Imports a PKCS#12 file into "MY" (end certificate, with its key), "CA"
+// and "ROOT". An empty path means env.userPfxFilePath; a file that does not
+// open with the password lets the customer choose through the load dialog.
+// Codes: 53401, 54501, 54503, 54505, 54507, 54509, 0.
+int importPfxIntoStores(const std::string& path, const std::string& password);
+
+// Shows the save dialog and writes the store's certificates with their
+// private keys to the chosen file; a write failure shows its message and
+// the dialog again. Codes 0 (settings stored) or 53401.
+PfxChoiceResult exportStoreToPfx(platform::CertStore& store, const std::string& path);
+
+// Moves an issued certificate and its key file into the stores through a
+// temporary PKCS#12 file ("MERO" prefix, fixed password) that is removed
+// afterwards in every case. Codes of makePfxFromKeyFolder or
+// importPfxIntoStores. The settings env.userPfxFilePath/Pwd keep naming the
+// customer's own file.
+int installViaTempPfx(const std::string& cert_text);
+
+}  // namespace quil
