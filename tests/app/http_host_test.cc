@@ -1,0 +1,223 @@
+// The bridge API over real loopback HTTP, as the page and automation use it.
+#include "app/host/http_host.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <thread>
+
+#include "app/host/page_ui.h"
+#include "support/test_env.h"
+
+namespace quil::host {
+namespace {
+
+using nlohmann::json;
+using quil::testing::ScopedTestHome;
+using quil::testing::WriteFileForTest;
+
+class HttpHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ui::SetUi(&page_ui_);
+    ASSERT_TRUE(host_.Bind(0));
+    host_.Start();
+  }
+  void TearDown() override {
+    channel_.Close();
+    app_.Stop();
+    host_.Stop();
+    ui::SetUi(nullptr);
+  }
+
+  std::string HostHeader() const { return "127.0.0.1:" + std::to_string(host_.port()); }
+
+  httplib::Client Client() {
+    httplib::Client c("127.0.0.1", host_.port());
+    c.set_read_timeout(10, 0);
+    return c;
+  }
+
+  httplib::Result Call(const std::string& method, json args, httplib::Headers headers = {}) {
+    if (headers.empty()) headers = {{"X-QUIL-Token", token_}};
+    return Client().Post("/api/call", headers, json{{"method", method}, {"args", args}}.dump(),
+                         "application/json");
+  }
+
+  const std::string token_ = MakeToken();
+  EventChannel channel_;
+  AppThread app_;
+  PageUi page_ui_{&channel_};
+  HttpHost host_{&channel_, &app_, token_};
+};
+
+TEST_F(HttpHostTest, RefusesForeignOrUnauthenticatedRequestsBeforeRunningAnything) {
+  ScopedTestHome home;
+  std::string src = home.path() + "/a.p12";
+  std::string dst = home.path() + "/b.p12";
+  WriteFileForTest(src, "x");
+  std::string origin = "http://" + HostHeader();
+  struct Case {
+    const char* name;
+    httplib::Headers headers;
+    int status;
+  } kCases[] = {
+      {"no token", {{"Content-Type", "application/json"}}, 403},
+      {"wrong token", {{"X-QUIL-Token", std::string(token_.size(), 'a')}}, 403},
+      {"token prefix", {{"X-QUIL-Token", token_.substr(0, 10)}}, 403},
+      {"foreign host", {{"X-QUIL-Token", token_}, {"Host", "evil.example:80"}}, 403},
+      {"host with other port", {{"X-QUIL-Token", token_}, {"Host", "127.0.0.1:1"}}, 403},
+      {"foreign origin", {{"X-QUIL-Token", token_}, {"Origin", "http://evil.example"}}, 403},
+      {"origin over https", {{"X-QUIL-Token", token_}, {"Origin", "https://" + HostHeader()}}, 403},
+      {"null origin", {{"X-QUIL-Token", token_}, {"Origin", "null"}}, 403},
+      {"wrong cookie", {{"Cookie", "quil_token=" + std::string(64, '0')}}, 403},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    auto res = Call("copyFile", {src, dst}, c.headers);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, c.status);
+    EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
+  }
+  EXPECT_NE(access(dst.c_str(), F_OK), 0) << "a refused call ran";
+
+  struct Allowed {
+    const char* name;
+    httplib::Headers headers;
+  } kAllowed[] = {
+      {"header token", {{"X-QUIL-Token", token_}}},
+      {"cookie token and page origin", {{"Cookie", "x=1; quil_token=" + token_}, {"Origin", origin}}},
+      {"localhost", {{"X-QUIL-Token", token_}, {"Host", "localhost:" + std::to_string(host_.port())}}},
+  };
+  for (const auto& c : kAllowed) {
+    SCOPED_TRACE(c.name);
+    auto res = Call("getClientVersion", json::array(), c.headers);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+  }
+}
+
+TEST_F(HttpHostTest, PageSetsAStrictCookieOnlyForTheRightTokenAndCarriesAPolicy) {
+  auto page = Client().Get(("/?token=" + token_).c_str());
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  std::string cookie = page->get_header_value("Set-Cookie");
+  EXPECT_NE(cookie.find("quil_token=" + token_), std::string::npos);
+  EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
+  EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
+  std::string csp = page->get_header_value("Content-Security-Policy");
+  EXPECT_NE(csp.find("script-src 'self'"), std::string::npos);
+  EXPECT_EQ(csp.find("unsafe"), std::string::npos);
+
+  auto wrong = Client().Get("/?token=0000");
+  ASSERT_TRUE(wrong);
+  EXPECT_FALSE(wrong->has_header("Set-Cookie"));
+  auto foreign = Client().Get("/", {{"Host", "evil.example"}});
+  EXPECT_EQ(foreign->status, 403);
+  EXPECT_EQ(Client().Get("/no-such-file.js")->status, 404);
+}
+
+TEST_F(HttpHostTest, CallAnswersByReturnKindAndRejectsBadRequests) {
+  auto text = Call("getClientVersion", json::array());
+  EXPECT_EQ(json::parse(text->body),
+            (json{{"returns", "text"}, {"value", "{'errCode':'0','errMsg':'','clientVersion':'1.9'}"}}));
+  EXPECT_EQ(json::parse(Call("doTest", {"A1"})->body), (json{{"returns", "nothing"}}));
+  EXPECT_EQ(json::parse(Call("doLogout", {"A1"})->body)["returns"], "short");
+
+  EXPECT_EQ(Call("noSuchMethod", json::array())->status, 404);
+  EXPECT_EQ(Call("isFileExist", json::array())->status, 400);
+  EXPECT_EQ(Call("isFileExist", {"a", "b"})->status, 400);
+  EXPECT_EQ(Call("isFileExist", {1})->status, 400);
+  auto malformed = Client().Post("/api/call", {{"X-QUIL-Token", token_}}, "{nope", "application/json");
+  EXPECT_EQ(malformed->status, 400);
+}
+
+// Reads the event stream on a thread of its own and hands out its frames.
+class EventReader {
+ public:
+  EventReader(int port, const std::string& token) {
+    thread_ = std::thread([this, port, token] {
+      httplib::Client c("127.0.0.1", port);
+      c.set_read_timeout(30, 0);
+      c.Get("/api/events", {{"X-QUIL-Token", token}}, [this](const char* data, size_t n) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        buffer_.append(data, n);
+        changed_.notify_all();
+        return !stop_;
+      });
+    });
+  }
+  // The stream sends a keep-alive each second, so the reader ends soon.
+  ~EventReader() {
+    stop_ = true;
+    thread_.join();
+  }
+  // The data of the first event of `type` that arrives within 10 s.
+  json WaitFor(const std::string& type) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    json found;
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+      size_t pos = buffer_.find("event: " + type + "\n");
+      if (pos == std::string::npos) return false;
+      size_t data = buffer_.find("data: ", pos);
+      size_t end = buffer_.find("\n", data);
+      if (data == std::string::npos || end == std::string::npos) return false;
+      found = json::parse(buffer_.substr(data + 6, end - data - 6));
+      return true;
+    });
+    return found;
+  }
+
+ private:
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string buffer_;
+  std::atomic<bool> stop_{false};
+};
+
+TEST_F(HttpHostTest, AQuestionWaitsForThePageAndIsReplayedToANewStream) {
+  EventReader first(host_.port(), token_);
+  std::string reply;
+  std::thread call([&] {
+    auto res = Call("openFileChooser", json::array());
+    if (res) reply = res->body;
+  });
+
+  json question = first.WaitFor("chooseFolder");
+  ASSERT_TRUE(question.contains("id"));
+  EXPECT_EQ(question["title"], "請選擇憑證檔儲存資料夾");
+
+  EventReader reloaded(host_.port(), token_);  // a reloaded page sees the open question
+  EXPECT_EQ(reloaded.WaitFor("chooseFolder")["id"], question["id"]);
+
+  auto answer = Client().Post("/api/answer", {{"X-QUIL-Token", token_}},
+                              json{{"id", question["id"]}, {"answer", {{"path", "/srv/certs"}}}}.dump(),
+                              "application/json");
+  EXPECT_EQ(answer->status, 200);
+  call.join();
+  EXPECT_EQ(json::parse(reply)["value"], "{'errCode':'1','errMsg':'','path':'/srv/certs/'}");
+
+  auto again = Client().Post("/api/answer", {{"X-QUIL-Token", token_}},
+                             json{{"id", question["id"]}, {"answer", {{"path", "/x"}}}}.dump(),
+                             "application/json");
+  EXPECT_EQ(again->status, 404) << "a question is answered once";
+}
+
+TEST_F(HttpHostTest, FolderListingGivesNamesAndKinds) {
+  ScopedTestHome home;
+  WriteFileForTest(home.path() + "/certs/a.p12", "x");
+  auto res = Client().Get(("/api/fs?path=" + httplib::detail::encode_query_param(home.path() + "/certs")).c_str(),
+                          {{"X-QUIL-Token", token_}});
+  ASSERT_EQ(res->status, 200);
+  json listing = json::parse(res->body);
+  EXPECT_EQ(listing["path"], home.path() + "/certs");
+  EXPECT_EQ(listing["parent"], home.path());
+  EXPECT_EQ(listing["entries"], (json::array({{{"name", "a.p12"}, {"kind", "file"}}})));
+  auto missing = Client().Get("/api/fs?path=/no/such", {{"X-QUIL-Token", token_}});
+  EXPECT_EQ(missing->status, 404);
+}
+
+}  // namespace
+}  // namespace quil::host

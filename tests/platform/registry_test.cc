@@ -1,0 +1,105 @@
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "platform/environment.h"
+#include "support/test_env.h"
+
+namespace quil::platform {
+namespace {
+
+using quil::testing::ScopedTestHome;
+
+constexpr char kQuil[] = "Software\\MERO\\QUIL";
+
+TEST(RegistryHiveTest, KeysAreCaseInsensitiveAndKeepTheirSpelling) {
+  ScopedTestHome home;
+  RegistryHive& hive = CurrentUserHive();
+  EXPECT_FALSE(hive.KeyExists(kQuil));
+  ASSERT_EQ(hive.CreateKey("Software\\MERO\\QUIL\\PELISecuritiesLoginInfo"), kRegSuccess);
+  EXPECT_TRUE(hive.KeyExists("software\\mero"));
+  EXPECT_TRUE(hive.KeyExists("SOFTWARE\\MERO\\QUIL\\pelisecuritiesLOGININFO"));
+  EXPECT_EQ(hive.EnumKey("software\\mero\\quil", 0), "PELISecuritiesLoginInfo");
+  EXPECT_EQ(hive.EnumKey(kQuil, 1), std::nullopt);
+  EXPECT_EQ(hive.CreateKey(kQuil), kRegSuccess) << "creating an existing key succeeds";
+}
+
+TEST(RegistryHiveTest, ValuesOfEveryType) {
+  ScopedTestHome home;
+  RegistryHive& hive = CurrentUserHive();
+  ASSERT_EQ(hive.CreateKey(kQuil), kRegSuccess);
+  RegValue expand = RegSz("Path", "%USERPROFILE%\\x");
+  expand.type = RegType::kExpandSz;
+  ASSERT_EQ(hive.SetValue(kQuil, RegSz("", "default")), kRegSuccess);
+  ASSERT_EQ(hive.SetValue(kQuil, RegSz("ContainerName", "憑證")), kRegSuccess);
+  ASSERT_EQ(hive.SetValue(kQuil, RegDword("KeySpec", 0x01020304)), kRegSuccess);
+  ASSERT_EQ(hive.SetValue(kQuil, RegBinary("PublicKey", std::string("\x06\x02\0\0RSA1", 8))), kRegSuccess);
+  ASSERT_EQ(hive.SetValue(kQuil, expand), kRegSuccess);
+
+  EXPECT_EQ(hive.QueryValue(kQuil, "")->data, "default");
+  EXPECT_EQ(hive.QueryValue(kQuil, "containername")->data, "憑證");
+  EXPECT_EQ(hive.QueryValue(kQuil, "containername")->name, "ContainerName");
+  auto dword = hive.QueryValue(kQuil, "KeySpec");
+  EXPECT_EQ(dword->type, RegType::kDword);
+  EXPECT_EQ(dword->dword, 0x01020304u);
+  EXPECT_EQ(dword->data, std::string("\x04\x03\x02\x01", 4)) << "little-endian as on Windows";
+  EXPECT_EQ(hive.QueryValue(kQuil, "PublicKey")->data, std::string("\x06\x02\0\0RSA1", 8));
+  EXPECT_EQ(hive.QueryValue(kQuil, "PATH")->data, "%USERPROFILE%\\x") << "never expanded";
+  EXPECT_EQ(hive.QueryValue(kQuil, "PATH")->type, RegType::kExpandSz);
+  EXPECT_EQ(hive.QueryValue(kQuil, "missing"), std::nullopt);
+}
+
+TEST(RegistryHiveTest, EnumerationDeletionAndMissingKeys) {
+  ScopedTestHome home;
+  RegistryHive& hive = CurrentUserHive();
+  EXPECT_EQ(hive.SetValue("Software\\None", RegSz("a", "b")), kRegNotFound);
+  ASSERT_EQ(hive.CreateKey(kQuil), kRegSuccess);
+  hive.SetValue(kQuil, RegSz("b", "1"));
+  hive.SetValue(kQuil, RegSz("A", "2"));
+  hive.SetValue(kQuil, RegSz("B", "3"));  // same value as "b": keeps its place and spelling
+  EXPECT_EQ(hive.EnumValue(kQuil, 0)->name, "b");
+  EXPECT_EQ(hive.EnumValue(kQuil, 0)->data, "3");
+  EXPECT_EQ(hive.EnumValue(kQuil, 1)->name, "A");
+  EXPECT_EQ(hive.EnumValue(kQuil, 2), std::nullopt);
+
+  EXPECT_EQ(hive.DeleteValue(kQuil, "a"), kRegSuccess);
+  EXPECT_EQ(hive.DeleteValue(kQuil, "a"), kRegNotFound);
+  hive.CreateKey("Software\\MERO\\QUIL\\{ABC}\\deep");
+  hive.CreateKey("Software\\MERO\\QUILX");
+  EXPECT_EQ(hive.DeleteKey("software\\mero\\quil"), kRegSuccess);
+  EXPECT_FALSE(hive.KeyExists("Software\\MERO\\QUIL\\{ABC}\\deep"));
+  EXPECT_FALSE(hive.QueryValue(kQuil, "b"));
+  EXPECT_TRUE(hive.KeyExists("Software\\MERO\\QUILX")) << "a sibling with a common prefix stays";
+  EXPECT_EQ(hive.DeleteKey(kQuil), kRegNotFound);
+}
+
+TEST(RegistryHiveTest, IsPrivateAndSharedBetweenOpenHandles) {
+  ScopedTestHome home;
+  std::string file = ConfigFolder() + "/registry.db";
+  auto first = OpenRegistryHive(file);
+  auto second = OpenRegistryHive(file);  // as a second QUIL process would
+  ASSERT_TRUE(first && second);
+  struct stat st;
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  first->CreateKey(kQuil);
+  std::thread a([&] {
+    for (int i = 0; i < 50; ++i) first->SetValue(kQuil, RegDword("a" + std::to_string(i), i));
+  });
+  std::thread b([&] {
+    for (int i = 0; i < 50; ++i) second->SetValue(kQuil, RegDword("b" + std::to_string(i), i));
+  });
+  a.join();
+  b.join();
+  EXPECT_EQ(second->QueryValue(kQuil, "a49")->dword, 49u);
+  EXPECT_EQ(first->QueryValue(kQuil, "b49")->dword, 49u);
+  EXPECT_TRUE(first->EnumValue(kQuil, 99));
+  EXPECT_FALSE(first->EnumValue(kQuil, 100));
+}
+
+}  // namespace
+}  // namespace quil::platform
