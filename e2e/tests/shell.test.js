@@ -1,5 +1,6 @@
 // The page, its chooser and the window's lifetime, in a real browser.
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
@@ -99,6 +100,7 @@ describe('lifetime', () => {
       await callInPage(page, 'closeApp');
       const { code } = await quil.exited;
       assert.equal(code, 0);
+      await assert.rejects(callInPage(page, 'getClientVersion'));
     } finally {
       await quil.stop();
     }
@@ -113,6 +115,42 @@ describe('lifetime', () => {
       const { code } = await quil.exited;
       assert.equal(code, 0);
     } finally {
+      await quil.stop();
+    }
+  });
+});
+
+describe('signals and restart', () => {
+  test('SIGTERM ends the program cleanly', async () => {
+    const quil = await startQuil();
+    quil.child.kill('SIGTERM');
+    const { code } = await quil.exited;
+    assert.equal(code, 0);
+    await quil.stop();
+  });
+
+  test('openApp starts a new copy with the same options, then ends this one', async () => {
+    const port = 20000 + Math.floor(Math.random() * 20000);
+    const quil = await startQuil({ args: ['--port', String(port)] });
+    try {
+      const started = Date.now();
+      const reply = await fetch(quil.origin + '/api/call', {
+        method: 'POST',
+        headers: { 'Content-Type': 'application/json', 'X-QUIL-Token': quil.token },
+        body: JSON.stringify({ method: 'openApp', args: [] }),
+      });
+      assert.equal(reply.status, 200);
+      assert.ok(Date.now() - started >= 2000, 'the old copy waits 2 s before it ends');
+      assert.equal((await quil.exited).code, 0);
+      // The new copy takes over the same port once the old one let it go.
+      let page = null;
+      for (let i = 0; i < 50 && !page; i++) {
+        page = await fetch(`http://127.0.0.1:${port}/`).catch(() => null);
+        if (!page) await new Promise((r) => setTimeout(r, 100));
+      }
+      assert.equal(page?.status, 200);
+    } finally {
+      spawnSync('pkill', ['-f', `quil --no-browser --port ${port}`]);
       await quil.stop();
     }
   });

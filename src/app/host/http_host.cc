@@ -121,6 +121,9 @@ std::string MakeToken() {
 
 HttpHost::HttpHost(EventChannel* channel, AppThread* app, std::string token)
     : channel_(channel), app_(app), token_(std::move(token)), server_(new httplib::Server) {
+  // Idle keep-alive connections hold a worker until they time out; keep that
+  // short so the program ends promptly.
+  server_->set_keep_alive_timeout(1);
   Routes();
 }
 
