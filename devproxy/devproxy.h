@@ -22,6 +22,7 @@ struct Options {
   bool plain_http = false;  // serve http:// instead of https://
   bool reset = false;       // wipe the database (keys and CA are kept) and reseed
   bool seed_demo = true;    // add the demo customers to an empty database
+  int session_timeout_s = 1800;  // a session key unused this long is refused
   // Faults switched on from the start, "action=spec;action=spec" (see
   // ParseFault for the spec form).
   std::string faults;
@@ -56,10 +57,17 @@ struct IssuePolicy {
   int valid_days = 730;          // notAfter = now + valid_days
   int renew_window_days = 30;    // renewal offered within this many days of notAfter
   bool pkcs7_bundle = true;      // cert answered as PKCS#7 (root, intermediate, user) or single DER
+  // Issuer naming: a new issuing CA (signed by the root) is made for each
+  // name in use.
   std::string issuer_cn = "QUIL Demo Issuing CA";
+  std::string issuer_o = "QUIL Demo CA";
+  std::string issuer_c = "TW";
   std::string subject_ou = "PELI Securities";
   std::string subject_o = "QUIL Demo CA";
   std::string subject_c = "TW";
+  // Application and revocation need a verified sheet code (this session)
+  // or online code (pwid) first.
+  bool require_auth_code = false;
 };
 
 // Answer of checkVersion.
@@ -104,7 +112,7 @@ struct MailItem {
   std::string notify_addr;
   std::string apply_type;
   std::string code;          // the online code
-  std::string pwid;
+  std::string reference;     // the code's reference number (getOnlinePw's onlinepw)
   std::string created;       // 14 digits, local
   std::string expires;       // 14 digits, local
 };
@@ -113,8 +121,9 @@ struct MailItem {
 struct CertRecord {
   long long cert_id = 0;     // certApplyId
   std::string idno, cn;
-  std::string state;         // "applied", "active", "revoked", "replaced"
-  std::string act_flg;       // "Y" once activeCert was reported
+  std::string state;         // "0" valid, "10" issued not installed, "13" replaced,
+                             // "31" revoked, "50" expired
+  std::string act_flg;       // "Y" once activeCert was reported, else "N"
   std::string serial;        // upper-case hex, no leading zeros
   std::string not_before, not_after;  // 14 digits, local
   std::string subject, issuer;
@@ -159,6 +168,9 @@ class DevProxy {
   // value removes the key).
   void SetSysCfg(const std::string& key, const std::string& value);
   std::map<std::string, std::string> SysCfg() const;
+  // Replaces the whole settings profile: "pfx" (file store), "store"
+  // (Windows store), "pfx,store" or "store,pfx" (both, in that order).
+  bool ApplySettingsProfile(const std::string& name);
   void SetVersionPolicy(const VersionPolicy& policy);
   void SetIssuePolicy(const IssuePolicy& policy);
   IssuePolicy issue_policy() const;
@@ -169,11 +181,10 @@ class DevProxy {
   // Makes the customer's live certificate expire `days` from now (re-signed
   // by the CA, same serial), to walk into the renewal window.
   bool SetCertExpiryForTesting(const std::string& idno, int days);
-  // Drops the certificate's application to "applied" without activation, as
-  // after a lost applyCert reply.
   std::vector<CertRecord> Certificates(const std::string& idno) const;
   std::vector<CertRecord> AllCertificates() const;
   std::string FnStatus(const std::string& idno) const;
+  std::string CnOf(const std::string& idno) const;  // the customer's certificate cn
 
   std::vector<AuditRecord> AuditRecords() const;
   std::vector<MailItem> Mailbox() const;

@@ -1,0 +1,277 @@
+#include "devproxy/crypto.h"
+
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+
+#include <cstring>
+
+namespace quil::devproxy {
+namespace {
+
+constexpr char kAlphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int Base64Value(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+EVP_PKEY* Key(void* key) { return static_cast<EVP_PKEY*>(key); }
+
+struct CtxFree { void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); } };
+using Ctx = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
+struct CipherFree { void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); } };
+struct BioFree { void operator()(BIO* b) const { BIO_free(b); } };
+using Bio = std::unique_ptr<BIO, BioFree>;
+
+std::string BioText(BIO* bio) {
+  char* data = nullptr;
+  long size = BIO_get_mem_data(bio, &data);
+  return std::string(data, size > 0 ? size : 0);
+}
+
+std::optional<std::string> Aes(bool encrypt, std::string_view key, std::string_view input) {
+  if (key.size() < 16) return std::nullopt;
+  std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
+  if (!ctx) return std::nullopt;
+  const auto* k = reinterpret_cast<const unsigned char*>(key.data());
+  const auto* iv = reinterpret_cast<const unsigned char*>(kSessionIv);
+  if (EVP_CipherInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, k, iv, encrypt ? 1 : 0) != 1)
+    return std::nullopt;
+  std::string out(input.size() + 32, '\0');
+  int len = 0, tail = 0;
+  auto* o = reinterpret_cast<unsigned char*>(out.data());
+  if (EVP_CipherUpdate(ctx.get(), o, &len, reinterpret_cast<const unsigned char*>(input.data()),
+                       static_cast<int>(input.size())) != 1)
+    return std::nullopt;
+  if (EVP_CipherFinal_ex(ctx.get(), o + len, &tail) != 1) return std::nullopt;
+  out.resize(len + tail);
+  return out;
+}
+
+}  // namespace
+
+void PKeyDeleter::operator()(void* key) const { EVP_PKEY_free(Key(key)); }
+
+std::string Base64Encode(std::string_view bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  auto b = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+  for (; i + 2 < bytes.size(); i += 3) {
+    unsigned v = b(i) << 16 | b(i + 1) << 8 | b(i + 2);
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  if (bytes.size() - i == 1) {
+    unsigned v = b(i) << 16;
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += "==";
+  } else if (bytes.size() - i == 2) {
+    unsigned v = b(i) << 16 | b(i + 1) << 8;
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += '=';
+  }
+  return out;
+}
+
+std::string Base64Decode(std::string_view text) {
+  std::string out;
+  unsigned acc = 0;
+  int n = 0;
+  for (unsigned char c : text) {
+    if (c == 0) break;
+    int v = Base64Value(c);
+    if (v < 0) continue;
+    acc = acc << 6 | v;
+    if (++n == 4) {
+      out += static_cast<char>(acc >> 16);
+      out += static_cast<char>(acc >> 8);
+      out += static_cast<char>(acc);
+      acc = 0;
+      n = 0;
+    }
+  }
+  if (n == 2) out += static_cast<char>(acc >> 4);
+  if (n == 3) {
+    out += static_cast<char>(acc >> 10);
+    out += static_cast<char>(acc >> 2);
+  }
+  return out;
+}
+
+std::optional<std::string> Base64DecodeStrict(std::string_view text) {
+  size_t end = text.size();
+  while (end > 0 && text[end - 1] == '=') --end;
+  if (text.size() - end > 2 || text.size() % 4 != 0) return std::nullopt;
+  for (size_t i = 0; i < end; ++i)
+    if (Base64Value(static_cast<unsigned char>(text[i])) < 0) return std::nullopt;
+  return Base64Decode(text);
+}
+
+std::string HexUpper(std::string_view bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+std::string Sha1(std::string_view bytes) {
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  EVP_Digest(bytes.data(), bytes.size(), md, &len, EVP_sha1(), nullptr);
+  return std::string(reinterpret_cast<char*>(md), len);
+}
+
+std::string RandomBytes(size_t count) {
+  std::string out(count, '\0');
+  if (count > 0 && RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(count)) != 1)
+    abort();  // no entropy: nothing this service does is safe any more
+  return out;
+}
+
+namespace {
+std::string RandomFrom(std::string_view set, size_t length) {
+  std::string out;
+  while (out.size() < length) {
+    for (unsigned char c : RandomBytes(length)) {
+      // Rejection sampling keeps the distribution uniform.
+      if (c >= 256 - 256 % set.size()) continue;
+      out += set[c % set.size()];
+      if (out.size() == length) break;
+    }
+  }
+  return out;
+}
+}  // namespace
+
+std::string RandomAlnum(size_t length) {
+  return RandomFrom("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", length);
+}
+std::string RandomDigits(size_t length) { return RandomFrom("0123456789", length); }
+
+PKey GenerateRsaKey(int bits) {
+  return PKey(EVP_RSA_gen(static_cast<unsigned>(bits)));
+}
+
+std::string PrivateKeyPem(void* key) {
+  Bio bio(BIO_new(BIO_s_mem()));
+  PEM_write_bio_PKCS8PrivateKey(bio.get(), Key(key), nullptr, nullptr, 0, nullptr, nullptr);
+  return BioText(bio.get());
+}
+
+std::string PublicKeyPem(void* key) {
+  Bio bio(BIO_new(BIO_s_mem()));
+  PEM_write_bio_PUBKEY(bio.get(), Key(key));
+  return BioText(bio.get());
+}
+
+PKey LoadPrivateKeyPem(std::string_view pem) {
+  Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  return PKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+}
+
+PKey LoadPublicKeyPem(std::string_view pem) {
+  Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+  return PKey(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+}
+
+std::optional<std::string> OpenRsaField(void* private_key, std::string_view sealed) {
+  auto block = Base64DecodeStrict(sealed);
+  int size = EVP_PKEY_get_size(Key(private_key));
+  if (!block || static_cast<int>(block->size()) != size) return std::nullopt;
+  Ctx ctx(EVP_PKEY_CTX_new(Key(private_key), nullptr));
+  if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1)
+    return std::nullopt;
+  std::string out(size, '\0');
+  size_t len = out.size();
+  if (EVP_PKEY_decrypt(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &len,
+                       reinterpret_cast<const unsigned char*>(block->data()), block->size()) != 1)
+    return std::nullopt;
+  out.resize(len);
+  return out;
+}
+
+std::string SealRsaReply(void* private_key, std::string_view text) {
+  int size = EVP_PKEY_get_size(Key(private_key));
+  size_t piece = static_cast<size_t>(size - 11);
+  std::string blocks;
+  for (size_t at = 0; at < text.size(); at += piece) {
+    std::string_view part = text.substr(at, piece);
+    Ctx ctx(EVP_PKEY_CTX_new(Key(private_key), nullptr));
+    std::string out(size, '\0');
+    size_t len = out.size();
+    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+        EVP_PKEY_sign(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &len,
+                      reinterpret_cast<const unsigned char*>(part.data()), part.size()) != 1)
+      return {};
+    out.resize(len);
+    blocks += out;
+  }
+  return Base64Encode(blocks);
+}
+
+std::optional<std::string> SealRsaField(void* public_key, std::string_view value) {
+  Ctx ctx(EVP_PKEY_CTX_new(Key(public_key), nullptr));
+  std::string out(EVP_PKEY_get_size(Key(public_key)), '\0');
+  size_t len = out.size();
+  if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+      EVP_PKEY_encrypt(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &len,
+                       reinterpret_cast<const unsigned char*>(value.data()), value.size()) != 1)
+    return std::nullopt;
+  out.resize(len);
+  return Base64Encode(out);
+}
+
+std::string OpenRsaReply(void* public_key, std::string_view body) {
+  std::string bytes = Base64Decode(body);
+  size_t size = static_cast<size_t>(EVP_PKEY_get_size(Key(public_key)));
+  std::string text;
+  for (size_t at = 0; at < bytes.size(); at += size) {
+    std::string_view block = std::string_view(bytes).substr(at, size);
+    Ctx ctx(EVP_PKEY_CTX_new(Key(public_key), nullptr));
+    std::string out(size, '\0');
+    size_t len = out.size();
+    if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+        EVP_PKEY_verify_recover(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &len,
+                                reinterpret_cast<const unsigned char*>(block.data()),
+                                block.size()) != 1)
+      continue;
+    text.append(out.data(), len);
+  }
+  size_t zero = text.find('\0');
+  if (zero != std::string::npos) text.resize(zero);
+  return text;
+}
+
+std::optional<std::string> AesEncryptBase64(std::string_view key, std::string_view plain) {
+  auto c = Aes(true, key, plain);
+  if (!c) return std::nullopt;
+  return Base64Encode(*c);
+}
+
+std::optional<std::string> AesDecryptBase64(std::string_view key, std::string_view sealed) {
+  auto bytes = Base64DecodeStrict(sealed);
+  if (!bytes || bytes->empty() || bytes->size() % 16 != 0) return std::nullopt;
+  return Aes(false, key, *bytes);
+}
+
+}  // namespace quil::devproxy

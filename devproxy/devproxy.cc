@@ -1,0 +1,563 @@
+#include "devproxy/devproxy.h"
+
+#define CPPHTTPLIB_OPENSSL_SUPPORT
+#include <httplib.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "devproxy/cert_authority.h"
+#include "devproxy/crypto.h"
+#include "devproxy/form.h"
+#include "devproxy/pages.h"
+#include "devproxy/service.h"
+#include "devproxy/store.h"
+#include "platform/text_codec.h"
+
+namespace quil::devproxy {
+namespace {
+
+constexpr size_t kMaxBody = 1 << 20;
+constexpr char kProxyPath[] = "/PELIProxy/proxy/";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool WriteFile(const std::string& path, const std::string& bytes, mode_t mode) {
+  std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out.write(bytes.data(), bytes.size()) || !out.flush()) return false;
+  }
+  chmod(tmp.c_str(), mode);
+  return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+bool SameToken(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+std::string FaultDocument(const Fault& f) {
+  switch (f.kind) {
+    case Fault::Kind::kMalformedXml:
+      return "<?xml version=\"1.0\"?>\n<result><rtnCode>0</rtnCode><rtnMsg>broken";
+    case Fault::Kind::kNoRoot:
+      return "<?xml version=\"1.0\"?>\n<!-- no element -->\n";
+    case Fault::Kind::kRtnCode:
+      return "<?xml version=\"1.0\"?>\n<result><rtnCode>" + f.rtn_code + "</rtnCode><rtnMsg>" +
+             f.rtn_msg + "</rtnMsg></result>";
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
+std::optional<Fault> ParseFault(const std::string& spec) {
+  Fault f;
+  std::stringstream in(spec);
+  std::string part;
+  bool any = false;
+  while (std::getline(in, part, ',')) {
+    if (part.empty()) continue;
+    any = true;
+    std::string head = part.substr(0, part.find(':'));
+    std::string rest = part.find(':') == std::string::npos ? "" : part.substr(part.find(':') + 1);
+    auto number = [&](int* out) {
+      if (rest.empty() || rest.find_first_not_of("-0123456789") != std::string::npos) return false;
+      *out = std::atoi(rest.c_str());
+      return true;
+    };
+    if (head == "malformed") f.kind = Fault::Kind::kMalformedXml;
+    else if (head == "noroot") f.kind = Fault::Kind::kNoRoot;
+    else if (head == "empty") f.kind = Fault::Kind::kEmptyBody;
+    else if (head == "drop") f.kind = Fault::Kind::kDropConnection;
+    else if (head == "rtn") {
+      f.kind = Fault::Kind::kRtnCode;
+      f.rtn_code = rest.substr(0, rest.find(':'));
+      if (rest.find(':') != std::string::npos) f.rtn_msg = rest.substr(rest.find(':') + 1);
+      if (f.rtn_code.empty()) return std::nullopt;
+    } else if (head == "status") {
+      f.kind = Fault::Kind::kHttpStatus;
+      if (!number(&f.http_status) || f.http_status < 100 || f.http_status > 599) return std::nullopt;
+    } else if (head == "delay") {
+      if (!number(&f.delay_ms) || f.delay_ms < 0) return std::nullopt;
+    } else if (head == "times") {
+      if (!number(&f.times) || f.times < 1) return std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!any) return std::nullopt;
+  return f;
+}
+
+class DevProxy::Impl {
+ public:
+  Options options;
+  std::string origin;
+  std::string admin_token;
+  PKey envelope_key;
+  std::string public_key_pem;
+  std::unique_ptr<CertAuthority> ca;
+  std::unique_ptr<Store> store;
+  std::unique_ptr<Service> service;
+  std::unique_ptr<httplib::Server> server;
+  std::thread thread;
+  int port = 0;
+
+  std::mutex faults_mu;
+  std::map<std::string, Fault> faults;
+
+  std::string data(const std::string& name) const { return options.data_dir + "/" + name; }
+
+  // The fault for this call, counting it down.
+  std::optional<Fault> TakeFault(const std::string& action) {
+    std::lock_guard<std::mutex> lock(faults_mu);
+    for (const std::string& key : {action, std::string("*")}) {
+      auto it = faults.find(key);
+      if (it == faults.end()) continue;
+      Fault f = it->second;
+      if (it->second.times > 0 && --it->second.times == 0) faults.erase(it);
+      return f;
+    }
+    return std::nullopt;
+  }
+
+  void HandleAction(const httplib::Request& req, httplib::Response& res) {
+    std::string action = req.matches[1];
+    Envelope envelope = EnvelopeOf(action);
+    if (envelope == Envelope::kUnknown) {
+      res.status = 404;
+      return;
+    }
+    std::optional<Fault> fault = TakeFault(action);
+    if (fault && fault->delay_ms > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(fault->delay_ms));
+    if (fault) {
+      switch (fault->kind) {
+        case Fault::Kind::kHttpStatus:
+          res.status = fault->http_status;
+          return;
+        case Fault::Kind::kEmptyBody:
+          res.status = 200;
+          return;
+        case Fault::Kind::kDropConnection:
+          // Announces a body and then closes the connection without it.
+          res.set_content_provider(
+              64, "text/plain", [](size_t, size_t, httplib::DataSink&) { return false; });
+          return;
+        default:
+          break;
+      }
+    }
+    auto sealed = ParseForm(req.body);
+    if (!sealed) {
+      res.status = 400;
+      return;
+    }
+    Fields opened;
+    std::shared_ptr<Session> session;
+    std::string undecodable;
+    if (envelope == Envelope::kPublicKey) {
+      for (const auto& [name, value] : *sealed) {
+        if (value.empty()) {
+          opened[name];
+          continue;
+        }
+        auto plain = OpenRsaField(envelope_key.get(), value);
+        if (!plain) undecodable = name;
+        else opened[name] = *plain;
+      }
+    } else {
+      session = service->OpenWithSession(*sealed, &opened);
+      if (!session) {
+        // Nothing can be sealed for a caller whose key is unknown.
+        res.status = 401;
+        return;
+      }
+    }
+    std::string doc;
+    if (fault && fault->kind != Fault::Kind::kNone) {
+      doc = FaultDocument(*fault);
+    } else if (!undecodable.empty()) {
+      doc = "<?xml version=\"1.0\" encoding=\"Big5\"?>\n<result><rtnCode>9001</rtnCode><rtnMsg>" +
+            platform::ToNarrow("欄位無法解讀: ") + undecodable + "</rtnMsg></result>";
+      doc = platform::ToWide(doc);
+    } else {
+      Fields wide;
+      for (const auto& [name, value] : opened) wide[name] = platform::ToWide(value);
+      doc = service->Run(action, wide, session.get(), req.remote_addr);
+    }
+    std::string narrow = platform::ToNarrow(doc);
+    std::string body = envelope == Envelope::kPublicKey
+                           ? SealRsaReply(envelope_key.get(), narrow)
+                           : AesEncryptBase64(session->key, narrow).value_or("");
+    res.set_content(body, "text/plain");
+  }
+
+  bool Authorised(const httplib::Request& req, httplib::Response& res) {
+    if (SameToken(req.get_header_value("X-Admin-Token"), admin_token)) return true;
+    res.status = 403;
+    res.set_content("admin token required\n", "text/plain");
+    return false;
+  }
+
+  void HandleAdmin(const httplib::Request& req, httplib::Response& res);
+  void Routes();
+};
+
+namespace {
+nlohmann::json CertJson(const CertRecord& r) {
+  return {{"certId", r.cert_id}, {"idno", r.idno},       {"cn", r.cn},
+          {"state", r.state},    {"actFlg", r.act_flg},  {"serial", r.serial},
+          {"notBefore", r.not_before}, {"notAfter", r.not_after}, {"subject", r.subject},
+          {"issuer", r.issuer},  {"certHash", r.cert_hash}, {"certPath", r.cert_path},
+          {"mobile", r.mobile}};
+}
+}  // namespace
+
+void DevProxy::Impl::HandleAdmin(const httplib::Request& req, httplib::Response& res) {
+  if (!Authorised(req, res)) return;
+  std::string what = req.matches[1];
+  nlohmann::json in = nlohmann::json::object();
+  if (!req.body.empty()) {
+    in = nlohmann::json::parse(req.body, nullptr, false);
+    if (in.is_discarded() || !in.is_object()) {
+      res.status = 400;
+      res.set_content("{\"error\":\"body is not a JSON object\"}", "application/json");
+      return;
+    }
+  }
+  auto str = [&](const char* k, const std::string& d = "") {
+    return in.contains(k) && in[k].is_string() ? in[k].get<std::string>() : d;
+  };
+  auto num = [&](const char* k, int d) {
+    return in.contains(k) && in[k].is_number_integer() ? in[k].get<int>() : d;
+  };
+  nlohmann::json out = {{"ok", true}};
+  auto fail = [&](const std::string& why) {
+    res.status = 400;
+    out = {{"ok", false}, {"error", why}};
+  };
+  if (what == "fault" && req.method == "POST") {
+    auto f = ParseFault(str("spec"));
+    if (str("action").empty() || !f) fail("need action and a valid spec");
+    else {
+      std::lock_guard<std::mutex> lock(faults_mu);
+      faults[str("action")] = *f;
+    }
+  } else if (what == "faults/clear" && req.method == "POST") {
+    std::lock_guard<std::mutex> lock(faults_mu);
+    faults.clear();
+  } else if (what == "syscfg" && req.method == "POST") {
+    if (str("key").empty()) fail("need key");
+    else service->SetSysCfg(str("key"), str("value"));
+  } else if (what == "syscfg" && req.method == "GET") {
+    out = service->SysCfg();
+  } else if (what == "profile" && req.method == "POST") {
+    if (!service->ApplyProfile(str("name"))) fail("profiles: pfx, store, pfx,store, store,pfx");
+  } else if (what == "version" && req.method == "POST") {
+    VersionPolicy v;
+    v.rtn_code = str("rtnCode", v.rtn_code);
+    v.rtn_msg = str("rtnMsg");
+    v.notice = str("notice");
+    v.available = str("available", v.available);
+    v.general_report_text = str("generalReportText");
+    v.is_show_report_text = str("isShowReportText", v.is_show_report_text);
+    v.general_report_link = str("generalReportLink");
+    v.is_show_report_link = str("isShowReportLink", v.is_show_report_link);
+    v.width = str("width", v.width);
+    v.height = str("height", v.height);
+    service->SetVersionPolicy(v);
+  } else if (what == "policy" && req.method == "POST") {
+    IssuePolicy p = service->issue_policy();
+    p.valid_days = num("validDays", p.valid_days);
+    p.renew_window_days = num("renewWindowDays", p.renew_window_days);
+    if (in.contains("pkcs7Bundle") && in["pkcs7Bundle"].is_boolean()) p.pkcs7_bundle = in["pkcs7Bundle"];
+    if (in.contains("requireAuthCode") && in["requireAuthCode"].is_boolean())
+      p.require_auth_code = in["requireAuthCode"];
+    p.issuer_cn = str("issuerCn", p.issuer_cn);
+    p.issuer_o = str("issuerO", p.issuer_o);
+    p.issuer_c = str("issuerC", p.issuer_c);
+    if (p.valid_days < 1 || p.renew_window_days < 0) fail("validDays >= 1, renewWindowDays >= 0");
+    else service->SetIssuePolicy(p);
+  } else if (what == "customer" && req.method == "POST") {
+    CustomerSeed s;
+    s.idno = str("idno");
+    s.password = str("password");
+    s.name = str("name");
+    s.branch = str("branch");
+    s.account = str("account");
+    s.email = str("email");
+    s.mobile = str("mobile");
+    s.birthday = str("birthday");
+    s.apply_pw_bag = str("isApplyPwBag", "A");
+    s.first_login = in.value("firstLogin", false);
+    if (in.contains("sheetCodes") && in["sheetCodes"].is_array())
+      for (const auto& c : in["sheetCodes"])
+        if (c.is_string()) s.sheet_codes.push_back(c);
+    std::string error;
+    if (s.password.empty()) fail("need password");
+    else if (!service->AddCustomer(s, &error)) fail(error);
+  } else if (what == "cert-expiry" && req.method == "POST") {
+    if (!service->SetCertExpiry(str("idno"), num("days", 10))) fail("no live certificate");
+  } else if (what == "certs" && req.method == "GET") {
+    out = nlohmann::json::array();
+    auto certs = req.has_param("idno") ? service->Certificates(req.get_param_value("idno"))
+                                       : service->AllCertificates();
+    for (const auto& c : certs) out.push_back(CertJson(c));
+  } else if (what == "audit" && req.method == "GET") {
+    out = nlohmann::json::array();
+    for (const auto& a : service->Audit())
+      out.push_back({{"action", a.action}, {"id", a.id}, {"aid", a.aid}, {"funcid", a.funcid},
+                     {"memo", a.memo}, {"sessionIdno", a.session_idno}, {"time", a.time}});
+  } else if (what == "mailbox" && req.method == "GET") {
+    out = nlohmann::json::array();
+    for (const auto& m : service->Mail())
+      out.push_back({{"idno", m.idno}, {"notifyType", m.notify_type}, {"notifyAddr", m.notify_addr},
+                     {"applyType", m.apply_type}, {"code", m.code}, {"reference", m.reference},
+                     {"created", m.created}, {"expires", m.expires}});
+  } else {
+    res.status = 404;
+    out = {{"ok", false}, {"error", "unknown admin request"}};
+  }
+  res.set_content(out.dump(), "application/json");
+}
+
+void DevProxy::Impl::Routes() {
+  server->set_payload_max_length(kMaxBody);
+  server->new_task_queue = [] { return new httplib::ThreadPool(64); };
+  server->set_keep_alive_timeout(2);
+  server->set_read_timeout(30);
+  server->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+    res.status = 500;
+    res.set_content("", "text/plain");
+  });
+  server->Post(R"(/PELIProxy/proxy/([A-Za-z0-9]+))",
+               [this](const httplib::Request& req, httplib::Response& res) { HandleAction(req, res); });
+  auto address = [](const httplib::Request& req, httplib::Response& res) {
+    res.set_content(req.remote_addr + "\r\n", "text/plain");
+  };
+  server->Get("/mobile/bridge/bridge.ashx", address);
+  server->Get("/ip/1", address);
+  server->Get("/ip/2", address);
+  auto deploy_template = [](const httplib::Request& req, httplib::Response& res) {
+    if (req.method == "POST" && req.get_param_value("version") != "1.9") {
+      res.status = 400;
+      return;
+    }
+    res.set_content(DeployTemplatePage(), "text/html; charset=utf-8");
+  };
+  server->Post("/depCert/QUILDepCert.htm", deploy_template);
+  server->Get("/depCert/QUILDepCert.htm", deploy_template);
+  server->Get(R"(/download/([A-Za-z0-9._-]+))", [](const httplib::Request& req, httplib::Response& res) {
+    auto bytes = DownloadFile(req.matches[1]);
+    if (!bytes) {
+      res.status = 404;
+      return;
+    }
+    res.set_content(*bytes, "application/octet-stream");
+  });
+  server->Get("/demo/mailbox", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_content(MailboxPage(service->Mail()), "text/html; charset=utf-8");
+  });
+  server->Get(R"(/admin/(.+))",
+              [this](const httplib::Request& req, httplib::Response& res) { HandleAdmin(req, res); });
+  server->Post(R"(/admin/(.+))",
+               [this](const httplib::Request& req, httplib::Response& res) { HandleAdmin(req, res); });
+}
+
+DevProxy::DevProxy(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+DevProxy::~DevProxy() {
+  if (impl_->server) impl_->server->stop();
+  if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* error) {
+  namespace fs = std::filesystem;
+  std::string ignored;
+  if (!error) error = &ignored;
+  auto impl = std::make_unique<Impl>();
+  impl->options = options;
+  if (options.data_dir.empty()) {
+    *error = "no data folder given";
+    return nullptr;
+  }
+  std::error_code ec;
+  fs::create_directories(options.data_dir, ec);
+  if (!fs::is_directory(options.data_dir)) {
+    *error = "cannot create the data folder " + options.data_dir;
+    return nullptr;
+  }
+  chmod(options.data_dir.c_str(), 0700);
+
+  // The envelope key pair; QUIL carries the public half.
+  std::string key_path = impl->data("envelope.key");
+  if (fs::exists(key_path)) impl->envelope_key = LoadPrivateKeyPem(ReadFile(key_path));
+  if (!impl->envelope_key) {
+    impl->envelope_key = GenerateRsaKey(2048);
+    if (!impl->envelope_key || !WriteFile(key_path, PrivateKeyPem(impl->envelope_key.get()), 0600)) {
+      *error = "cannot make the envelope key in " + options.data_dir;
+      return nullptr;
+    }
+  }
+  impl->public_key_pem = PublicKeyPem(impl->envelope_key.get());
+  if (!WriteFile(impl->data("proxy_pubkey.pem"), impl->public_key_pem, 0644)) {
+    *error = "cannot write the public key";
+    return nullptr;
+  }
+  impl->ca = CertAuthority::LoadOrCreate(impl->data("ca"), error);
+  if (!impl->ca) return nullptr;
+  impl->store = Store::Open(impl->data("devproxy.db"), error);
+  if (!impl->store) return nullptr;
+  if (options.reset && !impl->store->WipeAll()) {
+    *error = "cannot reset the database";
+    return nullptr;
+  }
+
+  if (options.plain_http)
+    impl->server = std::make_unique<httplib::Server>();
+  else
+    impl->server = std::make_unique<httplib::SSLServer>(impl->ca->tls_cert_path().c_str(),
+                                                        impl->ca->tls_key_path().c_str());
+  if (!impl->server->is_valid()) {
+    *error = "cannot load the TLS certificate";
+    return nullptr;
+  }
+  impl->port = options.port == 0 ? impl->server->bind_to_any_port("127.0.0.1")
+                                 : (impl->server->bind_to_port("127.0.0.1", options.port)
+                                        ? options.port
+                                        : -1);
+  if (impl->port <= 0) {
+    *error = "cannot listen on 127.0.0.1:" + std::to_string(options.port);
+    return nullptr;
+  }
+  impl->origin = std::string(options.plain_http ? "http" : "https") + "://127.0.0.1:" +
+                 std::to_string(impl->port);
+  impl->service = std::make_unique<Service>(impl->store.get(), impl->ca.get(), impl->origin,
+                                            options.session_timeout_s);
+  if (options.seed_demo && impl->store->Empty()) impl->service->Seed(DemoCustomerSeeds());
+  for (std::stringstream in(options.faults); !in.eof();) {
+    std::string item;
+    std::getline(in, item, ';');
+    if (item.empty()) continue;
+    size_t eq = item.find('=');
+    auto f = eq == std::string::npos ? std::nullopt : ParseFault(item.substr(eq + 1));
+    if (!f) {
+      *error = "bad fault \"" + item + "\" (want action=spec)";
+      return nullptr;
+    }
+    impl->faults[item.substr(0, eq)] = *f;
+  }
+
+  impl->admin_token = RandomAlnum(32);
+  if (!WriteFile(impl->data("admin_token"), impl->admin_token + "\n", 0600)) {
+    *error = "cannot write the admin token";
+    return nullptr;
+  }
+  impl->Routes();
+  httplib::Server* server = impl->server.get();
+  impl->thread = std::thread([server] { server->listen_after_bind(); });
+  for (int i = 0; i < 500 && !server->is_running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+
+  auto proxy = std::unique_ptr<DevProxy>(new DevProxy(std::move(impl)));
+  std::string env;
+  env += "QUIL_PROXY_URL=" + proxy->base_url() + "\n";
+  env += "QUIL_PROXY_PUBKEY=" + proxy->public_key_path() + "\n";
+  env += "QUIL_PROXY_CA=" + proxy->ca_bundle_path() + "\n";
+  env += "QUIL_BRIDGE_URL=" + proxy->bridge_url() + "\n";
+  env += "QUIL_IP_SERVICES=" + proxy->ip_services() + "\n";
+  if (!WriteFile(proxy->env_file(), env, 0644)) {
+    *error = "cannot write " + proxy->env_file();
+    return nullptr;
+  }
+  return proxy;
+}
+
+int DevProxy::port() const { return impl_->port; }
+std::string DevProxy::origin() const { return impl_->origin; }
+std::string DevProxy::base_url() const { return impl_->origin + kProxyPath; }
+std::string DevProxy::public_key_path() const { return impl_->data("proxy_pubkey.pem"); }
+std::string DevProxy::public_key_pem() const { return impl_->public_key_pem; }
+std::string DevProxy::ca_bundle_path() const { return impl_->data("ca/ca_bundle.pem"); }
+std::string DevProxy::root_cert_path() const { return impl_->ca->root_path(); }
+std::string DevProxy::intermediate_cert_path() const { return impl_->ca->issuing_path(); }
+std::string DevProxy::bridge_url() const { return impl_->origin + "/mobile/bridge/bridge.ashx"; }
+std::string DevProxy::ip_services() const {
+  return impl_->origin + "/ip/1," + impl_->origin + "/ip/2";
+}
+std::string DevProxy::template_url() const { return impl_->origin + "/depCert/QUILDepCert.htm"; }
+std::string DevProxy::mailbox_url() const { return impl_->origin + "/demo/mailbox"; }
+std::string DevProxy::env_file() const { return impl_->data("quil.env"); }
+std::string DevProxy::admin_token() const { return impl_->admin_token; }
+
+void DevProxy::ExportEnvironment() const {
+  setenv("QUIL_PROXY_URL", base_url().c_str(), 1);
+  setenv("QUIL_PROXY_PUBKEY", public_key_path().c_str(), 1);
+  setenv("QUIL_PROXY_CA", ca_bundle_path().c_str(), 1);
+  setenv("QUIL_BRIDGE_URL", bridge_url().c_str(), 1);
+  setenv("QUIL_IP_SERVICES", ip_services().c_str(), 1);
+}
+
+void DevProxy::SetFault(const std::string& action, const Fault& fault) {
+  std::lock_guard<std::mutex> lock(impl_->faults_mu);
+  impl_->faults[action] = fault;
+}
+
+void DevProxy::ClearFaults() {
+  std::lock_guard<std::mutex> lock(impl_->faults_mu);
+  impl_->faults.clear();
+}
+
+void DevProxy::SetSysCfg(const std::string& key, const std::string& value) {
+  impl_->service->SetSysCfg(key, value);
+}
+std::map<std::string, std::string> DevProxy::SysCfg() const { return impl_->service->SysCfg(); }
+bool DevProxy::ApplySettingsProfile(const std::string& name) {
+  return impl_->service->ApplyProfile(name);
+}
+void DevProxy::SetVersionPolicy(const VersionPolicy& policy) {
+  impl_->service->SetVersionPolicy(policy);
+}
+void DevProxy::SetIssuePolicy(const IssuePolicy& policy) { impl_->service->SetIssuePolicy(policy); }
+IssuePolicy DevProxy::issue_policy() const { return impl_->service->issue_policy(); }
+bool DevProxy::AddCustomer(const CustomerSeed& seed, std::string* error) {
+  std::string ignored;
+  return impl_->service->AddCustomer(seed, error ? error : &ignored);
+}
+std::vector<CustomerSeed> DevProxy::DemoCustomers() const { return DemoCustomerSeeds(); }
+bool DevProxy::SetCertExpiryForTesting(const std::string& idno, int days) {
+  return impl_->service->SetCertExpiry(idno, days);
+}
+std::vector<CertRecord> DevProxy::Certificates(const std::string& idno) const {
+  return impl_->service->Certificates(idno);
+}
+std::vector<CertRecord> DevProxy::AllCertificates() const {
+  return impl_->service->AllCertificates();
+}
+std::string DevProxy::FnStatus(const std::string& idno) const {
+  return impl_->service->FnStatus(idno);
+}
+std::string DevProxy::CnOf(const std::string& idno) const { return impl_->service->CnOf(idno); }
+std::vector<AuditRecord> DevProxy::AuditRecords() const { return impl_->service->Audit(); }
+std::vector<MailItem> DevProxy::Mailbox() const { return impl_->service->Mail(); }
+int DevProxy::SessionCount() const { return impl_->service->SessionCount(); }
+
+}  // namespace quil::devproxy

@@ -1,0 +1,113 @@
+#include "devproxy/pages.h"
+
+#include <algorithm>
+
+namespace quil::devproxy {
+namespace {
+
+std::string Html(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string DeployTemplatePage() {
+  return R"(<!DOCTYPE html>
+<html lang="zh-Hant">
+<head>
+<meta charset="utf-8">
+<title>QUIL 瀏覽器憑證部署</title>
+<style>
+body { font-family: sans-serif; margin: 2em; }
+table { border-collapse: collapse; }
+td, th { border: 1px solid #999; padding: 4px 8px; text-align: left; }
+#status { font-weight: bold; margin: 1em 0; }
+</style>
+<script>
+#importCertInfo#
+</script>
+</head>
+<body>
+<h1>瀏覽器憑證部署</h1>
+<div id="status"></div>
+<table id="fields"></table>
+<script>
+(function () {
+  var status = document.getElementById('status');
+  var table = document.getElementById('fields');
+  if (typeof certInfo !== 'object') {
+    status.textContent = '未收到憑證資訊';
+    return;
+  }
+  var names = ['opType', 'cn', 'serial', 'issuer', 'subject', 'notBefore', 'notAfter',
+               'certfinger', 'b64P12Cert', 'certb64'];
+  names.forEach(function (name) {
+    var row = table.insertRow();
+    row.insertCell().textContent = name;
+    var value = String(certInfo[name] || '');
+    row.insertCell().textContent = value.length > 64 ? value.substring(0, 64) + '... (' + value.length + ')' : value;
+  });
+  var key = 'quil.deployedCert';
+  try {
+    if (certInfo.opType === 'deploy') {
+      localStorage.setItem(key, JSON.stringify(certInfo));
+      status.textContent = '憑證已匯入此瀏覽器 (' + certInfo.cn + ')';
+    } else if (certInfo.opType === 'remove') {
+      localStorage.removeItem(key);
+      status.textContent = '憑證已自此瀏覽器移除 (' + certInfo.cn + ')';
+    } else {
+      status.textContent = '未知的作業: ' + certInfo.opType;
+    }
+  } catch (e) {
+    status.textContent = '瀏覽器儲存區無法使用: ' + e;
+  }
+  document.title = 'QUIL ' + certInfo.opType + ' ' + certInfo.cn;
+})();
+</script>
+</body>
+</html>
+)";
+}
+
+std::string MailboxPage(const std::vector<MailItem>& mail) {
+  std::string rows;
+  for (auto it = mail.rbegin(); it != mail.rend(); ++it) {
+    rows += "<tr><td>" + Html(it->created) + "</td><td>" + Html(it->idno) + "</td><td>" +
+            (it->notify_type == "0" ? "e-mail " : "SMS ") + Html(it->notify_addr) + "</td><td>" +
+            Html(it->apply_type) + "</td><td class=code>" + Html(it->code) + "</td><td>" +
+            Html(it->reference) + "</td><td>" + Html(it->expires) + "</td></tr>\n";
+  }
+  return R"(<!DOCTYPE html>
+<html lang="zh-Hant"><head><meta charset="utf-8"><meta http-equiv="refresh" content="5">
+<title>QUIL 示範信箱</title>
+<style>body{font-family:sans-serif;margin:2em}td,th{border:1px solid #999;padding:4px 8px}
+table{border-collapse:collapse}.code{font-size:1.4em;font-weight:bold;letter-spacing:.2em}</style>
+</head><body><h1>示範信箱: 已寄出的憑證認證碼</h1>
+<table><tr><th>寄出時間</th><th>身分證號</th><th>寄送至</th><th>用途</th><th>認證碼</th><th>參考序號</th><th>有效至</th></tr>
+)" + rows + "</table></body></html>\n";
+}
+
+std::optional<std::string> DownloadFile(const std::string& name) {
+  std::string banner;
+  if (name == "QUILSetup.exe") banner = "QUIL demo client update package\n";
+  else if (name == "MeroCpntSetup.exe" || name == "MeroCpnt.cab")
+    banner = "QUIL demo security component package\n";
+  else return std::nullopt;
+  // Large enough that a download reports progress several times.
+  std::string bytes;
+  bytes.reserve(300 * 1024);
+  while (bytes.size() < 300 * 1024) bytes += banner;
+  return bytes;
+}
+
+}  // namespace quil::devproxy

@@ -1,0 +1,123 @@
+#pragma once
+// The proxy actions: what each one checks, changes and answers. The HTTP
+// side (envelopes, faults, pages) is in server.cc; this file sees opened
+// field values (UTF-8) and produces the reply document (UTF-8 XML).
+// Thread-safe: one mutex guards the store, the sessions and the settings.
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devproxy/cert_authority.h"
+#include "devproxy/devproxy.h"
+#include "devproxy/store.h"
+
+namespace quil::devproxy {
+
+using Fields = std::map<std::string, std::string>;
+
+enum class Envelope { kUnknown, kPublicKey, kSession };
+Envelope EnvelopeOf(const std::string& action);
+
+struct Session {
+  std::string key;  // the aeskey text; its first 16 bytes are the AES key
+  std::string idno;
+  std::string client_ip;
+  std::time_t last_seen = 0;
+  bool sheet_verified = false;
+};
+
+struct RegItem {
+  std::string id, path, name, value, type, desc;
+};
+
+class Service {
+ public:
+  Service(Store* store, CertAuthority* ca, std::string origin, int session_timeout_s);
+
+  // The session whose key opens every non-empty sealed field into plausible
+  // text; the opened values go to *opened. nullptr when none or more than
+  // one does, or the session expired.
+  std::shared_ptr<Session> OpenWithSession(const Fields& sealed, Fields* opened);
+
+  // Runs `action` with opened, UTF-8 field values. `session` is null for
+  // public-key actions. Returns the reply document.
+  std::string Run(const std::string& action, const Fields& fields, Session* session,
+                  const std::string& remote_addr);
+
+  void Seed(const std::vector<CustomerSeed>& customers);
+  bool AddCustomer(const CustomerSeed& seed, std::string* error);
+  std::string CnOf(const std::string& idno) const { return idno + "-01"; }
+
+  void SetSysCfg(const std::string& key, const std::string& value);
+  Fields SysCfg();
+  bool ApplyProfile(const std::string& name);  // "pfx", "store", "pfx,store", "store,pfx"
+  void SetVersionPolicy(const VersionPolicy& policy);
+  void SetIssuePolicy(const IssuePolicy& policy);
+  IssuePolicy issue_policy();
+  void SetRegItems(std::vector<RegItem> items);
+
+  std::string FnStatus(const std::string& idno);
+  std::vector<CertRecord> Certificates(const std::string& idno);
+  std::vector<CertRecord> AllCertificates();
+  bool SetCertExpiry(const std::string& idno, int days);
+  std::vector<AuditRecord> Audit();
+  std::vector<MailItem> Mail();
+  int SessionCount();
+
+  class Call;
+
+ private:
+  struct FnState;
+  FnState FnStateOf(const std::string& idno, std::time_t now);
+  CertRecord Record(const CertRow& row, std::time_t now);
+
+  void GetSysCfg(Call& c);
+  void CheckVersion(Call& c);
+  void DoLogin(Call& c);
+  void GetCn(Call& c);
+  void ChangePw(Call& c);
+  void GetOnlinePw(Call& c);
+  void VerifyOnlinePw(Call& c);
+  void VerifyPwBag(Call& c);
+  void DoLogout(Call& c);
+  void IAmAlive(Call& c);
+  void QryBranch(Call& c);
+  void QryBranchAll(Call& c);
+  void WriteLog(Call& c);
+  void GetRegSet(Call& c);
+  void QryCert(Call& c);
+  void QryCert2(Call& c);
+  void QryLastActiveCert(Call& c);
+  void GetFnStatus(Call& c);
+  void ApplyCert(Call& c);
+  void RenewCert(Call& c);
+  void DlCert(Call& c);
+  void RevokeCert(Call& c);
+  void ActiveCert(Call& c);
+  void ChangePfxPwVerifyP7(Call& c);
+
+  void AnswerCert(Call& c, const CertRow& row);
+  bool OwnCn(Call& c);
+  std::optional<OnlineCode> UsablePwid(const std::string& pwid, const std::string& idno,
+                                       bool for_revoke, std::time_t now);
+
+  Store* store_;
+  CertAuthority* ca_;
+  std::string origin_;
+  int session_timeout_s_;
+  std::mutex mu_;
+  std::map<std::string, std::shared_ptr<Session>> sessions_;
+  Fields sys_cfg_;
+  VersionPolicy version_;
+  IssuePolicy policy_;
+  std::vector<RegItem> reg_items_;
+};
+
+// The demo customers seeded into an empty database.
+std::vector<CustomerSeed> DemoCustomerSeeds();
+
+}  // namespace quil::devproxy
