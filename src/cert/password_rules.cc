@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "cert/regex_text.h"
 #include "platform/text_codec.h"
 #include "proxy/settings.h"
 
@@ -12,6 +11,33 @@ namespace {
 int SettingInt(const char* key) {
   std::string v = getSetting(key);
   return static_cast<int>(std::strtol(v.c_str(), nullptr, 10));
+}
+
+struct CharClasses {
+  bool digit = false, upper = false, lower = false, other = false;
+};
+
+// Scans code page 950 text character by character: a lead byte (0x81-0xFE)
+// takes its trail byte with it, and the pair counts as "other". A plain
+// byte regex would read trail bytes such as 0x4B ('K') as letters.
+CharClasses ClassesOf(const std::string& narrow) {
+  CharClasses c;
+  for (size_t i = 0; i < narrow.size(); ++i) {
+    unsigned char b = static_cast<unsigned char>(narrow[i]);
+    if (b >= 0x81 && b <= 0xFE && i + 1 < narrow.size()) {
+      c.other = true;
+      ++i;
+    } else if (b >= '0' && b <= '9') {
+      c.digit = true;
+    } else if (b >= 'A' && b <= 'Z') {
+      c.upper = true;
+    } else if (b >= 'a' && b <= 'z') {
+      c.lower = true;
+    } else {
+      c.other = true;
+    }
+  }
+  return c;
 }
 
 }  // namespace
@@ -43,11 +69,11 @@ std::string checkPfxPassword(const std::string& password, const PfxPasswordRules
   if (rules.minLen > 0 && length < static_cast<size_t>(rules.minLen)) return "密碼長度不足\n";
   if (rules.maxLen > 0 && length > static_cast<size_t>(rules.maxLen)) return "密碼長度超過限制\n";
   if (password.empty() && !class_rules_on_empty) return {};
-  std::string narrow = platform::ToNarrow(password);
-  if (rules.digit && !RegexMatchesWhole(narrow, "^.*[0-9]+.*$")) return "憑證檔密碼必需包含數字\n";
-  if (rules.upper && !RegexMatchesWhole(narrow, "^.*[A-Z]+.*$")) return "憑證檔密碼必需包含大寫英文字母\n";
-  if (rules.lower && !RegexMatchesWhole(narrow, "^.*[a-z]+.*$")) return "憑證檔密碼必需包含小寫英文字母\n";
-  if (rules.special && !RegexMatchesWhole(narrow, "^.*[^0-9a-zA-Z]+.*$")) return "憑證檔密碼必需包含特殊符號\n";
+  CharClasses found = ClassesOf(platform::ToNarrow(password));
+  if (rules.digit && !found.digit) return "憑證檔密碼必需包含數字\n";
+  if (rules.upper && !found.upper) return "憑證檔密碼必需包含大寫英文字母\n";
+  if (rules.lower && !found.lower) return "憑證檔密碼必需包含小寫英文字母\n";
+  if (rules.special && !found.other) return "憑證檔密碼必需包含特殊符號\n";
   return {};
 }
 

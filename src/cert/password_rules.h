@@ -20,7 +20,8 @@ PfxPasswordRules PfxPasswordRulesFromSettings();
 
 // The first rule `password` (wide, UTF-8) breaks, as the message to show
 // (wide, ending in "\n"), or "" when it passes. Lengths count UTF-16 units;
-// the class rules look at the password narrowed to code page 950, where a
+// the class rules look at the password narrowed to code page 950, read
+// character by character (as the rules "^.*[0-9]+.*$" etc. mean it), where a
 // double-byte character counts as "other than 0-9, A-Z, a-z". With
 // `class_rules_on_empty` false an empty password skips the class rules.
 std::string checkPfxPassword(const std::string& password, const PfxPasswordRules& rules,
