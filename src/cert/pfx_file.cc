@@ -126,7 +126,10 @@ int makePfxFile(const std::string& cert_text, const std::string& key_pem, const 
   if (!key) return 52111;
   Ptr<PKCS12> p12(PKCS12_create(password.c_str(), friendly, key.get(), issued->user.get(), issued->chain.get(),
                                 NID_pbe_WithSHA1And3_Key_TripleDES_CBC, NID_pbe_WithSHA1And40BitRC2_CBC,
-                                kPfxIterations, kPfxMacIterations, 0));
+                                kPfxIterations, -1, 0));
+  // PKCS12_create's own MAC would use SHA-256 under OpenSSL 3.
+  if (p12 && PKCS12_set_mac(p12.get(), password.c_str(), -1, nullptr, 0, kPfxMacIterations, EVP_sha1()) != 1)
+    p12.reset();
   if (!p12) {
     cert_internal::LastOpenSslError();
     return 52111;
