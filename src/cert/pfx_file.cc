@@ -248,15 +248,17 @@ int importPfxIntoStores(const std::string& path_in, const std::string& password_
   }
   auto bytes = ReadFileBytes(path);
   if (!bytes) return 54501;
-  auto imported = platform::ImportPfx(*bytes, password, true);
-  if (!imported) imported = platform::ImportPfx(*bytes, password, false);
-  if (!imported) return 54503;
+  // The stores are opened first: key containers live beside them, so an
+  // unavailable database would otherwise read as a wrong password.
   auto my = openUserStore("MY");
   if (!my) return 54509;
   auto ca = openUserStore("CA");
   if (!ca) return 54507;
   auto root = openUserStore("ROOT");
   if (!root) return 54505;
+  auto imported = platform::ImportPfx(*bytes, password, true);
+  if (!imported) imported = platform::ImportPfx(*bytes, password, false);
+  if (!imported) return 54503;
   for (const auto& cert : imported->Certificates()) {
     std::string kind = classifyCertificate(cert.der);
     platform::CertStore* target = kind == "CA" ? ca.get() : kind == "ROOT" ? root.get() : my.get();
