@@ -34,4 +34,14 @@ MethodReply writeLog2(const MethodArgs& a);
 MethodReply versionCheck(const MethodArgs& a);
 MethodReply getClientPfxFilePath(const MethodArgs& a);
 
+// app/methods_cert.cc: certificate application and certificate queries.
+MethodReply getFnStatus(const MethodArgs& a);
+MethodReply crtNewCert(const MethodArgs& a);
+MethodReply crtNewCert2(const MethodArgs& a);
+MethodReply savePfx2(const MethodArgs& a);
+MethodReply qrySvrCertInfo(const MethodArgs& a);
+MethodReply qrySvrCertInfo2(const MethodArgs& a);
+MethodReply qryClntCertInfo(const MethodArgs& a);  // also qryIECertInfo
+MethodReply qryPfxCertInfo(const MethodArgs& a);
+
 }  // namespace quil::methods

@@ -1,0 +1,75 @@
+// Methods of the certificate application and the certificate queries.
+#include "app/message_catalogue.h"
+#include "app/methods.h"
+#include "app/reply_format.h"
+#include "platform/text_codec.h"
+#include "proxy/actions.h"
+#include "workflows/application.h"
+#include "workflows/cert_queries.h"
+
+namespace quil::methods {
+namespace {
+
+using platform::ToWide;
+
+MethodReply Text(std::string text) { return MethodReply{std::move(text), 0}; }
+
+// A record or field map after errMsg, only on success; `message` decides
+// whether errMsg carries the code's text.
+MethodReply MapReply(int code, const FieldMap& fields, bool with_message) {
+  std::string appended = code == 0 ? ToWide(AppendMap(fields)) : std::string();
+  std::string message = with_message ? MakeErrorText(code) : std::string();
+  return Text(FormatReply(kReplyMap, code, message.c_str(), appended.c_str()));
+}
+
+}  // namespace
+
+MethodReply getFnStatus(const MethodArgs& a) {
+  proxy::FnStatus s = proxy::getFnStatus(a[0]);
+  // The counts mean nothing after a failure; they are sent as 0.
+  int certCount = s.code == 0 ? s.certCount : 0;
+  int effectCertCount = s.code == 0 ? s.effectCertCount : 0;
+  return Text(FormatReply(kReplyFnStatus, s.code, MakeErrorText(s.code).c_str(), ToWide(s.fnStatus).c_str(),
+                          certCount, effectCertCount));
+}
+
+MethodReply crtNewCert(const MethodArgs& a) {
+  workflows::ApplicationResult r = workflows::applyForCertificate(a[0]);
+  return Text(FormatReply(kReplyPlain, r.code, r.message.c_str()));
+}
+
+MethodReply crtNewCert2(const MethodArgs& a) {
+  workflows::ApplicationResult r = workflows::applyAndHandBack(a[0], a[1]);
+  return Text(FormatReply(kReplyNewCert, r.code, r.message.c_str(), ToWide(r.b64Cert).c_str(), r.applyId));
+}
+
+MethodReply savePfx2(const MethodArgs& a) {
+  return Text(PlainReply(workflows::saveIssuedCertificate(a[0], a[1], ToWide(a[2]), a[3])));
+}
+
+MethodReply qrySvrCertInfo(const MethodArgs& a) {
+  proxy::MapResult r = workflows::serverCertInfo(a[0]);
+  return MapReply(r.code, r.fields, true);
+}
+
+MethodReply qrySvrCertInfo2(const MethodArgs& a) {
+  proxy::Cert2Result r = workflows::serverCertInfo2(a[0]);
+  std::string fields, list;
+  if (r.code == 0) {
+    fields = ToWide(AppendMap(r.pcCert, /*double_backslashes=*/true));
+    list = ToWide(AppendMoCerts(r.mobileCerts));
+  }
+  return Text(FormatReply(kReplyMapAndList, r.code, MakeErrorText(r.code).c_str(), fields.c_str(), list.c_str()));
+}
+
+MethodReply qryClntCertInfo(const MethodArgs& a) {
+  CertInfoResult r = workflows::clientCertInfo(a[0]);
+  return MapReply(r.code, r.info, false);
+}
+
+MethodReply qryPfxCertInfo(const MethodArgs& a) {
+  CertInfoResult r = workflows::pfxCertInfo(a[0], ToWide(a[1]), a[2]);
+  return MapReply(r.code, r.info, false);
+}
+
+}  // namespace quil::methods

@@ -1,0 +1,74 @@
+#include "workflows/application.h"
+
+#include <cctype>
+#include <climits>
+
+#include "app/message_catalogue.h"
+#include "proxy/actions.h"
+#include "proxy/common_name.h"
+#include "proxy/settings.h"
+#include "workflows/agreement_dialog.h"
+#include "workflows/application_steps.h"
+
+namespace quil::workflows {
+namespace {
+
+namespace app = application;
+
+ApplicationResult Ended(int code) { return {code, MakeErrorText(code), "", 0}; }
+
+// The store setting names neither store: nothing happens, no message.
+ApplicationResult UnknownStore() { return {1, "", "", 0}; }
+
+}  // namespace
+
+namespace application {
+
+Opening OpenApplication(WorkflowProgress& progress, const std::string& cn) {
+  progress.Begin(1, kStartText);
+  proxy::FnStatus status = proxy::getFnStatus(cn);
+  if (status.code != 0) return {status.code, 0};
+  return {0, status.fnStatus.empty() ? '\0' : status.fnStatus[0]};
+}
+
+}  // namespace application
+
+ApplicationResult applyForCertificate(const std::string& idno) {
+  // The terms come first: a customer who declines has sent nothing.
+  if (!ShowAgreementDialog()) return Ended(59101);
+  const std::string store = getSetting("env.write.primaryCertStore");
+  if (store != "pfx" && store != "ieCertStore") return UnknownStore();
+  const std::string cn = CommonNameFromIdno(idno);
+  return Ended(store == "pfx" ? app::FileStoreWithDialog(cn) : app::WindowsStore(cn, ""));
+}
+
+ApplicationResult applyAndHandBack(const std::string& cn, const std::string& pwid) {
+  const std::string store = getSetting("env.write.primaryCertStore");
+  if (store == "ieCertStore") return Ended(app::WindowsStore(cn, pwid));
+  if (store != "pfx") return UnknownStore();
+  app::HandBack r = app::FileStoreHandBack(cn, pwid);
+  ApplicationResult out = Ended(r.code);
+  if (r.code == 0) {
+    out.b64Cert = r.b64Cert;
+    out.applyId = r.applyId;
+  }
+  return out;
+}
+
+int ApplyIdFromText(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) break;  // clamps below
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+}  // namespace quil::workflows

@@ -1,0 +1,96 @@
+// The application with the file store: the private key as a PKCS#8 file in
+// the key folder, the certificate with it in a PKCS#12 file.
+#include "cert/cert_request.h"
+#include "cert/pfx_file.h"
+#include "platform/text_codec.h"
+#include "proxy/actions.h"
+#include "proxy/settings.h"
+#include "workflows/application_steps.h"
+
+namespace quil::workflows::application {
+namespace {
+
+// "1" and "3" count a request step (only "1" makes one).
+int FileStoreTotal(char first) { return first == '1' || first == '3' ? 7 : 6; }
+
+struct [[nodiscard]] Request {
+  int code = 0;
+  std::string csr;  // empty when the status continues an issued application
+};
+
+// Step 2 and, for a new application, the request step.
+Request KeyFileAndRequest(WorkflowProgress& progress, const std::string& cn, char first) {
+  progress.Next(kStartText);
+  const std::string folder = getSetting("env.userPrivateKeyFolder");
+  if (first != '1') return {};
+  progress.Next(kRequestText);
+  RequestResult request = makeKeyFileAndRequest(cn, kKeyBits, folder);
+  return {request.code, request.request};
+}
+
+HandBack Failed(int code) {
+  HandBack result;
+  result.code = code;
+  return result;
+}
+
+int RunWithDialog(WorkflowProgress& progress, const std::string& cn) {
+  if (cn.empty()) return 1;
+  Opening opening = OpenApplication(progress, cn);
+  if (opening.code != 0) return opening.code;
+  if (opening.first == '0') return 54201;
+  progress.SetTotal(FileStoreTotal(opening.first));
+  Request request = KeyFileAndRequest(progress, cn, opening.first);
+  if (request.code != 0) return request.code;
+
+  progress.Next(kSendText);
+  proxy::CertReply issued = proxy::applyCert(request.csr, getSetting("userIdno"));
+  if (issued.code != 0) return issued.code;
+
+  progress.Next(kSaveText);
+  PfxChoiceResult saved = savePfxWithDialog(issued.cert, "");
+  if (saved.code != 0) return saved.code;
+
+  progress.Next(kReportText);
+  int reported = proxy::activeCert(issued.certId, platform::ToNarrow(saved.path));
+  if (reported != 0) return reported;
+
+  if (getSetting("env.write.secondaryCertStore") == "ieCertStore") {
+    progress.Next(kImportText);
+    (void)importPfxIntoStores(saved.path, saved.password);  // a second place never fails the application
+  }
+  return 0;
+}
+
+HandBack RunHandBack(WorkflowProgress& progress, const std::string& cn, const std::string& pwid) {
+  if (cn.empty()) return Failed(1);
+  Opening opening = OpenApplication(progress, cn);
+  if (opening.code != 0) return Failed(3001);
+  if (opening.first == '0') return Failed(3002);
+  progress.SetTotal(FileStoreTotal(opening.first));
+  Request request = KeyFileAndRequest(progress, cn, opening.first);
+  if (request.code != 0) return Failed(3003);
+
+  progress.Next(kSendText);
+  proxy::CertReply issued = proxy::applyCert(request.csr, getSetting("userIdno"), pwid);
+  if (issued.code != 0) return Failed(3004);
+  return {0, issued.cert, issued.certId};
+}
+
+}  // namespace
+
+int FileStoreWithDialog(const std::string& cn) {
+  WorkflowProgress progress(kTitle, kDone, kFailed);
+  int code = RunWithDialog(progress, cn);
+  progress.Finish(code);
+  return code;
+}
+
+HandBack FileStoreHandBack(const std::string& cn, const std::string& pwid) {
+  WorkflowProgress progress(kTitle, kDone, kFailed);
+  HandBack result = RunHandBack(progress, cn, pwid);
+  progress.Finish(result.code);
+  return result;
+}
+
+}  // namespace quil::workflows::application

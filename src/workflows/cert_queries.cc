@@ -1,0 +1,57 @@
+#include "workflows/cert_queries.h"
+
+#include "cert/cert_stores.h"
+#include "cert/pfx_file.h"
+#include "proxy/common_name.h"
+#include "proxy/settings.h"
+
+namespace quil::workflows {
+namespace {
+
+// The customer's latest installed certificate; empty without a cn (the
+// proxy knows nothing for an empty one, so it is not asked).
+FieldMap LatestCertificate(const std::string& idno) {
+  const std::string cn = CommonNameFromIdno(idno);
+  return cn.empty() ? FieldMap() : proxy::qryLastActiveCert(cn);
+}
+
+// A PKCS#12 file chosen in the load dialog, then its record.
+CertInfoResult FromChosenPfx(const std::string& path) {
+  PfxLoadResult loaded = loadPfxInteractive(path, "", "", "", /*ask_first=*/true);
+  if (loaded.code != 0) return {loaded.code, {}};
+  return certInfoFromPkcs12(loaded.pkcs12, loaded.password);
+}
+
+}  // namespace
+
+proxy::MapResult serverCertInfo(const std::string& idno) { return proxy::qryCert(CommonNameFromIdno(idno)); }
+
+proxy::Cert2Result serverCertInfo2(const std::string& idno) { return proxy::qryCert2(CommonNameFromIdno(idno)); }
+
+CertInfoResult clientCertInfo(const std::string& idno) {
+  const std::string path = getSetting("env.userPfxFilePath");
+  FieldMap latest = LatestCertificate(idno);
+  if (latest.empty()) return {1, {}};
+  const std::string& serial = FieldOf(latest, "serial");
+  const std::string& issuer = FieldOf(latest, "issuer");
+
+  CertInfoResult primary = getSetting("env.read.primaryCertStore") == "ieCertStore"
+                               ? certInfoFromMyStore(serial, issuer)
+                               : FromChosenPfx(path);
+  if (primary.code == 0) return primary;
+
+  const std::string secondary = getSetting("env.read.secondaryCertStore");
+  if (secondary == "ieCertStore") return certInfoFromMyStore(serial, issuer);
+  if (secondary == "pfx") return FromChosenPfx(path);
+  return {54406, {}};
+}
+
+CertInfoResult pfxCertInfo(const std::string& idno, const std::string& path, const std::string& password) {
+  FieldMap latest = LatestCertificate(idno);
+  if (latest.empty()) return {54035, {}};
+  PfxLoadResult loaded = loadPfxSilent(path, password, FieldOf(latest, "issuer"), FieldOf(latest, "serial"));
+  if (loaded.code != 0) return {loaded.code, {}};
+  return certInfoFromPkcs12(loaded.pkcs12, password);
+}
+
+}  // namespace quil::workflows

@@ -1,0 +1,20 @@
+// savePfx2: the second half of the application with the file store.
+#include "cert/pfx_file.h"
+#include "platform/text_codec.h"
+#include "proxy/actions.h"
+#include "proxy/settings.h"
+#include "workflows/application.h"
+
+namespace quil::workflows {
+
+int saveIssuedCertificate(const std::string& applyIdText, const std::string& b64Cert, const std::string& path,
+                          const std::string& password) {
+  const int applyId = ApplyIdFromText(applyIdText);
+  if (makePfxFromKeyFolder(b64Cert, path, password) != 0) return 3006;
+  if (proxy::activeCert(applyId, platform::ToNarrow(path)) != 0) return 3007;
+  if (getSetting("env.write.secondaryCertStore") == "ieCertStore")
+    (void)importPfxIntoStores(path, password);  // a second place never fails the save
+  return 0;
+}
+
+}  // namespace quil::workflows

@@ -1,0 +1,18 @@
+#include "workflows/store_backup.h"
+
+#include "cert/cert_stores.h"
+#include "cert/pfx_file.h"
+#include "proxy/actions.h"
+
+namespace quil::workflows {
+
+int backupStoreCertificate(const std::string& cn) {
+  if (cn.empty()) return 54601;
+  FieldMap record = proxy::qryCertPlain(cn);
+  if (record.empty()) return 54603;
+  CollectResult collected = collectCertWithChain(FieldOf(record, "issuer"), FieldOf(record, "serial"));
+  if (collected.code != 0) return collected.code;
+  return exportStoreToPfx(*collected.store, "").code;
+}
+
+}  // namespace quil::workflows
