@@ -255,7 +255,18 @@ class CertAuthority::State {
       return nullptr;
     }
     issuing.push_back(std::move(ca));
+    // Clients that trust the bundle must know every issuing CA.
+    if (!WriteFile(folder + "/ca_bundle.pem", Bundle(), 0644)) {
+      *error = "cannot write the CA bundle";
+      return nullptr;
+    }
     return &issuing.back();
+  }
+
+  std::string Bundle() const {
+    std::string pem = CertPem(root.cert.get());
+    for (const auto& ca : issuing) pem += CertPem(ca.cert.get());
+    return pem;
   }
 };
 
@@ -360,9 +371,7 @@ std::string CertAuthority::tls_key_path() const { return state_->folder + "/tls.
 
 std::string CertAuthority::bundle_pem() const {
   std::lock_guard<std::mutex> lock(state_->mu);
-  std::string pem = CertPem(state_->root.cert.get());
-  for (const auto& ca : state_->issuing) pem += CertPem(ca.cert.get());
-  return pem;
+  return state_->Bundle();
 }
 
 std::optional<CheckedRequest> CertAuthority::CheckRequest(const std::string& csr_base64,
