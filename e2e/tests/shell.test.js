@@ -4,11 +4,21 @@ import { spawnSync } from 'node:child_process';
 import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { callInPage, launchBrowser, openPage, screenshot, startQuil } from '../lib/quil.js';
+import { startDevProxy } from '../lib/devproxy.js';
+import { callInPage, launchBrowser, openPage, screenshot, startQuil as startQuilBare } from '../lib/quil.js';
+
+const startQuil = (options = {}) => startQuilBare({ env: proxy.env, ...options });
 
 let browser;
-before(async () => { browser = await launchBrowser(); });
-after(async () => { await browser?.close(); });
+let proxy;
+before(async () => {
+  browser = await launchBrowser();
+  proxy = await startDevProxy();
+});
+after(async () => {
+  await browser?.close();
+  await proxy?.stop();
+});
 
 describe('main page', () => {
   test('shows the client version below the login area and the about box', async () => {

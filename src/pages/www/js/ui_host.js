@@ -102,9 +102,16 @@ function hideProgress() {
 function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
   const form = el('form', { class: 'body dialog-body' });
   const inputs = {};
+  let frame = null;
   for (const f of fields) {
     if (f.kind === 'static') {
       form.append(el('p', { text: f.label ? `${f.label} ${f.value}` : f.value }));
+      continue;
+    }
+    if (f.kind === 'page') {
+      // One of the program's own pages; its accept button answers the dialog.
+      frame = el('iframe', { src: f.value, title: caption });
+      form.append(frame);
       continue;
     }
     const input = el('input', {
@@ -128,13 +135,19 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
     form.append(el('div', { class: 'dialog-field' },
       el('label', { for: input.id, text: f.label }), control));
   }
-  const okButton = el('button', { type: 'submit', class: 'primary', text: ok || '確定' });
-  const row = el('div', { class: 'buttons' }, okButton);
-  const win = el('div', { class: 'window dialog-window', role: 'dialog', 'aria-modal': 'true', 'data-dialog': dialog || '' },
+  const row = el('div', { class: 'buttons' });
+  const okButton = ok ? el('button', { type: 'submit', class: 'primary', text: ok }) : null;
+  if (okButton) row.append(okButton);
+  const win = el('div', { class: 'window dialog-window' + (frame ? ' agreement-dialog' : ''), role: 'dialog', 'aria-modal': 'true', 'data-dialog': dialog || '' },
     el('div', { class: 'caption', text: caption }), form, row);
-  const close = openModal(win);
+  const closeModal = openModal(win);
+  const onMessage = (e) => {
+    if (frame && e.source === frame.contentWindow && e.origin === location.origin && e.data?.agreement) submit(e);
+  };
+  const close = () => { window.removeEventListener('message', onMessage); closeModal(); };
+  window.addEventListener('message', onMessage);
   const submit = (e) => {
-    e.preventDefault();
+    e.preventDefault?.();
     const values = {};
     for (const [name, input] of Object.entries(inputs))
       values[name] = input.type === 'checkbox' ? (input.checked ? '1' : '') : input.value;
@@ -142,7 +155,7 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
     answer(id, { fields: values });
   };
   form.addEventListener('submit', submit);
-  okButton.addEventListener('click', submit);
+  if (okButton) okButton.addEventListener('click', submit);
   if (cancel) {
     const cancelButton = el('button', { type: 'button', text: cancel });
     cancelButton.addEventListener('click', () => { close(); answer(id, { fields: null }); });

@@ -1,0 +1,59 @@
+// Runs the demo operator proxy for a test file and talks to its admin API.
+import { spawn } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { request } from 'node:https';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { createInterface } from 'node:readline';
+import { BUILD } from './quil.js';
+
+export async function startDevProxy() {
+  const data = mkdtempSync(join(tmpdir(), 'quil-devproxy-'));
+  const child = spawn(join(BUILD, 'devproxy', 'quil-devproxy'), ['--data', data], {
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  const exited = new Promise((res) => child.on('exit', res));
+  let stderr = '';
+  child.stderr.on('data', (d) => { stderr += d; });
+  const baseUrl = await new Promise((res, rej) => {
+    const timer = setTimeout(() => rej(new Error('devproxy did not start: ' + stderr)), 60000);
+    createInterface({ input: child.stdout }).once('line', (line) => { clearTimeout(timer); res(line.trim()); });
+    child.on('exit', () => rej(new Error('devproxy exited: ' + stderr)));
+  });
+  const env = {};
+  for (const line of readFileSync(join(data, 'quil.env'), 'utf8').split('\n')) {
+    const eq = line.indexOf('=');
+    if (line.startsWith('QUIL_') && eq > 0) env[line.slice(0, eq)] = line.slice(eq + 1);
+  }
+  const ca = readFileSync(env.QUIL_PROXY_CA);
+  const token = readFileSync(join(data, 'admin_token'), 'utf8').trim();
+  const origin = new URL(baseUrl).origin;
+
+  function admin(method, what, body) {
+    return new Promise((res, rej) => {
+      const req = request(`${origin}/admin/${what}`, {
+        method, ca, headers: { 'X-Admin-Token': token, 'Content-Type': 'application/json' },
+      }, (r) => {
+        let text = '';
+        r.on('data', (d) => { text += d; });
+        r.on('end', () => res(JSON.parse(text || 'null')));
+      });
+      req.on('error', rej);
+      if (body) req.write(JSON.stringify(body));
+      req.end();
+    });
+  }
+
+  return {
+    baseUrl, env, data, admin,
+    audit: () => admin('GET', 'audit'),
+    mailbox: () => admin('GET', 'mailbox'),
+    certs: (idno) => admin('GET', `certs?idno=${encodeURIComponent(idno)}`),
+    addCustomer: (c) => admin('POST', 'customer', c),
+    async stop() {
+      child.kill('SIGTERM');
+      await exited;
+      rmSync(data, { recursive: true, force: true });
+    },
+  };
+}

@@ -1,0 +1,60 @@
+// What a customer does on the main page, as test steps.
+import assert from 'node:assert/strict';
+
+// Waits for the top message box, checks its text and closes it with 確定.
+export async function expectMessage(page, text) {
+  const box = await topBox(page);
+  const shown = await (await box.$('.body')).innerText();
+  if (text instanceof RegExp) assert.match(shown, text);
+  else assert.equal(shown, text);
+  await (await box.$('button[data-answer=ok]')).click();
+  await box.waitForElementState('hidden');
+}
+
+async function topBox(page) {
+  const box = page.locator('#modal-layer .message-window').last();
+  await box.waitFor();
+  return box.elementHandle();
+}
+
+// Answers the question box with 確定 (yes) or 取消.
+export async function answerQuestion(page, text, yes) {
+  const box = await topBox(page);
+  assert.equal(await (await box.$('.body')).innerText(), text);
+  await (await box.$(`button[data-answer=${yes ? 'ok' : 'cancel'}]`)).click();
+  await box.waitForElementState('hidden');
+}
+
+// Logs in in account mode.
+export async function loginWithAccount(page, { branch, account, password }) {
+  await page.locator('#btn-login:not([disabled])').waitFor();
+  await page.locator('#branch').selectOption(branch);
+  await page.locator('#login-name').fill(account);
+  await page.locator('#password').fill(password);
+  await page.locator('#btn-login').click();
+}
+
+let serial = 0;
+
+// A fresh customer of the demo proxy; returns its login.
+export async function newCustomer(proxy, fields = {}) {
+  serial += 1;
+  const n = String(Date.now() % 100000).padStart(5, '0') + String(serial).padStart(2, '0');
+  const customer = {
+    idno: `Q1${n.slice(-8)}`,
+    name: '測試用戶',
+    branch: '9A00',
+    account: n.slice(-7),
+    password: 'demo1234',
+    email: `user${n}@example.com`,
+    mobile: '0912000000',
+    birthday: '19800101',
+    isApplyPwBag: 'A',
+    firstLogin: false,
+    sheetCodes: ['AB12CD'],
+    ...fields,
+  };
+  const r = await proxy.addCustomer(customer);
+  assert.equal(r.ok, true, JSON.stringify(r));
+  return customer;
+}

@@ -1,0 +1,290 @@
+// The road of one application, walked in the window against the demo proxy.
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import { startDevProxy } from '../lib/devproxy.js';
+import { answerQuestion, expectMessage, loginWithAccount, newCustomer } from '../lib/page_actions.js';
+import { launchBrowser, makeHome, openPage, screenshot, startQuil } from '../lib/quil.js';
+
+let browser;
+let proxy;
+before(async () => {
+  browser = await launchBrowser();
+  proxy = await startDevProxy();
+});
+after(async () => {
+  await browser?.close();
+  await proxy?.stop();
+});
+
+async function session(options = {}) {
+  const quil = await startQuil({ env: proxy.env, ...options });
+  const page = await openPage(browser, quil);
+  await page.getByText('Version:1.9').waitFor();
+  return { quil, page };
+}
+
+const memos = async (idno) => (await proxy.audit()).filter((a) => a.id === idno).map((a) => `${a.action}:${a.memo}`);
+
+function pkcs12Subject(file, password) {
+  const r = spawnSync('openssl', ['pkcs12', '-legacy', '-in', file, '-passin', `pass:${password}`, '-nokeys', '-clcerts'],
+    { encoding: 'utf8' });
+  return { ok: r.status === 0, out: r.stdout + r.stderr };
+}
+
+// From the agreement screen to the saved file.
+async function acceptAgreementAndSave(page, path, password) {
+  const frame = page.frameLocator('#agreement-frame');
+  await frame.locator('#chbAgree').check();
+  await frame.locator('#ButtonOK').click();
+  await page.locator('#screen-save').waitFor();
+  await screenshot(page, 'save-certificate');
+  await page.locator('#save-path').fill(path);
+  await page.locator('#save-pw').fill(password);
+  await page.locator('#save-pw2').fill(password);
+  await page.locator('#form-save button[type=submit]').click();
+}
+
+describe('login', () => {
+  test('first login changes the account password, then the guided start asks', async () => {
+    const c = await newCustomer(proxy, { firstLogin: true, password: 'start123' });
+    const { quil, page } = await session();
+    try {
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: 'start123' });
+      await expectMessage(page, '首次登入，請變更密碼！');
+      await page.locator('#screen-pwchange').waitFor();
+      await screenshot(page, 'password-change');
+      await page.locator('#pw-current').fill('start123');
+      await page.locator('#pw-new').fill('start123');
+      await page.locator('#pw-confirm').fill('start123');
+      await page.locator('#form-pwchange button[type=submit]').click();
+      await expectMessage(page, '新密碼與舊密碼相同！');
+      await page.locator('#pw-new').fill('abcdefgh');
+      await page.locator('#pw-confirm').fill('abcdefgh');
+      await page.locator('#form-pwchange button[type=submit]').click();
+      await expectMessage(page, '密碼須為長度6~10碼英數字組合！');
+      await page.locator('#pw-new').fill('newpw123');
+      await page.locator('#pw-confirm').fill('newpw123');
+      await page.locator('#form-pwchange button[type=submit]').click();
+      await expectMessage(page, '登入密碼變更成功！');
+      await answerQuestion(page, '您要現在線上申請憑證嗎？', false);
+      assert.deepEqual((await memos(c.idno)).filter((m) => m.startsWith('writeLog')),
+        ['writeLog:1000', 'writeLog:1100']);
+    } finally {
+      await quil.stop();
+    }
+  });
+
+  test('a refused login shows the coded message and is logged with writeLog2', async () => {
+    const c = await newCustomer(proxy);
+    const { quil, page } = await session();
+    try {
+      for (let i = 0; i < 2; i++) {
+        await loginWithAccount(page, { branch: c.branch, account: c.account, password: 'wrong999' });
+        await expectMessage(page, /^【1001】登入密碼錯誤\n/);
+      }
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: 'wrong999' });
+      await expectMessage(page, '【1003】密碼錯誤已達三次，帳號已鎖定\n請洽所屬分公司辦理解鎖');
+      await screenshot(page, 'login-refused');
+      const logged = (await proxy.audit()).filter((a) => a.action === 'writeLog2' && a.aid === c.branch + c.account);
+      assert.deepEqual(logged.map((a) => a.memo), ['1001', '1001', '1003']);
+    } finally {
+      await quil.stop();
+    }
+  });
+
+  test('an account is padded to seven digits and checked before anything is sent', async () => {
+    const { quil, page } = await session();
+    try {
+      await page.locator('#btn-login:not([disabled])').waitFor();
+      await page.locator('#login-name').fill('123');
+      await page.locator('#password').click();
+      assert.equal(await page.locator('#login-name').inputValue(), '0000123');
+      await page.locator('#login-name').fill('12345678');
+      await page.locator('#password').fill('demo1234');
+      await page.locator('#btn-login').click();
+      await expectMessage(page, '帳號輸入錯誤，請確認帳號是否為半形之七碼數字');
+    } finally {
+      await quil.stop();
+    }
+  });
+});
+
+describe('application', () => {
+  test('with the password sheet code, through to a PKCS#12 file openssl opens', async () => {
+    const c = await newCustomer(proxy, { isApplyPwBag: 'A', sheetCodes: ['ZX12CV'] });
+    const { quil, page } = await session();
+    try {
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
+      await page.locator('#screen-sheetcode').waitFor();
+      await screenshot(page, 'sheet-code');
+      await page.locator('#sheet-code').fill('ZX12C');
+      await page.locator('#form-sheetcode button[type=submit]').click();
+      await expectMessage(page, '密碼須為6碼英文或數字！');
+      await page.locator('#sheet-code').fill('ZX12CV');
+      await page.locator('#form-sheetcode button[type=submit]').click();
+      await expectMessage(page, '憑證認證碼驗證成功！');
+      await page.locator('#screen-agreement').waitFor();
+      await screenshot(page, 'agreement');
+
+      const file = join(quil.home, 'certs', `${c.idno}.P12`);
+      mkdirSync(join(quil.home, 'certs'));
+      await acceptAgreementAndSave(page, file, 'pfx12345');
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+
+      const opened = pkcs12Subject(file, 'pfx12345');
+      assert.ok(opened.ok, opened.out);
+      assert.match(opened.out, new RegExp(c.idno));
+      assert.equal(pkcs12Subject(file, 'wrong').ok, false);
+
+      // Both blocks show the new certificate; the server state in royal blue.
+      await page.locator('#screen-overview').waitFor();
+      await page.locator('#server-block .state-ok').waitFor();
+      const [cert] = await proxy.certs(c.idno);
+      assert.ok(cert, 'the proxy issued a certificate');
+      await page.locator('#server-block').getByText(cert.serial ?? '').first().waitFor();
+      await page.locator('#local-block').getByText(file).waitFor();
+      await screenshot(page, 'overview-with-certificate');
+      const logs = await memos(c.idno);
+      for (const memo of ['writeLog:3121', 'writeLog:3123', 'writeLog:3000', 'writeLog:3211'])
+        assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+    } finally {
+      await quil.stop();
+    }
+  });
+
+  test('with an online code sent by e-mail, read from the demo mailbox', async () => {
+    const c = await newCustomer(proxy, { isApplyPwBag: 'C' });
+    const { quil, page } = await session();
+    try {
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
+      await page.locator('#screen-onlinereq').waitFor();
+      await page.locator('#birthday').fill('1980010');
+      await page.locator('#btn-request-code').click();
+      await expectMessage(page, '出生年月日格式錯誤！');
+      await page.locator('#birthday').fill(c.birthday);
+      await screenshot(page, 'online-code-request');
+      await page.locator('#btn-request-code').click();
+      await page.locator('#screen-onlinecode').waitFor();
+      assert.equal(await page.locator('#btn-request-again').isDisabled(), true, 're-request is locked');
+      const mail = (await proxy.mailbox()).filter((m) => m.idno === c.idno).pop();
+      assert.ok(mail, 'the demo proxy sent a code');
+      await page.locator('#online-code').fill(mail.code);
+      await page.locator('#btn-verify-code').click();
+      await expectMessage(page, '憑證認證碼驗證成功！');
+
+      const file = join(quil.home, `${c.idno}.P12`);
+      await acceptAgreementAndSave(page, file, 'online99');
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', true);
+      await page.locator('#screen-deploy').waitFor();
+      assert.ok(pkcs12Subject(file, 'online99').ok);
+      const logs = await memos(c.idno);
+      for (const memo of ['writeLog:3122', 'writeLog:3123', 'writeLog:3100', 'writeLog:3201'])
+        assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+    } finally {
+      await quil.stop();
+    }
+  });
+
+  test('saving over an existing file asks first; declining writes nothing', async () => {
+    const c = await newCustomer(proxy, { sheetCodes: ['QW12ER'] });
+    const { quil, page } = await session();
+    try {
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
+      await page.locator('#sheet-code').fill('QW12ER');
+      await page.locator('#form-sheetcode button[type=submit]').click();
+      await expectMessage(page, '憑證認證碼驗證成功！');
+      const file = join(quil.home, 'taken.P12');
+      writeFileSync(file, 'keep me');
+      await acceptAgreementAndSave(page, file, 'pfx12345');
+      await answerQuestion(page, '路徑已有同檔名的檔案，是否要覆寫？', false);
+      assert.equal(readFileSync(file, 'utf8'), 'keep me');
+      assert.equal((await memos(c.idno)).filter((m) => m.includes('3123')).length, 0);
+      await page.locator('#form-save button[type=submit]').click();
+      await answerQuestion(page, '路徑已有同檔名的檔案，是否要覆寫？', true);
+      await expectMessage(page, '憑證儲存完成！');
+      assert.notEqual(readFileSync(file, 'utf8'), 'keep me');
+    } finally {
+      await quil.stop();
+    }
+  });
+});
+
+describe('session', () => {
+  test('a remembered login is restored after a restart', async () => {
+    const c = await newCustomer(proxy);
+    const home = makeHome();
+    const first = await session({ home });
+    try {
+      await first.page.locator('#btn-login:not([disabled])').waitFor();
+      await first.page.locator('#remember').check();
+      await loginWithAccount(first.page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(first.page, '您要現在線上申請憑證嗎？', false);
+    } finally {
+      first.quil.child.kill('SIGTERM');
+      await first.quil.exited;
+    }
+    const second = await session({ home });
+    try {
+      await second.page.locator('#btn-login:not([disabled])').waitFor();
+      assert.equal(await second.page.locator('#login-name').inputValue(), c.account);
+      assert.equal(await second.page.locator('#branch').inputValue(), c.branch);
+      assert.equal(await second.page.locator('#remember').isChecked(), true);
+    } finally {
+      await second.quil.stop();
+    }
+  });
+
+  test('after ten idle minutes the warning shows, then the customer is logged out and the program ends', async () => {
+    const c = await newCustomer(proxy);
+    const quil = await startQuil({ env: proxy.env });
+    const context = await browser.newContext({ viewport: { width: 687, height: 470 } });
+    const page = await context.newPage();
+    try {
+      await page.clock.install();
+      await page.goto(quil.url);
+      await page.getByText('Version:1.9').waitFor();
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(page, '您要現在線上申請憑證嗎？', false);
+      await page.clock.runFor(571000);
+      await page.locator('#logout-warning').waitFor();
+      assert.match(await page.locator('#logout-warning-text').innerText(), /^系統將在\d+秒後自動登出!!$/);
+      await screenshot(page, 'auto-logout-warning');
+      await page.mouse.click(10, 300);
+      await page.locator('#logout-warning').waitFor({ state: 'hidden' });
+      await page.clock.runFor(601000);
+      const { code } = await quil.exited;
+      assert.equal(code, 0);
+      const logs = (await proxy.audit()).filter((a) => a.sessionIdno === c.idno || a.id === c.idno).map((a) => a.action);
+      assert.ok(logs.includes('doLogout'), logs.join(','));
+    } finally {
+      await context.close();
+      await quil.stop();
+    }
+  });
+
+  test('logout restarts the program on a fresh login screen', async () => {
+    const c = await newCustomer(proxy);
+    const port = 20000 + Math.floor(Math.random() * 20000);
+    const { quil, page } = await session({ args: ['--port', String(port)] });
+    try {
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(page, '您要現在線上申請憑證嗎？', false);
+      await page.locator('#btn-login').click();
+      await answerQuestion(page, '確定要登出並離開 QUIL 憑證管理工具嗎？', true);
+      const { code } = await quil.exited;
+      assert.equal(code, 0);
+      assert.ok((await memos(c.idno)).includes('writeLog2:9000'));
+    } finally {
+      spawnSync('pkill', ['-f', `quil --no-browser --port ${port}`]);
+      await quil.stop();
+    }
+  });
+});

@@ -1,0 +1,74 @@
+// The certificate blocks of the overview screen. Every value is put on the
+// page as text.
+import { state } from './page_state.js';
+
+const OK_STATES = new Set(['0', '10', '12', '13', '50']);
+
+// "20261210093000" → "2026/12/10 09:30:00".
+export function dateText(value) {
+  return String(value ?? '').slice(0, 14).replace(/^(\d{4})(\d{2})(\d{2})(\d{2})(\d{2})(\d{2})$/, '$1/$2/$3 $4:$5:$6');
+}
+
+function row(list, label, value, className) {
+  const dt = document.createElement('dt');
+  dt.textContent = label;
+  const dd = document.createElement('dd');
+  dd.textContent = value;
+  if (className) dd.className = className;
+  list.append(dt, dd);
+}
+
+function certRows(cert) {
+  const list = document.createElement('dl');
+  row(list, '身分證號', cert.certUserId ?? '');
+  row(list, 'CN', cert.cn ?? '');
+  row(list, '序號', cert.serial ?? '');
+  row(list, '有效期間', `${dateText(cert.notBefore)} ~ ${dateText(cert.notAfter)}`);
+  return list;
+}
+
+function serverRows(cert) {
+  const list = certRows(cert);
+  const stateClass = OK_STATES.has(cert.state) ? 'state-ok' : cert.state === '31' ? 'state-bad' : '';
+  row(list, '狀態', `${cert.stateMessage ?? ''}(${cert.state ?? ''})`, stateClass);
+  if ('actFlg' in cert) row(list, '安裝', cert.actFlg === 'Y' ? '已完成安裝' : '尚未安裝');
+  return list;
+}
+
+function fill(blockId, nodes, emptyText) {
+  const rows = document.querySelector(`#${blockId} .rows`);
+  rows.replaceChildren();
+  if (nodes.length === 0) {
+    const p = document.createElement('p');
+    p.className = 'muted';
+    p.textContent = emptyText;
+    rows.append(p);
+  } else {
+    rows.append(...nodes);
+  }
+}
+
+// The reply of qrySvrCertInfo2.
+export function showServerCerts(reply) {
+  const nodes = [];
+  if (reply.serial) nodes.push(serverRows(reply));
+  (reply.moCerts ?? []).forEach((cert, i) => {
+    if (!cert.serial || cert.cn === state.userIdno) return;
+    const heading = document.createElement('p');
+    heading.className = 'cert-heading';
+    heading.textContent = `行動憑證(${i + 1})`;
+    nodes.push(heading, serverRows(cert));
+  });
+  fill('server-block', nodes, '查無憑證資料');
+}
+
+// A certificate record of this computer, with where it is kept.
+export function showLocalCert(record) {
+  const nodes = [];
+  if (record?.serial) {
+    const list = certRows(record);
+    row(list, '儲存位置', state.userPfxPath);
+    nodes.push(list);
+  }
+  fill('local-block', nodes, '尚無資料');
+}

@@ -1,0 +1,11 @@
+// The main area shows one screen at a time.
+export function showScreen(name) {
+  for (const s of document.querySelectorAll('#screen > .screen')) s.hidden = s.id !== `screen-${name}`;
+  const shown = document.getElementById(`screen-${name}`);
+  const first = shown?.querySelector('input:not([type=radio]):not([disabled]), button.primary');
+  if (first) first.focus();
+}
+
+export function $(id) {
+  return document.getElementById(id);
+}
