@@ -15,6 +15,7 @@
 #include "app/host/event_channel.h"
 #include "app/host/http_host.h"
 #include "app/host/page_ui.h"
+#include "cert/openssl_providers.h"
 #include "ui/ui.h"
 
 namespace {
@@ -34,6 +35,11 @@ int main(int argc, char** argv) {
   if (options->help) {
     std::fputs(quil::host::UsageText(), stdout);
     return 0;
+  }
+
+  if (!quil::LoadOpenSslProviders(&error)) {
+    std::fprintf(stderr, "quil: %s\n", error.c_str());
+    return 1;
   }
 
   // Signals are taken by the main loop only; block them before any thread starts.
