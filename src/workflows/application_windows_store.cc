@@ -15,7 +15,9 @@ int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pw
   Opening opening = OpenApplication(progress, cn);
   if (opening.code != 0) return opening.code;
   if (opening.first == '0') return 54903;
-  progress.SetTotal(opening.first == '1' ? 6 : 5);
+  // The copy to a second place is a step of its own, so it is counted.
+  const bool copy_to_file = getSetting("env.write.secondaryCertStore") == "pfx";
+  progress.SetTotal((opening.first == '1' ? 6 : 5) + (copy_to_file ? 1 : 0));
   progress.Next(kStartText);
 
   std::string csr;
@@ -38,7 +40,7 @@ int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pw
   int reported = proxy::activeCert(issued.certId, "");
   if (reported != 0) return reported;
 
-  if (getSetting("env.write.secondaryCertStore") == "pfx") {
+  if (copy_to_file) {
     progress.Next(kImportText);
     (void)backupStoreCertificate(cn);  // a second place never fails the application
   }

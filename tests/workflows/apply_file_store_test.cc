@@ -1,0 +1,139 @@
+// crtNewCert2 and savePfx2 with the file store, against the demo proxy.
+#include <gtest/gtest.h>
+
+#include "app/message_catalogue.h"
+#include "cert/cert_info.h"
+#include "cert/cert_files.h"
+#include "cert/pfx_file.h"
+#include "demo_bench.h"
+#include "platform/cert_store.h"
+#include "proxy/settings.h"
+
+namespace quil::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char kStart[] = "開始憑證申請 ...";
+const char kRequest[] = "產生憑證請求資訊 ...";
+const char kSend[] = "送出憑證申請資訊並等待回覆 ...";
+
+std::string Step(int step, int total, const std::string& text) {
+  return std::to_string(step) + "/" + std::to_string(total) + " 步驟 " + std::to_string(step) + " / " +
+         std::to_string(total) + ", " + text;
+}
+
+// The final report keeps the last step's bar and shows the closing text.
+std::string Final(int step, int total, const std::string& text) {
+  return std::to_string(step) + "/" + std::to_string(total) + " " + text;
+}
+
+struct HandBack {
+  std::map<std::string, std::string> reply;
+  std::string b64Cert;
+  std::string applyId;
+};
+
+HandBack Apply(DemoSession& s, const std::string& pwid = "") {
+  HandBack h;
+  h.reply = ReplyFields(s.Call("crtNewCert2", {s.customer.idno, pwid}));
+  h.b64Cert = h.reply["b64Cert"];
+  h.applyId = h.reply["applyId"];
+  return h;
+}
+
+TEST(ApplyAndSavePfx, NewApplicationReportsFourOfSevenStepsThenSavesTheFile) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  HandBack h = Apply(s);
+  EXPECT_EQ(h.reply["errCode"], "0");
+  EXPECT_EQ(h.reply["errMsg"], "");
+  EXPECT_EQ(ProgressLines(s.ui.get()), (Lines{Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest),
+                                              Step(4, 7, kSend), Final(4, 7, "憑證申請完成")}));
+  for (const auto& v : s.ui->progress) EXPECT_EQ(v.title, "憑證申請");
+  EXPECT_EQ(s.ui->hides, 1);
+
+  // What went to the proxy: a request, the logged-in customer, no pwid.
+  auto applies = s.bench().CallsOf("applyCert");
+  ASSERT_EQ(applies.size(), 1u);
+  EXPECT_FALSE(applies[0].Field("csr").empty());
+  EXPECT_EQ(applies[0].Field("userId"), s.customer.idno);
+  EXPECT_FALSE(applies[0].Has("pwid"));
+  EXPECT_EQ(s.KeyFiles().size(), 1u);
+
+  auto certs = s.ProxyCerts();
+  ASSERT_EQ(certs.size(), 1u);
+  EXPECT_EQ(h.applyId, std::to_string(certs[0].cert_id));
+  EXPECT_EQ(certs[0].state, "10") << "issued, not installed yet";
+  EXPECT_FALSE(h.b64Cert.empty());
+
+  // The second half.
+  const std::string path = s.home.path() + "/certs/mine.P12";
+  std::string saved = s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"});
+  EXPECT_EQ(saved, "{'errCode':'0','errMsg':''}");
+  EXPECT_TRUE(s.ui->progress.size() == 5u) << "savePfx2 shows no progress";
+  auto bytes = ReadFileBytes(path);
+  ASSERT_TRUE(bytes);
+  CertInfoResult info = certInfoFromPkcs12(*bytes, "abc123");
+  ASSERT_EQ(info.code, 0);
+  EXPECT_EQ(FieldOf(info.info, "cn"), s.customer.cn);
+  certs = s.ProxyCerts();
+  EXPECT_EQ(FieldOf(info.info, "serial"), certs[0].serial);
+  EXPECT_EQ(certs[0].state, "0");
+  EXPECT_EQ(certs[0].act_flg, "Y");
+  EXPECT_EQ(certs[0].cert_path, path);
+  EXPECT_EQ(getSetting("env.userPfxFilePath"), path);
+  EXPECT_EQ(getSetting("env.userPfxFilePwd"), "abc123");
+  // No second place in this profile.
+  EXPECT_TRUE(platform::OpenSystemStore("MY")->Certificates().empty());
+  EXPECT_EQ(s.proxy().FnStatus(s.customer.idno)[0], '0');
+}
+
+TEST(ApplyAndSavePfx, ContinuationSendsAnEmptyCsrInSixStepsAndKeepsTheKey) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  HandBack first = Apply(s);
+  ASSERT_EQ(first.reply["errCode"], "0");
+  ASSERT_EQ(s.proxy().FnStatus(s.customer.idno)[0], '2');
+  s.ClearUi();
+  s.bench().ClearCalls();
+
+  HandBack again = Apply(s);
+  EXPECT_EQ(again.reply["errCode"], "0");
+  EXPECT_EQ(ProgressLines(s.ui.get()),
+            (Lines{Step(1, 0, kStart), Step(2, 6, kStart), Step(3, 6, kSend), Final(3, 6, "憑證申請完成")}));
+  auto applies = s.bench().CallsOf("applyCert");
+  ASSERT_EQ(applies.size(), 1u);
+  ASSERT_TRUE(applies[0].Has("csr"));
+  EXPECT_EQ(applies[0].Field("csr"), "");
+  EXPECT_EQ(again.applyId, first.applyId);
+  EXPECT_EQ(s.KeyFiles().size(), 1u) << "no new key pair";
+
+  // The kept key still completes the certificate file.
+  const std::string path = s.home.path() + "/again.P12";
+  EXPECT_EQ(s.Call("savePfx2", {again.applyId, again.b64Cert, path, "abc123"}), "{'errCode':'0','errMsg':''}");
+  EXPECT_EQ(s.ProxyCerts()[0].state, "0");
+}
+
+TEST(ApplyAndSavePfx, OnlineCodeIdIsSentWithTheApplication) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  const Customer& c = s.customer;
+  auto asked = ReplyFields(s.Call("getOnlinePw", {c.idno, c.aid, "0", "", "19800101", "new"}));
+  ASSERT_EQ(asked["rtnCode"], "0") << asked["rtnMsg"];
+  std::string code;
+  for (const auto& m : s.proxy().Mailbox())
+    if (m.idno == c.idno) code = m.code;
+  auto verified = ReplyFields(s.Call("verifyOnlinePw", {c.idno, c.aid, code, "new"}));
+  ASSERT_EQ(verified["rtnCode"], "0") << verified["rtnMsg"];
+  s.bench().ClearCalls();
+
+  HandBack h = Apply(s, verified["pwid"]);
+  EXPECT_EQ(h.reply["errCode"], "0");
+  auto applies = s.bench().CallsOf("applyCert");
+  ASSERT_EQ(applies.size(), 1u);
+  EXPECT_EQ(applies[0].Field("pwid"), verified["pwid"]);
+}
+
+}  // namespace
+}  // namespace quil::testing
