@@ -1,12 +1,16 @@
 // crtNewCert2 and savePfx2 with the file store, against the demo proxy.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
+
 #include "app/message_catalogue.h"
 #include "cert/cert_info.h"
 #include "cert/cert_files.h"
 #include "cert/pfx_file.h"
 #include "demo_bench.h"
 #include "platform/cert_store.h"
+#include "platform/environment.h"
 #include "proxy/settings.h"
 
 namespace quil::testing {
@@ -133,6 +137,141 @@ TEST(ApplyAndSavePfx, OnlineCodeIdIsSentWithTheApplication) {
   auto applies = s.bench().CallsOf("applyCert");
   ASSERT_EQ(applies.size(), 1u);
   EXPECT_EQ(applies[0].Field("pwid"), verified["pwid"]);
+}
+
+// Blocks a folder the workflow writes into by putting a file in its place.
+void BlockFolder(const std::string& path) { WriteFileForTest(path, "not a folder"); }
+
+void Fault(DemoSession& s, const char* action, const char* spec) {
+  auto fault = devproxy::ParseFault(spec);
+  ASSERT_TRUE(fault) << spec;
+  s.proxy().SetFault(action, *fault);
+}
+
+TEST(ApplyAndSavePfx, FailuresReplaceTheCodesOfTheSteps) {
+  struct Case {
+    const char* name;
+    std::function<void(DemoSession&)> arrange;
+    std::string pwid;
+    int code;
+    Lines lines;  // progress, without the final report
+  } kCases[] = {
+      {"no common name", [](DemoSession& s) { s.bench().Script("getCn", "<result><rtnCode>0</rtnCode></result>"); },
+       "", 1, {}},
+      {"status query fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, "", 3001,
+       {Step(1, 0, kStart)}},
+      {"status unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, "", 3001,
+       {Step(1, 0, kStart)}},
+      {"status forbids", [](DemoSession& s) {
+         s.bench().Script("getFnStatus", "<result><rtnCode>0</rtnCode><fnStatus>01111</fnStatus></result>");
+       }, "", 3002, {Step(1, 0, kStart)}},
+      {"key file not written", [](DemoSession& s) { BlockFolder(getSetting("env.userPrivateKeyFolder")); }, "",
+       3003, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest)}},
+      {"application refused", [](DemoSession& s) { Fault(s, "applyCert", "rtn:2001:no"); }, "", 3004,
+       {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend)}},
+      {"unknown pwid", [](DemoSession&) {}, "NOSUCHPWID", 3004,
+       {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend)}},
+      {"no application id", [](DemoSession& s) {
+         s.bench().Script("applyCert", "<result><rtnCode>0</rtnCode><cert>MIIB</cert></result>");
+       }, "", 3004, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend)}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    DemoSession s("pfx");
+    ASSERT_TRUE(s.logged_in);
+    c.arrange(s);
+    auto reply = ReplyFields(s.Call("crtNewCert2", {s.customer.idno, c.pwid}));
+    EXPECT_EQ(reply["errCode"], std::to_string(c.code));
+    EXPECT_EQ(reply["errMsg"], MakeErrorText(c.code));
+    EXPECT_EQ(reply["b64Cert"], "");
+    EXPECT_EQ(reply["applyId"], "0");
+    Lines lines = ProgressLines(s.ui.get());
+    if (!c.lines.empty()) {
+      ASSERT_EQ(lines.size(), c.lines.size() + 1);
+      EXPECT_EQ(lines.back().substr(lines.back().find(' ') + 1), "憑證申請失敗");
+      lines.pop_back();
+    }
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(s.ui->hides, 1) << "one final report";
+  }
+}
+
+TEST(ApplyAndSavePfx, UnknownStoreSettingAnswersOneAndDoesNothing) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  setSetting("env.write.primaryCertStore", "");
+  EXPECT_EQ(s.Call("crtNewCert2", {s.customer.idno, ""}), "{'errCode':'1','errMsg':'','b64Cert':'','applyId':'0'}");
+  EXPECT_TRUE(s.ui->progress.empty());
+  EXPECT_EQ(s.ui->hides, 0);
+  EXPECT_TRUE(s.bench().CallsOf("getFnStatus").empty());
+  EXPECT_TRUE(s.bench().CallsOf("applyCert").empty());
+}
+
+TEST(ApplyAndSavePfx, SaveFailuresAndTheApplyIdText) {
+  struct Case {
+    const char* name;
+    std::function<void(DemoSession&, HandBack&, std::string&)> arrange;  // may change the applyId text or path
+    int code;
+    bool file_written;
+    bool reported;
+  } kCases[] = {
+      {"no key file fits", [](DemoSession& s, HandBack&, std::string&) {
+         for (const auto& f : s.KeyFiles()) std::remove((getSetting("env.userPrivateKeyFolder") + "/" + f).c_str());
+       }, 3006, false, false},
+      {"no path", [](DemoSession&, HandBack&, std::string& path) { path.clear(); }, 3006, false, false},
+      {"report fails", [](DemoSession& s, HandBack&, std::string&) { Fault(s, "activeCert", "status:500"); },
+       3007, true, true},
+      {"applyId read as atoi reads it", [](DemoSession&, HandBack& h, std::string&) { h.applyId = " +" + h.applyId + "ab"; },
+       0, true, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    DemoSession s("pfx");
+    ASSERT_TRUE(s.logged_in);
+    HandBack h = Apply(s);
+    ASSERT_EQ(h.reply["errCode"], "0");
+    const std::string applyId = h.applyId;
+    std::string path = s.home.path() + "/out/cert.P12";
+    c.arrange(s, h, path);
+    s.bench().ClearCalls();
+    s.ClearUi();
+    std::string reply = s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"});
+    EXPECT_EQ(reply, "{'errCode':'" + std::to_string(c.code) + "','errMsg':'" + MakeErrorText(c.code) + "'}");
+    EXPECT_EQ(ReadFileBytes(s.home.path() + "/out/cert.P12").has_value(), c.file_written);
+    auto reports = s.bench().CallsOf("activeCert");
+    ASSERT_EQ(reports.size(), c.reported ? 1u : 0u);
+    if (c.reported) {
+      EXPECT_EQ(reports[0].Field("certApplyId"), applyId);
+      EXPECT_EQ(reports[0].Field("certPath"), path);
+    }
+    EXPECT_TRUE(s.ui->progress.empty());
+  }
+}
+
+// The second place: the Windows store, filled from the file just written.
+TEST(ApplyAndSavePfx, SecondPlaceGetsTheCertificateAndNeverFailsTheSave) {
+  for (bool store_broken : {false, true}) {
+    SCOPED_TRACE(store_broken ? "store cannot be opened" : "store works");
+    DemoSession s("pfx,store");
+    ASSERT_TRUE(s.logged_in);
+    HandBack h = Apply(s);
+    ASSERT_EQ(h.reply["errCode"], "0");
+    if (store_broken) BlockFolder(platform::DataFolder() + "/certstore.db/x");
+    const std::string path = s.home.path() + "/cert.P12";
+    EXPECT_EQ(s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"}), "{'errCode':'0','errMsg':''}");
+    EXPECT_EQ(s.ProxyCerts()[0].act_flg, "Y");
+    if (store_broken) {
+      EXPECT_EQ(platform::OpenSystemStore("MY"), nullptr);
+      continue;
+    }
+    auto my = platform::OpenSystemStore("MY")->Certificates();
+    ASSERT_EQ(my.size(), 1u);
+    EXPECT_EQ(certInfoFromContext(my[0].der)["serial"], s.ProxyCerts()[0].serial);
+    ASSERT_TRUE(my[0].key_prov.has_value());
+    EXPECT_TRUE(platform::AcquireCertificatePrivateKey(my[0]).has_value());
+    EXPECT_FALSE(platform::OpenSystemStore("CA")->Certificates().empty());
+    EXPECT_FALSE(platform::OpenSystemStore("ROOT")->Certificates().empty());
+  }
 }
 
 }  // namespace
