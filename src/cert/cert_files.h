@@ -6,12 +6,13 @@
 
 namespace quil {
 
-// The whole file, or nothing when it cannot be read or is empty.
+// The whole file (shared readWholeFile), or nothing when it cannot be read
+// or is empty.
 std::optional<std::string> ReadFileBytes(const std::string& path);
 
-// Creates the folders on the way, then replaces `path` atomically with
-// `bytes` (mode 0600). Returns 0, or 53301 (cannot be created: folder or
-// permission) / 53303 (not written, including no bytes), after showing the
+// The shared writeWholeFile: creates the folders on the way, then replaces
+// `path` atomically with `bytes` (mode 0600). Returns 0, or 53301 (cannot be
+// created) / 53303 (not written, including no bytes), after showing the
 // user the matching message box.
 int WriteFileShowingErrors(const std::string& path, const std::string& bytes);
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cert/openssl_providers.h"
+#include "proxy/settings.h"
 
 namespace quil::testing {
 
@@ -20,6 +21,13 @@ inline void PrepareCertTests() {
     return true;
   }();
   (void)done;
+}
+
+// Empties the settings map but leaves one marker entry in it: a lookup in
+// an empty map would fetch the settings from the operator's proxy.
+inline void UseLocalSettingsOnly() {
+  ResetSettingsForTesting();
+  setSetting("test.localSettings", "Y");
 }
 
 }  // namespace quil::testing

@@ -3,6 +3,7 @@
 
 #include "cert/password_rules.h"
 #include "cert/pfx_dialogs.h"
+#include "cert_test_env.h"
 #include "proxy/settings.h"
 #include "ui/scripted_ui.h"
 
@@ -64,7 +65,7 @@ TEST(CheckPfxPassword, ChineseOnlyPassesSpecialFailsLetters) {
 }
 
 TEST(PfxPasswordRules, ReadFromSettings) {
-  ResetSettingsForTesting();
+  testing::UseLocalSettingsOnly();
   PfxPasswordRules absent = PfxPasswordRulesFromSettings();
   EXPECT_EQ(absent.minLen, 0);
   EXPECT_FALSE(absent.digit || absent.upper || absent.lower || absent.special);

@@ -43,7 +43,7 @@ Issued& SharedUser() {
 struct PfxEnv {
   PfxEnv() {
     testing::PrepareCertTests();
-    ResetSettingsForTesting();
+    testing::UseLocalSettingsOnly();
   }
   ~PfxEnv() { ResetSettingsForTesting(); }
   testing::ScopedTestHome home;
@@ -209,7 +209,7 @@ TEST(LoadPfxSilent, Codes) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    ResetSettingsForTesting();
+    testing::UseLocalSettingsOnly();
     PfxLoadResult r = loadPfxSilent(c.path, c.password, c.issuer, c.serial);
     EXPECT_EQ(r.code, c.want);
     EXPECT_EQ(getSetting("env.userPfxFilePath"), c.want == 0 ? c.path : "");

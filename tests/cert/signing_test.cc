@@ -18,7 +18,7 @@ using testing::SharedCa;
 struct SignEnv {
   SignEnv() {
     testing::PrepareCertTests();
-    ResetSettingsForTesting();
+    testing::UseLocalSettingsOnly();
     pfx = home.path() + "/user.p12";
     std::string bundle = testing::Base64(testing::Pkcs7Bundle({SharedCa().root, SharedCa().intermediate, cert}));
     EXPECT_EQ(makePfxFile(bundle, testing::KeyPem(key.key), pfx, "pw"), 0);

@@ -26,7 +26,7 @@ using testing::SharedCa;
 struct StoreEnv {
   StoreEnv() {
     testing::PrepareCertTests();
-    ResetSettingsForTesting();
+    testing::UseLocalSettingsOnly();
   }
   ~StoreEnv() { ResetSettingsForTesting(); }
   testing::ScopedTestHome home;
