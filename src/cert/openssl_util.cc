@@ -2,6 +2,8 @@
 
 #include <openssl/err.h>
 
+#include "proxy/base64.h"
+
 namespace quil::cert_internal {
 
 Ptr<X509> ParseCertDer(const std::string& der) {
@@ -29,38 +31,12 @@ std::string BioBytes(BIO* bio) {
   return n > 0 ? std::string(data, static_cast<size_t>(n)) : std::string();
 }
 
-std::string Base64Encode(const std::string& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
-  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return out;
-}
+std::string Base64Encode(const std::string& bytes) { return proxy::base64Encode(bytes); }
 
 std::optional<std::string> Base64Decode(const std::string& text) {
-  static const std::string kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  unsigned int acc = 0;
-  int bits = 0;
-  bool padding = false;
-  for (char c : text) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (c == '=') {
-      padding = true;
-      continue;
-    }
-    size_t v = kAlphabet.find(c);
-    if (v == std::string::npos || padding) return std::nullopt;
-    acc = (acc << 6) | static_cast<unsigned int>(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out.push_back(static_cast<char>((acc >> bits) & 0xFF));
-    }
-  }
-  if (out.empty()) return std::nullopt;
-  return out;
+  std::string bytes = proxy::base64Decode(text);
+  if (bytes.empty()) return std::nullopt;
+  return bytes;
 }
 
 std::string LastOpenSslError() {

@@ -31,10 +31,9 @@ Ptr<PKCS12> ParsePkcs12(const std::string& der);
 // The bytes written into a memory BIO.
 std::string BioBytes(BIO* bio);
 
-// Standard base64, "=" padding, no line breaks.
+// The protocol's base64Encode: standard alphabet, "=" padding, no breaks.
 std::string Base64Encode(const std::string& bytes);
-// Lenient: white space is skipped; nothing when other characters are not
-// base64 or the text is empty.
+// The protocol's lenient base64Decode; nothing when it gives no bytes.
 std::optional<std::string> Base64Decode(const std::string& text);
 
 // The text of OpenSSL's last queued error (UTF-8), and clears the queue.
