@@ -9,28 +9,13 @@
 #include "cert/cert_files.h"
 #include "cert/pfx_file.h"
 #include "demo_bench.h"
+#include "workflow_test_util.h"
 #include "platform/cert_store.h"
 #include "platform/environment.h"
 #include "proxy/settings.h"
 
 namespace quil::testing {
 namespace {
-
-using Lines = std::vector<std::string>;
-
-const char kStart[] = "開始憑證申請 ...";
-const char kRequest[] = "產生憑證請求資訊 ...";
-const char kSend[] = "送出憑證申請資訊並等待回覆 ...";
-
-std::string Step(int step, int total, const std::string& text) {
-  return std::to_string(step) + "/" + std::to_string(total) + " 步驟 " + std::to_string(step) + " / " +
-         std::to_string(total) + ", " + text;
-}
-
-// The final report keeps the last step's bar and shows the closing text.
-std::string Final(int step, int total, const std::string& text) {
-  return std::to_string(step) + "/" + std::to_string(total) + " " + text;
-}
 
 struct HandBack {
   std::map<std::string, std::string> reply;
@@ -53,7 +38,7 @@ TEST(ApplyAndSavePfx, NewApplicationReportsFourOfSevenStepsThenSavesTheFile) {
   EXPECT_EQ(h.reply["errCode"], "0");
   EXPECT_EQ(h.reply["errMsg"], "");
   EXPECT_EQ(ProgressLines(s.ui.get()), (Lines{Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest),
-                                              Step(4, 7, kSend), Final(4, 7, "憑證申請完成")}));
+                                              Step(4, 7, kSend), Final(4, 7, kDone)}));
   for (const auto& v : s.ui->progress) EXPECT_EQ(v.title, "憑證申請");
   EXPECT_EQ(s.ui->hides, 1);
 
@@ -105,7 +90,7 @@ TEST(ApplyAndSavePfx, ContinuationSendsAnEmptyCsrInSixStepsAndKeepsTheKey) {
   HandBack again = Apply(s);
   EXPECT_EQ(again.reply["errCode"], "0");
   EXPECT_EQ(ProgressLines(s.ui.get()),
-            (Lines{Step(1, 0, kStart), Step(2, 6, kStart), Step(3, 6, kSend), Final(3, 6, "憑證申請完成")}));
+            (Lines{Step(1, 0, kStart), Step(2, 6, kStart), Step(3, 6, kSend), Final(3, 6, kDone)}));
   auto applies = s.bench().CallsOf("applyCert");
   ASSERT_EQ(applies.size(), 1u);
   ASSERT_TRUE(applies[0].Has("csr"));
@@ -137,15 +122,6 @@ TEST(ApplyAndSavePfx, OnlineCodeIdIsSentWithTheApplication) {
   auto applies = s.bench().CallsOf("applyCert");
   ASSERT_EQ(applies.size(), 1u);
   EXPECT_EQ(applies[0].Field("pwid"), verified["pwid"]);
-}
-
-// Blocks a folder the workflow writes into by putting a file in its place.
-void BlockFolder(const std::string& path) { WriteFileForTest(path, "not a folder"); }
-
-void Fault(DemoSession& s, const char* action, const char* spec) {
-  auto fault = devproxy::ParseFault(spec);
-  ASSERT_TRUE(fault) << spec;
-  s.proxy().SetFault(action, *fault);
 }
 
 TEST(ApplyAndSavePfx, FailuresReplaceTheCodesOfTheSteps) {
@@ -188,7 +164,7 @@ TEST(ApplyAndSavePfx, FailuresReplaceTheCodesOfTheSteps) {
     Lines lines = ProgressLines(s.ui.get());
     if (!c.lines.empty()) {
       ASSERT_EQ(lines.size(), c.lines.size() + 1);
-      EXPECT_EQ(lines.back().substr(lines.back().find(' ') + 1), "憑證申請失敗");
+      EXPECT_EQ(lines.back().substr(lines.back().find(' ') + 1), kFailed);
       lines.pop_back();
     }
     EXPECT_EQ(lines, c.lines);
