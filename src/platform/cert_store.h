@@ -138,4 +138,12 @@ std::unique_ptr<CertStore> ImportPfx(const std::string& bytes, const std::string
 // others follow without attributes. Nothing when a key cannot be read.
 std::optional<std::string> ExportPfx(CertStore& store, const std::string& password);
 
+// --- Errors ---
+
+// Why the last failing call of this component on this thread failed, as
+// the library or the C library words it (for MakeSystemErrorText's
+// bracketed form); "" when the last call succeeded or gave no reason.
+// Set by OpenSystemStore, CreateKeyContainer, ImportPfx and ExportPfx.
+std::string LastCertStoreErrorText();
+
 }  // namespace quil::platform

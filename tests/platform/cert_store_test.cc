@@ -209,9 +209,12 @@ TEST(Pkcs12, ExportThenImportIntoANewContainer) {
   ASSERT_TRUE(bytes);
 
   EXPECT_FALSE(ImportPfx(*bytes, "wrong", true));
+  EXPECT_NE(LastCertStoreErrorText().find("mac verify failure"), std::string::npos) << LastCertStoreErrorText();
   EXPECT_FALSE(ImportPfx("junk", "pw", true));
+  EXPECT_FALSE(LastCertStoreErrorText().empty());
   auto imported = ImportPfx(*bytes, "pw", true);
   ASSERT_TRUE(imported);
+  EXPECT_EQ(LastCertStoreErrorText(), "");
   auto certs = imported->Certificates();
   ASSERT_EQ(certs.size(), 2u);
   EXPECT_EQ(certs[0].der, c.der);

@@ -87,11 +87,17 @@ std::unique_ptr<CertStore> ImportPfx(const std::string& bytes, const std::string
                                      bool /*allow_overwrite*/) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   ossl::Ptr<PKCS12> p12(d2i_PKCS12(nullptr, &p, static_cast<long>(bytes.size())));
-  if (!p12) return nullptr;
+  if (!p12) {
+    ossl::SetLastError("not a PKCS#12 file");
+    return nullptr;
+  }
   EVP_PKEY* key_raw = nullptr;
   X509* cert_raw = nullptr;
   STACK_OF(X509)* ca_raw = nullptr;
-  if (PKCS12_parse(p12.get(), password.c_str(), &key_raw, &cert_raw, &ca_raw) != 1) return nullptr;
+  if (PKCS12_parse(p12.get(), password.c_str(), &key_raw, &cert_raw, &ca_raw) != 1) {
+    ossl::SetLastError("the PKCS#12 file cannot be read with this password");
+    return nullptr;
+  }
   ossl::Ptr<EVP_PKEY> key(key_raw);
   ossl::Ptr<X509> cert(cert_raw);
   ossl::Ptr<STACK_OF(X509)> ca(ca_raw);
@@ -119,6 +125,7 @@ std::unique_ptr<CertStore> ImportPfx(const std::string& bytes, const std::string
     sc.der = ossl::CertDer(sk_X509_value(ca.get(), i));
     store->AddNewer(sc);
   }
+  ossl::ClearLastError();
   return store;
 }
 
@@ -126,6 +133,7 @@ std::optional<std::string> ExportPfx(CertStore& store, const std::string& passwo
   STACK_OF(PKCS12_SAFEBAG)* cert_bags = nullptr;
   STACK_OF(PKCS12_SAFEBAG)* key_bags = nullptr;
   STACK_OF(PKCS7)* safes = nullptr;
+  ossl::SetLastError("the PKCS#12 file cannot be made");
   auto cleanup = [&] {
     sk_PKCS12_SAFEBAG_pop_free(cert_bags, PKCS12_SAFEBAG_free);
     sk_PKCS12_SAFEBAG_pop_free(key_bags, PKCS12_SAFEBAG_free);
@@ -140,7 +148,10 @@ std::optional<std::string> ExportPfx(CertStore& store, const std::string& passwo
     if (!sc.key_prov) continue;
     auto container = AcquireCertificatePrivateKey(sc);
     auto key = container ? ossl::ParsePkcs8(container->private_key_der) : nullptr;
-    if (!key) return cleanup(), std::nullopt;
+      if (!key) {
+      ossl::SetLastError("the private key of \"" + sc.friendly_name + "\" cannot be read");
+      return cleanup(), std::nullopt;
+    }
     unsigned char key_id[SHA_DIGEST_LENGTH];
     unsigned int id_len = 0;
     if (!X509_digest(cert.get(), EVP_sha1(), key_id, &id_len)) return cleanup(), std::nullopt;
@@ -162,6 +173,7 @@ std::optional<std::string> ExportPfx(CertStore& store, const std::string& passwo
   if (n <= 0) return std::nullopt;
   std::string der(reinterpret_cast<char*>(out), static_cast<size_t>(n));
   OPENSSL_free(out);
+  ossl::ClearLastError();
   return der;
 }
 

@@ -1,8 +1,11 @@
 // Certificate stores and key containers in one SQLite database, shared by
 // every QUIL process of the user.
 #include <openssl/asn1.h>
+#include <openssl/err.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -182,13 +185,40 @@ class SystemStore : public CertStore {
   std::unique_ptr<SqliteDb> db_;
 };
 
+thread_local std::string last_error;
+
 }  // namespace
+
+namespace ossl {
+
+void SetLastError(const std::string& fallback) {
+  unsigned long e = ERR_get_error();
+  ERR_clear_error();
+  if (e == 0) {
+    last_error = fallback;
+    return;
+  }
+  char buf[256] = {};
+  ERR_error_string_n(e, buf, sizeof buf);
+  last_error = buf;
+}
+
+void ClearLastError() { last_error.clear(); }
+
+}  // namespace ossl
+
+std::string LastCertStoreErrorText() { return last_error; }
 
 std::unique_ptr<CertStore> OpenSystemStore(const std::string& name) {
   std::string upper = Upper(name);
   if (upper != "MY" && upper != "CA" && upper != "ROOT") return nullptr;
+  errno = 0;
   auto db = OpenDatabase();
-  if (!db) return nullptr;
+  if (!db) {
+    ossl::SetLastError(errno ? std::strerror(errno) : "the certificate database cannot be opened");
+    return nullptr;
+  }
+  ossl::ClearLastError();
   return std::make_unique<SystemStore>(upper, std::move(db));
 }
 
@@ -210,16 +240,27 @@ std::string NewContainerName() {
 }
 
 bool CreateKeyContainer(const KeyContainer& container) {
-  if (container.name.empty() || container.private_key_der.empty()) return false;
+  if (container.name.empty() || container.private_key_der.empty()) {
+    ossl::SetLastError("no container name or key");
+    return false;
+  }
   auto db = OpenDatabase();
-  if (!db) return false;
+  if (!db) {
+    ossl::SetLastError("the certificate database cannot be opened");
+    return false;
+  }
   SqliteStatement ins(db->handle(),
                       "INSERT INTO key_containers(name_upper, name, provider, provider_type, key_spec, key_der) "
                       "VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
   ins.Bind(1, Upper(container.name)).Bind(2, container.name).Bind(3, container.provider);
   ins.Bind(4, static_cast<long long>(container.provider_type)).Bind(5, static_cast<long long>(container.key_spec));
   ins.BindBlob(6, container.private_key_der);
-  return ins.Step() == SQLITE_DONE;
+  if (ins.Step() != SQLITE_DONE) {
+    ossl::SetLastError(sqlite3_errmsg(db->handle()));
+    return false;
+  }
+  ossl::ClearLastError();
+  return true;
 }
 
 std::optional<KeyContainer> AcquireKeyContainer(const std::string& name, const std::string& provider,

@@ -56,4 +56,10 @@ inline std::string Pkcs8Der(EVP_PKEY* key) {
   return der;
 }
 
+// Records the reason of a failure for LastCertStoreErrorText(): OpenSSL's
+// queued error when there is one, else `fallback`. Clears the queue.
+void SetLastError(const std::string& fallback);
+// Forgets the last reason (the call succeeded).
+void ClearLastError();
+
 }  // namespace quil::platform::ossl
