@@ -213,15 +213,19 @@ PfxLoadResult loadPfxSilent(const std::string& path, const std::string& password
 PfxLoadResult loadPfxInteractive(const std::string& path, const std::string& password,
                                  const std::string& expected_issuer, const std::string& expected_serial,
                                  bool ask_first) {
-  PfxDialogInput current{path, platform::ToWide(password)};
+  // The dialog starts with the path only and then keeps what was typed.
+  PfxDialogInput dialog{path, ""};
+  std::string current_path = path;
+  std::string narrow_password = password;
   for (int attempt = 1;; ++attempt) {
-    if (ask_first || attempt > 1 || current.path.empty()) {
-      auto input = RunLoadPfxDialog(current);
-      if (!input) return {53401, {}, current.path, ""};
-      current = *input;
+    if (ask_first || attempt > 1 || current_path.empty()) {
+      auto input = RunLoadPfxDialog(dialog);
+      if (!input) return {53401, {}, dialog.path, ""};
+      dialog = *input;
+      current_path = input->path;
+      narrow_password = platform::ToNarrow(input->password);
     }
-    std::string narrow_password = platform::ToNarrow(current.password);
-    auto bytes = ReadFileBytes(current.path);
+    auto bytes = ReadFileBytes(current_path);
     if (!bytes) continue;
     auto p12 = cert_internal::ParsePkcs12(*bytes);
     if (!p12 || !VerifyMac(p12.get(), narrow_password)) {
@@ -232,8 +236,8 @@ PfxLoadResult loadPfxInteractive(const std::string& path, const std::string& pas
       CertInfoResult info = certInfoFromPkcs12(*bytes, narrow_password);
       if (info.code != 0 || pfxMatches(info.info, expected_issuer, expected_serial) != 0) continue;
     }
-    RememberPfx(current.path, narrow_password);
-    return {0, *bytes, current.path, narrow_password};
+    RememberPfx(current_path, narrow_password);
+    return {0, *bytes, current_path, narrow_password};
   }
 }
 

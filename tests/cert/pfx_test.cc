@@ -228,6 +228,8 @@ TEST(LoadPfxInteractive, AsksUntilTheRightFileOrCancel) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(env.ui->dialogs.size(), 2u);
   EXPECT_EQ(env.ui->dialogs[0].fields[0].value, path);
+  EXPECT_EQ(env.ui->dialogs[0].fields[1].value, "");  // the silent attempt's password is not shown
+  EXPECT_EQ(env.ui->dialogs[1].fields[1].value, "bad");  // what was typed is kept
   EXPECT_TRUE(env.ui->messages.empty());  // no message between attempts
   EXPECT_EQ(getSetting("env.userPfxFilePwd"), "pw");
 
