@@ -124,7 +124,7 @@ int makePfxFile(const std::string& cert_text, const std::string& key_pem, const 
   char friendly[256] = {};
   X509_NAME_get_text_by_NID(X509_get_subject_name(issued->user.get()), NID_commonName, friendly, sizeof friendly);
   if (!key) return 52111;
-  Ptr<PKCS12> p12(PKCS12_create(password.c_str(), friendly, key.get(), issued->user.get(), issued->chain.get(),
+  Ptr<PKCS12> p12(PKCS12_create(password.c_str(), friendly[0] ? friendly : nullptr, key.get(), issued->user.get(), issued->chain.get(),
                                 NID_pbe_WithSHA1And3_Key_TripleDES_CBC, NID_pbe_WithSHA1And40BitRC2_CBC,
                                 kPfxIterations, -1, 0));
   // PKCS12_create's own MAC would use SHA-256 under OpenSSL 3.
