@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <stdexcept>
@@ -277,6 +278,8 @@ FakeProxy::FakeProxy(const TestPki* pki) : tls_(pki != nullptr) {
   server_->Post(".*", handler);
   port_ = server_->bind_to_any_port("127.0.0.1");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() only works on a running server: wait for the loop to start.
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 FakeProxy::~FakeProxy() {

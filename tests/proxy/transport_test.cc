@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include "fake_proxy.h"
+#include "proxy/transport.h"
+
+namespace quil::proxy {
+namespace {
+
+using testing::ProxyTestEnv;
+using testing::Raw;
+
+// A loopback port nothing listens on.
+int ClosedPort() {
+  testing::FakeProxy gone;
+  return gone.port();
+}
+
+TEST(TransportTest, StatusAndBodyOutcomes) {
+  ProxyTestEnv env;
+  const std::string big(1500 * 1024, 'b');
+  env.proxy().On("/ok", Raw(200, "hello"));
+  env.proxy().On("/big", Raw(200, big));
+  env.proxy().On("/empty", Raw(200, ""));
+  env.proxy().On("/missing", Raw(404, "not here"));
+  env.proxy().On("/broken", Raw(500, "oops"));
+  struct Case {
+    const char* name;
+    const char* path;
+    int result;
+    std::string body;
+  } kCases[] = {
+      {"200 with a body", "/ok", kHttpOk, "hello"},
+      {"a body over 1 MB arrives whole", "/big", kHttpOk, big},
+      {"200 with an empty body", "/empty", kHttpNothing, ""},
+      {"404", "/missing", kHttpNothing, ""},
+      {"500", "/broken", kHttpNothing, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    HttpReply post = httpPost(env.proxy().origin() + c.path, {{"a", "1"}});
+    EXPECT_EQ(post.result, c.result);
+    if (c.result == kHttpOk) EXPECT_EQ(post.body, c.body);
+    HttpReply get = httpGet(env.proxy().origin() + c.path);
+    EXPECT_EQ(get.result, c.result);
+  }
+  EXPECT_TRUE(env.ui().messages.empty());
+  auto seen = env.proxy().Requests("/ok");
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].method, "POST");
+  EXPECT_EQ(seen[1].method, "GET");
+}
+
+TEST(TransportTest, EmptyFieldMapPostsAnEmptyBodyWithTheHeader) {
+  ProxyTestEnv env;
+  env.proxy().On("/form", Raw(200, "x"));
+  ASSERT_EQ(httpPost(env.proxy().origin() + "/form?q=1", {}).result, kHttpOk);
+  auto seen = env.proxy().Requests("/form");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].body, "");
+  EXPECT_EQ(seen[0].content_type, "application/x-www-form-urlencoded; charset: UTF-8");
+}
+
+TEST(TransportTest, UnreachableHostShowsOneBoxForPostOnly) {
+  ProxyTestEnv env;
+  const int port = ClosedPort();
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/PELIProxy/proxy/doLogin";
+
+  HttpReply post = httpPost(url, {{"aid", "x"}});
+  EXPECT_EQ(post.result, kHttpNetwork);
+  ASSERT_EQ(env.ui().messages.size(), 1u);
+  const std::string& box = env.ui().messages[0];
+  EXPECT_EQ(box.rfind("與伺服器(127.0.0.1:" + std::to_string(port) + ")間網路連線發生錯誤!!\n[7]", 0), 0u) << box;
+
+  HttpReply get = httpGet(url);
+  EXPECT_EQ(get.result, kHttpNetwork);
+  EXPECT_EQ(env.ui().messages.size(), 1u);
+}
+
+TEST(TransportTest, CapitalSchemeIsSentAsPlainHttp) {
+  ProxyTestEnv env;  // a plain http server
+  env.proxy().On("/x", Raw(200, "plain"));
+  HttpReply r = httpPost("HTTPS://127.0.0.1:" + std::to_string(env.proxy().port()) + "/x", {});
+  EXPECT_EQ(r.result, kHttpOk);
+  EXPECT_EQ(r.body, "plain");
+}
+
+TEST(TransportTest, ServerCertificateIsVerified) {
+  testing::ScopedTestHome pki_home;
+  testing::TestPki pki = testing::MakeTestPki(pki_home.path() + "/pki");
+  ProxyTestEnv env(&pki);
+  env.proxy().On("/hello", Raw(200, "secure"));
+  const std::string url = env.proxy().origin() + "/hello";
+  const std::string localhost_url = "https://localhost:" + std::to_string(env.proxy().port()) + "/hello";
+
+  {
+    SCOPED_TRACE("unknown authority is refused with the box");
+    testing::ScopedEnv no_bundle("QUIL_PROXY_CA", "");
+    EXPECT_EQ(httpPost(url, {}).result, kHttpNetwork);
+    ASSERT_EQ(env.ui().messages.size(), 1u);
+    EXPECT_NE(env.ui().messages[0].find("127.0.0.1:" + std::to_string(env.proxy().port())), std::string::npos);
+    EXPECT_EQ(httpGet(url).result, kHttpNetwork);
+  }
+  {
+    SCOPED_TRACE("the operator's bundle is trusted");
+    HttpReply r = httpPost(url, {});
+    EXPECT_EQ(r.result, kHttpOk);
+    EXPECT_EQ(r.body, "secure");
+    EXPECT_EQ(httpGet(localhost_url).result, kHttpOk);
+  }
+  {
+    SCOPED_TRACE("a bundle that cannot be read fails rather than trusting less");
+    testing::ScopedEnv bad_bundle("QUIL_PROXY_CA", pki_home.path() + "/none.pem");
+    EXPECT_EQ(httpPost(url, {}).result, kHttpNetwork);
+  }
+  {
+    SCOPED_TRACE("the operator switch accepts any certificate");
+    testing::ScopedEnv no_bundle("QUIL_PROXY_CA", "");
+    testing::ScopedEnv insecure("QUIL_TLS_INSECURE", "1");
+    EXPECT_EQ(httpPost(url, {}).result, kHttpOk);
+  }
+}
+
+}  // namespace
+}  // namespace quil::proxy
