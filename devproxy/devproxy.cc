@@ -2,6 +2,7 @@
 
 #define CPPHTTPLIB_OPENSSL_SUPPORT
 #include <httplib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -138,7 +139,20 @@ class DevProxy::Impl {
     return std::nullopt;
   }
 
-  void HandleAction(const httplib::Request& req, httplib::Response& res) {
+  // The body is read here rather than by the library, which refuses form
+  // bodies above 8 KB; a renewal with its signature comes near that.
+  void HandleAction(const httplib::Request& req, httplib::Response& res,
+                    const httplib::ContentReader& reader) {
+    std::string body;
+    bool complete = reader([&](const char* data, size_t n) {
+      if (body.size() + n > kMaxBody) return false;
+      body.append(data, n);
+      return true;
+    });
+    if (!complete) {
+      res.status = 413;
+      return;
+    }
     std::string action = req.matches[1];
     Envelope envelope = EnvelopeOf(action);
     if (envelope == Envelope::kUnknown) {
@@ -165,7 +179,7 @@ class DevProxy::Impl {
           break;
       }
     }
-    auto sealed = ParseForm(req.body);
+    auto sealed = ParseForm(body);
     if (!sealed) {
       res.status = 400;
       return;
@@ -204,10 +218,10 @@ class DevProxy::Impl {
       doc = service->Run(action, wide, session.get(), req.remote_addr);
     }
     std::string narrow = platform::ToNarrow(doc);
-    std::string body = envelope == Envelope::kPublicKey
-                           ? SealRsaReply(envelope_key.get(), narrow)
-                           : AesEncryptBase64(session->key, narrow).value_or("");
-    res.set_content(body, "text/plain");
+    std::string sealed_reply = envelope == Envelope::kPublicKey
+                                   ? SealRsaReply(envelope_key.get(), narrow)
+                                   : AesEncryptBase64(session->key, narrow).value_or("");
+    res.set_content(sealed_reply, "text/plain");
   }
 
   bool Authorised(const httplib::Request& req, httplib::Response& res) {
@@ -349,7 +363,8 @@ void DevProxy::Impl::Routes() {
     res.set_content("", "text/plain");
   });
   server->Post(R"(/PELIProxy/proxy/([A-Za-z0-9]+))",
-               [this](const httplib::Request& req, httplib::Response& res) { HandleAction(req, res); });
+               [this](const httplib::Request& req, httplib::Response& res,
+                      const httplib::ContentReader& reader) { HandleAction(req, res, reader); });
   auto address = [](const httplib::Request& req, httplib::Response& res) {
     res.set_content(req.remote_addr + "\r\n", "text/plain");
   };
@@ -440,6 +455,12 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
     *error = "cannot load the TLS certificate";
     return nullptr;
   }
+  int listen_fd = -1;
+  impl->server->set_socket_options([&listen_fd](int fd) {
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listen_fd = fd;
+  });
   impl->port = options.port == 0 ? impl->server->bind_to_any_port("127.0.0.1")
                                  : (impl->server->bind_to_port("127.0.0.1", options.port)
                                         ? options.port
@@ -448,6 +469,9 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
     *error = "cannot listen on 127.0.0.1:" + std::to_string(options.port);
     return nullptr;
   }
+  // The library listens with a backlog of 5; fifty clients connecting at
+  // once would see their connections dropped and retried.
+  if (listen_fd >= 0) ::listen(listen_fd, 256);
   impl->origin = std::string(options.plain_http ? "http" : "https") + "://127.0.0.1:" +
                  std::to_string(impl->port);
   impl->service = std::make_unique<Service>(impl->store.get(), impl->ca.get(), impl->origin,

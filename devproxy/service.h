@@ -38,9 +38,11 @@ class Service {
  public:
   Service(Store* store, CertAuthority* ca, std::string origin, int session_timeout_s);
 
-  // The session whose key opens every non-empty sealed field into plausible
-  // text; the opened values go to *opened. nullptr when none or more than
-  // one does, or the session expired.
+  // The session whose key opens every non-empty sealed field into text the
+  // client could have sent (printable ASCII; code page 950 for free-text
+  // fields); the opened values go to *opened. nullptr when none or more
+  // than one does, or the session expired. The request names no session,
+  // so the key itself is what identifies it.
   std::shared_ptr<Session> OpenWithSession(const Fields& sealed, Fields* opened);
 
   // Runs `action` with opened, UTF-8 field values. `session` is null for

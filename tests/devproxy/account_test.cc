@@ -385,3 +385,32 @@ TEST(DevProxyAccount, BranchesAuditAndRegistryItems) {
 
 }  // namespace
 }  // namespace quil::devproxy::testing
+
+namespace quil::devproxy::testing {
+namespace {
+
+// The request names no session; the key that opens its fields is what
+// identifies it. Many live sessions must never be confused.
+TEST(DevProxyLogin, ManyLiveSessionsAreNeverConfused) {
+  Options o;
+  o.data_dir = FreshDataDir("sessions");
+  auto proxy = DevProxy::Start(o, nullptr);
+  ASSERT_TRUE(proxy);
+  TestClient client(*proxy);
+  std::vector<CustomerSeed> customers;
+  std::vector<std::string> keys;
+  for (int i = 0; i < 100; ++i) {
+    customers.push_back(UniqueCustomer(*proxy));
+    keys.push_back(client.Login(customers.back().aid, customers.back().password));
+  }
+  int wrong = 0;
+  for (int round = 0; round < 1000; ++round) {
+    int i = (round * 37) % 100;
+    Reply r = client.Aes("getCn", {{"userId", customers[i].idno}}, keys[i]);
+    if (r["cn"] != customers[i].idno + "-01") ++wrong;
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+}  // namespace
+}  // namespace quil::devproxy::testing
