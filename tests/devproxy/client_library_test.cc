@@ -1,0 +1,110 @@
+// The project's own client of the protocol (quil_proxy) against the demo
+// proxy: the same path the program takes, from login to logout.
+#include <gtest/gtest.h>
+
+#include "proxy/actions.h"
+#include "proxy/envelope.h"
+#include "proxy/settings.h"
+#include "support/test_env.h"
+#include "test_client.h"
+#include "ui/progress_window.h"
+#include "ui/scripted_ui.h"
+
+namespace quil::devproxy::testing {
+namespace {
+
+struct ClientScope {
+  quil::testing::ScopedTestHome home;
+  ui::ScopedScriptedUi ui;
+  explicit ClientScope(const DevProxy& proxy) {
+    proxy.ExportEnvironment();
+    ui::SetProgressPacingForTesting(false);
+    proxy::SetLoginPausesForTesting(false);
+    ResetSettingsForTesting();
+    proxy::setSessionKey("");
+  }
+  ~ClientScope() {
+    ResetSettingsForTesting();
+    proxy::setSessionKey("");
+  }
+};
+
+TEST(DevProxyWithClientLibrary, LoginApplyInstallQueryLogout) {
+  DevProxy& proxy = SharedProxy();
+  ClientScope scope(proxy);
+  CustomerSeed c = UniqueCustomer(proxy);
+
+  proxy::LoginResult refused = proxy::doLogin(c.aid, "wrong999");
+  EXPECT_EQ(refused.code, 53907);
+  EXPECT_EQ(FieldOf(refused.result, "rtnCode"), "1001");
+
+  proxy::LoginResult login = proxy::doLogin(c.aid, c.password);
+  ASSERT_EQ(login.code, 0);
+  EXPECT_EQ(FieldOf(login.result, "id"), c.idno);
+  EXPECT_EQ(proxy::sessionKey(), FieldOf(login.result, "aeskey"));
+  EXPECT_EQ(getSetting("cert.expType"), "pfx") << "the login loaded the settings";
+  EXPECT_EQ(getSetting("userIdno"), c.idno);
+
+  std::string cn = proxy::getCn(c.idno);
+  EXPECT_EQ(cn, c.idno + "-01");
+  proxy::FnStatus fn = proxy::getFnStatus(cn);
+  EXPECT_EQ(fn.code, 0);
+  EXPECT_EQ(fn.fnStatus, "10000");
+
+  Request req = MakeRequest(cn);
+  proxy::CertReply applied = proxy::applyCert(req.csr, c.idno);
+  ASSERT_EQ(applied.code, 0);
+  EXPECT_GT(applied.certId, 0);
+  EXPECT_EQ(CertCn(UserCertDer(applied.cert)), cn);
+  EXPECT_EQ(FieldOf(applied.certInfo, "cn"), cn);
+  EXPECT_EQ(proxy::activeCert(applied.certId, "/tmp/x.P12"), 0);
+
+  proxy::Cert2Result q = proxy::qryCert2(cn);
+  EXPECT_EQ(q.code, 0);
+  EXPECT_EQ(FieldOf(q.pcCert, "serial"), FieldOf(applied.certInfo, "serial"));
+  EXPECT_EQ(FieldOf(q.pcCert, "actFlg"), "Y");
+  FieldMap last = proxy::qryLastActiveCert(cn);
+  EXPECT_EQ(FieldOf(last, "issuer"), "CN=QUIL Demo Issuing CA, O=QUIL Demo CA, C=TW");
+  proxy::CertReply dl = proxy::dlCert(cn);
+  EXPECT_EQ(dl.code, 0);
+  EXPECT_EQ(dl.cert, applied.cert);
+
+  proxy::ProxyAnswer bag = proxy::verifyPwBag(c.idno, c.aid, "QW12ER");
+  EXPECT_EQ(bag.code, 0);
+  proxy::writeLog(c.idno, c.aid, "3", "3000");
+  EXPECT_EQ(proxy.AuditRecords().back().memo, "3000");
+  proxy::MapResult revoked = proxy::revokeCert(cn);
+  EXPECT_EQ(revoked.code, 0);
+  EXPECT_EQ(FieldOf(revoked.fields, "rvkCode"), "0");
+
+  EXPECT_EQ(proxy::doLogout(), 0);
+  EXPECT_EQ(proxy::sessionKey(), "");
+}
+
+TEST(DevProxyWithClientLibrary, InjectedFaultsGiveTheClientsCodes) {
+  Options o;
+  o.data_dir = FreshDataDir("client-faults");
+  auto proxy = DevProxy::Start(o, nullptr);
+  ASSERT_TRUE(proxy);
+  ClientScope scope(*proxy);
+  struct Case {
+    const char* name;
+    const char* spec;
+    int code;
+  } kCases[] = {
+      {"accepted", "delay:10", 0},
+      {"refused", "rtn:9", 53705},
+      {"malformed", "malformed", 53703},
+      {"no root", "noroot", 53803},
+      {"status", "status:500", 53701},
+      {"empty", "empty", 53701},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    proxy->SetFault("checkVersion", *ParseFault(c.spec));
+    EXPECT_EQ(proxy::checkVersion().code, c.code);
+  }
+}
+
+}  // namespace
+}  // namespace quil::devproxy::testing
