@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+
+#include "fake_proxy.h"
+#include "platform/environment.h"
+#include "proxy/settings.h"
+
+namespace quil {
+namespace {
+
+using testing::ProxyTestEnv;
+using testing::Xml;
+
+TEST(SettingsTest, LocalDerivations) {
+  struct Case {
+    const char* name;
+    FieldMap proxy;
+    std::string desktop;
+    FieldMap expected;  // entries checked
+  } kCases[] = {
+      {"placeholders, #cn# always empty",
+       {{"default.pfxFilePath", "#userHome#/Documents"}, {"default.pfxFileName", "#cn#.pfx"}},
+       "/home/u/Desktop",
+       {{"env.userPfxFilePath", "/home/u/Documents/.pfx"}}},
+      {"folder ending in a separator gets no second one",
+       {{"default.pfxFilePath", "#desktop#/"}, {"default.pfxFileName", "#userId#-#userHome#.p12"}, {"userId", "U7"}},
+       "/home/u/Desktop",
+       {{"env.userPfxFilePath", "/home/u/Desktop/U7-/home/u.p12"}}},
+      {"a value with $ survives the replacement",
+       {{"default.pfxFilePath", "#userHome#"}, {"default.pfxFileName", "a.p12"}},
+       "",
+       {{"env.userPfxFilePath", "/home/$1/a.p12"}}},
+      {"desktop elsewhere keeps its last element under home", {}, "/mnt/d/Desk",
+       {{"env.userDeskTop", "/home/u/Desk"}}},
+      {"no desktop gives home", {}, "", {{"env.userDeskTop", "/home/u"}}},
+      {"proxy values of local keys are overwritten",
+       {{"cn", "X"}, {"env.userHome", "Y"}, {"userIdno", "Z"}, {"env.userPfxFilePwd", "W"}},
+       "/home/u/Desktop",
+       {{"cn", ""}, {"env.userHome", "/home/u"}, {"userIdno", ""}, {"env.userPfxFilePwd", ""},
+        {"env.userPrivateKeyFolder", "/home/u/MERO"}}},
+      {"store order ieCertStore,pfx", {{"cert.expType", "ieCertStore,pfx"}, {"cert.readOrder", "pfx"}}, "",
+       {{"env.write.primaryCertStore", "ieCertStore"}, {"env.write.secondaryCertStore", "pfx"},
+        {"env.read.primaryCertStore", "pfx"}, {"env.read.secondaryCertStore", ""}}},
+      {"store order pfx,pfx", {{"cert.expType", "pfx,pfx"}}, "",
+       {{"env.write.primaryCertStore", "pfx"}, {"env.write.secondaryCertStore", "pfx"}}},
+      {"three parts give nothing", {{"cert.expType", "a,b,c"}, {"cert.readOrder", "pfx,pfx,pfx"}}, "",
+       {{"env.write.primaryCertStore", ""}, {"env.write.secondaryCertStore", ""},
+        {"env.read.primaryCertStore", ""}, {"env.read.secondaryCertStore", ""}}},
+      {"a space after the comma is not a store name", {{"cert.expType", "pfx, ieCertStore"}}, "",
+       {{"env.write.primaryCertStore", "pfx"}, {"env.write.secondaryCertStore", ""}}},
+      {"leading comma", {{"cert.expType", ",pfx"}}, "",
+       {{"env.write.primaryCertStore", ""}, {"env.write.secondaryCertStore", ""}}},
+      {"unknown names", {{"cert.expType", "file,ieCertStore"}}, "",
+       {{"env.write.primaryCertStore", ""}, {"env.write.secondaryCertStore", "ieCertStore"}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::string home = std::string(c.name).find('$') != std::string::npos ? "/home/$1" : "/home/u";
+    FieldMap out = CompleteSettings(c.proxy, home, c.desktop);
+    for (const auto& [key, value] : c.expected) EXPECT_EQ(FieldOf(out, key), value) << key;
+  }
+}
+
+TEST(SettingsTest, LoadedOnceFromTheProxy) {
+  ProxyTestEnv env;
+  env.proxy().On("getSysCfg", Xml("<r><rtnCode>1</rtnCode><pfx.pwd.minLen>8</pfx.pwd.minLen></r>"));
+  EXPECT_EQ(getSetting("pfx.pwd.minLen"), "");
+  EXPECT_EQ(getSetting("pfx.pwd.minLen"), "");
+  EXPECT_EQ(env.proxy().Count("getSysCfg"), 2);  // a failed load is retried by the next lookup
+
+  env.proxy().On("getSysCfg", Xml("<r><rtnCode>0</rtnCode><rtnMsg>ok</rtnMsg><pfx.pwd.minLen>8</pfx.pwd.minLen>"
+                                  "<app.dlUrl/><a>1</a><a>2</a><default.pfxFilePath>#userHome#/certs"
+                                  "</default.pfxFilePath><default.pfxFileName>\xA4\xA4.p12</default.pfxFileName>"
+                                  "</r>"));
+  EXPECT_EQ(getSetting("pfx.pwd.minLen"), "8");
+  EXPECT_EQ(getSetting("a"), "2");
+  EXPECT_EQ(getSetting("rtnMsg"), "");
+  EXPECT_EQ(getSetting("app.dlUrl"), "");
+  EXPECT_EQ(getSetting("env.userHome"), env.home());
+  EXPECT_EQ(getSetting("env.userPfxFilePath"), env.home() + "/certs/\xA4\xA4.p12");
+  EXPECT_EQ(getSetting("env.userDeskTop"), env.home() + "/Desktop");
+  EXPECT_EQ(getSetting("no.such.key"), "");
+  EXPECT_EQ(env.proxy().Count("getSysCfg"), 3);
+  EXPECT_EQ(env.proxy().Requests("getSysCfg")[0].fields, (std::map<std::string, std::string>{{"version", "1.9"}}));
+
+  setSetting("cn", "C1");
+  EXPECT_EQ(getSetting("cn"), "C1");
+  EXPECT_EQ(env.proxy().Count("getSysCfg"), 3);
+}
+
+TEST(SettingsTest, AcceptedReplyWithoutFieldsStillLoads) {
+  ProxyTestEnv env;
+  env.proxy().On("getSysCfg", Xml("<r><rtnCode>0</rtnCode></r>"));
+  EXPECT_EQ(getSetting("depCert.mode"), "");
+  EXPECT_EQ(getSetting("env.userPrivateKeyFolder"), env.home() + "/MERO");
+  EXPECT_EQ(env.proxy().Count("getSysCfg"), 1);
+}
+
+}  // namespace
+}  // namespace quil
