@@ -321,7 +321,7 @@ void DevProxy::Impl::HandleAdmin(const httplib::Request& req, httplib::Response&
     s.mobile = str("mobile");
     s.birthday = str("birthday");
     s.apply_pw_bag = str("isApplyPwBag", "A");
-    s.first_login = in.value("firstLogin", false);
+    s.first_login = in.contains("firstLogin") && in["firstLogin"].is_boolean() && in["firstLogin"].get<bool>();
     if (in.contains("sheetCodes") && in["sheetCodes"].is_array())
       for (const auto& c : in["sheetCodes"])
         if (c.is_string()) s.sheet_codes.push_back(c);
@@ -415,12 +415,15 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
     return nullptr;
   }
   std::error_code ec;
+  bool existed = fs::is_directory(options.data_dir);
   fs::create_directories(options.data_dir, ec);
   if (!fs::is_directory(options.data_dir)) {
     *error = "cannot create the data folder " + options.data_dir;
     return nullptr;
   }
-  chmod(options.data_dir.c_str(), 0700);
+  // Private keys live here; a folder the caller already had keeps its mode
+  // (the key files themselves are 0600).
+  if (!existed) chmod(options.data_dir.c_str(), 0700);
 
   // The envelope key pair; QUIL carries the public half.
   std::string key_path = impl->data("envelope.key");

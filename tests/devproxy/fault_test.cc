@@ -164,12 +164,17 @@ TEST(DevProxyBadInput, RefusedNeverCrashes) {
   std::string foreign = SealRsaField(other.get(), "9A000000001").value();
   PKey ours = LoadPublicKeyPem(proxy.public_key_pem());
   std::string pw = SealRsaField(ours.get(), "demo1234").value();
+  // Forty sealed fields: a form far above 8 KB, still a normal request.
+  Fields many;
+  for (int i = 0; i < 40; ++i) many["f" + std::to_string(100 + i)] = SealRsaField(ours.get(), "x").value();
+  many["memo"] = SealRsaField(ours.get(), "big form").value();
   struct Case {
     const char* name;
     std::string path, body;
     int status;
     const char* rtn_code;  // for signed replies
   } kCases[] = {
+      {"large form", "/PELIProxy/proxy/writeLog2", FormEncode(many), 200, "0"},
       {"field not base64", "/PELIProxy/proxy/doLogin", "aid=%24%24%24&pw=" + pw, 200, "9001"},
       {"field under another key", "/PELIProxy/proxy/doLogin", FormEncode({{"aid", foreign}, {"pw", pw}}), 200, "9001"},
       {"short block", "/PELIProxy/proxy/doLogin", FormEncode({{"aid", Base64Encode("abc")}, {"pw", pw}}), 200, "9001"},
