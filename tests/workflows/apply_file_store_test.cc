@@ -101,7 +101,7 @@ TEST(ApplyAndSavePfx, ContinuationSendsAnEmptyCsrInSixStepsAndKeepsTheKey) {
   // The kept key still completes the certificate file.
   const std::string path = s.home.path() + "/again.P12";
   EXPECT_EQ(s.Call("savePfx2", {again.applyId, again.b64Cert, path, "abc123"}), "{'errCode':'0','errMsg':''}");
-  EXPECT_EQ(s.ProxyCerts()[0].state, "0");
+  EXPECT_EQ(s.LatestCert().state, "0");
 }
 
 TEST(ApplyAndSavePfx, OnlineCodeIdIsSentWithTheApplication) {
@@ -235,14 +235,14 @@ TEST(ApplyAndSavePfx, SecondPlaceGetsTheCertificateAndNeverFailsTheSave) {
     if (store_broken) BlockFolder(platform::DataFolder() + "/certstore.db/x");
     const std::string path = s.home.path() + "/cert.P12";
     EXPECT_EQ(s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"}), "{'errCode':'0','errMsg':''}");
-    EXPECT_EQ(s.ProxyCerts()[0].act_flg, "Y");
+    EXPECT_EQ(s.LatestCert().act_flg, "Y");
     if (store_broken) {
       EXPECT_EQ(platform::OpenSystemStore("MY"), nullptr);
       continue;
     }
     auto my = platform::OpenSystemStore("MY")->Certificates();
     ASSERT_EQ(my.size(), 1u);
-    EXPECT_EQ(certInfoFromContext(my[0].der)["serial"], s.ProxyCerts()[0].serial);
+    EXPECT_EQ(certInfoFromContext(my[0].der)["serial"], s.LatestCert().serial);
     ASSERT_TRUE(my[0].key_prov.has_value());
     EXPECT_TRUE(platform::AcquireCertificatePrivateKey(my[0]).has_value());
     EXPECT_FALSE(platform::OpenSystemStore("CA")->Certificates().empty());

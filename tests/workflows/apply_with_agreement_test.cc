@@ -86,7 +86,7 @@ TEST(ApplyWithAgreement, SecondPlaceIsTheSeventhStepAndNeverFailsTheApplication)
     auto my = platform::OpenSystemStore("MY")->Certificates();
     ASSERT_EQ(my.size(), 1u);
     EXPECT_TRUE(my[0].key_prov.has_value());
-    EXPECT_EQ(certInfoFromContext(my[0].der)["serial"], s.ProxyCerts()[0].serial);
+    EXPECT_EQ(certInfoFromContext(my[0].der)["serial"], s.LatestCert().serial);
   }
 }
 
@@ -114,7 +114,7 @@ TEST(ApplyWithAgreement, CancelledSaveLeavesTheKeyAndTheContinuationStoresIt) {
   EXPECT_EQ(applies[0].Field("csr"), "");
   EXPECT_EQ(s.KeyFiles().size(), 1u);
   EXPECT_TRUE(ReadFileBytes(path).has_value());
-  EXPECT_EQ(s.ProxyCerts()[0].state, "0");
+  EXPECT_EQ(s.LatestCert().state, "0");
 }
 
 TEST(ApplyWithAgreement, FailuresPassTheStepCodesOn) {

@@ -79,6 +79,11 @@ struct DemoBench::Impl {
   std::map<std::string, std::string> scripts;
   std::string session_key;
 
+  void Record(const SeenCall& call) {
+    std::lock_guard<std::mutex> lock(mu);
+    calls.push_back(call);
+  }
+
   void Handle(const httplib::Request& req, httplib::Response& res) {
     const std::string action = req.matches[1];
     SeenCall call{action, ParseFormBody(req.body)};
@@ -96,11 +101,9 @@ struct DemoBench::Impl {
         if (auto opened = proxy::OpenAesBody(key, value)) value = *opened;
       }
     }
-    {
-      std::lock_guard<std::mutex> lock(mu);
-      calls.push_back(call);
-    }
     if (script) {
+      call.reply = *script;
+      Record(call);
       res.set_content(proxy::SealFieldsAes(key, {{"reply", *script}})["reply"], "text/plain");
       return;
     }
@@ -109,9 +112,14 @@ struct DemoBench::Impl {
     client.set_read_timeout(120, 0);
     auto forwarded = client.Post(req.path.c_str(), req.body, req.get_header_value("Content-Type").c_str());
     if (!forwarded) {
+      Record(call);
       res.status = 502;
       return;
     }
+    if (!IsPublicKeyAction(action) && key.size() >= 16) {
+      if (auto opened = proxy::OpenAesBody(key, forwarded->body)) call.reply = *opened;
+    }
+    Record(call);
     res.status = forwarded->status;
     res.set_content(forwarded->body, forwarded->get_header_value("Content-Type").c_str());
   }

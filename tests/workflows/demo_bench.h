@@ -20,6 +20,7 @@ struct SeenCall {
   std::string action;
   // Session-envelope fields opened (narrow); others as they were sent.
   std::map<std::string, std::string> fields;
+  std::string reply;  // the session-envelope reply opened (narrow XML), else ""
   bool Has(const std::string& name) const { return fields.count(name) != 0; }
   std::string Field(const std::string& name) const {
     auto it = fields.find(name);
@@ -91,6 +92,11 @@ class DemoSession {
   std::vector<std::string> KeyFiles();
   // The certificate the proxy holds for the customer, newest first.
   std::vector<devproxy::CertRecord> ProxyCerts() { return proxy().Certificates(customer.idno); }
+  // The newest of them; an empty record when there is none.
+  devproxy::CertRecord LatestCert() {
+    auto certs = ProxyCerts();
+    return certs.empty() ? devproxy::CertRecord() : certs[0];
+  }
 
   // Answers for the dialogs, consumed in order.
   void AcceptAgreement();

@@ -1,0 +1,248 @@
+// getFnStatus and the certificate queries against the demo proxy.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/message_catalogue.h"
+#include "cert/cert_files.h"
+#include "demo_bench.h"
+#include "proxy/settings.h"
+#include "workflow_test_util.h"
+
+namespace quil::testing {
+namespace {
+
+const char kPassword[] = "abc123";
+
+// Applies with the file store and saves the certificate at `path`.
+void InstallWithFile(DemoSession& s, const std::string& path) {
+  auto issued = ReplyFields(s.Call("crtNewCert2", {s.customer.idno, ""}));
+  ASSERT_EQ(issued["errCode"], "0");
+  ASSERT_EQ(s.Call("savePfx2", {issued["applyId"], issued["b64Cert"], path, kPassword}),
+            "{'errCode':'0','errMsg':''}");
+  s.ClearUi();
+  s.bench().ClearCalls();
+}
+
+TEST(FunctionStatus, RepliesWithStatusAndCounts) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  EXPECT_EQ(s.Call("getFnStatus", {s.customer.idno}),
+            "{'errCode':'0','errMsg':'','fnStatus':'10000','certCount':'0','effectCertCount':'0'}");
+  auto calls = s.bench().CallsOf("getFnStatus");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].Field("cn"), s.customer.cn);
+
+  InstallWithFile(s, s.home.path() + "/c.P12");
+  auto reply = ReplyFields(s.Call("getFnStatus", {s.customer.idno}));
+  EXPECT_EQ(reply["fnStatus"], s.proxy().FnStatus(s.customer.idno));
+  EXPECT_EQ(reply["fnStatus"][0], '0') << "no second application";
+  EXPECT_EQ(reply["certCount"], "1");
+  EXPECT_EQ(reply["effectCertCount"], "1");
+}
+
+TEST(FunctionStatus, FailuresSendAnEmptyStatusAndZeroCounts) {
+  struct Case {
+    const char* name;
+    std::function<void(DemoSession&)> arrange;
+    int code;
+  } kCases[] = {
+      {"no common name", [](DemoSession& s) { s.bench().Script("getCn", "<result><rtnCode>0</rtnCode></result>"); },
+       54101},
+      {"exchange fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, 54103},
+      {"unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, 54105},
+      {"refused", [](DemoSession& s) {
+         s.bench().Script("getFnStatus", "<result><rtnCode>9</rtnCode><fnStatus>10000</fnStatus>"
+                                         "<certCount>3</certCount><effectCertCount>2</effectCertCount></result>");
+       }, 54105},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    DemoSession s("pfx");
+    ASSERT_TRUE(s.logged_in);
+    c.arrange(s);
+    EXPECT_EQ(s.Call("getFnStatus", {s.customer.idno}),
+              "{'errCode':'" + std::to_string(c.code) + "','errMsg':'" + MakeErrorText(c.code) +
+                  "','fnStatus':'','certCount':'0','effectCertCount':'0'}");
+  }
+}
+
+TEST(ServerCertInfo, CarriesEveryFieldOfTheProxyRecord) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  // Without a certificate the proxy's record is empty: code 0, no fields.
+  EXPECT_EQ(s.Call("qrySvrCertInfo", {s.customer.idno}), "{'errCode':'0','errMsg':''}");
+  EXPECT_EQ(s.Call("qrySvrCertInfo2", {s.customer.idno}), "{'errCode':'0','errMsg':'','moCerts':[]}");
+
+  InstallWithFile(s, s.home.path() + "/c.P12");
+  auto cert = s.LatestCert();
+  for (const char* method : {"qrySvrCertInfo", "qrySvrCertInfo2"}) {
+    SCOPED_TRACE(method);
+    std::string text = s.Call(method, {s.customer.idno});
+    auto reply = ReplyFields(text);
+    EXPECT_EQ(reply["errCode"], "0");
+    EXPECT_EQ(reply["serial"], cert.serial);
+    EXPECT_EQ(reply["cn"], s.customer.cn);
+    EXPECT_EQ(reply["certUserId"], s.customer.idno);
+    EXPECT_EQ(reply["notAfter"], cert.not_after);
+    EXPECT_EQ(reply["state"], "0");
+    EXPECT_EQ(reply["actFlg"], "Y");
+    EXPECT_EQ(reply["stateMessage"].empty(), false);
+    EXPECT_EQ(text.find("'actFlg'"), text.find("'errMsg':''") + 12) << "fields in byte order, actFlg first";
+  }
+  EXPECT_EQ(s.Call("qrySvrCertInfo2", {s.customer.idno}).substr(0, 1), "{");
+  EXPECT_NE(s.Call("qrySvrCertInfo2", {s.customer.idno}).find(",'moCerts':[]}"), std::string::npos);
+}
+
+TEST(ServerCertInfo, SecondFormDoublesBackslashesAndListsMobileCertificates) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  s.bench().Script("qryCert", "<result><rtnCode>0</rtnCode><serial>1A</serial><subject>CN=a\\b</subject></result>");
+  s.bench().Script("qryCert2",
+                   "<result><rtnCode>0</rtnCode><pcCert><subject>CN=a\\b</subject><serial>1A</serial></pcCert>"
+                   "<mobileCert><cert><serial>2B</serial><cn>x\\y</cn></cert><cert><serial>3C</serial></cert>"
+                   "</mobileCert></result>");
+  EXPECT_EQ(s.Call("qrySvrCertInfo", {s.customer.idno}),
+            "{'errCode':'0','errMsg':'','serial':'1A','subject':'CN=a\\b'}");
+  EXPECT_EQ(s.Call("qrySvrCertInfo2", {s.customer.idno}),
+            "{'errCode':'0','errMsg':'','serial':'1A','subject':'CN=a\\\\b',"
+            "'moCerts':[{'cn':'x\\\\y','serial':'2B'},{'serial':'3C'}]}");
+}
+
+TEST(ServerCertInfo, FailuresCarryNoFields) {
+  struct Case {
+    const char* name;
+    std::function<void(DemoSession&)> arrange;
+    int code;
+  } kCases[] = {
+      {"no common name", [](DemoSession& s) { s.bench().Script("getCn", "<result><rtnCode>0</rtnCode></result>"); },
+       54401},
+      {"exchange fails", [](DemoSession& s) {
+         Fault(s, "qryCert", "status:500");
+         Fault(s, "qryCert2", "status:500");
+       }, 1},
+      {"unreadable", [](DemoSession& s) {
+         Fault(s, "qryCert", "malformed");
+         Fault(s, "qryCert2", "malformed");
+       }, 54403},
+      {"refused with fields", [](DemoSession& s) {
+         s.bench().Script("qryCert", "<result><rtnCode>9</rtnCode><serial>1A</serial></result>");
+         s.bench().Script("qryCert2", "<result><rtnCode>9</rtnCode><pcCert><serial>1A</serial></pcCert></result>");
+       }, 54405},
+  };
+  for (const auto& c : kCases) {
+    for (const char* method : {"qrySvrCertInfo", "qrySvrCertInfo2"}) {
+      SCOPED_TRACE(std::string(method) + ": " + c.name);
+      DemoSession s("pfx");
+      ASSERT_TRUE(s.logged_in);
+      c.arrange(s);
+      EXPECT_EQ(s.Call(method, {s.customer.idno}),
+                "{'errCode':'" + std::to_string(c.code) + "','errMsg':'" + MakeErrorText(c.code) + "'}");
+    }
+  }
+}
+
+TEST(ClientCertInfo, ReadsTheFileThroughTheLoadDialogAlways) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  // No certificate installed yet: the proxy names no latest one.
+  EXPECT_EQ(s.Call("qryClntCertInfo", {s.customer.idno}), "{'errCode':'1','errMsg':''}");
+  EXPECT_TRUE(s.ui->dialogs.empty());
+
+  const std::string path = s.home.path() + "/c.P12";
+  InstallWithFile(s, path);
+  s.AnswerLoadDialog(path, kPassword);
+  std::string text = s.Call("qryClntCertInfo", {s.customer.idno});
+  auto reply = ReplyFields(text);
+  EXPECT_EQ(reply["errCode"], "0");
+  EXPECT_EQ(reply["errMsg"], "");
+  EXPECT_EQ(reply["serial"], s.LatestCert().serial);
+  EXPECT_EQ(reply["cn"], s.customer.cn);
+  ASSERT_EQ(s.ui->dialogs.size(), 1u) << "shown although the settings name the file";
+  EXPECT_EQ(s.ui->dialogs[0].dialog, "CQUILLoadPfxDlg");
+  s.AnswerLoadDialog(path, kPassword);
+  EXPECT_EQ(s.Call("qryIECertInfo", {s.customer.idno}), text) << "the same method";
+
+  // Cancelled, with no second source named: 54406, errMsg still empty.
+  EXPECT_EQ(s.Call("qryClntCertInfo", {s.customer.idno}), "{'errCode':'54406','errMsg':''}");
+}
+
+TEST(ClientCertInfo, SecondSourceDecidesWhenTheFirstFails) {
+  struct Case {
+    const char* name;
+    const char* primary;
+    const char* secondary;
+    bool answer_dialog;
+    int code;
+  } kCases[] = {
+      {"store empty, file second", "ieCertStore", "pfx", true, 0},
+      {"store empty, file second cancelled", "ieCertStore", "pfx", false, 53401},
+      {"store empty, nothing second", "ieCertStore", "", false, 54406},
+      {"file cancelled, store second empty", "pfx", "ieCertStore", false, 54615},
+      {"unknown first means the file", "", "", true, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    DemoSession s("pfx");
+    ASSERT_TRUE(s.logged_in);
+    const std::string path = s.home.path() + "/c.P12";
+    InstallWithFile(s, path);
+    setSetting("env.read.primaryCertStore", c.primary);
+    setSetting("env.read.secondaryCertStore", c.secondary);
+    if (c.answer_dialog) s.AnswerLoadDialog(path, kPassword);
+    auto reply = ReplyFields(s.Call("qryClntCertInfo", {s.customer.idno}));
+    EXPECT_EQ(reply["errCode"], std::to_string(c.code));
+    EXPECT_EQ(reply["errMsg"], "");
+    EXPECT_EQ(reply.count("serial"), c.code == 0 ? 1u : 0u);
+  }
+}
+
+TEST(PfxCertInfo, OpensTheFileSilentlyAndChecksItHoldsTheLatestCertificate) {
+  // A file of another customer (same issuer, other serial).
+  std::string other_file;
+  {
+    DemoSession other("pfx");
+    ASSERT_TRUE(other.logged_in);
+    InstallWithFile(other, other.home.path() + "/other.P12");
+    other_file = *ReadFileBytes(other.home.path() + "/other.P12");
+  }
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  const std::string path = s.home.path() + "/c.P12";
+  EXPECT_EQ(s.Call("qryPfxCertInfo", {s.customer.idno, path, kPassword}), "{'errCode':'54035','errMsg':''}");
+  InstallWithFile(s, path);
+  WriteFileForTest(s.home.path() + "/other.P12", other_file);
+  WriteFileForTest(s.home.path() + "/text.P12", "not a certificate file");
+  WriteFileForTest(s.home.path() + "/empty.P12", "");
+  setSetting("env.userPfxFilePath", "before");
+  setSetting("env.userPfxFilePwd", "before");
+
+  struct Case {
+    const char* name;
+    std::string file;
+    std::string password;
+    int code;
+  } kCases[] = {
+      {"missing", "/none.P12", kPassword, 52301},
+      {"empty", "/empty.P12", kPassword, 52301},
+      {"not PKCS#12", "/text.P12", kPassword, 52203},
+      {"wrong password", "/c.P12", "wrong1", 52303},
+      {"other serial", "/other.P12", kPassword, 52207},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(s.Call("qryPfxCertInfo", {s.customer.idno, s.home.path() + c.file, c.password}),
+              "{'errCode':'" + std::to_string(c.code) + "','errMsg':''}");
+    EXPECT_EQ(getSetting("env.userPfxFilePath"), "before");
+    EXPECT_EQ(getSetting("env.userPfxFilePwd"), "before");
+  }
+  auto reply = ReplyFields(s.Call("qryPfxCertInfo", {s.customer.idno, path, kPassword}));
+  EXPECT_EQ(reply["errCode"], "0");
+  EXPECT_EQ(reply["serial"], s.LatestCert().serial);
+  EXPECT_EQ(getSetting("env.userPfxFilePath"), path);
+  EXPECT_EQ(getSetting("env.userPfxFilePwd"), kPassword);
+  EXPECT_TRUE(s.ui->dialogs.empty()) << "never asks";
+}
+
+}  // namespace
+}  // namespace quil::testing
