@@ -23,6 +23,7 @@ struct Options {
   bool reset = false;       // wipe the database (keys and CA are kept) and reseed
   bool seed_demo = true;    // add the demo customers to an empty database
   int session_timeout_s = 1800;  // a session key unused this long is refused
+  int online_code_lifetime_s = 300;  // an online code must be entered within this
   // Faults switched on from the start, "action=spec;action=spec" (see
   // ParseFault for the spec form).
   std::string faults;

@@ -12,7 +12,6 @@ namespace {
 constexpr int kMaxLoginFailures = 3;
 constexpr int kMaxCodeAttempts = 3;
 constexpr int kMaxSheetFailures = 3;
-constexpr int kOnlineCodeLifetimeS = 300;
 constexpr int kPwidLifetimeS = 1800;
 constexpr int kOnlineCodeIntervalS = 30;
 constexpr int kOnlineCodesPerDay = 10;
@@ -146,8 +145,13 @@ struct Service::FnState {
   std::string fn;
 };
 
-Service::Service(Store* store, CertAuthority* ca, std::string origin, int session_timeout_s)
-    : store_(store), ca_(ca), origin_(std::move(origin)), session_timeout_s_(session_timeout_s) {
+Service::Service(Store* store, CertAuthority* ca, std::string origin, int session_timeout_s,
+                 int online_code_lifetime_s)
+    : store_(store),
+      ca_(ca),
+      origin_(std::move(origin)),
+      session_timeout_s_(session_timeout_s),
+      online_code_lifetime_s_(online_code_lifetime_s) {
   ApplyProfile("pfx");
   reg_items_ = {
       {"R1", "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\2", "1201",
@@ -549,7 +553,7 @@ void Service::GetOnlinePw(Call& c) {
   code.pwid = RandomAlnum(24);
   code.state = "sent";
   code.created = now;
-  code.expires = now + kOnlineCodeLifetimeS;
+  code.expires = now + online_code_lifetime_s_;
   if (!store_->AddOnlineCode(code)) {
     c.Refuse("-12", "認證碼產生失敗，請稍後再試");
     return;

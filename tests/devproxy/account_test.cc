@@ -414,3 +414,29 @@ TEST(DevProxyLogin, ManyLiveSessionsAreNeverConfused) {
 
 }  // namespace
 }  // namespace quil::devproxy::testing
+
+namespace quil::devproxy::testing {
+namespace {
+
+TEST(DevProxyAccount, OnlineCodeExpires) {
+  Options o;
+  o.data_dir = FreshDataDir("code-expiry");
+  o.online_code_lifetime_s = 1;
+  auto proxy = DevProxy::Start(o, nullptr);
+  ASSERT_TRUE(proxy);
+  TestClient client(*proxy);
+  CustomerSeed c = UniqueCustomer(*proxy);
+  std::string key = client.Login(c.aid, c.password);
+  Reply r = client.Aes("getOnlinePw", {{"id", c.idno}, {"aid", c.aid}, {"notifyType", "0"}, {"notifyAddr", ""},
+                                       {"birthday", c.birthday}, {"applyType", ""}}, key);
+  ASSERT_EQ(r["rtnCode"], "0") << "an empty address means the one on file";
+  EXPECT_EQ(proxy->Mailbox().back().notify_addr, c.email);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  Reply late = client.Aes("verifyOnlinePw", {{"id", c.idno}, {"aid", c.aid}, {"pw", proxy->Mailbox().back().code},
+                                             {"applyType", "new"}}, key);
+  EXPECT_EQ(late["rtnCode"], "-2");
+  EXPECT_EQ(late.fields.count("pwid"), 0u);
+}
+
+}  // namespace
+}  // namespace quil::devproxy::testing
