@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -209,9 +210,11 @@ class DevProxy::Impl {
     if (fault && fault->kind != Fault::Kind::kNone) {
       doc = FaultDocument(*fault);
     } else if (!undecodable.empty()) {
-      doc = "<?xml version=\"1.0\" encoding=\"Big5\"?>\n<result><rtnCode>9001</rtnCode><rtnMsg>" +
-            platform::ToNarrow("欄位無法解讀: ") + undecodable + "</rtnMsg></result>";
-      doc = platform::ToWide(doc);
+      // Field names are plain words; a name that is not is not echoed.
+      bool plain = std::all_of(undecodable.begin(), undecodable.end(),
+                               [](unsigned char c) { return isalnum(c); });
+      doc = "<?xml version=\"1.0\" encoding=\"Big5\"?>\n<result><rtnCode>9001</rtnCode><rtnMsg>"
+            "欄位無法解讀: " + (plain ? undecodable : std::string("?")) + "</rtnMsg></result>";
     } else {
       Fields wide;
       for (const auto& [name, value] : opened) wide[name] = platform::ToWide(value);
@@ -328,6 +331,8 @@ void DevProxy::Impl::HandleAdmin(const httplib::Request& req, httplib::Response&
     std::string error;
     if (s.password.empty()) fail("need password");
     else if (!service->AddCustomer(s, &error)) fail(error);
+  } else if (what == "unlock" && req.method == "POST") {
+    if (!service->Unlock(str("idno"))) fail("no such customer");
   } else if (what == "cert-expiry" && req.method == "POST") {
     if (!service->SetCertExpiry(str("idno"), num("days", 10))) fail("no live certificate");
   } else if (what == "certs" && req.method == "GET") {

@@ -1043,6 +1043,12 @@ void Service::Seed(const std::vector<CustomerSeed>& customers) {
   }
 }
 
+bool Service::Unlock(const std::string& idno) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!store_->CustomerByIdno(Upper(idno))) return false;
+  return store_->SetLoginFailures(Upper(idno), 0) && store_->SetSheetFailures(Upper(idno), 0);
+}
+
 std::string Service::FnStatus(const std::string& idno) {
   std::lock_guard<std::mutex> lock(mu_);
   return FnStateOf(Upper(idno), std::time(nullptr)).fn;

@@ -63,6 +63,8 @@ class Service {
   IssuePolicy issue_policy();
   void SetRegItems(std::vector<RegItem> items);
 
+  // Clears the login and sheet-code lock-outs.
+  bool Unlock(const std::string& idno);
   std::string FnStatus(const std::string& idno);
   std::vector<CertRecord> Certificates(const std::string& idno);
   std::vector<CertRecord> AllCertificates();

@@ -149,6 +149,11 @@ TEST(DevProxyAdmin, RequiresItsTokenAndDrivesTheProxy) {
   EXPECT_EQ(client.Rsa("checkVersion", {{"version", "1.9"}})["available"], "false");
   EXPECT_EQ(proxy->issue_policy().valid_days, 15);
   EXPECT_FALSE(client.Login("9A007654321", "abc12345").empty());
+  for (int i = 0; i < 3; ++i) client.Login("9A007654321", "wrong999");
+  EXPECT_TRUE(client.Login("9A007654321", "abc12345").empty());
+  res = cli.Post("/admin/unlock", auth, R"({"idno":"q100000001"})", json);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_FALSE(client.Login("9A007654321", "abc12345").empty()) << "unlocked";
   res = cli.Post("/admin/faults/clear", auth, "", json);
   EXPECT_EQ(client.Rsa("getSysCfg", {})["cert.expType"], "ieCertStore");
   res = cli.Get("/admin/certs?idno=Q100000001", auth);
