@@ -12,6 +12,7 @@
 #include "workflow_test_util.h"
 #include "platform/cert_store.h"
 #include "platform/environment.h"
+#include "platform/text_codec.h"
 #include "proxy/settings.h"
 
 namespace quil::testing {
@@ -76,6 +77,20 @@ TEST(ApplyAndSavePfx, NewApplicationReportsFourOfSevenStepsThenSavesTheFile) {
   // No second place in this profile.
   EXPECT_TRUE(platform::OpenSystemStore("MY")->Certificates().empty());
   EXPECT_EQ(s.proxy().FnStatus(s.customer.idno)[0], '0');
+}
+
+TEST(ApplyAndSavePfx, PathIsAFileNameHereAndCodePage950ForTheProxy) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  HandBack h = Apply(s);
+  ASSERT_EQ(h.reply["errCode"], "0");
+  s.bench().ClearCalls();
+  const std::string path = s.home.path() + "/我的憑證/王小明.P12";
+  EXPECT_EQ(s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"}), "{'errCode':'0','errMsg':''}");
+  EXPECT_TRUE(ReadFileBytes(path).has_value());
+  auto reports = s.bench().CallsOf("activeCert");
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].Field("certPath"), platform::ToNarrow(path));
 }
 
 TEST(ApplyAndSavePfx, ContinuationSendsAnEmptyCsrInSixStepsAndKeepsTheKey) {

@@ -125,6 +125,8 @@ TEST(ApplyWindowsStore, FailuresPassTheStepCodesOn) {
        54901, {}},
       {"status exchange fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, 54103,
        {Step(1, 0, kStart)}},
+      {"status unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, 54105,
+       {Step(1, 0, kStart)}},
       {"status forbids", [](DemoSession& s) {
          s.bench().Script("getFnStatus", "<result><rtnCode>0</rtnCode><fnStatus>01111</fnStatus></result>");
        }, 54903, {Step(1, 0, kStart)}},

@@ -1,11 +1,17 @@
 // getFnStatus and the certificate queries against the demo proxy.
 #include <gtest/gtest.h>
 
+#include <openssl/pkcs12.h>
+#include <openssl/rsa.h>
+#include <stdlib.h>
+
 #include <functional>
 
 #include "app/message_catalogue.h"
 #include "cert/cert_files.h"
 #include "demo_bench.h"
+#include "platform/environment.h"
+#include "platform/text_codec.h"
 #include "proxy/settings.h"
 #include "workflow_test_util.h"
 
@@ -13,6 +19,19 @@ namespace quil::testing {
 namespace {
 
 const char kPassword[] = "abc123";
+
+// A PKCS#12 file that opens with `password` but holds only a key.
+std::string KeyOnlyPkcs12(const char* password) {
+  EVP_PKEY* key = EVP_RSA_gen(2048);
+  PKCS12* p12 = PKCS12_create(password, nullptr, key, nullptr, nullptr, 0, 0, 0, 0, 0);
+  unsigned char* der = nullptr;
+  int n = p12 ? i2d_PKCS12(p12, &der) : 0;
+  std::string bytes(reinterpret_cast<char*>(der), n > 0 ? static_cast<size_t>(n) : 0);
+  OPENSSL_free(der);
+  PKCS12_free(p12);
+  EVP_PKEY_free(key);
+  return bytes;
+}
 
 // Applies with the file store and saves the certificate at `path`.
 void InstallWithFile(DemoSession& s, const std::string& path) {
@@ -142,6 +161,18 @@ TEST(ServerCertInfo, FailuresCarryNoFields) {
   }
 }
 
+TEST(ServerCertInfo, NetworkFailurePassesTheTransportCodeWithItsMessage) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  setSetting("cn", s.customer.cn);  // known, so only the query goes out
+  const std::string relay = getenv("QUIL_PROXY_URL");
+  setenv("QUIL_PROXY_URL", "http://127.0.0.1:1/PELIProxy/proxy/", 1);
+  std::string reply = s.Call("qrySvrCertInfo2", {s.customer.idno});
+  setenv("QUIL_PROXY_URL", relay.c_str(), 1);
+  EXPECT_EQ(reply, "{'errCode':'59999','errMsg':'" + MakeErrorText(59999) + "'}");
+  EXPECT_EQ(s.ui->messages.size(), 1u) << "the transport's network message";
+}
+
 TEST(ClientCertInfo, ReadsTheFileThroughTheLoadDialogAlways) {
   DemoSession s("pfx");
   ASSERT_TRUE(s.logged_in);
@@ -180,6 +211,8 @@ TEST(ClientCertInfo, SecondSourceDecidesWhenTheFirstFails) {
       {"store empty, nothing second", "ieCertStore", "", false, 54406},
       {"file cancelled, store second empty", "pfx", "ieCertStore", false, 54615},
       {"unknown first means the file", "", "", true, 0},
+      {"file cancelled, store cannot be opened", "pfx", "ieCertStore", false, 54609},
+      {"store empty, file second without a certificate", "ieCertStore", "pfx", true, 52403},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -189,6 +222,8 @@ TEST(ClientCertInfo, SecondSourceDecidesWhenTheFirstFails) {
     InstallWithFile(s, path);
     setSetting("env.read.primaryCertStore", c.primary);
     setSetting("env.read.secondaryCertStore", c.secondary);
+    if (c.code == 54609) BlockFolder(platform::DataFolder() + "/certstore.db/x");
+    if (c.code == 52403) WriteFileForTest(path, KeyOnlyPkcs12(kPassword));
     if (c.answer_dialog) s.AnswerLoadDialog(path, kPassword);
     auto reply = ReplyFields(s.Call("qryClntCertInfo", {s.customer.idno}));
     EXPECT_EQ(reply["errCode"], std::to_string(c.code));
@@ -198,13 +233,25 @@ TEST(ClientCertInfo, SecondSourceDecidesWhenTheFirstFails) {
 }
 
 TEST(PfxCertInfo, OpensTheFileSilentlyAndChecksItHoldsTheLatestCertificate) {
-  // A file of another customer (same issuer, other serial).
-  std::string other_file;
+  // Files of other customers: same issuer and another serial, and another
+  // issuing authority.
+  std::string other_file, foreign_file;
   {
     DemoSession other("pfx");
     ASSERT_TRUE(other.logged_in);
     InstallWithFile(other, other.home.path() + "/other.P12");
     other_file = *ReadFileBytes(other.home.path() + "/other.P12");
+  }
+  {
+    DemoSession foreign("pfx");
+    ASSERT_TRUE(foreign.logged_in);
+    devproxy::IssuePolicy usual = foreign.proxy().issue_policy();
+    devproxy::IssuePolicy policy = usual;
+    policy.issuer_cn = "QUIL Other Issuing CA";
+    foreign.proxy().SetIssuePolicy(policy);
+    InstallWithFile(foreign, foreign.home.path() + "/foreign.P12");
+    foreign.proxy().SetIssuePolicy(usual);
+    foreign_file = *ReadFileBytes(foreign.home.path() + "/foreign.P12");
   }
   DemoSession s("pfx");
   ASSERT_TRUE(s.logged_in);
@@ -212,6 +259,7 @@ TEST(PfxCertInfo, OpensTheFileSilentlyAndChecksItHoldsTheLatestCertificate) {
   EXPECT_EQ(s.Call("qryPfxCertInfo", {s.customer.idno, path, kPassword}), "{'errCode':'54035','errMsg':''}");
   InstallWithFile(s, path);
   WriteFileForTest(s.home.path() + "/other.P12", other_file);
+  WriteFileForTest(s.home.path() + "/foreign.P12", foreign_file);
   WriteFileForTest(s.home.path() + "/text.P12", "not a certificate file");
   WriteFileForTest(s.home.path() + "/empty.P12", "");
   setSetting("env.userPfxFilePath", "before");
@@ -228,6 +276,7 @@ TEST(PfxCertInfo, OpensTheFileSilentlyAndChecksItHoldsTheLatestCertificate) {
       {"not PKCS#12", "/text.P12", kPassword, 52203},
       {"wrong password", "/c.P12", "wrong1", 52303},
       {"other serial", "/other.P12", kPassword, 52207},
+      {"other issuer", "/foreign.P12", kPassword, 52205},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
