@@ -90,6 +90,12 @@ TEST(DevProxyProgram, PrintsItsUrlWritesTheEnvironmentAndResets) {
     pclose(f);
   }
   EXPECT_EQ(answer, "200");
+  // A port in use is an error, not a silent second proxy.
+  Running clash = Launch({"--data", FreshDataDir("clash"), "--port", port});
+  EXPECT_EQ(clash.first_line, "");
+  int status = 0;
+  waitpid(clash.pid, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(first.Stop(), 0);
 
   // Same folder again: state kept. With --reset: the customer is gone, the
