@@ -160,6 +160,10 @@ TEST(ApplyAndSavePfx, FailuresReplaceTheCodesOfTheSteps) {
        3003, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest)}},
       {"application refused", [](DemoSession& s) { Fault(s, "applyCert", "rtn:2001:no"); }, "", 3004,
        {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend)}},
+      // "3" counts a request step but makes none; the demo proxy wants one.
+      {"status 3", [](DemoSession& s) {
+         s.bench().Script("getFnStatus", "<result><rtnCode>0</rtnCode><fnStatus>30000</fnStatus></result>");
+       }, "", 3004, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kSend)}},
       {"unknown pwid", [](DemoSession&) {}, "NOSUCHPWID", 3004,
        {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend)}},
       {"no application id", [](DemoSession& s) {
