@@ -1,6 +1,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <sys/stat.h>
+
+#include <map>
 #include <mutex>
 
 #include "proxy/curl_easy_internal.h"
@@ -17,13 +20,36 @@ void GlobalInitOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// Adds the operator's authorities to the store curl has already filled with
-// the system's; an unreadable bundle fails the exchange rather than quietly
-// trusting less (or more) than the operator intended.
-CURLcode AddOperatorAuthorities(CURL*, void* ssl_ctx, void* user) {
-  const auto* bundle = static_cast<const std::string*>(user);
-  X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(ssl_ctx));
-  if (!store || X509_STORE_load_file(store, bundle->c_str()) != 1) return CURLE_SSL_CACERT_BADFILE;
+// The trust store of every verified exchange: the system's authorities plus
+// the operator's bundle, built once per bundle file (and again when the file
+// changes) because parsing the system bundle costs far more than a loopback
+// handshake. Stores are shared by reference; OpenSSL counts them.
+X509_STORE* TrustStore(const std::string& bundle) {
+  static std::mutex mu;
+  static std::map<std::string, X509_STORE*> cache;  // kept for the process
+  std::string key = bundle;
+  if (!bundle.empty()) {
+    struct stat st;
+    if (stat(bundle.c_str(), &st) != 0) return nullptr;
+    key += "|" + std::to_string(st.st_mtime) + "|" + std::to_string(st.st_size);
+  }
+  std::lock_guard<std::mutex> lock(mu);
+  auto it = cache.find(key);
+  if (it != cache.end()) return it->second;
+  X509_STORE* store = X509_STORE_new();
+  if (!store || X509_STORE_set_default_paths(store) != 1 ||
+      (!bundle.empty() && X509_STORE_load_file(store, bundle.c_str()) != 1)) {
+    X509_STORE_free(store);
+    return nullptr;  // an unreadable bundle fails the exchange, never trusts less
+  }
+  cache[key] = store;
+  return store;
+}
+
+CURLcode UseTrustStore(CURL*, void* ssl_ctx, void* user) {
+  X509_STORE* store = TrustStore(*static_cast<const std::string*>(user));
+  if (!store) return CURLE_SSL_CACERT_BADFILE;
+  SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), store);
   return CURLE_OK;
 }
 
@@ -50,11 +76,12 @@ std::unique_ptr<Easy> NewEasy() {
   } else {
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!config.ca_bundle.empty()) {
-      easy->ca_bundle = config.ca_bundle;
-      curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, AddOperatorAuthorities);
-      curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, &easy->ca_bundle);
-    }
+    // curl loads no file of its own; the callback installs the shared store.
+    easy->ca_bundle = config.ca_bundle;
+    curl_easy_setopt(c, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
+    curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, UseTrustStore);
+    curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, &easy->ca_bundle);
   }
   return easy;
 }
