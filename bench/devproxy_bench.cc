@@ -1,7 +1,9 @@
 // Throughput of the demo proxy on loopback: fifty clients logging in and
 // applying for a certificate at once (login, getCn, applyCert, activeCert
 // each), and the round trip of one public-key login.
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
+#endif
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <openssl/evp.h>

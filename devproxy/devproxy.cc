@@ -1,6 +1,8 @@
 #include "devproxy/devproxy.h"
 
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
+#endif
 #include <httplib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -15,8 +17,10 @@
 #include <sstream>
 #include <thread>
 
+#include "devproxy/admin.h"
 #include "devproxy/cert_authority.h"
 #include "devproxy/crypto.h"
+#include "devproxy/faults.h"
 #include "devproxy/form.h"
 #include "devproxy/pages.h"
 #include "devproxy/service.h"
@@ -53,60 +57,8 @@ bool SameToken(const std::string& a, const std::string& b) {
   return diff == 0;
 }
 
-std::string FaultDocument(const Fault& f) {
-  switch (f.kind) {
-    case Fault::Kind::kMalformedXml:
-      return "<?xml version=\"1.0\"?>\n<result><rtnCode>0</rtnCode><rtnMsg>broken";
-    case Fault::Kind::kNoRoot:
-      return "<?xml version=\"1.0\"?>\n<!-- no element -->\n";
-    case Fault::Kind::kRtnCode:
-      return "<?xml version=\"1.0\"?>\n<result><rtnCode>" + f.rtn_code + "</rtnCode><rtnMsg>" +
-             f.rtn_msg + "</rtnMsg></result>";
-    default:
-      return {};
-  }
-}
-
 }  // namespace
 
-std::optional<Fault> ParseFault(const std::string& spec) {
-  Fault f;
-  std::stringstream in(spec);
-  std::string part;
-  bool any = false;
-  while (std::getline(in, part, ',')) {
-    if (part.empty()) continue;
-    any = true;
-    std::string head = part.substr(0, part.find(':'));
-    std::string rest = part.find(':') == std::string::npos ? "" : part.substr(part.find(':') + 1);
-    auto number = [&](int* out) {
-      if (rest.empty() || rest.find_first_not_of("-0123456789") != std::string::npos) return false;
-      *out = std::atoi(rest.c_str());
-      return true;
-    };
-    if (head == "malformed") f.kind = Fault::Kind::kMalformedXml;
-    else if (head == "noroot") f.kind = Fault::Kind::kNoRoot;
-    else if (head == "empty") f.kind = Fault::Kind::kEmptyBody;
-    else if (head == "drop") f.kind = Fault::Kind::kDropConnection;
-    else if (head == "rtn") {
-      f.kind = Fault::Kind::kRtnCode;
-      f.rtn_code = rest.substr(0, rest.find(':'));
-      if (rest.find(':') != std::string::npos) f.rtn_msg = rest.substr(rest.find(':') + 1);
-      if (f.rtn_code.empty()) return std::nullopt;
-    } else if (head == "status") {
-      f.kind = Fault::Kind::kHttpStatus;
-      if (!number(&f.http_status) || f.http_status < 100 || f.http_status > 599) return std::nullopt;
-    } else if (head == "delay") {
-      if (!number(&f.delay_ms) || f.delay_ms < 0) return std::nullopt;
-    } else if (head == "times") {
-      if (!number(&f.times) || f.times < 1) return std::nullopt;
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (!any) return std::nullopt;
-  return f;
-}
 
 class DevProxy::Impl {
  public:
@@ -122,23 +74,9 @@ class DevProxy::Impl {
   std::thread thread;
   int port = 0;
 
-  std::mutex faults_mu;
-  std::map<std::string, Fault> faults;
+  FaultTable faults;
 
   std::string data(const std::string& name) const { return options.data_dir + "/" + name; }
-
-  // The fault for this call, counting it down.
-  std::optional<Fault> TakeFault(const std::string& action) {
-    std::lock_guard<std::mutex> lock(faults_mu);
-    for (const std::string& key : {action, std::string("*")}) {
-      auto it = faults.find(key);
-      if (it == faults.end()) continue;
-      Fault f = it->second;
-      if (it->second.times > 0 && --it->second.times == 0) faults.erase(it);
-      return f;
-    }
-    return std::nullopt;
-  }
 
   // The body is read here rather than by the library, which refuses form
   // bodies above 8 KB; a renewal with its signature comes near that.
@@ -160,7 +98,7 @@ class DevProxy::Impl {
       res.status = 404;
       return;
     }
-    std::optional<Fault> fault = TakeFault(action);
+    std::optional<Fault> fault = faults.Take(action);
     if (fault && fault->delay_ms > 0)
       std::this_thread::sleep_for(std::chrono::milliseconds(fault->delay_ms));
     if (fault) {
@@ -234,129 +172,12 @@ class DevProxy::Impl {
     return false;
   }
 
-  void HandleAdmin(const httplib::Request& req, httplib::Response& res);
+  void Admin(const httplib::Request& req, httplib::Response& res) {
+    if (Authorised(req, res)) HandleAdmin(req, res, service.get(), &faults);
+  }
   void Routes();
 };
 
-namespace {
-nlohmann::json CertJson(const CertRecord& r) {
-  return {{"certId", r.cert_id}, {"idno", r.idno},       {"cn", r.cn},
-          {"state", r.state},    {"actFlg", r.act_flg},  {"serial", r.serial},
-          {"notBefore", r.not_before}, {"notAfter", r.not_after}, {"subject", r.subject},
-          {"issuer", r.issuer},  {"certHash", r.cert_hash}, {"certPath", r.cert_path},
-          {"mobile", r.mobile}};
-}
-}  // namespace
-
-void DevProxy::Impl::HandleAdmin(const httplib::Request& req, httplib::Response& res) {
-  if (!Authorised(req, res)) return;
-  std::string what = req.matches[1];
-  nlohmann::json in = nlohmann::json::object();
-  if (!req.body.empty()) {
-    in = nlohmann::json::parse(req.body, nullptr, false);
-    if (in.is_discarded() || !in.is_object()) {
-      res.status = 400;
-      res.set_content("{\"error\":\"body is not a JSON object\"}", "application/json");
-      return;
-    }
-  }
-  auto str = [&](const char* k, const std::string& d = "") {
-    return in.contains(k) && in[k].is_string() ? in[k].get<std::string>() : d;
-  };
-  auto num = [&](const char* k, int d) {
-    return in.contains(k) && in[k].is_number_integer() ? in[k].get<int>() : d;
-  };
-  nlohmann::json out = {{"ok", true}};
-  auto fail = [&](const std::string& why) {
-    res.status = 400;
-    out = {{"ok", false}, {"error", why}};
-  };
-  if (what == "fault" && req.method == "POST") {
-    auto f = ParseFault(str("spec"));
-    if (str("action").empty() || !f) fail("need action and a valid spec");
-    else {
-      std::lock_guard<std::mutex> lock(faults_mu);
-      faults[str("action")] = *f;
-    }
-  } else if (what == "faults/clear" && req.method == "POST") {
-    std::lock_guard<std::mutex> lock(faults_mu);
-    faults.clear();
-  } else if (what == "syscfg" && req.method == "POST") {
-    if (str("key").empty()) fail("need key");
-    else service->SetSysCfg(str("key"), str("value"));
-  } else if (what == "syscfg" && req.method == "GET") {
-    out = service->SysCfg();
-  } else if (what == "profile" && req.method == "POST") {
-    if (!service->ApplyProfile(str("name"))) fail("profiles: pfx, store, pfx,store, store,pfx");
-  } else if (what == "version" && req.method == "POST") {
-    VersionPolicy v;
-    v.rtn_code = str("rtnCode", v.rtn_code);
-    v.rtn_msg = str("rtnMsg");
-    v.notice = str("notice");
-    v.available = str("available", v.available);
-    v.general_report_text = str("generalReportText");
-    v.is_show_report_text = str("isShowReportText", v.is_show_report_text);
-    v.general_report_link = str("generalReportLink");
-    v.is_show_report_link = str("isShowReportLink", v.is_show_report_link);
-    v.width = str("width", v.width);
-    v.height = str("height", v.height);
-    service->SetVersionPolicy(v);
-  } else if (what == "policy" && req.method == "POST") {
-    IssuePolicy p = service->issue_policy();
-    p.valid_days = num("validDays", p.valid_days);
-    p.renew_window_days = num("renewWindowDays", p.renew_window_days);
-    if (in.contains("pkcs7Bundle") && in["pkcs7Bundle"].is_boolean()) p.pkcs7_bundle = in["pkcs7Bundle"];
-    if (in.contains("requireAuthCode") && in["requireAuthCode"].is_boolean())
-      p.require_auth_code = in["requireAuthCode"];
-    p.issuer_cn = str("issuerCn", p.issuer_cn);
-    p.issuer_o = str("issuerO", p.issuer_o);
-    p.issuer_c = str("issuerC", p.issuer_c);
-    if (p.valid_days < 1 || p.renew_window_days < 0) fail("validDays >= 1, renewWindowDays >= 0");
-    else service->SetIssuePolicy(p);
-  } else if (what == "customer" && req.method == "POST") {
-    CustomerSeed s;
-    s.idno = str("idno");
-    s.password = str("password");
-    s.name = str("name");
-    s.branch = str("branch");
-    s.account = str("account");
-    s.email = str("email");
-    s.mobile = str("mobile");
-    s.birthday = str("birthday");
-    s.apply_pw_bag = str("isApplyPwBag", "A");
-    s.first_login = in.contains("firstLogin") && in["firstLogin"].is_boolean() && in["firstLogin"].get<bool>();
-    if (in.contains("sheetCodes") && in["sheetCodes"].is_array())
-      for (const auto& c : in["sheetCodes"])
-        if (c.is_string()) s.sheet_codes.push_back(c);
-    std::string error;
-    if (s.password.empty()) fail("need password");
-    else if (!service->AddCustomer(s, &error)) fail(error);
-  } else if (what == "unlock" && req.method == "POST") {
-    if (!service->Unlock(str("idno"))) fail("no such customer");
-  } else if (what == "cert-expiry" && req.method == "POST") {
-    if (!service->SetCertExpiry(str("idno"), num("days", 10))) fail("no live certificate");
-  } else if (what == "certs" && req.method == "GET") {
-    out = nlohmann::json::array();
-    auto certs = req.has_param("idno") ? service->Certificates(req.get_param_value("idno"))
-                                       : service->AllCertificates();
-    for (const auto& c : certs) out.push_back(CertJson(c));
-  } else if (what == "audit" && req.method == "GET") {
-    out = nlohmann::json::array();
-    for (const auto& a : service->Audit())
-      out.push_back({{"action", a.action}, {"id", a.id}, {"aid", a.aid}, {"funcid", a.funcid},
-                     {"memo", a.memo}, {"sessionIdno", a.session_idno}, {"time", a.time}});
-  } else if (what == "mailbox" && req.method == "GET") {
-    out = nlohmann::json::array();
-    for (const auto& m : service->Mail())
-      out.push_back({{"idno", m.idno}, {"notifyType", m.notify_type}, {"notifyAddr", m.notify_addr},
-                     {"applyType", m.apply_type}, {"code", m.code}, {"reference", m.reference},
-                     {"created", m.created}, {"expires", m.expires}});
-  } else {
-    res.status = 404;
-    out = {{"ok", false}, {"error", "unknown admin request"}};
-  }
-  res.set_content(out.dump(), "application/json");
-}
 
 void DevProxy::Impl::Routes() {
   server->set_payload_max_length(kMaxBody);
@@ -397,9 +218,9 @@ void DevProxy::Impl::Routes() {
     res.set_content(MailboxPage(service->Mail()), "text/html; charset=utf-8");
   });
   server->Get(R"(/admin/(.+))",
-              [this](const httplib::Request& req, httplib::Response& res) { HandleAdmin(req, res); });
+              [this](const httplib::Request& req, httplib::Response& res) { Admin(req, res); });
   server->Post(R"(/admin/(.+))",
-               [this](const httplib::Request& req, httplib::Response& res) { HandleAdmin(req, res); });
+               [this](const httplib::Request& req, httplib::Response& res) { Admin(req, res); });
 }
 
 DevProxy::DevProxy(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -496,7 +317,7 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
       *error = "bad fault \"" + item + "\" (want action=spec)";
       return nullptr;
     }
-    impl->faults[item.substr(0, eq)] = *f;
+    impl->faults.Set(item.substr(0, eq), *f);
   }
 
   impl->admin_token = RandomAlnum(32);
@@ -550,13 +371,11 @@ void DevProxy::ExportEnvironment() const {
 }
 
 void DevProxy::SetFault(const std::string& action, const Fault& fault) {
-  std::lock_guard<std::mutex> lock(impl_->faults_mu);
-  impl_->faults[action] = fault;
+  impl_->faults.Set(action, fault);
 }
 
 void DevProxy::ClearFaults() {
-  std::lock_guard<std::mutex> lock(impl_->faults_mu);
-  impl_->faults.clear();
+  impl_->faults.Clear();
 }
 
 void DevProxy::SetSysCfg(const std::string& key, const std::string& value) {

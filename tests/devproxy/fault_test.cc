@@ -1,5 +1,7 @@
 // Fault injection, the admin endpoint, bad input and the operator pages.
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
+#endif
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -48,9 +50,12 @@ TEST(DevProxyFaults, EachKindReachesTheClient) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.parsed, c.parsed) << r.text;
     EXPECT_EQ(r["rtnCode"], c.rtn_code);
-    if (std::string(c.spec) == "rtn:1001:帳號已鎖定") EXPECT_EQ(r["rtnMsg"], "帳號已鎖定");
-    if (std::string(c.spec) == "delay:300")
+    if (std::string(c.spec) == "rtn:1001:帳號已鎖定") {
+      EXPECT_EQ(r["rtnMsg"], "帳號已鎖定");
+    }
+    if (std::string(c.spec) == "delay:300") {
       EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    }
     // Other actions are untouched.
     EXPECT_EQ(client.Rsa("getSysCfg", {{"version", "1.9"}})["rtnCode"], "0");
   }

@@ -1,6 +1,8 @@
 #include "test_client.h"
 
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
 #define CPPHTTPLIB_OPENSSL_SUPPORT
+#endif
 #include <httplib.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
