@@ -15,6 +15,8 @@ namespace {
 
 constexpr char kAgent[] = "QUIL/1.9";
 
+long g_stall_seconds = kStallSeconds;
+
 void GlobalInitOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -66,7 +68,7 @@ std::unique_ptr<Easy> NewEasy() {
   curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl_easy_setopt(c, CURLOPT_USERAGENT, kAgent);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, g_stall_seconds);
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
 
   OperatorConfig config = CurrentOperatorConfig();
@@ -94,3 +96,11 @@ std::string CurlErrorText(CURLcode code, const char* error_buffer) {
 }
 
 }  // namespace quil::proxy::internal
+
+namespace quil::proxy {
+
+void SetStallSecondsForTesting(long seconds) {
+  internal::g_stall_seconds = seconds > 0 ? seconds : kStallSeconds;
+}
+
+}  // namespace quil::proxy

@@ -47,6 +47,9 @@ std::string formEncode(const FieldMap& fields);
 // "+", every other byte "%XX" (upper-case hex).
 std::string urlEncodeValue(const std::string& bytes);
 
+// Shortens the stall limit (tests); 0 restores kStallSeconds.
+void SetStallSecondsForTesting(long seconds);
+
 // The pieces of an absolute URL as the transport uses them. `secure` is
 // true only when the URL starts with exactly "https"; the port defaults by
 // the scheme as written in any letter case. Path excludes query and
