@@ -149,6 +149,8 @@ TEST(SessionMethodsTest, RepliesToThePage) {
 
   EXPECT_EQ(Call("getClientPfxFilePath", {}).text,
             "{'errCode':'0','errMsg':'','pfxFilePath':'" + env.home() + "\\\\x/c.p12','pfxFileExist':'N'}");
+  testing::WriteFileForTest(env.home() + "\\x/c.p12", "p12");
+  EXPECT_NE(Call("getClientPfxFilePath", {}).text.find("'pfxFileExist':'Y'"), std::string::npos);
 
   Call("iAmAlive", {});
   Call("writeLog", {"id", "aid", "9", "9000"});
