@@ -61,8 +61,8 @@ const std::vector<MethodEntry> kTable = {
     {"versionCheck", 0, R::kText, kNoFlags, m::versionCheck},
     {"writeLog", 4, R::kNothing, kNoFlags, m::writeLog},
     {"writeLog2", 4, R::kNothing, kNoFlags, m::writeLog2},
-    {"setLoginInfo", 3, R::kText, kNoFlags, nullptr},
-    {"getLoginInfo", 0, R::kText, kNoFlags, nullptr},
+    {"setLoginInfo", 3, R::kText, kNoFlags, m::setLoginInfo},
+    {"getLoginInfo", 0, R::kText, kNoFlags, m::getLoginInfo},
     {"isFileExist", 1, R::kText, kNoFlags, m::isFileExist},
 };
 

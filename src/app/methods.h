@@ -44,4 +44,8 @@ MethodReply qrySvrCertInfo2(const MethodArgs& a);
 MethodReply qryClntCertInfo(const MethodArgs& a);  // also qryIECertInfo
 MethodReply qryPfxCertInfo(const MethodArgs& a);
 
+// app/methods_maintenance.cc: the remembered login.
+MethodReply setLoginInfo(const MethodArgs& a);
+MethodReply getLoginInfo(const MethodArgs& a);
+
 }  // namespace quil::methods
