@@ -114,6 +114,20 @@ std::string EntryText(X509_NAME* name, int nid) {
   return v;
 }
 
+// The request's common name as text, whatever string type carries it: the
+// file-store request writes an ASCII string, the Windows-store request a
+// BMPString.
+std::string RequestCn(X509_NAME* name) {
+  int at = X509_NAME_get_index_by_NID(name, NID_commonName, -1);
+  if (at < 0) return {};
+  unsigned char* utf8 = nullptr;
+  int n = ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, at)));
+  if (n < 0) return {};
+  std::string cn(reinterpret_cast<char*>(utf8), n);
+  OPENSSL_free(utf8);
+  return cn;
+}
+
 std::string NameText(X509_NAME* name, bool escape) {
   auto esc = [&](std::string v) {
     if (!escape) return v;
@@ -399,7 +413,7 @@ std::optional<CheckedRequest> CertAuthority::CheckRequest(const std::string& csr
     return std::nullopt;
   }
   CheckedRequest out;
-  out.cn = EntryText(X509_REQ_get_subject_name(req.get()), NID_commonName);
+  out.cn = RequestCn(X509_REQ_get_subject_name(req.get()));
   unsigned char* spki = nullptr;
   int n = i2d_PUBKEY(key, &spki);
   out.public_key_der.assign(reinterpret_cast<char*>(spki), n > 0 ? n : 0);

@@ -65,6 +65,15 @@ TEST(DevProxyCertificates, ApplicationIssuesAVerifiableChain) {
   EXPECT_EQ(info.at("actFlg"), "N");
 }
 
+TEST(DevProxyCertificates, WindowsStoreRequestWithABmpStringName) {
+  DevProxy& proxy = SharedProxy();
+  TestClient client(proxy);
+  Customer c = LoggedIn(proxy, client);
+  Reply r = client.Aes("applyCert", {{"csr", MakeRequest(c.cn, 2048, true).csr}, {"userId", c.seed.idno}}, c.key);
+  ASSERT_EQ(r["rtnCode"], "0") << r["rtnMsg"];
+  EXPECT_EQ(CertCn(UserCertDer(r["cert"])), c.cn);
+}
+
 TEST(DevProxyCertificates, RequestsThatAreRefused) {
   DevProxy& proxy = SharedProxy();
   TestClient client(proxy);

@@ -144,14 +144,22 @@ std::string TestClient::Login(const std::string& aid, const std::string& pw, Rep
   return key;
 }
 
-Request MakeRequest(const std::string& cn, int bits) {
+Request MakeRequest(const std::string& cn, int bits, bool bmp_cn) {
   Request out;
   out.key = GenerateRsaKey(bits);
   X509_REQ* req = X509_REQ_new();
   X509_REQ_set_version(req, 0);
   X509_NAME* name = X509_REQ_get_subject_name(req);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
+  if (bmp_cn) {
+    std::string utf16be;
+    for (char c : cn) utf16be += std::string(1, '\0') + c;
+    X509_NAME_add_entry_by_NID(name, NID_commonName, V_ASN1_BMPSTRING,
+                               reinterpret_cast<const unsigned char*>(utf16be.data()),
+                               static_cast<int>(utf16be.size()), -1, 0);
+  } else {
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
+  }
   X509_REQ_set_pubkey(req, static_cast<EVP_PKEY*>(out.key.get()));
   X509_REQ_sign(req, static_cast<EVP_PKEY*>(out.key.get()), EVP_sha1());
   unsigned char* der = nullptr;

@@ -52,12 +52,13 @@ class TestClient {
 };
 
 // Key pair and PKCS#10 request for `cn` as the client makes them: RSA
-// `bits`, sha1WithRSA, one-line base64 of the DER.
+// `bits`, sha1WithRSA, one-line base64 of the DER. The file store writes
+// the cn as an ASCII string, the Windows store as a BMPString.
 struct Request {
   PKey key;
   std::string csr;
 };
-Request MakeRequest(const std::string& cn, int bits = 2048);
+Request MakeRequest(const std::string& cn, int bits = 2048, bool bmp_cn = false);
 // PKCS#7 signed-data over `text` with `key` and `cert_der` (SHA-1, content
 // attached, signer's certificate only), base64.
 std::string SignText(void* key, const std::string& cert_der, const std::string& text);
