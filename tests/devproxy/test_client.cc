@@ -268,13 +268,34 @@ bool SerialHasLeadingZero(const std::string& der) {
   return zero;
 }
 
+namespace {
+std::mutex g_dirs_mu;
+std::vector<std::string>* g_dirs = nullptr;
+
+// Test folders go when the test program ends.
+void RemoveDataDirs() {
+  std::lock_guard<std::mutex> lock(g_dirs_mu);
+  std::error_code ec;
+  for (const auto& dir : *g_dirs) std::filesystem::remove_all(dir, ec);
+}
+}  // namespace
+
 std::string FreshDataDir(const std::string& tag) {
   static std::atomic<int> counter{0};
+  {
+    std::lock_guard<std::mutex> lock(g_dirs_mu);
+    if (!g_dirs) {
+      g_dirs = new std::vector<std::string>;
+      atexit(RemoveDataDirs);
+    }
+  }
   const char* tmp = getenv("TMPDIR");
   std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/quil-devproxy-test-" +
                     std::to_string(getpid()) + "-" + tag + "-" + std::to_string(counter++);
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
+  std::lock_guard<std::mutex> lock(g_dirs_mu);
+  g_dirs->push_back(dir);
   return dir;
 }
 
