@@ -58,6 +58,14 @@ void Service::DoLogin(Call& c) {
   } while (std::any_of(sessions_.begin(), sessions_.end(), [&](const auto& s) {
     return s.first.compare(0, 16, session->key, 0, 16) == 0;
   }));
+  // Every request is matched against every live key, so their number
+  // stays bounded: the longest-idle session makes room.
+  while (sessions_.size() >= max_sessions_) {
+    auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](const auto& a, const auto& b) {
+      return a.second->last_seen < b.second->last_seen;
+    });
+    sessions_.erase(oldest);
+  }
   session->idno = cust->idno;
   session->client_ip = c.F("clientIP");
   session->last_seen = std::time(nullptr);

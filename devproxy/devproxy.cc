@@ -303,9 +303,7 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
   if (listen_fd >= 0) ::listen(listen_fd, 256);
   impl->origin = std::string(options.plain_http ? "http" : "https") + "://127.0.0.1:" +
                  std::to_string(impl->port);
-  impl->service = std::make_unique<Service>(impl->store.get(), impl->ca.get(), impl->origin,
-                                            options.session_timeout_s,
-                                            options.online_code_lifetime_s);
+  impl->service = std::make_unique<Service>(impl->store.get(), impl->ca.get(), impl->origin, options);
   if (options.seed_demo && impl->store->Empty()) impl->service->Seed(DemoCustomerSeeds());
   for (std::stringstream in(options.faults); !in.eof();) {
     std::string item;

@@ -24,6 +24,7 @@ struct Options {
   bool seed_demo = true;    // add the demo customers to an empty database
   int session_timeout_s = 1800;  // a session key unused this long is refused
   int online_code_lifetime_s = 300;  // an online code must be entered within this
+  int max_sessions = 5000;  // beyond this a login ends the longest-idle session
   // Faults switched on from the start, "action=spec;action=spec" (see
   // ParseFault for the spec form).
   std::string faults;

@@ -32,13 +32,13 @@ Envelope EnvelopeOf(const std::string& action) {
 // One action call: its fields, its session and the reply being built.
 
 
-Service::Service(Store* store, CertAuthority* ca, std::string origin, int session_timeout_s,
-                 int online_code_lifetime_s)
+Service::Service(Store* store, CertAuthority* ca, std::string origin, const Options& options)
     : store_(store),
       ca_(ca),
       origin_(std::move(origin)),
-      session_timeout_s_(session_timeout_s),
-      online_code_lifetime_s_(online_code_lifetime_s) {
+      session_timeout_s_(options.session_timeout_s),
+      online_code_lifetime_s_(options.online_code_lifetime_s),
+      max_sessions_(static_cast<size_t>(std::max(1, options.max_sessions))) {
   ApplyProfile("pfx");
   reg_items_ = {
       {"R1", "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\2", "1201",

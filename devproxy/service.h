@@ -36,8 +36,8 @@ struct RegItem {
 
 class Service {
  public:
-  Service(Store* store, CertAuthority* ca, std::string origin, int session_timeout_s,
-          int online_code_lifetime_s);
+  // Takes the session and online code limits from `options`.
+  Service(Store* store, CertAuthority* ca, std::string origin, const Options& options);
 
   // The session whose key opens every non-empty sealed field into text the
   // client could have sent (printable ASCII; code page 950 for free-text
@@ -115,6 +115,7 @@ class Service {
   std::string origin_;
   int session_timeout_s_;
   int online_code_lifetime_s_;
+  size_t max_sessions_;
   std::mutex mu_;
   std::map<std::string, std::shared_ptr<Session>> sessions_;
   Fields sys_cfg_;

@@ -18,7 +18,7 @@ TEST(DevProxyStart, WritesEnvironmentAndServesLoopbackOnly) {
   std::ifstream env(proxy.env_file());
   std::stringstream text;
   text << env.rdbuf();
-  for (const std::string line :
+  for (const std::string& line :
        {"QUIL_PROXY_URL=" + proxy.base_url(), "QUIL_PROXY_PUBKEY=" + proxy.public_key_path(),
         "QUIL_PROXY_CA=" + proxy.ca_bundle_path(), "QUIL_BRIDGE_URL=" + proxy.bridge_url(),
         "QUIL_IP_SERVICES=" + proxy.ip_services()})
@@ -436,6 +436,31 @@ TEST(DevProxyAccount, OnlineCodeExpires) {
                                              {"applyType", "new"}}, key);
   EXPECT_EQ(late["rtnCode"], "-2");
   EXPECT_EQ(late.fields.count("pwid"), 0u);
+}
+
+}  // namespace
+}  // namespace quil::devproxy::testing
+
+namespace quil::devproxy::testing {
+namespace {
+
+TEST(DevProxyLogin, SessionCountIsBounded) {
+  Options o;
+  o.data_dir = FreshDataDir("max-sessions");
+  o.max_sessions = 3;
+  auto proxy = DevProxy::Start(o, nullptr);
+  ASSERT_TRUE(proxy);
+  TestClient client(*proxy);
+  std::vector<CustomerSeed> c;
+  std::vector<std::string> keys;
+  for (int i = 0; i < 4; ++i) {
+    c.push_back(UniqueCustomer(*proxy));
+    keys.push_back(client.Login(c[i].aid, c[i].password));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // distinct idle times
+  }
+  EXPECT_EQ(proxy->SessionCount(), 3);
+  EXPECT_EQ(client.Aes("getCn", {{"userId", c[0].idno}}, keys[0]).status, 401) << "the longest idle went";
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(client.Aes("getCn", {{"userId", c[i].idno}}, keys[i])["rtnCode"], "0");
 }
 
 }  // namespace
