@@ -234,7 +234,7 @@ describe('session', () => {
     }
     const second = await session({ home });
     try {
-      await second.page.locator('#btn-login:not([disabled])').waitFor();
+      await second.page.waitForFunction(() => document.getElementById('remember').checked);
       assert.equal(await second.page.locator('#login-name').inputValue(), c.account);
       assert.equal(await second.page.locator('#branch').inputValue(), c.branch);
       assert.equal(await second.page.locator('#remember').isChecked(), true);

@@ -93,7 +93,7 @@ MethodReply versionCheck(const MethodArgs&) {
 }
 
 MethodReply getClientPfxFilePath(const MethodArgs&) {
-  std::string path = ToWide(getSetting("env.userPfxFilePath"));
+  std::string path = getPathSetting("env.userPfxFilePath");
   return Text(FormatReply(kReplyPfxFilePath, 0, "", DoubleBackslashes(path).c_str(),
                           FileExists(path) ? "Y" : "N"));
 }

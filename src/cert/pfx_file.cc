@@ -29,7 +29,7 @@ constexpr int kPfxIterations = 2048;
 constexpr int kPfxMacIterations = 1;
 
 void RememberPfx(const std::string& path, const std::string& password) {
-  setSetting("env.userPfxFilePath", path);
+  setPathSetting("env.userPfxFilePath", path);
   setSetting("env.userPfxFilePwd", password);
 }
 
@@ -90,7 +90,7 @@ bool VerifyMac(PKCS12* p12, const std::string& password) {
   return password.empty() && PKCS12_verify_mac(p12, nullptr, 0) == 1;
 }
 
-std::string KeyFolder() { return getSetting("env.userPrivateKeyFolder"); }
+std::string KeyFolder() { return getPathSetting("env.userPrivateKeyFolder"); }
 
 // Tries each key file of the key folder; 0 on the first that fits.
 int WriteWithFittingKey(const std::string& cert_text, const std::string& path, const std::string& password) {
@@ -151,7 +151,7 @@ int makePfxFromKeyFolder(const std::string& cert_text, const std::string& path, 
 }
 
 PfxChoiceResult savePfxWithDialog(const std::string& cert_text, const std::string& path) {
-  PfxDialogInput preset{path.empty() ? getSetting("env.userPfxFilePath") : path, ""};
+  PfxDialogInput preset{path.empty() ? getPathSetting("env.userPfxFilePath") : path, ""};
   PfxPasswordRules rules = PfxPasswordRulesFromSettings();
   for (;;) {
     auto input = RunSavePfxDialog(preset, rules);
@@ -242,7 +242,7 @@ PfxLoadResult loadPfxInteractive(const std::string& path, const std::string& pas
 }
 
 int importPfxIntoStores(const std::string& path_in, const std::string& password_in) {
-  std::string path = path_in.empty() ? getSetting("env.userPfxFilePath") : path_in;
+  std::string path = path_in.empty() ? getPathSetting("env.userPfxFilePath") : path_in;
   std::string password = password_in;
   if (path.empty() || checkPfxFile(path, password) != 0) {
     PfxLoadResult chosen = loadPfxInteractive(path, password, "", "", true);
@@ -272,7 +272,7 @@ int importPfxIntoStores(const std::string& path_in, const std::string& password_
 }
 
 PfxChoiceResult exportStoreToPfx(platform::CertStore& store, const std::string& path) {
-  PfxDialogInput preset{path.empty() ? getSetting("env.userPfxFilePath") : path, ""};
+  PfxDialogInput preset{path.empty() ? getPathSetting("env.userPfxFilePath") : path, ""};
   PfxPasswordRules rules = PfxPasswordRulesFromSettings();
   for (;;) {
     auto input = RunSavePfxDialog(preset, rules);
@@ -304,7 +304,7 @@ int installViaTempPfx(const std::string& cert_text) {
   if (fd < 0) return 1;
   close(fd);
   std::string temp(name.data());
-  std::string saved_path = getSetting("env.userPfxFilePath");
+  std::string saved_path = getPathSetting("env.userPfxFilePath");
   std::string saved_password = getSetting("env.userPfxFilePwd");
   int code = makePfxFromKeyFolder(cert_text, temp, kTempPfxPassword);
   if (code == 0) code = importPfxIntoStores(temp, kTempPfxPassword);

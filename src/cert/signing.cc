@@ -94,7 +94,7 @@ SignResult signWithCurrentCertificate(const std::string& text, const std::string
     size_t comma = order.find(',', start);
     std::string place = order.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     if (place == "pfx") {
-      if (path.empty()) path = getSetting("env.userPfxFilePath");
+      if (path.empty()) path = getPathSetting("env.userPfxFilePath");
       PfxLoadResult opened = interactive ? loadPfxInteractive(path, password, issuer, serial, true)
                                          : loadPfxSilent(path, password, issuer, serial);
       path = opened.path;

@@ -55,6 +55,12 @@ bool LoadSettings() {
 
 }  // namespace
 
+std::string getPathSetting(const std::string& key) { return platform::ToWide(getSetting(key)); }
+
+void setPathSetting(const std::string& key, const std::string& wide_path) {
+  setSetting(key, platform::ToNarrow(wide_path));
+}
+
 FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::string& desktop) {
   map["userIdno"] = "";
   map["cn"] = "";

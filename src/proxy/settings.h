@@ -16,6 +16,11 @@ std::string getSetting(const std::string& key);
 // Creates or replaces one entry; does not load.
 void setSetting(const std::string& key, const std::string& value);
 
+// Settings that hold file paths keep them narrow like every setting; these
+// convert at the edge so callers deal in wide (UTF-8) paths.
+std::string getPathSetting(const std::string& key);
+void setPathSetting(const std::string& key, const std::string& wide_path);
+
 // Forgets every setting (tests).
 void ResetSettingsForTesting();
 

@@ -21,7 +21,7 @@ struct [[nodiscard]] Request {
 // Step 2 and, for a new application, the request step.
 Request KeyFileAndRequest(WorkflowProgress& progress, const std::string& cn, char first) {
   progress.Next(kStartText);
-  const std::string folder = getSetting("env.userPrivateKeyFolder");
+  const std::string folder = getPathSetting("env.userPrivateKeyFolder");
   if (first != '1') return {};
   progress.Next(kRequestText);
   RequestResult request = makeKeyFileAndRequest(cn, kKeyBits, folder);

@@ -29,7 +29,7 @@ proxy::MapResult serverCertInfo(const std::string& idno) { return proxy::qryCert
 proxy::Cert2Result serverCertInfo2(const std::string& idno) { return proxy::qryCert2(CommonNameFromIdno(idno)); }
 
 CertInfoResult clientCertInfo(const std::string& idno) {
-  const std::string path = getSetting("env.userPfxFilePath");
+  const std::string path = getPathSetting("env.userPfxFilePath");
   FieldMap latest = LatestCertificate(idno);
   if (latest.empty()) return {1, {}};
   const std::string& serial = FieldOf(latest, "serial");
