@@ -20,7 +20,7 @@ ui::DialogRequest LoadPfxDialogRequest(const PfxDialogInput& preset) {
   ui::DialogRequest r;
   r.dialog = kLoadPfxDialog;
   r.caption = "憑證檔儲存資訊";
-  r.fields = {{"path", "請指定憑證檔儲存路徑:", "file", preset.path},
+  r.fields = {{"path", "請指定憑證檔儲存路徑:", "file", preset.path, "開啟", {{"PFX File(*.P12)", "*.P12"}}},
               {"password", "憑證檔密碼:", "password", preset.password}};
   return r;
 }
@@ -29,7 +29,7 @@ ui::DialogRequest SavePfxDialogRequest(const PfxDialogInput& preset, const PfxPa
   ui::DialogRequest r;
   r.dialog = kSavePfxDialog;
   r.caption = "憑證檔儲存資訊";
-  r.fields = {{"path", "請指定憑證儲存資料夾路徑及檔案名稱:", "folder", preset.path},
+  r.fields = {{"path", "請指定憑證儲存資料夾路徑及檔案名稱:", "folder", preset.path, "請選擇憑證檔儲存資料夾"},
               {"prompt", "", "static", platform::ToWide(rules.prompt)},
               {"password", "憑證檔密碼:", "password", preset.password},
               {"confirm", "憑證檔密碼確認:", "password", preset.password}};
@@ -41,7 +41,7 @@ ui::DialogRequest ChangePfxPasswordDialogRequest(const PfxPasswordChange& preset
   ui::DialogRequest r;
   r.dialog = kChangePfxPasswordDialog;
   r.caption = "憑證檔密碼變更";
-  r.fields = {{"path", "請指定憑證檔儲存路徑", "file", preset.path},
+  r.fields = {{"path", "請指定憑證檔儲存路徑", "file", preset.path, "開啟", {{"PFX File(*.pfx)", "*.pfx"}}},
               {"prompt", "", "static", platform::ToWide(rules.prompt)},
               {"currentPassword", "目前密碼:", "password", preset.currentPassword},
               {"newPassword", "新密碼:", "password", preset.newPassword},

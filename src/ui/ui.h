@@ -16,12 +16,24 @@ namespace quil::ui {
 enum class Buttons { kOk, kOkCancel };
 enum class Answer { kOk, kCancel };
 
+struct FileFilter {
+  std::string label;    // "憑證檔 (*.P12)"
+  std::string pattern;  // "*.P12"; matched without regard to letter case
+};
+
 // One field of a modal dialog. The page renders it; checks stay in C++.
 struct DialogField {
   std::string name;   // key of the value returned
   std::string label;  // text beside the field
-  std::string kind;   // "text", "password", "checkbox", "static", "file", "folder", "html"
-  std::string value;  // initial value ("1"/"" for checkboxes)
+  // "text", "password", "checkbox" (value "1" or ""), "static" (text only),
+  // "page" (one of the program's pages, whose accept button answers the
+  // dialog), "file" (browse: the file chooser with `filters` fills the
+  // field), "folder" (browse: the folder chooser; the field becomes the
+  // chosen folder followed by the file name the field held).
+  std::string kind;
+  std::string value;  // initial value
+  std::string browse_title;          // chooser title for "file" and "folder"
+  std::vector<FileFilter> filters;   // chooser filters for "file"
 };
 
 struct DialogRequest {
@@ -34,11 +46,6 @@ struct DialogRequest {
 
 // Field name to the value the user left in it.
 using DialogValues = std::map<std::string, std::string>;
-
-struct FileFilter {
-  std::string label;    // "憑證檔 (*.P12)"
-  std::string pattern;  // "*.P12"; matched without regard to letter case
-};
 
 // What the progress window shows; see ui/progress_window.h.
 struct ProgressView {

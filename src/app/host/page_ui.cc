@@ -13,8 +13,12 @@ ui::Answer PageUi::MessageBox(const std::string& text, ui::Buttons buttons) {
 
 std::optional<ui::DialogValues> PageUi::ShowDialog(const ui::DialogRequest& request) {
   nlohmann::json fields = nlohmann::json::array();
-  for (const auto& f : request.fields)
-    fields.push_back({{"name", f.name}, {"label", f.label}, {"kind", f.kind}, {"value", f.value}});
+  for (const auto& f : request.fields) {
+    nlohmann::json filters = nlohmann::json::array();
+    for (const auto& filter : f.filters) filters.push_back({{"label", filter.label}, {"pattern", filter.pattern}});
+    fields.push_back({{"name", f.name}, {"label", f.label}, {"kind", f.kind}, {"value", f.value},
+                      {"browseTitle", f.browse_title}, {"filters", filters}});
+  }
   auto answer = channel_->Ask("dialog", {{"dialog", request.dialog},
                                          {"caption", request.caption},
                                          {"fields", fields},

@@ -34,11 +34,17 @@ function openModal(win) {
   };
 }
 
-// Keeps Tab inside the top window of the modal layer.
+// Keeps Tab inside the top window of the modal layer; Esc cancels the top
+// window when it can be cancelled.
 document.addEventListener('keydown', (e) => {
   const host = layer();
-  if (!host || host.hidden || e.key !== 'Tab') return;
+  if (!host || host.hidden) return;
   const win = host.lastElementChild;
+  if (e.key === 'Escape') {
+    win.querySelector('[data-answer=cancel]')?.click();
+    return;
+  }
+  if (e.key !== 'Tab') return;
   const items = [...win.querySelectorAll('input, select, button, [tabindex="0"]')]
     .filter((n) => !n.disabled && n.tabIndex >= 0);
   if (items.length === 0) return;
@@ -124,11 +130,17 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
     inputs[f.name] = input;
     let control = input;
     if (f.kind === 'file' || f.kind === 'folder') {
-      const browse = el('button', { type: 'button', text: '瀏覽...' });
+      // The path changes only through its chooser.
+      input.readOnly = true;
+      const browse = el('button', { type: 'button', text: '瀏覽' });
       browse.addEventListener('click', async () => {
-        const picked = await runChooser(f.kind === 'folder' ? 'folder' : 'file', f.label,
-          [{ label: '憑證檔 (*.P12)', pattern: '*.P12' }, { label: '全部文件 (*.*)', pattern: '*.*' }]);
-        if (picked !== null) input.value = picked;
+        if (f.kind === 'file') {
+          const picked = await runChooser('file', f.browseTitle || '開啟', f.filters || []);
+          if (picked !== null) input.value = picked;
+        } else {
+          const folder = await runChooser('folder', f.browseTitle || '');
+          if (folder !== null) input.value = withChosenFolder(input.value, folder);
+        }
       });
       control = el('span', { class: 'with-button' }, input, browse);
     }
@@ -157,10 +169,16 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
   form.addEventListener('submit', submit);
   if (okButton) okButton.addEventListener('click', submit);
   if (cancel) {
-    const cancelButton = el('button', { type: 'button', text: cancel });
+    const cancelButton = el('button', { type: 'button', text: cancel, 'data-answer': 'cancel' });
     cancelButton.addEventListener('click', () => { close(); answer(id, { fields: null }); });
     row.append(cancelButton);
   }
+}
+
+// The chosen folder followed by the file name the path held.
+function withChosenFolder(path, folder) {
+  const name = path.slice(path.lastIndexOf('/') + 1);
+  return (folder.endsWith('/') ? folder : folder + '/') + name;
 }
 
 // "*.P12" matches "a.p12"; "*.*" matches every file.
@@ -182,7 +200,7 @@ export function runChooser(mode, title, filters = []) {
     const filterSelect = el('select', { 'aria-label': '檔案類型' });
     filters.forEach((f, i) => filterSelect.append(el('option', { value: String(i), text: f.label })));
     const ok = el('button', { type: 'button', class: 'primary', text: mode === 'folder' ? '選擇資料夾' : '開啟' });
-    const cancel = el('button', { type: 'button', text: '取消' });
+    const cancel = el('button', { type: 'button', text: '取消', 'data-answer': 'cancel' });
     const bottom = el('div', { class: 'filter-row' });
     if (mode === 'file') bottom.append(el('label', { text: '檔名' }), nameInput, filterSelect);
     const win = el('div', { class: 'window chooser', role: 'dialog', 'aria-modal': 'true', 'data-chooser': mode },
@@ -221,9 +239,16 @@ export function runChooser(mode, title, filters = []) {
     }
     where.addEventListener('keydown', (e) => { if (e.key === 'Enter') show(where.value); });
     filterSelect.addEventListener('change', () => show(current));
-    ok.addEventListener('click', () => {
+    ok.addEventListener('click', async () => {
       if (mode === 'folder') {
-        finish(selected && selected.kind === 'folder' ? join(current, selected.name) : current);
+        if (selected && selected.kind === 'folder') return finish(join(current, selected.name));
+        // A location typed but not yet opened counts when it is a folder.
+        const typed = where.value.trim();
+        if (typed && typed !== current) {
+          const listing = await listFolder(typed);
+          if (listing) return finish(listing.path);
+        }
+        finish(current);
       } else if (nameInput.value) {
         finish(nameInput.value.startsWith('/') ? nameInput.value : join(current, nameInput.value));
       }
