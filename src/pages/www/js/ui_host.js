@@ -211,9 +211,11 @@ export function runChooser(mode, title, filters = []) {
     const finish = (value) => { close(); resolve(value); };
 
     const join = (folder, name) => (folder === '/' ? '' : folder) + '/' + name;
+    let shown = 0;
     async function show(path) {
+      const request = ++shown;
       const listing = await listFolder(path);
-      if (!listing) return;
+      if (!listing || request !== shown) return;  // a later request wins
       current = listing.path;
       where.value = current;
       up.disabled = listing.parent === null;
