@@ -7,13 +7,11 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
-#include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "devproxy/crypto.h"
+#include "devproxy/data_file.h"
 
 namespace quil::devproxy {
 namespace {
@@ -35,23 +33,6 @@ std::string OpenSslError() {
   if (e) ERR_error_string_n(e, buf, sizeof buf);
   ERR_clear_error();
   return buf;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes, mode_t mode) {
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out.write(bytes.data(), bytes.size()) || !out.flush()) return false;
-  }
-  chmod(tmp.c_str(), mode);
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 std::string CertPem(X509* cert) {
@@ -263,14 +244,14 @@ class CertAuthority::State {
     }
     std::string stem = folder + "/issuing-" + std::to_string(issuing.size());
     std::string keypem = PrivateKeyPem(ca.key.get());
-    if (!WriteFile(stem + ".key", keypem, 0600) ||
-        !WriteFile(stem + ".crt", CertPem(ca.cert.get()), 0644)) {
+    if (!WriteDataFile(stem + ".key", keypem, 0600) ||
+        !WriteDataFile(stem + ".crt", CertPem(ca.cert.get()), 0644)) {
       *error = "cannot write " + stem;
       return nullptr;
     }
     issuing.push_back(std::move(ca));
     // Clients that trust the bundle must know every issuing CA.
-    if (!WriteFile(folder + "/ca_bundle.pem", Bundle(), 0644)) {
+    if (!WriteDataFile(folder + "/ca_bundle.pem", Bundle(), 0644)) {
       *error = "cannot write the CA bundle";
       return nullptr;
     }
@@ -296,8 +277,8 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
   state->folder = folder;
   std::string root_key = folder + "/root.key", root_crt = folder + "/root.crt";
   if (fs::exists(root_crt)) {
-    state->root.cert = CertFromPem(ReadFile(root_crt));
-    state->root.key = KeyFromPem(ReadFile(root_key));
+    state->root.cert = CertFromPem(ReadDataFile(root_crt));
+    state->root.key = KeyFromPem(ReadDataFile(root_key));
     if (!state->root.cert || !state->root.key) {
       *error = "damaged CA files in " + folder;
       return nullptr;
@@ -306,8 +287,8 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
       std::string stem = folder + "/issuing-" + std::to_string(i);
       if (!fs::exists(stem + ".crt")) break;
       Ca ca;
-      ca.cert = CertFromPem(ReadFile(stem + ".crt"));
-      ca.key = KeyFromPem(ReadFile(stem + ".key"));
+      ca.cert = CertFromPem(ReadDataFile(stem + ".crt"));
+      ca.key = KeyFromPem(ReadDataFile(stem + ".key"));
       if (!ca.cert || !ca.key) {
         *error = "damaged issuing CA " + stem;
         return nullptr;
@@ -335,8 +316,8 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
       *error = "cannot make the root CA: " + OpenSslError();
       return nullptr;
     }
-    if (!WriteFile(root_key, PrivateKeyPem(state->root.key.get()), 0600) ||
-        !WriteFile(root_crt, CertPem(r), 0644)) {
+    if (!WriteDataFile(root_key, PrivateKeyPem(state->root.key.get()), 0600) ||
+        !WriteDataFile(root_crt, CertPem(r), 0644)) {
       *error = "cannot write the CA into " + folder;
       return nullptr;
     }
@@ -345,7 +326,7 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
 
   std::string tls_crt = folder + "/tls.crt", tls_key = folder + "/tls.key";
   if (fs::exists(tls_crt) && fs::exists(tls_key)) {
-    state->tls = CertFromPem(ReadFile(tls_crt));
+    state->tls = CertFromPem(ReadDataFile(tls_crt));
   }
   if (!state->tls) {
     auto k = GenerateRsaKey(2048);
@@ -362,15 +343,15 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
         !AddExt(tls.get(), root, NID_ext_key_usage, "serverAuth") ||
         !AddExt(tls.get(), root, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") ||
         !Sign(tls.get(), state->root.key.get()) ||
-        !WriteFile(tls_key, PrivateKeyPem(key), 0600) ||
-        !WriteFile(tls_crt, CertPem(tls.get()), 0644)) {
+        !WriteDataFile(tls_key, PrivateKeyPem(key), 0600) ||
+        !WriteDataFile(tls_crt, CertPem(tls.get()), 0644)) {
       *error = "cannot make the TLS certificate: " + OpenSslError();
       return nullptr;
     }
     state->tls = std::move(tls);
   }
   auto ca = std::unique_ptr<CertAuthority>(new CertAuthority(std::move(state)));
-  if (!WriteFile(folder + "/ca_bundle.pem", ca->bundle_pem(), 0644)) {
+  if (!WriteDataFile(folder + "/ca_bundle.pem", ca->bundle_pem(), 0644)) {
     *error = "cannot write the CA bundle";
     return nullptr;
   }

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -20,6 +19,7 @@
 #include "devproxy/admin.h"
 #include "devproxy/cert_authority.h"
 #include "devproxy/crypto.h"
+#include "devproxy/data_file.h"
 #include "devproxy/faults.h"
 #include "devproxy/form.h"
 #include "devproxy/pages.h"
@@ -32,23 +32,6 @@ namespace {
 
 constexpr size_t kMaxBody = 1 << 20;
 constexpr char kProxyPath[] = "/PELIProxy/proxy/";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes, mode_t mode) {
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out.write(bytes.data(), bytes.size()) || !out.flush()) return false;
-  }
-  chmod(tmp.c_str(), mode);
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
-}
 
 bool SameToken(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -253,16 +236,16 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
 
   // The envelope key pair; QUIL carries the public half.
   std::string key_path = impl->data("envelope.key");
-  if (fs::exists(key_path)) impl->envelope_key = LoadPrivateKeyPem(ReadFile(key_path));
+  if (fs::exists(key_path)) impl->envelope_key = LoadPrivateKeyPem(ReadDataFile(key_path));
   if (!impl->envelope_key) {
     impl->envelope_key = GenerateRsaKey(2048);
-    if (!impl->envelope_key || !WriteFile(key_path, PrivateKeyPem(impl->envelope_key.get()), 0600)) {
+    if (!impl->envelope_key || !WriteDataFile(key_path, PrivateKeyPem(impl->envelope_key.get()), 0600)) {
       *error = "cannot make the envelope key in " + options.data_dir;
       return nullptr;
     }
   }
   impl->public_key_pem = PublicKeyPem(impl->envelope_key.get());
-  if (!WriteFile(impl->data("proxy_pubkey.pem"), impl->public_key_pem, 0644)) {
+  if (!WriteDataFile(impl->data("proxy_pubkey.pem"), impl->public_key_pem, 0644)) {
     *error = "cannot write the public key";
     return nullptr;
   }
@@ -319,7 +302,7 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
   }
 
   impl->admin_token = RandomAlnum(32);
-  if (!WriteFile(impl->data("admin_token"), impl->admin_token + "\n", 0600)) {
+  if (!WriteDataFile(impl->data("admin_token"), impl->admin_token + "\n", 0600)) {
     *error = "cannot write the admin token";
     return nullptr;
   }
@@ -336,7 +319,7 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
   env += "QUIL_PROXY_CA=" + proxy->ca_bundle_path() + "\n";
   env += "QUIL_BRIDGE_URL=" + proxy->bridge_url() + "\n";
   env += "QUIL_IP_SERVICES=" + proxy->ip_services() + "\n";
-  if (!WriteFile(proxy->env_file(), env, 0644)) {
+  if (!WriteDataFile(proxy->env_file(), env, 0644)) {
     *error = "cannot write " + proxy->env_file();
     return nullptr;
   }
