@@ -45,7 +45,8 @@ FieldMap readBlock(const XmlElement& element, const std::string& name);
 std::vector<FieldMap> readList(const XmlElement& element, const std::string& name);
 
 // The decimal integer at the start of `text` (leading blanks and a sign
-// allowed, as atoi reads it); 0 when there is none.
+// allowed, as atoi reads it); 0 when there is none. Out-of-range values
+// clamp to INT_MIN or INT_MAX.
 int readNumber(const std::string& text);
 
 // rtnCode is exactly "0".

@@ -1,8 +1,5 @@
 #include "workflows/application.h"
 
-#include <cctype>
-#include <climits>
-
 #include "app/message_catalogue.h"
 #include "proxy/actions.h"
 #include "proxy/common_name.h"
@@ -53,22 +50,6 @@ ApplicationResult applyAndHandBack(const std::string& cn, const std::string& pwi
     out.applyId = r.applyId;
   }
   return out;
-}
-
-int ApplyIdFromText(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<long long>(INT_MAX) + 1) break;  // clamps below
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
 }
 
 }  // namespace quil::workflows

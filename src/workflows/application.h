@@ -38,8 +38,4 @@ ApplicationResult applyAndHandBack(const std::string& cn, const std::string& pwi
 int saveIssuedCertificate(const std::string& applyIdText, const std::string& b64Cert, const std::string& path,
                           const std::string& password);
 
-// The applyId text as the C library's atoi reads it: leading blanks, a
-// sign, decimal digits; 0 when there are none. Out-of-range values clamp.
-int ApplyIdFromText(const std::string& text);
-
 }  // namespace quil::workflows

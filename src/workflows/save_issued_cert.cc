@@ -2,6 +2,7 @@
 #include "cert/pfx_file.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
+#include "proxy/reply_reader.h"
 #include "proxy/settings.h"
 #include "workflows/application.h"
 
@@ -9,7 +10,7 @@ namespace quil::workflows {
 
 int saveIssuedCertificate(const std::string& applyIdText, const std::string& b64Cert, const std::string& path,
                           const std::string& password) {
-  const int applyId = ApplyIdFromText(applyIdText);
+  const int applyId = proxy::readNumber(applyIdText);
   if (makePfxFromKeyFolder(b64Cert, path, password) != 0) return 3006;
   if (proxy::activeCert(applyId, platform::ToNarrow(path)) != 0) return 3007;
   if (getSetting("env.write.secondaryCertStore") == "ieCertStore")

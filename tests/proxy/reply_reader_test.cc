@@ -100,7 +100,8 @@ TEST(ReplyReaderTest, AcceptanceAndNumbers) {
   struct Num {
     const char* text;
     int value;
-  } kNumbers[] = {{"7", 7}, {"42abc", 42}, {" -3", -3}, {"x9", 0}, {"", 0}, {"99999999999", 2147483647}};
+  } kNumbers[] = {{"7", 7}, {"42abc", 42}, {" -3", -3}, {"x9", 0}, {"", 0}, {"99999999999", 2147483647},
+                    {"-99999999999", -2147483647 - 1}};
   for (const auto& n : kNumbers) {
     SCOPED_TRACE(n.text);
     EXPECT_EQ(readNumber(n.text), n.value);
