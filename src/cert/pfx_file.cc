@@ -108,6 +108,29 @@ std::string ListPattern(const std::string& name) {
          "\\s*=\\s*([^,]+))(\\s*,\\s*[a-zA-Z]+\\s*=\\s*[^,]+)*";
 }
 
+// Asks for a path and password until `save(path, narrow password)` succeeds
+// (it shows its own errors) or the user cancels (53401). The dialog starts
+// at `path`, or the remembered one, and keeps what was typed; a success is
+// remembered.
+template <typename Save>
+PfxChoiceResult SaveThroughDialog(const std::string& path, Save save) {
+  PfxDialogInput preset{path.empty() ? getPathSetting("env.userPfxFilePath") : path, ""};
+  PfxPasswordRules rules = PfxPasswordRulesFromSettings();
+  for (;;) {
+    auto input = RunSavePfxDialog(preset, rules);
+    if (!input) return {53401, preset.path, ""};
+    preset = *input;
+    if (input->path.empty()) {
+      ui::CurrentUi().MessageBox("憑證儲存路徑未指定", ui::Buttons::kOk);
+      continue;
+    }
+    std::string password = platform::ToNarrow(input->password);
+    if (!save(input->path, password)) continue;
+    RememberPfx(input->path, password);
+    return {0, input->path, password};
+  }
+}
+
 }  // namespace
 
 int makePfxFile(const std::string& cert_text, const std::string& key_pem, const std::string& path,
@@ -151,22 +174,9 @@ int makePfxFromKeyFolder(const std::string& cert_text, const std::string& path, 
 }
 
 PfxChoiceResult savePfxWithDialog(const std::string& cert_text, const std::string& path) {
-  PfxDialogInput preset{path.empty() ? getPathSetting("env.userPfxFilePath") : path, ""};
-  PfxPasswordRules rules = PfxPasswordRulesFromSettings();
-  for (;;) {
-    auto input = RunSavePfxDialog(preset, rules);
-    if (!input) return {53401, preset.path, ""};
-    preset = *input;
-    if (input->path.empty()) {
-      ui::CurrentUi().MessageBox("憑證儲存路徑未指定", ui::Buttons::kOk);
-      continue;
-    }
-    std::string password = platform::ToNarrow(input->password);
-    if (WriteWithFittingKey(cert_text, input->path, password) == 0) {
-      RememberPfx(input->path, password);
-      return {0, input->path, password};
-    }
-  }
+  return SaveThroughDialog(path, [&](const std::string& chosen, const std::string& password) {
+    return WriteWithFittingKey(cert_text, chosen, password) == 0;
+  });
 }
 
 int checkPfxFile(const std::string& path, const std::string& password) {
@@ -272,26 +282,14 @@ int importPfxIntoStores(const std::string& path_in, const std::string& password_
 }
 
 PfxChoiceResult exportStoreToPfx(platform::CertStore& store, const std::string& path) {
-  PfxDialogInput preset{path.empty() ? getPathSetting("env.userPfxFilePath") : path, ""};
-  PfxPasswordRules rules = PfxPasswordRulesFromSettings();
-  for (;;) {
-    auto input = RunSavePfxDialog(preset, rules);
-    if (!input) return {53401, preset.path, ""};
-    preset = *input;
-    if (input->path.empty()) {
-      ui::CurrentUi().MessageBox("憑證儲存路徑未指定", ui::Buttons::kOk);
-      continue;
-    }
-    std::string password = platform::ToNarrow(input->password);
+  return SaveThroughDialog(path, [&](const std::string& chosen, const std::string& password) {
     auto bytes = platform::ExportPfx(store, password);
     if (!bytes) {
       ui::CurrentUi().MessageBox("存檔失敗, 請重新指定檔案儲存位置", ui::Buttons::kOk);
-      continue;
+      return false;
     }
-    if (WriteFileShowingErrors(input->path, *bytes) != 0) continue;
-    RememberPfx(input->path, password);
-    return {0, input->path, password};
-  }
+    return WriteFileShowingErrors(chosen, *bytes) == 0;
+  });
 }
 
 int installViaTempPfx(const std::string& cert_text) {
