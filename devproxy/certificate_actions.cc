@@ -196,18 +196,7 @@ void Service::ApplyCert(Call& c) {
     c.Refuse("2007", "憑證核發失敗: " + why);
     return;
   }
-  CertRow row;
-  row.idno = idno;
-  row.cn = CnOf(idno);
-  row.kind = "apply";
-  row.state = kStateIssued;
-  row.serial = issued->serial;
-  row.subject = issued->subject;
-  row.issuer = issued->issuer;
-  row.hash = issued->hash;
-  row.der = issued->der;
-  row.not_before = issued->not_before;
-  row.not_after = issued->not_after;
+  CertRow row = RowForIssued(*issued, idno, CnOf(idno), "apply", kStateIssued);
   row.id = store_->AddCert(row);
   if (row.id == 0) {
     c.Refuse("2007", "憑證核發失敗");
@@ -263,19 +252,8 @@ void Service::RenewCert(Call& c) {
     c.Refuse("2007", "憑證核發失敗: " + why);
     return;
   }
-  CertRow row;
-  row.idno = idno;
-  row.cn = CnOf(idno);
-  row.kind = "renew";
+  CertRow row = RowForIssued(*issued, idno, CnOf(idno), "renew", kStateIssued);
   row.replaces = st.active->id;
-  row.state = kStateIssued;
-  row.serial = issued->serial;
-  row.subject = issued->subject;
-  row.issuer = issued->issuer;
-  row.hash = issued->hash;
-  row.der = issued->der;
-  row.not_before = issued->not_before;
-  row.not_after = issued->not_after;
   row.id = store_->AddCert(row);
   if (row.id == 0) {
     c.Refuse("2007", "憑證核發失敗");

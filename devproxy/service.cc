@@ -29,6 +29,23 @@ Envelope EnvelopeOf(const std::string& action) {
   return it == kTable.end() ? Envelope::kUnknown : it->second;
 }
 
+CertRow RowForIssued(const IssuedCert& issued, const std::string& idno, const std::string& cn,
+                     const std::string& kind, const std::string& state) {
+  CertRow row;
+  row.idno = idno;
+  row.cn = cn;
+  row.kind = kind;
+  row.state = state;
+  row.serial = issued.serial;
+  row.subject = issued.subject;
+  row.issuer = issued.issuer;
+  row.hash = issued.hash;
+  row.der = issued.der;
+  row.not_before = issued.not_before;
+  row.not_after = issued.not_after;
+  return row;
+}
+
 // One action call: its fields, its session and the reply being built.
 
 
@@ -275,19 +292,8 @@ void Service::Seed(const std::vector<CustomerSeed>& customers) {
     auto issued = ca_->IssueWithNewKey({cn, policy_.subject_ou, policy_.subject_o, policy_.subject_c},
                                        365, [&](const std::string& s) { return store_->SerialTaken(s); });
     if (!issued) continue;
-    CertRow row;
-    row.idno = "B223456789";
-    row.cn = cn;
-    row.kind = "mobile";
-    row.state = kStateValid;
+    CertRow row = RowForIssued(*issued, "B223456789", cn, "mobile", kStateValid);
     row.activated = true;
-    row.serial = issued->serial;
-    row.subject = issued->subject;
-    row.issuer = issued->issuer;
-    row.hash = issued->hash;
-    row.der = issued->der;
-    row.not_before = issued->not_before;
-    row.not_after = issued->not_after;
     store_->AddCert(row);
   }
 }

@@ -22,6 +22,10 @@ using Fields = std::map<std::string, std::string>;
 enum class Envelope { kUnknown, kPublicKey, kSession };
 Envelope EnvelopeOf(const std::string& action);
 
+// A new certificate row for `issued`; id and replaces are left unset.
+CertRow RowForIssued(const IssuedCert& issued, const std::string& idno, const std::string& cn,
+                     const std::string& kind, const std::string& state);
+
 struct Session {
   std::string key;  // the aeskey text; its first 16 bytes are the AES key
   std::string idno;
