@@ -8,6 +8,7 @@
 #include "proxy/base64.h"
 #include "proxy/operator_config.h"
 #include "proxy/transport.h"
+#include "proxy/whole_file.h"
 
 namespace quil::proxy {
 namespace {
@@ -27,18 +28,6 @@ using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxDeleter>;
 struct CipherCtxDeleter {
   void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
-
-std::string ReadFile(const std::string& path) {
-  std::string out;
-  if (path.empty()) return out;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  std::fclose(f);
-  return out;
-}
 
 // One AES-128-CBC pass with the session key and the fixed IV.
 std::optional<std::string> AesCbc(const std::string& key, const std::string& in, bool encrypt) {
@@ -175,7 +164,7 @@ std::optional<std::string> OpenAesBody(const std::string& key, const std::string
 
 SealedReply postRsa(const std::string& url, const FieldMap& fields) {
   SealedReply reply;
-  auto key = ProxyPublicKey::FromPem(ReadFile(CurrentOperatorConfig().public_key));
+  auto key = ProxyPublicKey::FromPem(readWholeFile(CurrentOperatorConfig().public_key).value_or(""));
   if (!key) return reply;  // nothing can be sealed: send nothing
   HttpReply http = httpPost(url, SealFieldsRsa(*key, fields));
   if (http.result != kHttpOk) {
