@@ -6,7 +6,10 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -412,5 +415,31 @@ void ProxyTestEnv::UseSessionKey(const std::string& key) {
   proxy_->set_session_key(key);
   proxy::setSessionKey(key);
 }
+
+RawServer::RawServer(std::function<void(int socket)> serve) {
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || listen(listener_, 1) != 0)
+    throw std::runtime_error("raw test server cannot listen");
+  port_ = ntohs(addr.sin_port);
+  thread_ = std::thread([this, serve = std::move(serve)] {
+    int c = accept(listener_, nullptr, nullptr);
+    if (c < 0) return;
+    serve(c);
+    close(c);
+  });
+}
+
+RawServer::~RawServer() {
+  shutdown(listener_, SHUT_RDWR);  // wakes an accept still waiting
+  thread_.join();
+  close(listener_);
+}
+
+std::string RawServer::origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 }  // namespace quil::testing

@@ -133,6 +133,26 @@ class ProxyTestEnv {
   std::unique_ptr<FakeProxy> proxy_;
 };
 
+// A raw TCP server on 127.0.0.1 (port 0) for answers an HTTP library would
+// not send. `serve` runs on its own thread with the first connection, which
+// is closed after it returns. The destructor stops accepting and waits for
+// `serve`.
+class RawServer {
+ public:
+  explicit RawServer(std::function<void(int socket)> serve);
+  ~RawServer();
+  RawServer(const RawServer&) = delete;
+  RawServer& operator=(const RawServer&) = delete;
+
+  // "http://127.0.0.1:<port>"
+  std::string origin() const;
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
 // Sets an environment variable for the scope, restoring the old value.
 class ScopedEnv {
  public:

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <thread>
 
 #include "fake_proxy.h"
 #include "proxy/client_address.h"
@@ -95,26 +94,16 @@ TEST(DownloadTest, ConnectionDroppedMidwayKeepsTheOldFile) {
   fs::create_directories(env.home() + "/dl");
   testing::WriteFileForTest(env.home() + "/dl/app.exe", "old");
   // A raw server that announces more than it sends.
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-  listen(listener, 1);
-  std::thread server([listener] {
-    int c = accept(listener, nullptr, nullptr);
-    char buf[4096];
-    (void)read(c, buf, sizeof buf);
-    std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'p');
-    (void)write(c, head.data(), head.size());
-    close(c);
-  });
-  int code = downloadFile("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/app.exe",
-                          env.home() + "/dl/app.exe");
-  server.join();
-  close(listener);
+  int code;
+  {
+    testing::RawServer server([](int c) {
+      char buf[4096];
+      (void)read(c, buf, sizeof buf);
+      std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'p');
+      (void)write(c, head.data(), head.size());
+    });
+    code = downloadFile(server.origin() + "/app.exe", env.home() + "/dl/app.exe");
+  }
   EXPECT_EQ(code, 59901);
   EXPECT_EQ(testing::ReadFileForTest(env.home() + "/dl/app.exe"), "old");
   EXPECT_EQ(Listing(env.home() + "/dl"), std::vector<std::string>{"app.exe"});
@@ -123,27 +112,18 @@ TEST(DownloadTest, ConnectionDroppedMidwayKeepsTheOldFile) {
 
 TEST(DownloadTest, WithoutContentLengthReportsKilobytesOnly) {
   ProxyTestEnv env;
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-  listen(listener, 1);
   const std::string body(1200 * 1024, 'k');
-  std::thread server([listener, &body] {
-    int c = accept(listener, nullptr, nullptr);
-    char buf[4096];
-    (void)read(c, buf, sizeof buf);
-    std::string reply = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
-    (void)write(c, reply.data(), reply.size());
-    close(c);
-  });
   const std::string target = env.home() + "/f.bin";
-  int code = downloadFile("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/f.bin", target);
-  server.join();
-  close(listener);
+  int code;
+  {
+    testing::RawServer server([&body](int c) {
+      char buf[4096];
+      (void)read(c, buf, sizeof buf);
+      std::string reply = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
+      (void)write(c, reply.data(), reply.size());
+    });
+    code = downloadFile(server.origin() + "/f.bin", target);
+  }
   ASSERT_EQ(code, 0);
   EXPECT_EQ(fs::file_size(target), body.size());
   const auto& shown = env.ui().progress;

@@ -1,10 +1,5 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
-
-#include <thread>
 
 #include "fake_proxy.h"
 #include "proxy/transport.h"
@@ -84,27 +79,17 @@ TEST(TransportTest, UnreachableHostShowsOneBoxForPostOnly) {
 
 TEST(TransportTest, SilentServerIsAbandonedAfterTheStallLimit) {
   ProxyTestEnv env;
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  socklen_t len = sizeof addr;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-  listen(listener, 1);
-  std::thread server([listener] {  // accepts, reads, never answers
-    int c = accept(listener, nullptr, nullptr);
-    char buf[4096];
-    while (read(c, buf, sizeof buf) > 0) {
-    }
-    close(c);
-  });
-  SetStallSecondsForTesting(1);
-  HttpReply r = httpPost("http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x", {{"a", "1"}});
-  SetStallSecondsForTesting(0);
-  shutdown(listener, SHUT_RDWR);
-  close(listener);
-  server.join();
+  HttpReply r;
+  {
+    testing::RawServer server([](int c) {  // reads, never answers
+      char buf[4096];
+      while (read(c, buf, sizeof buf) > 0) {
+      }
+    });
+    SetStallSecondsForTesting(1);
+    r = httpPost(server.origin() + "/x", {{"a", "1"}});
+    SetStallSecondsForTesting(0);
+  }
   EXPECT_EQ(r.result, kHttpNetwork);
   EXPECT_EQ(env.ui().messages.size(), 1u);
 }
