@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+"$root/scripts/build.sh" quil quil-devproxy
 args=("$@")
 if [ -z "${QUIL_PROXY_URL:-}" ]; then
   args=(--demo "${args[@]}")
