@@ -67,7 +67,9 @@ TEST(ActionCatalogueTest, CodesOfEachFailedStep) {
       const int expected = row.*(step.code);
       const int before = env.proxy().Count(row.action);
       const int code = row.run();
-      if (expected != kAny) EXPECT_EQ(code, expected);
+      if (expected != kAny) {
+        EXPECT_EQ(code, expected);
+      }
       EXPECT_EQ(env.proxy().Count(row.action), before + 1);
     }
   }
@@ -154,7 +156,9 @@ TEST(ActionCatalogueTest, CertificateRepliesAreJudgedInOrder) {
                                                           : dlCert("CN1");
     EXPECT_EQ(r.code, c.code);
     EXPECT_EQ(r.certId, c.cert_id);
-    if (c.code == 0) EXPECT_EQ(r.certInfo, (FieldMap{{"certId", "12"}, {"cn", "x"}}));
+    if (c.code == 0) {
+      EXPECT_EQ(r.certInfo, (FieldMap{{"certId", "12"}, {"cn", "x"}}));
+    }
   }
 }
 

@@ -73,11 +73,7 @@ class DemoProxyTest : public ::testing::Test {
     return f.value_or(Fault{});
   }
 
-  LoginResult LogIn() {
-    LoginResult r = doLogin(kAid, kPassword);
-    EXPECT_EQ(r.code, 0);
-    return r;
-  }
+  static void LogIn() { EXPECT_EQ(doLogin(kAid, kPassword).code, 0); }
 
   static testing::ScopedTestHome* suite_home_;
   static DevProxy* proxy_;
@@ -90,7 +86,8 @@ testing::ScopedTestHome* DemoProxyTest::suite_home_ = nullptr;
 DevProxy* DemoProxyTest::proxy_ = nullptr;
 
 TEST_F(DemoProxyTest, FullLogin) {
-  LoginResult r = LogIn();
+  LoginResult r = doLogin(kAid, kPassword);
+  EXPECT_EQ(r.code, 0);
   EXPECT_EQ(FieldOf(r.result, "rtnCode"), "0");
   EXPECT_EQ(FieldOf(r.result, "id"), kIdno);
   ASSERT_GE(FieldOf(r.result, "aeskey").size(), 16u);

@@ -50,7 +50,7 @@ TEST(EnvelopeTest, SessionEnvelopeRoundTrip) {
 
 TEST(EnvelopeTest, SessionKeyShorterThan16BytesSendsNothing) {
   ProxyTestEnv env;
-  for (const std::string key : {std::string(), std::string("short")}) {
+  for (const std::string& key : {std::string(), std::string("short")}) {
     SealedReply reply = postAes(key, proxyUrl("iAmAlive"), {{"version", "1.9"}});
     EXPECT_EQ(reply.result, 1);
   }
@@ -87,7 +87,9 @@ TEST(EnvelopeTest, RsaRepliesOpenBlockByBlock) {
     env.proxy().On("getSysCfg", cs.reply);
     SealedReply r = postRsa(proxyUrl("getSysCfg"), {{"version", "1.9"}});
     EXPECT_EQ(r.result, cs.result);
-    if (cs.result == 0) EXPECT_EQ(r.text, cs.text);
+    if (cs.result == 0) {
+      EXPECT_EQ(r.text, cs.text);
+    }
   }
 }
 
@@ -109,7 +111,9 @@ TEST(EnvelopeTest, AesRepliesThatDoNotOpen) {
     env.proxy().On("doLogout", cs.reply);
     SealedReply r = postAes(sessionKey(), proxyUrl("doLogout"), {{"version", "1.9"}});
     EXPECT_EQ(r.result, cs.result);
-    if (cs.result == 0) EXPECT_EQ(r.text, cs.text);
+    if (cs.result == 0) {
+      EXPECT_EQ(r.text, cs.text);
+    }
   }
   // A proxy that used another key: nothing opens.
   env.proxy().set_session_key("ffffffffffffffff");
