@@ -5,7 +5,7 @@ import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { startDevProxy } from '../lib/devproxy.js';
-import { callInPage, launchBrowser, openPage, screenshot, startQuil as startQuilBare } from '../lib/quil.js';
+import { callApi, callInPage, launchBrowser, openPage, screenshot, startQuil as startQuilBare } from '../lib/quil.js';
 
 const startQuil = (options = {}) => startQuilBare({ env: proxy.env, ...options });
 
@@ -161,6 +161,22 @@ describe('signals and restart', () => {
       assert.equal(page?.status, 200);
     } finally {
       spawnSync('pkill', ['-f', `quil --no-browser --port ${port}`]);
+      await quil.stop();
+    }
+  });
+});
+
+describe('demo', () => {
+  test('--demo serves against its own demo proxy and stops it on exit', async () => {
+    const quil = await startQuilBare({ args: ['--demo'] });
+    try {
+      const { body } = await callApi(quil, 'versionCheck');
+      assert.match(body.value, /^\{'errCode':'0','errMsg':''/);
+      quil.child.kill('SIGTERM');
+      assert.equal((await quil.exited).code, 0);
+      const left = spawnSync('pgrep', ['-f', `${quil.home}/.local/state/quil/demo`], { encoding: 'utf8' });
+      assert.equal(left.stdout.trim(), '', 'the demo proxy outlived quil');
+    } finally {
       await quil.stop();
     }
   });

@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,6 +33,11 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
     return false;
   }
   if (child == 0) {
+    // The program starts with ordinary signal handling, whatever ours is.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
     setsid();
     int devnull = open("/dev/null", O_RDWR);
     if (devnull >= 0) {
