@@ -119,6 +119,9 @@ describe('application', () => {
     const { quil, page } = await session();
     try {
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await page.locator('#progress').waitFor();
+      assert.equal(await page.locator('#progress-title').innerText(), '登入');
+      await screenshot(page, 'login-progress');
       await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
       await page.locator('#screen-sheetcode').waitFor();
       await screenshot(page, 'sheet-code');

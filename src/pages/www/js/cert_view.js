@@ -23,7 +23,7 @@ function certRows(cert) {
   row(list, '身分證號', cert.certUserId ?? '');
   row(list, 'CN', cert.cn ?? '');
   row(list, '序號', cert.serial ?? '');
-  row(list, '有效期間', `${dateText(cert.notBefore)} ~ ${dateText(cert.notAfter)}`);
+  row(list, "有效期間", `${dateText(cert.notBefore)} ~\n${dateText(cert.notAfter)}`);
   return list;
 }
 
