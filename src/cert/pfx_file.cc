@@ -273,10 +273,17 @@ int importPfxIntoStores(const std::string& path_in, const std::string& password_
   auto imported = platform::ImportPfx(*bytes, password, true);
   if (!imported) imported = platform::ImportPfx(*bytes, password, false);
   if (!imported) return 54503;
+  // A store that takes the file but cannot keep a certificate must not
+  // report the import as done: the customer would lose the certificate.
   for (const auto& cert : imported->Certificates()) {
     std::string kind = classifyCertificate(cert.der);
-    platform::CertStore* target = kind == "CA" ? ca.get() : kind == "ROOT" ? root.get() : my.get();
-    (void)target->AddNewer(cert);
+    if (kind == "CA") {
+      if (ca->AddNewer(cert) == platform::AddResult::kFailed) return 54507;
+    } else if (kind == "ROOT") {
+      if (root->AddNewer(cert) == platform::AddResult::kFailed) return 54505;
+    } else if (my->AddNewer(cert) == platform::AddResult::kFailed) {
+      return 54509;
+    }
   }
   return 0;
 }

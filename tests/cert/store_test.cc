@@ -1,6 +1,7 @@
 // Store operations: classification, installing issued chains with and
 // without pending keys, searching, chain collection, import and export.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 
@@ -11,6 +12,7 @@
 #include "cert/test_pki.h"
 #include "cert_test_env.h"
 #include "platform/cert_store.h"
+#include "platform/environment.h"
 #include "platform/registry.h"
 #include "proxy/settings.h"
 #include "support/test_env.h"
@@ -226,6 +228,21 @@ TEST(ImportPfxIntoStores, Codes) {
   fs::remove_all(env.home.path() + "/.local/share");
   testing::WriteFileForTest(env.home.path() + "/.local/share", "x");
   EXPECT_EQ(importPfxIntoStores(pfx, "pw"), 54509);
+}
+
+TEST(ImportPfxIntoStores, AStoreThatCannotBeWrittenFailsTheImport) {
+  StoreEnv env;
+  testing::TestKey key = testing::NewTestKey(1024);
+  std::string pfx = env.home.path() + "/in.p12";
+  ASSERT_EQ(makePfxFile(testing::Base64(SharedCa().Issue(key.key, "A7", "7A")), testing::KeyPem(key.key), pfx, "pw"), 0);
+  ASSERT_TRUE(openUserStore("MY"));  // creates the database
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((platform::DataFolder() + "/certstore.db").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "CREATE TRIGGER full BEFORE INSERT ON certs BEGIN SELECT RAISE(ABORT, 'full'); END",
+                         nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(importPfxIntoStores(pfx, "pw"), 54509);
+  EXPECT_EQ(CountIn("MY"), 0u);
 }
 
 TEST(InstallViaTempPfx, LeavesNoTemporaryFileAndKeepsTheSettings) {
