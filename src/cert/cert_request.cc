@@ -181,7 +181,7 @@ RequestResult makeContainerAndRequest(const std::string& cn, int bits) {
   if (request.empty()) return {52809, {}};
 
   LocalNow now = Now();
-  char when[32];
+  char when[64];
   std::snprintf(when, sizeof when, "%04d/%02d/%02d %02d:%02d:%02d", now.tm.tm_year + 1900, now.tm.tm_mon + 1,
                 now.tm.tm_mday, now.tm.tm_hour, now.tm.tm_min, now.tm.tm_sec);
   std::string record = std::string(kPendingKeyRoot) + container.name;
