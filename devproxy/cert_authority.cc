@@ -358,7 +358,6 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
   return ca;
 }
 
-std::string CertAuthority::root_pem() const { return CertPem(state_->root.cert.get()); }
 std::string CertAuthority::root_path() const { return state_->folder + "/root.crt"; }
 std::string CertAuthority::issuing_path() const { return state_->folder + "/issuing-0.crt"; }
 std::string CertAuthority::tls_cert_path() const { return state_->folder + "/tls.crt"; }
@@ -535,12 +534,6 @@ bool CertAuthority::VerifySignedText(const std::string& sign_base64, const std::
     return false;
   }
   return true;
-}
-
-std::optional<IssuedCert> CertAuthority::Describe(const std::string& der) {
-  Cert cert = CertFromDer(der);
-  if (!cert) return std::nullopt;
-  return DescribeCert(cert.get());
 }
 
 }  // namespace quil::devproxy

@@ -47,7 +47,6 @@ class CertAuthority {
   static std::unique_ptr<CertAuthority> LoadOrCreate(const std::string& folder, std::string* error);
   ~CertAuthority();
 
-  std::string root_pem() const;
   std::string root_path() const;
   std::string issuing_path() const;  // the default issuing CA
   std::string tls_cert_path() const;
@@ -79,9 +78,6 @@ class CertAuthority {
   // whose signature is made by the key of `signer_der`.
   bool VerifySignedText(const std::string& sign_base64, const std::string& text,
                         const std::string& signer_der, std::string* why) const;
-
-  // Texts of a certificate in the client's forms.
-  static std::optional<IssuedCert> Describe(const std::string& der);
 
   class State;
 

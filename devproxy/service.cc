@@ -126,11 +126,6 @@ IssuePolicy Service::issue_policy() {
   return policy_;
 }
 
-void Service::SetRegItems(std::vector<RegItem> items) {
-  std::lock_guard<std::mutex> lock(mu_);
-  reg_items_ = std::move(items);
-}
-
 // ---- sessions ----
 
 namespace {

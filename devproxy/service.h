@@ -65,7 +65,6 @@ class Service {
   void SetVersionPolicy(const VersionPolicy& policy);
   void SetIssuePolicy(const IssuePolicy& policy);
   IssuePolicy issue_policy();
-  void SetRegItems(std::vector<RegItem> items);
 
   // Clears the login and sheet-code lock-outs.
   bool Unlock(const std::string& idno);

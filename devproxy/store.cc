@@ -199,14 +199,6 @@ bool Store::HasSheetCode(const std::string& idno, const std::string& code) {
   return s.Step() == SQLITE_ROW;
 }
 
-std::vector<std::string> Store::SheetCodes(const std::string& idno) {
-  SqliteStatement s(db_->handle(), "SELECT code FROM sheet_codes WHERE idno = ? ORDER BY code");
-  s.Bind(1, idno);
-  std::vector<std::string> out;
-  while (s.Step() == SQLITE_ROW) out.push_back(s.Text(0));
-  return out;
-}
-
 bool Store::AddBranch(const std::string& code, const std::string& name) {
   SqliteStatement s(db_->handle(), "INSERT OR REPLACE INTO branches(code, name) VALUES(?,?)");
   s.Bind(1, code).Bind(2, name);
@@ -252,13 +244,6 @@ bool Store::UpdateCert(const CertRow& r) {
 std::optional<CertRow> Store::CertById(long long id) {
   SqliteStatement s(db_->handle(), (std::string(kCertColumns) + "WHERE id = ?").c_str());
   s.Bind(1, id);
-  if (s.Step() != SQLITE_ROW) return std::nullopt;
-  return ReadCert(s);
-}
-
-std::optional<CertRow> Store::CertBySerial(const std::string& serial) {
-  SqliteStatement s(db_->handle(), (std::string(kCertColumns) + "WHERE serial = ?").c_str());
-  s.Bind(1, serial);
   if (s.Step() != SQLITE_ROW) return std::nullopt;
   return ReadCert(s);
 }

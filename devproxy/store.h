@@ -63,7 +63,6 @@ class Store {
   bool SetLoginFailures(const std::string& idno, int failures);
   bool SetSheetFailures(const std::string& idno, int failures);
   bool HasSheetCode(const std::string& idno, const std::string& code);
-  std::vector<std::string> SheetCodes(const std::string& idno);
 
   bool AddBranch(const std::string& code, const std::string& name);
   std::vector<std::pair<std::string, std::string>> Branches();  // code, name
@@ -72,7 +71,6 @@ class Store {
   long long AddCert(const CertRow& row);  // 0 on failure
   bool UpdateCert(const CertRow& row);
   std::optional<CertRow> CertById(long long id);
-  std::optional<CertRow> CertBySerial(const std::string& serial);
   // Newest first.
   std::vector<CertRow> CertsOf(const std::string& idno);
   std::vector<CertRow> AllCerts();
