@@ -11,15 +11,6 @@ Ptr<X509> ParseCertDer(const std::string& der) {
   return Ptr<X509>(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
 }
 
-std::string CertToDer(X509* cert) {
-  unsigned char* out = nullptr;
-  int n = i2d_X509(cert, &out);
-  if (n <= 0) return {};
-  std::string der(reinterpret_cast<char*>(out), static_cast<size_t>(n));
-  OPENSSL_free(out);
-  return der;
-}
-
 Ptr<PKCS12> ParsePkcs12(const std::string& der) {
   const auto* p = reinterpret_cast<const unsigned char*>(der.data());
   return Ptr<PKCS12>(d2i_PKCS12(nullptr, &p, static_cast<long>(der.size())));

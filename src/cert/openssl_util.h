@@ -26,7 +26,6 @@ template <typename T>
 using Ptr = std::unique_ptr<T, Free>;
 
 Ptr<X509> ParseCertDer(const std::string& der);
-std::string CertToDer(X509* cert);
 Ptr<PKCS12> ParsePkcs12(const std::string& der);
 // The bytes written into a memory BIO.
 std::string BioBytes(BIO* bio);
