@@ -2,24 +2,9 @@
 
 #include <algorithm>
 
+#include "devproxy/markup.h"
+
 namespace quil::devproxy {
-namespace {
-
-std::string Html(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 std::string DeployTemplatePage() {
   return R"(<!DOCTYPE html>
@@ -82,10 +67,10 @@ td, th { border: 1px solid #999; padding: 4px 8px; text-align: left; }
 std::string MailboxPage(const std::vector<MailItem>& mail) {
   std::string rows;
   for (auto it = mail.rbegin(); it != mail.rend(); ++it) {
-    rows += "<tr><td>" + Html(it->created) + "</td><td>" + Html(it->idno) + "</td><td>" +
-            (it->notify_type == "0" ? "e-mail " : "SMS ") + Html(it->notify_addr) + "</td><td>" +
-            Html(it->apply_type) + "</td><td class=code>" + Html(it->code) + "</td><td>" +
-            Html(it->reference) + "</td><td>" + Html(it->expires) + "</td></tr>\n";
+    rows += "<tr><td>" + EscapeMarkup(it->created) + "</td><td>" + EscapeMarkup(it->idno) + "</td><td>" +
+            (it->notify_type == "0" ? "e-mail " : "SMS ") + EscapeMarkup(it->notify_addr) + "</td><td>" +
+            EscapeMarkup(it->apply_type) + "</td><td class=code>" + EscapeMarkup(it->code) + "</td><td>" +
+            EscapeMarkup(it->reference) + "</td><td>" + EscapeMarkup(it->expires) + "</td></tr>\n";
   }
   return R"(<!DOCTYPE html>
 <html lang="zh-Hant"><head><meta charset="utf-8"><meta http-equiv="refresh" content="5">

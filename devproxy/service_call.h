@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "devproxy/markup.h"
 #include "devproxy/service.h"
 
 namespace quil::devproxy {
@@ -19,20 +20,6 @@ inline constexpr int kPwidLifetimeS = 1800;
 inline constexpr int kOnlineCodeIntervalS = 30;
 inline constexpr int kOnlineCodesPerDay = 10;
 inline constexpr char kVersion[] = "1.9";
-
-inline std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 inline std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -91,7 +78,7 @@ class Service::Call {
   void Refuse(const std::string& code, const std::string& msg) { code_ = code; msg_ = msg; }
   bool refused() const { return code_ != "0"; }
   void Add(const std::string& name, const std::string& value) {
-    body_ += "<" + name + ">" + service_internal::Escape(value) + "</" + name + ">";
+    body_ += "<" + name + ">" + EscapeMarkup(value) + "</" + name + ">";
   }
   void Open(const std::string& name) { body_ += "<" + name + ">"; }
   void Close(const std::string& name) { body_ += "</" + name + ">"; }
@@ -111,8 +98,8 @@ class Service::Call {
   }
 
   std::string Document() const {
-    return "<?xml version=\"1.0\" encoding=\"Big5\"?>\n<result><rtnCode>" + service_internal::Escape(code_) +
-           "</rtnCode><rtnMsg>" + service_internal::Escape(msg_) + "</rtnMsg>" + body_ + "</result>";
+    return "<?xml version=\"1.0\" encoding=\"Big5\"?>\n<result><rtnCode>" + EscapeMarkup(code_) +
+           "</rtnCode><rtnMsg>" + EscapeMarkup(msg_) + "</rtnMsg>" + body_ + "</result>";
   }
 
  private:
