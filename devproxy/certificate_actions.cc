@@ -157,6 +157,26 @@ std::optional<CheckedRequest> CheckCsr(CallT& c, CertAuthority* ca, const std::s
 }
 }  // namespace
 
+std::optional<CertRow> Service::IssueAndRecord(Call& c, const CheckedRequest& req, const std::string& idno,
+                                               const std::string& kind, long long replaces) {
+  std::string why;
+  auto issued = ca_->Issue(req, {CnOf(idno), policy_.subject_ou, policy_.subject_o, policy_.subject_c},
+                           {policy_.issuer_cn, policy_.issuer_o, policy_.issuer_c}, policy_.valid_days,
+                           [&](const std::string& s) { return store_->SerialTaken(s); }, &why);
+  if (!issued) {
+    c.Refuse("2007", "憑證核發失敗: " + why);
+    return std::nullopt;
+  }
+  CertRow row = RowForIssued(*issued, idno, CnOf(idno), kind, kStateIssued);
+  row.replaces = replaces;
+  row.id = store_->AddCert(row);
+  if (row.id == 0) {
+    c.Refuse("2007", "憑證核發失敗");
+    return std::nullopt;
+  }
+  return row;
+}
+
 void Service::ApplyCert(Call& c) {
   const std::string idno = c.session()->idno;
   std::time_t now = std::time(nullptr);
@@ -188,27 +208,15 @@ void Service::ApplyCert(Call& c) {
   }
   auto req = CheckCsr(c, ca_, CnOf(idno));
   if (!req) return;
-  std::string why;
-  auto issued = ca_->Issue(*req, {CnOf(idno), policy_.subject_ou, policy_.subject_o, policy_.subject_c},
-                           {policy_.issuer_cn, policy_.issuer_o, policy_.issuer_c}, policy_.valid_days,
-                           [&](const std::string& s) { return store_->SerialTaken(s); }, &why);
-  if (!issued) {
-    c.Refuse("2007", "憑證核發失敗: " + why);
-    return;
-  }
-  CertRow row = RowForIssued(*issued, idno, CnOf(idno), "apply", kStateIssued);
-  row.id = store_->AddCert(row);
-  if (row.id == 0) {
-    c.Refuse("2007", "憑證核發失敗");
-    return;
-  }
+  auto row = IssueAndRecord(c, *req, idno, "apply", 0);
+  if (!row) return;
   if (code) {
     code->state = "used";
     store_->UpdateOnlineCode(*code);
   }
   c.session()->sheet_verified = false;
   c.Ok("憑證核發成功");
-  AnswerCert(c, row);
+  AnswerCert(c, *row);
 }
 
 void Service::RenewCert(Call& c) {
@@ -245,22 +253,10 @@ void Service::RenewCert(Call& c) {
     c.Refuse("2105", "身分確認簽章驗證失敗: " + why);
     return;
   }
-  auto issued = ca_->Issue(*req, {CnOf(idno), policy_.subject_ou, policy_.subject_o, policy_.subject_c},
-                           {policy_.issuer_cn, policy_.issuer_o, policy_.issuer_c}, policy_.valid_days,
-                           [&](const std::string& s) { return store_->SerialTaken(s); }, &why);
-  if (!issued) {
-    c.Refuse("2007", "憑證核發失敗: " + why);
-    return;
-  }
-  CertRow row = RowForIssued(*issued, idno, CnOf(idno), "renew", kStateIssued);
-  row.replaces = st.active->id;
-  row.id = store_->AddCert(row);
-  if (row.id == 0) {
-    c.Refuse("2007", "憑證核發失敗");
-    return;
-  }
+  auto row = IssueAndRecord(c, *req, idno, "renew", st.active->id);
+  if (!row) return;
   c.Ok("憑證展期成功");
-  AnswerCert(c, row);
+  AnswerCert(c, *row);
 }
 
 void Service::DlCert(Call& c) {

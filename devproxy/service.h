@@ -109,6 +109,11 @@ class Service {
   void ChangePfxPwVerifyP7(Call& c);
 
   void AnswerCert(Call& c, const CertRow& row);
+  // Issues `req` for `idno` and records it as a new certificate of `kind`
+  // (replacing `replaces`, 0 for none); refuses with 2007 and gives nothing
+  // when either step fails.
+  std::optional<CertRow> IssueAndRecord(Call& c, const CheckedRequest& req, const std::string& idno,
+                                        const std::string& kind, long long replaces);
   bool OwnCn(Call& c);
   std::optional<OnlineCode> UsablePwid(const std::string& pwid, const std::string& idno,
                                        bool for_revoke, std::time_t now);
