@@ -148,7 +148,7 @@ std::optional<std::string> ExportPfx(CertStore& store, const std::string& passwo
     if (!sc.key_prov) continue;
     auto container = AcquireCertificatePrivateKey(sc);
     auto key = container ? ossl::ParsePkcs8(container->private_key_der) : nullptr;
-      if (!key) {
+    if (!key) {
       ossl::SetLastError("the private key of \"" + sc.friendly_name + "\" cannot be read");
       return cleanup(), std::nullopt;
     }
