@@ -126,28 +126,31 @@ CertInfo certInfoFromContext(const std::string& der) {
   return info;
 }
 
-bool recordMatchesKey(const std::string& key, const CertInfo& record) {
+namespace {
+
+// One "//"-separated alternative of a search key: every criterion it names
+// equals the record's field. An alternative naming none matches any record.
+bool AlternativeMatches(const std::string& piece, const CertInfo& record) {
   static const char* const kCriteria[][2] = {
       {"S_CN", "cn"},        {"S_OU", "ou"},        {"S_O", "o"},
       {"S_C", "c"},          {"S_SN", "serial"},    {"O_CN", "issuer_cn"},
       {"O_OU", "issuer_ou"}, {"O_O", "issuer_o"},   {"O_C", "issuer_c"},
   };
-  size_t start = 0;
-  for (;;) {
+  for (const auto& c : kCriteria) {
+    std::string want = extractDnValue(piece, c[0]);
+    if (!want.empty() && want != FieldOf(record, c[1])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool recordMatchesKey(const std::string& key, const CertInfo& record) {
+  for (size_t start = 0;;) {
     size_t end = key.find("//", start);
     std::string piece = RegexReplace(key.substr(start, end == std::string::npos ? std::string::npos : end - start),
                                      "^\\s+|\\s+$", "");
-    if (!piece.empty()) {
-      bool differs = false;
-      for (const auto& c : kCriteria) {
-        std::string want = extractDnValue(piece, c[0]);
-        if (!want.empty() && want != FieldOf(record, c[1])) {
-          differs = true;
-          break;
-        }
-      }
-      if (!differs) return true;
-    }
+    if (!piece.empty() && AlternativeMatches(piece, record)) return true;
     if (end == std::string::npos) return false;
     start = end + 2;
   }
