@@ -126,7 +126,11 @@ int installIssuedChain(const std::string& pkcs7_base64) {
 PendingKey findPendingKey(const std::string& blob) {
   auto& hive = platform::CurrentUserHive();
   std::string root = kPendingKeyRoot;
-  if (!hive.KeyExists(root)) return {52901};
+  if (!hive.KeyExists(root)) {
+    PendingKey unopened;
+    unopened.code = 52901;
+    return unopened;
+  }
   for (int i = 0;; ++i) {
     auto name = hive.EnumKey(root, i);
     if (!name) break;
