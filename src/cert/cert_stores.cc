@@ -34,8 +34,11 @@ std::optional<std::string> OldBasicConstraintsKind(X509* cert) {
   return std::string();
 }
 
-void AddTo(const char* store_name, const platform::StoredCert& cert) {
-  if (auto store = openUserStore(store_name)) (void)store->AddNewer(cert);
+// False when the store cannot be opened or written; an equal or newer
+// certificate already there is fine.
+bool AddTo(const char* store_name, const platform::StoredCert& cert) {
+  auto store = openUserStore(store_name);
+  return store && store->AddNewer(cert) != platform::AddResult::kFailed;
 }
 
 // Binds an end certificate to the key whose pending record holds its
@@ -108,6 +111,8 @@ int installIssuedChain(const std::string& pkcs7_base64) {
   if (!bytes) return 53103;
   auto certs = platform::ReadPkcs7Certificates(*bytes);
   if (!certs) return 53105;
+  // A certificate that no store keeps must not be reported as installed.
+  bool all_kept = true;
   for (const auto& der : *certs) {
     if (!cert_internal::ParseCertDer(der)) continue;
     platform::StoredCert cert;
@@ -115,12 +120,12 @@ int installIssuedChain(const std::string& pkcs7_base64) {
     std::string kind = classifyCertificate(der);
     if (kind == "EE") {
       BindPendingKey(cert);
-      AddTo("MY", cert);
+      all_kept &= AddTo("MY", cert);
     } else {
-      AddTo(kind == "CA" ? "CA" : "ROOT", cert);
+      all_kept &= AddTo(kind == "CA" ? "CA" : "ROOT", cert);
     }
   }
-  return 0;
+  return all_kept ? 0 : 53101;
 }
 
 PendingKey findPendingKey(const std::string& blob) {

@@ -37,7 +37,8 @@ std::string classifyCertificate(const std::string& cert_der);
 // its public key (key provider, key context, friendly name = its CN).
 // Adds never replace an equal or newer certificate. Codes: 0; 53103 base64
 // undecodable or empty; 53105 the bytes are not a PKCS#7 message (nothing
-// is installed then).
+// is installed then); 53101 a store could not be opened or written (what
+// could be kept stays).
 int installIssuedChain(const std::string& pkcs7_base64);
 
 struct [[nodiscard]] PendingKey {

@@ -245,6 +245,21 @@ TEST(ImportPfxIntoStores, AStoreThatCannotBeWrittenFailsTheImport) {
   EXPECT_EQ(CountIn("MY"), 0u);
 }
 
+TEST(InstallIssuedChain, AStoreThatCannotBeWrittenIsAFailure) {
+  StoreEnv env;
+  testing::TestKey key = testing::NewTestKey(1024);
+  std::string user = SharedCa().Issue(key.key, "A8", "8A");
+  ASSERT_TRUE(openUserStore("MY"));  // creates the database
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((platform::DataFolder() + "/certstore.db").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "CREATE TRIGGER full BEFORE INSERT ON certs BEGIN SELECT RAISE(ABORT, 'full'); END",
+                         nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(installIssuedChain(testing::Base64(testing::Pkcs7Bundle({SharedCa().root, SharedCa().intermediate, user}))),
+            53101);
+  EXPECT_EQ(CountIn("MY"), 0u);
+}
+
 TEST(InstallViaTempPfx, LeavesNoTemporaryFileAndKeepsTheSettings) {
   StoreEnv env;
   testing::TestKey key = testing::NewTestKey(1024);

@@ -176,8 +176,8 @@ TEST(SessionMethodsTest, CommonNameStepRunsBeforeMarkedMethods) {
   (void)Call("getFnStatus", {"A123456789"});
   ASSERT_EQ(env.proxy().Count("getCn"), 1);
   EXPECT_EQ(env.proxy().Requests("getCn")[0].fields.at("userId"), "A123456789");
-  if (env.proxy().Count("getFnStatus") > 0)  // once its body is wired
-    EXPECT_EQ(env.proxy().Requests("getFnStatus")[0].fields.at("cn"), "CN-1");
+  ASSERT_EQ(env.proxy().Count("getFnStatus"), 1);
+  EXPECT_EQ(env.proxy().Requests("getFnStatus")[0].fields.at("cn"), "CN-1");
 }
 
 }  // namespace
