@@ -38,8 +38,8 @@ void HandleAdmin(const httplib::Request& req, httplib::Response& res, Service* s
     out = {{"ok", false}, {"error", why}};
   };
   if (what == "fault" && req.method == "POST") {
-    auto f = ParseFault(str("spec"));
-    if (str("action").empty() || !f) fail("need action and a valid spec");
+    auto f = ParseFault(str("fault"));
+    if (str("action").empty() || !f) fail("need action and a valid fault");
     else {
       faults->Set(str("action"), *f);
     }

@@ -295,7 +295,7 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
     size_t eq = item.find('=');
     auto f = eq == std::string::npos ? std::nullopt : ParseFault(item.substr(eq + 1));
     if (!f) {
-      *error = "bad fault \"" + item + "\" (want action=spec)";
+      *error = "bad fault \"" + item + "\" (want action=fault)";
       return nullptr;
     }
     impl->faults.Set(item.substr(0, eq), *f);

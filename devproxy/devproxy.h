@@ -25,8 +25,8 @@ struct Options {
   int session_timeout_s = 1800;  // a session key unused this long is refused
   int online_code_lifetime_s = 300;  // an online code must be entered within this
   int max_sessions = 5000;  // beyond this a login ends the longest-idle session
-  // Faults switched on from the start, "action=spec;action=spec" (see
-  // ParseFault for the spec form).
+  // Faults switched on from the start, "action=fault;action=fault" (see
+  // ParseFault for the fault forms).
   std::string faults;
 };
 
@@ -52,7 +52,7 @@ struct Fault {
 // Parses "malformed", "noroot", "empty", "drop", "rtn:CODE[:MSG]",
 // "status:N", "delay:MS" and combinations joined by "," ("delay:500,drop"),
 // optionally followed by ",times:N".
-std::optional<Fault> ParseFault(const std::string& spec);
+std::optional<Fault> ParseFault(const std::string& fault_text);
 
 // Policy of issuance; changeable at run time.
 struct IssuePolicy {

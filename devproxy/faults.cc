@@ -5,9 +5,9 @@
 
 namespace quil::devproxy {
 
-std::optional<Fault> ParseFault(const std::string& spec) {
+std::optional<Fault> ParseFault(const std::string& fault_text) {
   Fault f;
-  std::stringstream in(spec);
+  std::stringstream in(fault_text);
   std::string part;
   bool any = false;
   while (std::getline(in, part, ',')) {

@@ -17,15 +17,15 @@ ctest --test-dir "$build" --output-on-failure -j2 --timeout 600 2>&1 | tee "$log
 ctest_rc=${PIPESTATUS[0]}
 
 (cd "$root/e2e" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) || exit 1
-(cd "$root/e2e" && node --test --test-concurrency=1 --test-reporter=spec tests/) 2>&1 | tee -a "$log"
+(cd "$root/e2e" && node --test --test-concurrency=1 tests/) 2>&1 | tee -a "$log"
 e2e_rc=${PIPESTATUS[0]}
 
 # One closing line over both runners.
 read -r c_total c_failed < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" | tail -1)
 c_skipped=$(grep -c '\*\*\*Skipped\|Not Run' "$log" || true)
-n_pass=$(sed -n 's/^ℹ pass \([0-9]*\)$/\1/p' "$log" | tail -1)
-n_fail=$(sed -n 's/^ℹ fail \([0-9]*\)$/\1/p' "$log" | tail -1)
-n_skip=$(sed -n 's/^ℹ skipped \([0-9]*\)$/\1/p' "$log" | tail -1)
+n_pass=$(sed -n 's/^[#ℹ] pass \([0-9]*\)$/\1/p' "$log" | tail -1)
+n_fail=$(sed -n 's/^[#ℹ] fail \([0-9]*\)$/\1/p' "$log" | tail -1)
+n_skip=$(sed -n 's/^[#ℹ] skipped \([0-9]*\)$/\1/p' "$log" | tail -1)
 passed=$(( ${c_total:-0} - ${c_failed:-0} - ${c_skipped:-0} + ${n_pass:-0} ))
 failed=$(( ${c_failed:-0} + ${n_fail:-0} ))
 skipped=$(( ${c_skipped:-0} + ${n_skip:-0} ))

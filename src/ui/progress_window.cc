@@ -31,18 +31,18 @@ std::string FormatStepText(const std::string& stepFormat, int step, int total,
   for (size_t i = 0; i < stepFormat.size(); ++i) {
     char c = stepFormat[i];
     if (c == '%' && i + 1 < stepFormat.size()) {
-      char spec = stepFormat[i + 1];
-      if (spec == 'd') {
+      char conversion = stepFormat[i + 1];
+      if (conversion == 'd') {
         out += std::to_string(ints_used++ == 0 ? step : total);
         ++i;
         continue;
       }
-      if (spec == 's') {
+      if (conversion == 's') {
         out += text;
         ++i;
         continue;
       }
-      if (spec == '%') {
+      if (conversion == '%') {
         out.push_back('%');
         ++i;
         continue;

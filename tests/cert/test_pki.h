@@ -78,7 +78,7 @@ inline X509_NAME* MakeName(const NameParts& parts, bool bmp = false) {
   return name;
 }
 
-struct CertSpec {
+struct CertTemplate {
   NameParts subject;
   std::string serial_hex = "1A2B3C";  // big endian bytes as hex
   Constraints constraints = Constraints::kEndEntity;
@@ -101,36 +101,36 @@ inline void AddRawExtension(X509* cert, const char* oid, const std::string& valu
 
 // DER of a certificate for `subject_key`, signed by `issuer_key` with the
 // issuer name `issuer` (the subject's own name when empty: self-signed).
-inline std::string IssueCert(const CertSpec& spec, EVP_PKEY* subject_key, const NameParts& issuer,
+inline std::string IssueCert(const CertTemplate& tmpl, EVP_PKEY* subject_key, const NameParts& issuer,
                              EVP_PKEY* issuer_key) {
   X509* cert = X509_new();
   X509_set_version(cert, 2);
   BIGNUM* bn = nullptr;
-  BN_hex2bn(&bn, spec.serial_hex.c_str());
+  BN_hex2bn(&bn, tmpl.serial_hex.c_str());
   ASN1_INTEGER* serial = BN_to_ASN1_INTEGER(bn, nullptr);
   X509_set_serialNumber(cert, serial);
   ASN1_INTEGER_free(serial);
   BN_free(bn);
-  X509_NAME* subject = MakeName(spec.subject);
-  X509_NAME* issuer_name = MakeName(issuer.empty() ? spec.subject : issuer);
+  X509_NAME* subject = MakeName(tmpl.subject);
+  X509_NAME* issuer_name = MakeName(issuer.empty() ? tmpl.subject : issuer);
   X509_set_subject_name(cert, subject);
   X509_set_issuer_name(cert, issuer_name);
   X509_NAME_free(subject);
   X509_NAME_free(issuer_name);
   ASN1_TIME* t = ASN1_TIME_new();
-  SetTime(t, spec.not_before);
+  SetTime(t, tmpl.not_before);
   X509_set1_notBefore(cert, t);
-  SetTime(t, spec.not_after);
+  SetTime(t, tmpl.not_after);
   X509_set1_notAfter(cert, t);
   ASN1_TIME_free(t);
   X509_set_pubkey(cert, subject_key);
-  switch (spec.constraints) {
+  switch (tmpl.constraints) {
     case Constraints::kNone: break;
     case Constraints::kEndEntity:
     case Constraints::kAuthority:
     case Constraints::kAuthorityPathLen0: {
-      const char* value = spec.constraints == Constraints::kEndEntity ? "critical,CA:FALSE"
-                          : spec.constraints == Constraints::kAuthority ? "critical,CA:TRUE"
+      const char* value = tmpl.constraints == Constraints::kEndEntity ? "critical,CA:FALSE"
+                          : tmpl.constraints == Constraints::kAuthority ? "critical,CA:TRUE"
                                                                        : "critical,CA:TRUE,pathlen:0";
       X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, nullptr, NID_basic_constraints, value);
       X509_add_ext(cert, ext, -1);
@@ -198,14 +198,14 @@ struct TestCa {
   TestKey ca_key = NewTestKey();
   std::string root, intermediate;
   TestCa() {
-    CertSpec r{RootName(), "01", Constraints::kAuthority};
+    CertTemplate r{RootName(), "01", Constraints::kAuthority};
     root = IssueCert(r, root_key.key, {}, root_key.key);
-    CertSpec i{IssuerName(), "02", Constraints::kAuthorityPathLen0};
+    CertTemplate i{IssuerName(), "02", Constraints::kAuthorityPathLen0};
     intermediate = IssueCert(i, ca_key.key, RootName(), root_key.key);
   }
   std::string Issue(EVP_PKEY* key, const std::string& cn, const std::string& serial_hex = "1A2B3C",
                     Constraints c = Constraints::kEndEntity, const NameParts& extra = {}) {
-    CertSpec u{{{"CN", cn}}, serial_hex, c};
+    CertTemplate u{{{"CN", cn}}, serial_hex, c};
     for (const auto& e : extra) u.subject.push_back(e);
     return IssueCert(u, key, IssuerName(), ca_key.key);
   }

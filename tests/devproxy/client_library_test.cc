@@ -89,7 +89,7 @@ TEST(DevProxyWithClientLibrary, InjectedFaultsGiveTheClientsCodes) {
   ClientScope scope(*proxy);
   struct Case {
     const char* name;
-    const char* spec;
+    const char* fault_text;
     int code;
   } kCases[] = {
       {"accepted", "delay:10", 0},
@@ -101,7 +101,7 @@ TEST(DevProxyWithClientLibrary, InjectedFaultsGiveTheClientsCodes) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    proxy->SetFault("checkVersion", *ParseFault(c.spec));
+    proxy->SetFault("checkVersion", *ParseFault(c.fault_text));
     EXPECT_EQ(proxy::checkVersion().code, c.code);
   }
 }

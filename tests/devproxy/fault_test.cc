@@ -27,7 +27,7 @@ TEST(DevProxyFaults, EachKindReachesTheClient) {
   TestClient client(*proxy);
   struct Case {
     const char* name;
-    const char* spec;
+    const char* fault_text;
     int status;      // 0: the exchange fails
     bool parsed;
     const char* rtn_code;
@@ -42,7 +42,7 @@ TEST(DevProxyFaults, EachKindReachesTheClient) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    auto fault = ParseFault(c.spec);
+    auto fault = ParseFault(c.fault_text);
     ASSERT_TRUE(fault);
     proxy->SetFault("checkVersion", *fault);
     auto start = std::chrono::steady_clock::now();
@@ -50,10 +50,10 @@ TEST(DevProxyFaults, EachKindReachesTheClient) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.parsed, c.parsed) << r.text;
     EXPECT_EQ(r["rtnCode"], c.rtn_code);
-    if (std::string(c.spec) == "rtn:1001:帳號已鎖定") {
+    if (std::string(c.fault_text) == "rtn:1001:帳號已鎖定") {
       EXPECT_EQ(r["rtnMsg"], "帳號已鎖定");
     }
-    if (std::string(c.spec) == "delay:300") {
+    if (std::string(c.fault_text) == "delay:300") {
       EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     }
     // Other actions are untouched.
@@ -79,9 +79,9 @@ TEST(DevProxyFaults, SessionRepliesAndCountedFaults) {
 }
 
 TEST(DevProxyFaults, SpecsThatDoNotParse) {
-  for (const char* spec : {"", "melted", "status:99", "status:abc", "delay:-5", "times:0", "rtn:"}) {
-    SCOPED_TRACE(spec);
-    EXPECT_FALSE(ParseFault(spec));
+  for (const char* fault_text : {"", "melted", "status:99", "status:abc", "delay:-5", "times:0", "rtn:"}) {
+    SCOPED_TRACE(fault_text);
+    EXPECT_FALSE(ParseFault(fault_text));
   }
   auto f = ParseFault("delay:250,status:502,times:3");
   ASSERT_TRUE(f);
@@ -114,7 +114,7 @@ TEST(DevProxyAdmin, RequiresItsTokenAndDrivesTheProxy) {
   cli.set_ca_cert_path(proxy->ca_bundle_path().c_str());
   cli.enable_server_certificate_verification(true);
   const char* json = "application/json";
-  std::string fault = R"({"action":"getSysCfg","spec":"rtn:7"})";
+  std::string fault = R"({"action":"getSysCfg","fault":"rtn:7"})";
   auto res = cli.Post("/admin/fault", fault, json);
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 403);
@@ -130,8 +130,8 @@ TEST(DevProxyAdmin, RequiresItsTokenAndDrivesTheProxy) {
     const char* body;
     int status;
   } kCases[] = {
-      {"fault", "/admin/fault", R"({"action":"getSysCfg","spec":"rtn:7"})", 200},
-      {"bad fault", "/admin/fault", R"({"action":"getSysCfg","spec":"nonsense"})", 400},
+      {"fault", "/admin/fault", R"({"action":"getSysCfg","fault":"rtn:7"})", 200},
+      {"bad fault", "/admin/fault", R"({"action":"getSysCfg","fault":"nonsense"})", 400},
       {"not JSON", "/admin/fault", "action=getSysCfg", 400},
       {"profile", "/admin/profile", R"({"name":"store"})", 200},
       {"bad profile", "/admin/profile", R"({"name":"tape"})", 400},

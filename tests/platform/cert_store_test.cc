@@ -17,7 +17,7 @@
 namespace quil::platform {
 namespace {
 
-using testing::CertSpec;
+using testing::CertTemplate;
 using testing::Constraints;
 
 void LoadProviders() {
@@ -31,8 +31,8 @@ testing::TestKey& Key() {
 }
 
 std::string Cert(const std::string& cn, const std::string& serial, const std::string& not_before = "250101000000Z") {
-  CertSpec spec{{{"CN", cn}}, serial, Constraints::kEndEntity, not_before};
-  return testing::IssueCert(spec, Key().key, {{"CN", "Issuer"}}, Key().key);
+  CertTemplate tmpl{{{"CN", cn}}, serial, Constraints::kEndEntity, not_before};
+  return testing::IssueCert(tmpl, Key().key, {{"CN", "Issuer"}}, Key().key);
 }
 
 struct StoreMaker {
@@ -135,8 +135,8 @@ TEST(SystemStore, TwoProcessesAddAtOnce) {
 TEST(CertNames, WindowsFormatting) {
   LoadProviders();
   auto cert_with = [](const testing::NameParts& subject) {
-    CertSpec spec{subject, "09"};
-    return testing::IssueCert(spec, Key().key, {{"CN", "Issuer, Inc."}, {"C", "TW"}}, Key().key);
+    CertTemplate tmpl{subject, "09"};
+    return testing::IssueCert(tmpl, Key().key, {{"CN", "Issuer, Inc."}, {"C", "TW"}}, Key().key);
   };
   struct Case {
     const char* name;

@@ -67,9 +67,9 @@ class DemoProxyTest : public ::testing::Test {
     }
   }
 
-  static Fault MakeFault(const std::string& spec) {
-    auto f = devproxy::ParseFault(spec);
-    EXPECT_TRUE(f.has_value()) << spec;
+  static Fault MakeFault(const std::string& fault_text) {
+    auto f = devproxy::ParseFault(fault_text);
+    EXPECT_TRUE(f.has_value()) << fault_text;
     return f.value_or(Fault{});
   }
 

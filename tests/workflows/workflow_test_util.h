@@ -35,9 +35,9 @@ inline std::string Final(int step, int total, const std::string& text) {
 // Blocks a folder the workflow writes into by putting a file in its place.
 inline void BlockFolder(const std::string& path) { WriteFileForTest(path, "not a folder"); }
 
-inline void Fault(DemoSession& s, const char* action, const char* spec) {
-  auto fault = devproxy::ParseFault(spec);
-  ASSERT_TRUE(fault) << spec;
+inline void Fault(DemoSession& s, const char* action, const char* tmpl) {
+  auto fault = devproxy::ParseFault(tmpl);
+  ASSERT_TRUE(fault) << tmpl;
   s.proxy().SetFault(action, *fault);
 }
 
