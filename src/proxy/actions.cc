@@ -55,6 +55,37 @@ void ReadCertInfo(const XmlElement& root, CertReply* out) {
   }
 }
 
+enum class Missing { kId, kCert };
+struct CertCheck {
+  Missing what;
+  int code;
+};
+
+// The session actions that hand back a certificate: the exchange, the
+// refusal code, then the two checks of the certInfo in the action's order.
+CertReply CertAction(const char* action, const FieldMap& fields, internal::FailureCodes failures,
+                     int refused, CertCheck first, CertCheck second) {
+  CertReply r;
+  auto x = CallAction(Envelope::kAes, action, fields, failures);
+  if (x.code != 0) {
+    r.code = x.code;
+    return r;
+  }
+  if (!isAccepted(x.root)) {
+    r.code = refused;
+    return r;
+  }
+  ReadCertInfo(x.root, &r);
+  for (const CertCheck& check : {first, second}) {
+    bool missing = check.what == Missing::kId ? r.certId == 0 : r.cert.empty();
+    if (missing) {
+      r.code = check.code;
+      break;
+    }
+  }
+  return r;
+}
+
 MapResult PlainQuery(const char* action, const std::string& cn) {
   MapResult r;
   auto x = CallAction(Envelope::kAes, action, {{"cn", cn}}, kSilent);
@@ -174,66 +205,20 @@ FnStatus getFnStatus(const std::string& cn) {
 }
 
 CertReply applyCert(const std::string& csr, const std::string& userId, const std::string& pwid) {
-  CertReply r;
   FieldMap fields = {{"csr", csr}, {"userId", userId}};
   if (!pwid.empty()) fields["pwid"] = pwid;
-  auto x = CallAction(Envelope::kAes, "applyCert", fields, {55101, 55103, 55103});
-  if (x.code != 0) {
-    r.code = x.code;
-    return r;
-  }
-  if (!isAccepted(x.root)) {
-    r.code = 55015;
-    return r;
-  }
-  ReadCertInfo(x.root, &r);
-  if (r.certId == 0) {
-    r.code = 55107;
-  } else if (r.cert.empty()) {
-    r.code = 55109;
-  }
-  return r;
+  return CertAction("applyCert", fields, {55101, 55103, 55103}, 55015, {Missing::kId, 55107},
+                    {Missing::kCert, 55109});
 }
 
 CertReply renewCert(const std::string& csr, const std::string& hexSerial, const std::string& sign) {
-  CertReply r;
-  auto x = CallAction(Envelope::kAes, "renewCert", {{"csr", csr}, {"hexSerial", hexSerial}, {"sign", sign}},
-                      {kPassThrough, 55201, 55201});
-  if (x.code != 0) {
-    r.code = x.code;
-    return r;
-  }
-  if (!isAccepted(x.root)) {
-    r.code = 55203;
-    return r;
-  }
-  ReadCertInfo(x.root, &r);
-  if (r.cert.empty()) {
-    r.code = 55205;
-  } else if (r.certId == 0) {
-    r.code = 55207;
-  }
-  return r;
+  return CertAction("renewCert", {{"csr", csr}, {"hexSerial", hexSerial}, {"sign", sign}},
+                    {kPassThrough, 55201, 55201}, 55203, {Missing::kCert, 55205}, {Missing::kId, 55207});
 }
 
 CertReply dlCert(const std::string& cn) {
-  CertReply r;
-  auto x = CallAction(Envelope::kAes, "dlCert", {{"cn", cn}}, {55301, 55103, 55103});
-  if (x.code != 0) {
-    r.code = x.code;
-    return r;
-  }
-  if (!isAccepted(x.root)) {
-    r.code = 55302;
-    return r;
-  }
-  ReadCertInfo(x.root, &r);
-  if (r.certId == 0) {
-    r.code = 55303;
-  } else if (r.cert.empty()) {
-    r.code = 55304;
-  }
-  return r;
+  return CertAction("dlCert", {{"cn", cn}}, {55301, 55103, 55103}, 55302, {Missing::kId, 55303},
+                    {Missing::kCert, 55304});
 }
 
 namespace {
