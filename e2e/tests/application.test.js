@@ -3,30 +3,21 @@ import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, describe, test } from 'node:test';
-import { startDevProxy } from '../lib/devproxy.js';
+import { describe, test } from 'node:test';
+import { browserAndProxy } from '../lib/suite.js';
 import { answerQuestion, expectMessage, loginWithAccount, newCustomer } from '../lib/page_actions.js';
-import { launchBrowser, makeHome, openPage, screenshot, startQuil } from '../lib/quil.js';
+import { makeHome, openPage, screenshot, startQuil } from '../lib/quil.js';
 
-let browser;
-let proxy;
-before(async () => {
-  browser = await launchBrowser();
-  proxy = await startDevProxy();
-});
-after(async () => {
-  await browser?.close();
-  await proxy?.stop();
-});
+const suite = browserAndProxy();
 
 async function session(options = {}) {
-  const quil = await startQuil({ env: proxy.env, ...options });
-  const page = await openPage(browser, quil);
+  const quil = await startQuil({ env: suite.proxy.env, ...options });
+  const page = await openPage(suite.browser, quil);
   await page.getByText('Version:1.9').waitFor();
   return { quil, page };
 }
 
-const memos = async (idno) => (await proxy.audit()).filter((a) => a.id === idno).map((a) => `${a.action}:${a.memo}`);
+const memos = async (idno) => (await suite.proxy.audit()).filter((a) => a.id === idno).map((a) => `${a.action}:${a.memo}`);
 
 function pkcs12Subject(file, password) {
   const r = spawnSync('openssl', ['pkcs12', '-legacy', '-in', file, '-passin', `pass:${password}`, '-nokeys', '-clcerts'],
@@ -49,7 +40,7 @@ async function acceptAgreementAndSave(page, path, password) {
 
 describe('login', () => {
   test('first login changes the account password, then the guided start asks', async () => {
-    const c = await newCustomer(proxy, { firstLogin: true, password: 'start123' });
+    const c = await newCustomer(suite.proxy, { firstLogin: true, password: 'start123' });
     const { quil, page } = await session();
     try {
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: 'start123' });
@@ -79,7 +70,7 @@ describe('login', () => {
   });
 
   test('a refused login shows the coded message and is logged with writeLog2', async () => {
-    const c = await newCustomer(proxy);
+    const c = await newCustomer(suite.proxy);
     const { quil, page } = await session();
     try {
       for (let i = 0; i < 2; i++) {
@@ -89,7 +80,7 @@ describe('login', () => {
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: 'wrong999' });
       await expectMessage(page, '【1003】密碼錯誤已達三次，帳號已鎖定\n請洽所屬分公司辦理解鎖');
       await screenshot(page, 'login-refused');
-      const logged = (await proxy.audit()).filter((a) => a.action === 'writeLog2' && a.aid === c.branch + c.account);
+      const logged = (await suite.proxy.audit()).filter((a) => a.action === 'writeLog2' && a.aid === c.branch + c.account);
       assert.deepEqual(logged.map((a) => a.memo), ['1001', '1001', '1003']);
     } finally {
       await quil.stop();
@@ -115,7 +106,7 @@ describe('login', () => {
 
 describe('application', () => {
   test('with the password sheet code, through to a PKCS#12 file openssl opens', async () => {
-    const c = await newCustomer(proxy, { isApplyPwBag: 'A', sheetCodes: ['ZX12CV'] });
+    const c = await newCustomer(suite.proxy, { isApplyPwBag: 'A', sheetCodes: ['ZX12CV'] });
     const { quil, page } = await session();
     try {
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
@@ -148,7 +139,7 @@ describe('application', () => {
       // Both blocks show the new certificate; the server state in royal blue.
       await page.locator('#screen-overview').waitFor();
       await page.locator('#server-block .state-ok').waitFor();
-      const [cert] = await proxy.certs(c.idno);
+      const [cert] = await suite.proxy.certs(c.idno);
       assert.ok(cert, 'the proxy issued a certificate');
       await page.locator('#server-block').getByText(cert.serial ?? '').first().waitFor();
       await page.locator('#local-block').getByText(file).waitFor();
@@ -162,7 +153,7 @@ describe('application', () => {
   });
 
   test('with an online code sent by e-mail, read from the demo mailbox', async () => {
-    const c = await newCustomer(proxy, { isApplyPwBag: 'C' });
+    const c = await newCustomer(suite.proxy, { isApplyPwBag: 'C' });
     const { quil, page } = await session();
     try {
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
@@ -176,7 +167,7 @@ describe('application', () => {
       await page.locator('#btn-request-code').click();
       await page.locator('#screen-onlinecode').waitFor();
       assert.equal(await page.locator('#btn-request-again').isDisabled(), true, 're-request is locked');
-      const mail = (await proxy.mailbox()).filter((m) => m.idno === c.idno).pop();
+      const mail = (await suite.proxy.mailbox()).filter((m) => m.idno === c.idno).pop();
       assert.ok(mail, 'the demo proxy sent a code');
       await page.locator('#online-code').fill(mail.code);
       await page.locator('#btn-verify-code').click();
@@ -197,7 +188,7 @@ describe('application', () => {
   });
 
   test('saving over an existing file asks first; declining writes nothing', async () => {
-    const c = await newCustomer(proxy, { sheetCodes: ['QW12ER'] });
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['QW12ER'] });
     const { quil, page } = await session();
     try {
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
@@ -223,7 +214,7 @@ describe('application', () => {
 
 describe('session', () => {
   test('a remembered login is restored after a restart', async () => {
-    const c = await newCustomer(proxy);
+    const c = await newCustomer(suite.proxy);
     const home = makeHome();
     const first = await session({ home });
     try {
@@ -247,9 +238,9 @@ describe('session', () => {
   });
 
   test('after ten idle minutes the warning shows, then the customer is logged out and the program ends', async () => {
-    const c = await newCustomer(proxy);
-    const quil = await startQuil({ env: proxy.env });
-    const context = await browser.newContext({ viewport: { width: 687, height: 470 } });
+    const c = await newCustomer(suite.proxy);
+    const quil = await startQuil({ env: suite.proxy.env });
+    const context = await suite.browser.newContext({ viewport: { width: 687, height: 470 } });
     const page = await context.newPage();
     try {
       await page.clock.install();
@@ -273,7 +264,7 @@ describe('session', () => {
   });
 
   test('logout restarts the program on a fresh login screen', async () => {
-    const c = await newCustomer(proxy);
+    const c = await newCustomer(suite.proxy);
     const port = 20000 + Math.floor(Math.random() * 20000);
     const { quil, page } = await session({ args: ['--port', String(port)] });
     try {

@@ -4,28 +4,19 @@ import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { mkdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, describe, test } from 'node:test';
-import { startDevProxy } from '../lib/devproxy.js';
+import { describe, test } from 'node:test';
+import { browserAndProxy } from '../lib/suite.js';
 import { answerQuestion, expectMessage, loginWithAccount, newCustomer } from '../lib/page_actions.js';
-import { callInPage, launchBrowser, openPage, screenshot, startQuil } from '../lib/quil.js';
+import { callInPage, openPage, screenshot, startQuil } from '../lib/quil.js';
 
-let browser;
-let proxy;
-before(async () => {
-  browser = await launchBrowser();
-  proxy = await startDevProxy();
-});
-after(async () => {
-  await browser?.close();
-  await proxy?.stop();
-});
+const suite = browserAndProxy();
 
 describe('crtNewCert', () => {
   test('asks for the terms in a dialog, then for the file in the save dialog', async () => {
-    const c = await newCustomer(proxy, { sheetCodes: ['DL12GX'] });
-    const quil = await startQuil({ env: proxy.env });
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['DL12GX'] });
+    const quil = await startQuil({ env: suite.proxy.env });
     try {
-      const page = await openPage(browser, quil);
+      const page = await openPage(suite.browser, quil);
       await page.getByText('Version:1.9').waitFor();
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
       await answerQuestion(page, '您要現在線上申請憑證嗎？', false);

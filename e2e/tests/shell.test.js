@@ -3,28 +3,18 @@ import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { after, before, describe, test } from 'node:test';
-import { startDevProxy } from '../lib/devproxy.js';
-import { callApi, callInPage, launchBrowser, openPage, screenshot, startQuil as startQuilBare } from '../lib/quil.js';
+import { describe, test } from 'node:test';
+import { browserAndProxy } from '../lib/suite.js';
+import { callApi, callInPage, openPage, screenshot, startQuil as startQuilBare } from '../lib/quil.js';
 
-const startQuil = (options = {}) => startQuilBare({ env: proxy.env, ...options });
-
-let browser;
-let proxy;
-before(async () => {
-  browser = await launchBrowser();
-  proxy = await startDevProxy();
-});
-after(async () => {
-  await browser?.close();
-  await proxy?.stop();
-});
+const suite = browserAndProxy();
+const startQuil = (options = {}) => startQuilBare({ env: suite.proxy.env, ...options });
 
 describe('main page', () => {
   test('shows the client version below the login area and the about box', async () => {
     const quil = await startQuil();
     try {
-      const page = await openPage(browser, quil);
+      const page = await openPage(suite.browser, quil);
       await page.getByText('Version:1.9').waitFor();
       assert.equal(new URL(page.url()).search, '', 'token left the address bar');
       await screenshot(page, 'main');
@@ -41,7 +31,7 @@ describe('main page', () => {
   test('Escape and Enter leave the window open', async () => {
     const quil = await startQuil();
     try {
-      const page = await openPage(browser, quil);
+      const page = await openPage(suite.browser, quil);
       await page.getByText('Version:1.9').waitFor();
       await page.keyboard.press('Escape');
       await page.keyboard.press('Enter');
@@ -62,7 +52,7 @@ describe('file chooser', () => {
       mkdirSync(folder);
       writeFileSync(join(folder, 'A123456789.p12'), 'x');
       writeFileSync(join(folder, 'notes.txt'), 'x');
-      const page = await openPage(browser, quil);
+      const page = await openPage(suite.browser, quil);
       await page.getByText('Version:1.9').waitFor();
 
       const picked = callInPage(page, 'openFileChooser2');
@@ -89,7 +79,7 @@ describe('file chooser', () => {
   test('openFileChooser answers the folder with a trailing separator', async () => {
     const quil = await startQuil();
     try {
-      const page = await openPage(browser, quil);
+      const page = await openPage(suite.browser, quil);
       await page.getByText('Version:1.9').waitFor();
       const picked = callInPage(page, 'openFileChooser');
       const chooser = page.locator('[data-chooser=folder]');
@@ -105,7 +95,7 @@ describe('lifetime', () => {
   test('closeApp ends the process and later calls run nothing', async () => {
     const quil = await startQuil();
     try {
-      const page = await openPage(browser, quil);
+      const page = await openPage(suite.browser, quil);
       await page.getByText('Version:1.9').waitFor();
       await callInPage(page, 'closeApp');
       const { code } = await quil.exited;
@@ -119,7 +109,7 @@ describe('lifetime', () => {
   test('the program ends a few seconds after its window is closed', async () => {
     const quil = await startQuil();
     try {
-      const page = await openPage(browser, quil);
+      const page = await openPage(suite.browser, quil);
       await page.getByText('Version:1.9').waitFor();
       await page.context().close();
       const { code } = await quil.exited;
