@@ -49,6 +49,7 @@ describe('crtNewCert', () => {
       await chooser.getByRole('textbox', { name: '位置' }).fill(folder);
       await chooser.getByRole('textbox', { name: '位置' }).press('Enter');
       await chooser.getByRole('button', { name: '選擇資料夾' }).click();
+      await chooser.waitFor({ state: 'detached' });
       const path = await save.locator('input[name=path]').inputValue();
       assert.ok(path.startsWith(folder + '/'), path);
 

@@ -214,10 +214,11 @@ export function runChooser(mode, title, filters = []) {
     let shown = 0;
     async function show(path) {
       const request = ++shown;
+      const typedBefore = where.value;
       const listing = await listFolder(path);
       if (!listing || request !== shown) return;  // a later request wins
       current = listing.path;
-      where.value = current;
+      if (where.value === typedBefore) where.value = current;  // keep what was typed meanwhile
       up.disabled = listing.parent === null;
       up.onclick = () => show(listing.parent);
       selected = null;
