@@ -267,6 +267,11 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
     *error = "cannot load the TLS certificate";
     return nullptr;
   }
+  // An answer leaves in two writes (head, then body; two TLS records over
+  // HTTPS); with Nagle's algorithm on, the second waits for the client's
+  // delayed acknowledgement, about 40 ms per exchange. Set before binding:
+  // accepted connections take the option from the listening socket.
+  impl->server->set_tcp_nodelay(true);
   int listen_fd = -1;
   impl->server->set_socket_options([&listen_fd](int fd) {
     int yes = 1;

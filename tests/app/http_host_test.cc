@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/host/page_ui.h"
+#include "support/socket_probe.h"
 #include "support/test_env.h"
 
 namespace quil::host {
@@ -51,6 +52,12 @@ class HttpHostTest : public ::testing::Test {
   PageUi page_ui_{&channel_};
   HttpHost host_{&channel_, &app_, token_};
 };
+
+// Answers leave in two writes (head, body); with Nagle's algorithm on the
+// body waits for the page's delayed acknowledgement on every call.
+TEST_F(HttpHostTest, ConnectionsSendWithoutWaitingForAcknowledgements) {
+  EXPECT_EQ(quil::testing::AcceptedSocketHasNoDelay(host_.port()), std::optional<bool>(true));
+}
 
 TEST_F(HttpHostTest, RefusesForeignOrUnauthenticatedRequestsBeforeRunningAnything) {
   ScopedTestHome home;

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/socket_probe.h"
 #include "test_client.h"
 
 namespace quil::devproxy::testing {
@@ -31,6 +32,12 @@ TEST(DevProxyStart, WritesEnvironmentAndServesLoopbackOnly) {
   Reply bridge = client.Get("/mobile/bridge/bridge.ashx");
   EXPECT_EQ(bridge.status, 200);
   EXPECT_EQ(bridge.body, "127.0.0.1\r\n");
+}
+
+// Answers leave in two writes; with Nagle's algorithm on the second waits
+// for the client's delayed acknowledgement on every exchange.
+TEST(DevProxyStart, ConnectionsSendWithoutWaitingForAcknowledgements) {
+  EXPECT_EQ(quil::testing::AcceptedSocketHasNoDelay(SharedProxy().port()), std::optional<bool>(true));
 }
 
 TEST(DevProxyEnvelope, PublicKeyReplyIsSignedIn256ByteBlocks) {
