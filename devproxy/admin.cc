@@ -109,6 +109,10 @@ void HandleAdmin(const httplib::Request& req, httplib::Response& res, Service* s
     for (const auto& a : service->Audit())
       out.push_back({{"action", a.action}, {"id", a.id}, {"aid", a.aid}, {"funcid", a.funcid},
                      {"memo", a.memo}, {"sessionIdno", a.session_idno}, {"time", a.time}});
+  } else if (what == "requests" && req.method == "GET") {
+    out = nlohmann::json::array();
+    for (const auto& r : service->Requests())
+      out.push_back({{"action", r.action}, {"sessionIdno", r.session_idno}});
   } else if (what == "mailbox" && req.method == "GET") {
     out = nlohmann::json::array();
     for (const auto& m : service->Mail())

@@ -108,6 +108,12 @@ struct AuditRecord {
   std::string time;          // 14 digits, local
 };
 
+// One action the service ran, in arrival order.
+struct RequestRecord {
+  std::string action;
+  std::string session_idno;  // the logged-in customer for session actions, else ""
+};
+
 struct MailItem {
   std::string idno;
   std::string notify_type;   // as the client sent it

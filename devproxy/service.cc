@@ -9,6 +9,11 @@ namespace quil::devproxy {
 
 using namespace service_internal;
 
+namespace {
+// Enough for a test to look back over its own session.
+constexpr size_t kKeptRequests = 10000;
+}  // namespace
+
 Envelope EnvelopeOf(const std::string& action) {
   static const std::map<std::string, Envelope> kTable = {
       {"getSysCfg", Envelope::kPublicKey},     {"checkVersion", Envelope::kPublicKey},
@@ -248,6 +253,8 @@ std::string Service::Run(const std::string& action, const Fields& fields, Sessio
     return call.Document();
   }
   std::lock_guard<std::mutex> lock(mu_);
+  requests_.push_back({action, session ? session->idno : std::string()});
+  if (requests_.size() > kKeptRequests) requests_.pop_front();
   (this->*(it->second))(call);
   return call.Document();
 }
@@ -339,6 +346,11 @@ bool Service::SetCertExpiry(const std::string& idno, int days) {
 std::vector<AuditRecord> Service::Audit() {
   std::lock_guard<std::mutex> lock(mu_);
   return store_->Audit();
+}
+
+std::vector<RequestRecord> Service::Requests() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return {requests_.begin(), requests_.end()};
 }
 
 std::vector<MailItem> Service::Mail() {

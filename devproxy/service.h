@@ -4,6 +4,7 @@
 // field values (UTF-8) and produces the reply document (UTF-8 XML).
 // Thread-safe: one mutex guards the store, the sessions and the settings.
 #include <ctime>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -73,6 +74,8 @@ class Service {
   std::vector<CertRecord> AllCertificates();
   bool SetCertExpiry(const std::string& idno, int days);
   std::vector<AuditRecord> Audit();
+  // The latest actions run (faults answered before the service are not here).
+  std::vector<RequestRecord> Requests();
   std::vector<MailItem> Mail();
   int SessionCount();
 
@@ -130,6 +133,7 @@ class Service {
   VersionPolicy version_;
   IssuePolicy policy_;
   std::vector<RegItem> reg_items_;
+  std::deque<RequestRecord> requests_;
 };
 
 // The demo customers seeded into an empty database.

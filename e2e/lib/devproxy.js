@@ -48,6 +48,7 @@ export async function startDevProxy() {
     baseUrl, env, data, admin,
     audit: () => admin('GET', 'audit'),
     mailbox: () => admin('GET', 'mailbox'),
+    requests: () => admin('GET', 'requests'),
     certs: (idno) => admin('GET', `certs?idno=${encodeURIComponent(idno)}`),
     addCustomer: (c) => admin('POST', 'customer', c),
     async stop() {

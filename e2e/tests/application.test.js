@@ -6,7 +6,8 @@ import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy } from '../lib/suite.js';
 import { answerQuestion, expectMessage, loginWithAccount, newCustomer } from '../lib/page_actions.js';
-import { makeHome, openPage, screenshot, startQuil } from '../lib/quil.js';
+import { endProcess, pidListeningOn, waitForListener } from '../lib/processes.js';
+import { callInPage, makeHome, openPage, screenshot, startQuil } from '../lib/quil.js';
 
 const suite = browserAndProxy();
 
@@ -17,12 +18,26 @@ async function session(options = {}) {
   return { quil, page };
 }
 
+const requests = async (action, idno) =>
+  (await suite.proxy.requests()).filter((r) => r.action === action && r.sessionIdno === idno);
+const menuEnabled = (page) => page.$$eval('#menu button',
+  (buttons) => Object.fromEntries(buttons.map((b) => [b.dataset.fn, !b.disabled])));
+
 const memos = async (idno) => (await suite.proxy.audit()).filter((a) => a.id === idno).map((a) => `${a.action}:${a.memo}`);
 
 function pkcs12Subject(file, password) {
   const r = spawnSync('openssl', ['pkcs12', '-legacy', '-in', file, '-passin', `pass:${password}`, '-nokeys', '-clcerts'],
     { encoding: 'utf8' });
   return { ok: r.status === 0, out: r.stdout + r.stderr };
+}
+
+// A customer with a sheet code logs in and proves it: the agreement is next.
+async function loginToAgreement(page, c) {
+  await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+  await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
+  await page.locator('#sheet-code').fill(c.sheetCodes[0]);
+  await page.locator('#form-sheetcode button[type=submit]').click();
+  await expectMessage(page, '憑證認證碼驗證成功！');
 }
 
 // From the agreement screen to the saved file.
@@ -104,12 +119,77 @@ describe('login', () => {
   });
 });
 
+describe('menu and failures', () => {
+  test('a reply the page cannot read shows a message and leaves the login usable', async () => {
+    const c = await newCustomer(suite.proxy);
+    const { quil, page } = await session();
+    try {
+      // A proxy text with a quote in it makes the reply unreadable.
+      await suite.proxy.admin('POST', 'fault', { action: 'doLogin', fault: "rtn:1001:密碼's錯誤,times:1" });
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await expectMessage(page, /^程式回覆的內容無法讀取/);
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(page, '您要現在線上申請憑證嗎？', false);
+      assert.equal(await page.locator('#btn-login').innerText(), '登出');
+    } finally {
+      await suite.proxy.admin('POST', 'faults/clear');
+      await quil.stop();
+    }
+  });
+
+  test('after a failed function status the menu offers apply and renew', async () => {
+    const c = await newCustomer(suite.proxy);
+    const { quil, page } = await session();
+    try {
+      await suite.proxy.admin('POST', 'fault', { action: 'getFnStatus', fault: 'status:500,times:1' });
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await expectMessage(page, /^<\d+>/);
+      await page.locator('#menu [data-fn=apply]:not([disabled])').waitFor();
+      assert.deepEqual(await menuEnabled(page),
+        { apply: true, renew: true, query: false, revoke: false, deploy: false, pfxpwd: true, backup: true });
+    } finally {
+      await suite.proxy.admin('POST', 'faults/clear');
+      await quil.stop();
+    }
+  });
+});
+
 describe('application', () => {
+  test('a double click or a second Enter starts nothing twice', async () => {
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['DC12KL'] });
+    const { quil, page } = await session();
+    try {
+      await loginToAgreement(page, c);
+      const frame = page.frameLocator('#agreement-frame');
+      await frame.locator('#chbAgree').check();
+      await frame.locator('#ButtonOK').dblclick();
+      await page.locator('#screen-save').waitFor();
+
+      await page.locator('#save-path').fill(join(quil.home, `${c.idno}.P12`));
+      await page.locator('#save-pw').fill('pfx12345');
+      await page.locator('#save-pw2').fill('pfx12345');
+      await page.locator('#save-pw2').focus();
+      await page.keyboard.press('Enter');
+      await page.keyboard.press('Enter');
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+      // Methods run in arrival order: once this one answers, any second call has run.
+      await callInPage(page, 'getClientVersion');
+      assert.equal((await requests('applyCert', c.idno)).length, 1, 'one application');
+      assert.equal((await requests('activeCert', c.idno)).length, 1, 'one installation report');
+      assert.equal(await page.locator('#modal-layer .window').count(), 0);
+    } finally {
+      await quil.stop();
+    }
+  });
+
+
   test('with the password sheet code, through to a PKCS#12 file openssl opens', async () => {
     const c = await newCustomer(suite.proxy, { isApplyPwBag: 'A', sheetCodes: ['ZX12CV'] });
     const { quil, page } = await session();
     try {
-      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      // Every field is trimmed before it is checked or sent, passwords too.
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: ` ${c.password}` });
       await page.locator('#progress').waitFor();
       assert.equal(await page.locator('#progress-title').innerText(), '登入');
       await screenshot(page, 'login-progress');
@@ -127,7 +207,7 @@ describe('application', () => {
 
       const file = join(quil.home, 'certs', `${c.idno}.P12`);
       mkdirSync(join(quil.home, 'certs'));
-      await acceptAgreementAndSave(page, file, 'pfx12345');
+      await acceptAgreementAndSave(page, file, ' pfx12345');
       await expectMessage(page, '憑證儲存完成！');
       await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
 
@@ -191,11 +271,7 @@ describe('application', () => {
     const c = await newCustomer(suite.proxy, { sheetCodes: ['QW12ER'] });
     const { quil, page } = await session();
     try {
-      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
-      await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
-      await page.locator('#sheet-code').fill('QW12ER');
-      await page.locator('#form-sheetcode button[type=submit]').click();
-      await expectMessage(page, '憑證認證碼驗證成功！');
+      await loginToAgreement(page, c);
       const file = join(quil.home, 'taken.P12');
       writeFileSync(file, 'keep me');
       await acceptAgreementAndSave(page, file, 'pfx12345');
@@ -237,8 +313,8 @@ describe('session', () => {
     }
   });
 
-  test('after ten idle minutes the warning shows, then the customer is logged out and the program ends', async () => {
-    const c = await newCustomer(suite.proxy);
+  test('the idle count-down starts after the first-login change; ten idle minutes log out and end the program', async () => {
+    const c = await newCustomer(suite.proxy, { firstLogin: true, password: 'start123' });
     const quil = await startQuil({ env: suite.proxy.env });
     const context = await suite.browser.newContext({ viewport: { width: 687, height: 470 } });
     const page = await context.newPage();
@@ -246,8 +322,21 @@ describe('session', () => {
       await page.clock.install();
       await page.goto(quil.url);
       await page.getByText('Version:1.9').waitFor();
-      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: 'start123' });
+      await expectMessage(page, '首次登入，請變更密碼！');
+      // Left on the password change, the customer is not logged out.
+      await page.clock.runFor(601000);
+      assert.match(await callInPage(page, 'getClientVersion'), /'clientVersion':'1.9'/);
+      assert.equal((await requests('doLogout', c.idno)).length, 0);
+      assert.equal(await page.locator('#logout-warning').isHidden(), true);
+      await page.locator('#pw-current').fill('start123');
+      await page.locator('#pw-new').fill('newpw123');
+      await page.locator('#pw-confirm').fill('newpw123');
+      await page.locator('#form-pwchange button[type=submit]').click();
+      await expectMessage(page, '登入密碼變更成功！');
+      await expectMessage(page, '下次登入請使用新密碼');
       await answerQuestion(page, '您要現在線上申請憑證嗎？', false);
+
       await page.clock.runFor(571000);
       await page.locator('#logout-warning').waitFor();
       assert.match(await page.locator('#logout-warning-text').innerText(), /^系統將在\d+秒後自動登出!!$/);
@@ -257,6 +346,7 @@ describe('session', () => {
       await page.clock.runFor(601000);
       const { code } = await quil.exited;
       assert.equal(code, 0);
+      assert.equal((await requests('doLogout', c.idno)).length, 1);
     } finally {
       await context.close();
       await quil.stop();
@@ -275,8 +365,10 @@ describe('session', () => {
       const { code } = await quil.exited;
       assert.equal(code, 0);
       assert.ok((await memos(c.idno)).includes('writeLog2:9000'));
+      assert.ok(await waitForListener(port), 'openApp started a new copy on the same port');
     } finally {
-      spawnSync('pkill', ['-f', `quil --no-browser --port ${port}`]);
+      const copy = pidListeningOn(port);
+      if (copy && copy !== quil.child.pid) await endProcess(copy);
       await quil.stop();
     }
   });

@@ -1,10 +1,10 @@
 // The page, its chooser and the window's lifetime, in a real browser.
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
 import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy } from '../lib/suite.js';
+import { childrenOf, endProcess, pidListeningOn, processGone, waitForListener } from '../lib/processes.js';
 import { callApi, callInPage, openPage, screenshot, startQuil as startQuilBare } from '../lib/quil.js';
 
 const suite = browserAndProxy();
@@ -39,6 +39,40 @@ describe('main page', () => {
       assert.match(reply, /'clientVersion':'1.9'/);
       assert.equal(quil.child.exitCode, null);
     } finally {
+      await quil.stop();
+    }
+  });
+});
+
+describe('announcement', () => {
+  // The operator's link opens in a window of its own, but only a web address.
+  const links = [
+    ['a script address', 'javascript:document.title="opened"', false],
+    ['a local file', 'file:///etc/hostname', false],
+    ['a relative address', '/api/events', false],
+    ['a web address', 'http://127.0.0.1:9/notice.html', true],
+  ];
+  test('opens only http and https addresses', async () => {
+    const quil = await startQuil();
+    const context = await suite.browser.newContext({ viewport: { width: 687, height: 470 } });
+    try {
+      const page = await context.newPage();
+      const opened = [];
+      context.on('page', (p) => opened.push(p));
+      for (const [name, link, opens] of links) {
+        await suite.proxy.admin('POST', 'version', { isShowReportLink: 'true', generalReportLink: link });
+        opened.length = 0;
+        await page.goto(quil.url);
+        await page.locator('#btn-login:not([disabled])').waitFor();
+        for (let i = 0; opens && opened.length === 0 && i < 50; i++) await new Promise((r) => setTimeout(r, 100));
+        await callInPage(page, 'getClientVersion');
+        assert.equal(opened.length, opens ? 1 : 0, name);
+        assert.equal(await page.title(), 'QUIL 憑證管理工具', name);
+        for (const p of opened) await p.close();
+      }
+    } finally {
+      await suite.proxy.admin('POST', 'version', {});
+      await context.close();
       await quil.stop();
     }
   });
@@ -143,14 +177,12 @@ describe('signals and restart', () => {
       assert.ok(Date.now() - started >= 2000, 'the old copy waits 2 s before it ends');
       assert.equal((await quil.exited).code, 0);
       // The new copy takes over the same port once the old one let it go.
-      let page = null;
-      for (let i = 0; i < 50 && !page; i++) {
-        page = await fetch(`http://127.0.0.1:${port}/`).catch(() => null);
-        if (!page) await new Promise((r) => setTimeout(r, 100));
-      }
-      assert.equal(page?.status, 200);
+      const copy = await waitForListener(port);
+      assert.ok(copy && copy !== quil.child.pid, 'a new copy listens on the port');
+      assert.equal((await fetch(`http://127.0.0.1:${port}/`)).status, 200);
     } finally {
-      spawnSync('pkill', ['-f', `quil --no-browser --port ${port}`]);
+      const copy = pidListeningOn(port);
+      if (copy && copy !== quil.child.pid) await endProcess(copy);
       await quil.stop();
     }
   });
@@ -162,10 +194,11 @@ describe('demo', () => {
     try {
       const { body } = await callApi(quil, 'versionCheck');
       assert.match(body.value, /^\{'errCode':'0','errMsg':''/);
+      const started = childrenOf(quil.child.pid);
+      assert.equal(started.length, 1, 'quil runs one demo proxy');
       quil.child.kill('SIGTERM');
       assert.equal((await quil.exited).code, 0);
-      const left = spawnSync('pgrep', ['-f', `${quil.home}/.local/state/quil/demo`], { encoding: 'utf8' });
-      assert.equal(left.stdout.trim(), '', 'the demo proxy outlived quil');
+      assert.ok(processGone(started[0]), 'the demo proxy outlived quil');
     } finally {
       await quil.stop();
     }

@@ -5,9 +5,10 @@ import { call } from './bridge.js';
 import { showLocalCert, showServerCerts } from './cert_view.js';
 import { alertText, coded, confirmText, serverText, writeLog } from './messages.js';
 import { refreshFnStatus } from './menu.js';
-import { CODE_6, LETTERS_OR_DIGITS_6_10, state, trim } from './page_state.js';
+import { CODE_6, LETTERS_OR_DIGITS_6_10, state } from './page_state.js';
 import { readReply } from './reply_reader.js';
-import { $, showScreen } from './screens.js';
+import { $, fieldText, showScreen } from './screens.js';
+import { onAction } from './ui_host.js';
 
 const LOCK_S = 300;
 
@@ -101,8 +102,8 @@ function showSheetCode() {
 }
 
 // The code field's checks, shared by the sheet and the online code.
-async function codeFrom(input) {
-  const code = trim(input.value);
+async function codeFrom(id) {
+  const code = fieldText(id);
   if (!code) {
     await alertText('請輸入憑證認證碼！');
     return null;
@@ -118,7 +119,7 @@ const SHEET_REFUSALS = { '-2': '3009', '-3': '3124' };
 
 async function verifySheetCode(e) {
   e.preventDefault();
-  const code = await codeFrom($('sheet-code'));
+  const code = await codeFrom('sheet-code');
   if (code === null) return;
   const reply = readReply(await call('verifyPwBag', state.userIdno, state.userAid, code));
   if (reply.rtnCode !== '0') {
@@ -165,7 +166,7 @@ async function requestOnlineCode(e) {
   const bySms = $('notify-sms').checked;
   const notifyType = bySms ? '1' : '0';
   const address = bySms ? state.userMobile : state.userEmail;
-  const birthday = trim($('birthday').value);
+  const birthday = fieldText('birthday');
   if (!birthday) return alertText('請輸日出生年月日！');
   if (!/^\d{8}$/.test(birthday)) return alertText('出生年月日格式錯誤！');
   const reply = readReply(await call('getOnlinePw', state.userIdno, state.userAid, notifyType, address, birthday, 'new'));
@@ -180,7 +181,7 @@ async function requestOnlineCode(e) {
 
 async function verifyOnlineCode(e) {
   e.preventDefault();
-  const code = await codeFrom($('online-code'));
+  const code = await codeFrom('online-code');
   if (code === null) return;
   const reply = readReply(await call('verifyOnlinePw', state.userIdno, state.userAid, code, 'new'));
   if (reply.rtnCode !== '0') {
@@ -205,9 +206,9 @@ function showAgreement() {
 }
 
 // The agreement pages in the frame call back here.
-window.addEventListener('message', (e) => {
+onAction(window, 'message', async (e) => {
   if (e.origin !== location.origin || e.source !== $('agreement-frame').contentWindow) return;
-  if (e.data?.agreement === 'btnApplyCertOnClick') applicationStep();
+  if (e.data?.agreement === 'btnApplyCertOnClick') await applicationStep();
   if (e.data?.agreement === 'renderSelectSigner') showLater('更新憑證');
 });
 
@@ -259,9 +260,9 @@ async function saveCertificate(e) {
   e.preventDefault();
   const renewal = !state.doApplyCertProcess;
   if (!issued.b64Cert || !issued.applyId) return alertText('憑證申請發生錯誤！');
-  const path = trim($('save-path').value);
-  const pw = $('save-pw').value;
-  const pw2 = $('save-pw2').value;
+  const path = fieldText('save-path');
+  const pw = fieldText('save-pw');
+  const pw2 = fieldText('save-pw2');
   if (!path) return alertText('請輸入憑證檔存檔路徑！');
   if (!pw || !pw2) return alertText('請輸入憑證檔密碼！');
   if (!LETTERS_OR_DIGITS_6_10.test(pw) || !LETTERS_OR_DIGITS_6_10.test(pw2)) return alertText('密碼須為英文或數字6~10碼！');
@@ -314,16 +315,16 @@ function showLater(title) {
 }
 
 export function startApplyFlow() {
-  document.querySelector('#menu [data-fn=apply]').addEventListener('click', applyFromMenu);
+  onAction(document.querySelector('#menu [data-fn=apply]'), 'click', applyFromMenu);
   const later = { renew: '更新憑證', query: '查詢憑證', revoke: '註銷憑證', pfxpwd: '變更憑證密碼', backup: '備份憑證' };
   for (const [fn, title] of Object.entries(later))
-    document.querySelector(`#menu [data-fn=${fn}]`).addEventListener('click', () => showLater(title));
-  document.querySelector('#menu [data-fn=deploy]').addEventListener('click', () => showScreen('deploy'));
-  $('form-sheetcode').addEventListener('submit', verifySheetCode);
-  $('btn-sheet-to-online').addEventListener('click', showOnlineRequest);
-  $('form-onlinereq').addEventListener('submit', requestOnlineCode);
-  $('form-onlinecode').addEventListener('submit', verifyOnlineCode);
-  $('btn-request-again').addEventListener('click', showOnlineRequest);
-  $('form-save').addEventListener('submit', saveCertificate);
-  $('btn-save-browse').addEventListener('click', browseSaveFolder);
+    onAction(document.querySelector(`#menu [data-fn=${fn}]`), 'click', () => showLater(title));
+  onAction(document.querySelector('#menu [data-fn=deploy]'), 'click', () => showScreen('deploy'));
+  onAction($('form-sheetcode'), 'submit', verifySheetCode);
+  onAction($('btn-sheet-to-online'), 'click', showOnlineRequest);
+  onAction($('form-onlinereq'), 'submit', requestOnlineCode);
+  onAction($('form-onlinecode'), 'submit', verifyOnlineCode);
+  onAction($('btn-request-again'), 'click', showOnlineRequest);
+  onAction($('form-save'), 'submit', saveCertificate);
+  onAction($('btn-save-browse'), 'click', browseSaveFolder);
 }

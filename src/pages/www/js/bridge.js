@@ -1,34 +1,98 @@
 // The page's side of the bridge: method calls, the UI event stream and
 // answers to the program's questions (see docs/bridge-api.md).
+//
+// While a method runs the page takes no user input, as the original host
+// blocked it: every child of <body> not marked data-call-ui is inert, and
+// messages from frames in the inert part are dropped. What the running
+// method shows (message boxes, dialogs, choosers, the progress window) lives
+// in the data-call-ui layers and keeps working.
 
 export class BridgeError extends Error {}
 
+let callsInFlight = 0;
+
+function setFrozen(frozen) {
+  document.documentElement.classList.toggle('busy', frozen);
+  for (const part of document.body.children) {
+    if (part.hasAttribute('data-call-ui')) continue;
+    part.inert = frozen;
+    // A focused control would still take Enter or Space.
+    if (frozen && part.contains(document.activeElement)) document.activeElement.blur();
+  }
+}
+
+function enterCall() {
+  callsInFlight += 1;
+  if (callsInFlight === 1) setFrozen(true);
+}
+
+function leaveCall() {
+  callsInFlight -= 1;
+  if (callsInFlight === 0) setFrozen(false);
+}
+
+// True while a method runs; timers skip what the customer would see.
+export const callInFlight = () => callsInFlight > 0;
+
+// A frame's message is a user action (the agreement page's next button);
+// registered first, this runs before every other message listener.
+window.addEventListener('message', (e) => {
+  if (callsInFlight === 0) return;
+  const frame = [...document.querySelectorAll('iframe')].find((f) => f.contentWindow === e.source);
+  if (!frame || frame.closest('[inert]')) e.stopImmediatePropagation();
+}, true);
+
 async function post(path, body) {
-  const res = await fetch(path, {
-    method: 'POST',
-    headers: { 'Content-Type': 'application/json' },
-    credentials: 'same-origin',
-    body: JSON.stringify(body),
-  });
+  let res;
+  try {
+    res = await fetch(path, {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      credentials: 'same-origin',
+      body: JSON.stringify(body),
+    });
+  } catch (e) {
+    throw new BridgeError(`${path}: ${e.message}`);
+  }
   if (!res.ok) throw new BridgeError(`${path}: HTTP ${res.status}`);
   return res.json();
 }
 
-// Calls one method of the program; resolves to its reply text, its short
-// value, or undefined for methods that return nothing.
-export async function call(method, ...args) {
+async function invoke(method, args) {
   const body = await post('/api/call', { method, args: args.map((a) => String(a ?? '')) });
   return body.value;
+}
+
+// Calls one method of the program, the page frozen until it answers;
+// resolves to its reply text, its short value, or undefined for methods
+// that return nothing.
+export async function call(method, ...args) {
+  enterCall();
+  try {
+    return await invoke(method, args);
+  } finally {
+    leaveCall();
+  }
+}
+
+// For a call the customer did not start and need not wait for (the
+// keep-alive): the page stays usable meanwhile.
+export function callUnfrozen(method, ...args) {
+  return invoke(method, args);
 }
 
 export function answer(id, reply) {
   return post('/api/answer', { id, answer: reply });
 }
 
+// The listing of a folder, or null when it cannot be listed.
 export async function listFolder(path) {
-  const res = await fetch('/api/fs?path=' + encodeURIComponent(path || ''), { credentials: 'same-origin' });
-  if (!res.ok) return null;
-  return res.json();
+  try {
+    const res = await fetch('/api/fs?path=' + encodeURIComponent(path || ''), { credentials: 'same-origin' });
+    return res.ok ? await res.json() : null;
+  } catch {
+    return null;
+  }
 }
 
 const EVENT_TYPES = ['progress', 'progressHide', 'messageBox', 'dialog', 'chooseFolder',

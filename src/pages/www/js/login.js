@@ -1,13 +1,14 @@
 // The login area: modes, branch lists, the remembered login, login, the
 // first-login password change, logout and the timers.
-import { call } from './bridge.js';
+import { call, callInFlight, callUnfrozen } from './bridge.js';
 import { showServerCerts } from './cert_view.js';
 import { guidedStart } from './apply_flow.js';
 import { alertText, coded, confirmText, serverText, writeLog } from './messages.js';
 import { refreshFnStatus } from './menu.js';
-import { LETTERS_OR_DIGITS_6_10, state, trim, trimBoth } from './page_state.js';
+import { LETTERS_OR_DIGITS_6_10, state, trimBoth } from './page_state.js';
 import { readReply } from './reply_reader.js';
-import { $, showScreen } from './screens.js';
+import { $, fieldText, showScreen } from './screens.js';
+import { onAction, pageHandler } from './ui_host.js';
 
 const AUTO_LOGOUT_S = 600;
 const WARNING_S = 30;
@@ -102,19 +103,25 @@ function lockLoginInputs(locked) {
   $('btn-login').textContent = locked ? '登出' : '登入';
 }
 
-// After a login or a first-login password change.
+// After a login or a first-login password change. The count-down starts
+// here only, also when a step on the way fails: a customer logged in is
+// always logged out when idle.
 async function enterSession() {
-  await refreshFnStatus();
-  if (state.certCount > 0) {
-    const reply = readReply(await call('qrySvrCertInfo2', state.userIdno));
-    if (reply.errCode === '0') showServerCerts(reply);
+  try {
+    await refreshFnStatus();
+    if (state.certCount > 0) {
+      const reply = readReply(await call('qrySvrCertInfo2', state.userIdno));
+      if (reply.errCode === '0') showServerCerts(reply);
+    }
+    await guidedStart();
+  } finally {
+    startAutoLogout();
   }
-  await guidedStart();
 }
 
 async function login() {
   if (!loginFieldValid()) return alertText(identityMessage());
-  const password = $('password').value;
+  const password = fieldText('password');
   if (state.userAccount && !branch().value) return alertText('請選擇分公司！');
   if (!password) return alertText('登入密碼空白！');
   const aid = state.userAccount ? branch().value + field().value : branch().value;
@@ -149,7 +156,6 @@ async function login() {
   state.applyPwBag = reply.isApplyPwBag ?? '';
   state.applyOnlinePwNotice = reply.applyOnlinePwNotice ?? '';
   state.revokeOnlinePwNotice = reply.revokeOnlinePwNotice ?? '';
-  startAutoLogout();
   if (reply.isFirstLogin === 'Y') {
     showScreen('pwchange');
     await alertText('首次登入，請變更密碼！');
@@ -160,9 +166,9 @@ async function login() {
 
 async function changeAccountPassword(e) {
   e.preventDefault();
-  const current = trim($('pw-current').value);
-  const next = trim($('pw-new').value);
-  const confirm = trim($('pw-confirm').value);
+  const current = fieldText('pw-current');
+  const next = fieldText('pw-new');
+  const confirm = fieldText('pw-confirm');
   if (!current || !next || !confirm) return alertText('請輸入密碼！');
   if (next === current) return alertText('新密碼與舊密碼相同！');
   if (!/^[A-Za-z0-9]*$/.test(next)) return alertText('密碼不得為英文及數字之外的值！');
@@ -207,18 +213,22 @@ async function logout() {
 let lastActivity = Date.now();
 let autoLogoutTimer = null;
 
-async function onActivity() {
+function onActivity() {
   $('logout-warning').hidden = true;
   const now = Date.now();
   const idle = now - lastActivity;
   lastActivity = now;
-  if (idle > KEEP_ALIVE_MS) await call('iAmAlive');
+  // The key or click goes on meanwhile; a lost keep-alive shows in the next
+  // call the customer makes.
+  if (idle > KEEP_ALIVE_MS) callUnfrozen('iAmAlive').catch(() => {});
 }
 
 function startAutoLogout() {
   lastActivity = Date.now();
   if (autoLogoutTimer) return;
-  autoLogoutTimer = setInterval(async () => {
+  autoLogoutTimer = setInterval(pageHandler(async () => {
+    // Nothing happens to the customer while a method runs.
+    if (callInFlight()) return;
     const left = AUTO_LOGOUT_S - Math.round((Date.now() - lastActivity) / 1000);
     const warning = $('logout-warning');
     if (left <= 0) {
@@ -231,7 +241,7 @@ function startAutoLogout() {
     } else {
       warning.hidden = true;
     }
-  }, 1000);
+  }), 1000);
 }
 
 // --- wiring -------------------------------------------------------------
@@ -241,23 +251,23 @@ export async function startLoginArea() {
   document.addEventListener('mousedown', onActivity, true);
 
   for (const r of document.querySelectorAll('input[name=login-mode]'))
-    r.addEventListener('change', () => switchMode(r.value === 'acc'));
+    onAction(r, 'change', () => switchMode(r.value === 'acc'));
   field().addEventListener('blur', () => {
     const v = trimBoth(field().value);
     if (state.userAccount) field().value = /^\d{1,7}$/.test(v) ? v.padStart(7, '0') : v;
     else field().value = v.toUpperCase();
   });
-  $('btn-branch-query').addEventListener('click', async () => {
+  onAction($('btn-branch-query'), 'click', async () => {
     if (!trimBoth(field().value)) return alertText('您未輸入身分證字號！');
     if (!loginFieldValid()) return alertText(identityMessage());
     await fillBranchesOf(field().value);
   });
-  $('login-form').addEventListener('submit', async (e) => {
+  onAction($('login-form'), 'submit', async (e) => {
     e.preventDefault();
     if (state.userLogin) await logout();
     else await login();
   });
-  $('form-pwchange').addEventListener('submit', changeAccountPassword);
+  onAction($('form-pwchange'), 'submit', changeAccountPassword);
 
   for (const id of ['login-name', 'password', 'branch', 'btn-branch-query', 'btn-login'])
     $(id).disabled = false;

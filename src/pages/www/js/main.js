@@ -4,7 +4,7 @@ import { call } from './bridge.js';
 import { startLoginArea } from './login.js';
 import { serverText } from './messages.js';
 import { readReply } from './reply_reader.js';
-import { showAbout, showMessage, startUiHost } from './ui_host.js';
+import { onAction, openWebWindow, pageHandler, showAbout, showMessage, startUiHost } from './ui_host.js';
 
 // Every eye button shows its password only while it is held down.
 function wireEyeButtons() {
@@ -20,13 +20,8 @@ function wireEyeButtons() {
 async function versionNotices() {
   const v = readReply(await call('versionCheck'));
   if (v.errCode !== '0') return false;
-  if (v.isShowReportLink === 'true' && v.generalReportLink) {
-    const width = Number(v.width) || 600;
-    const height = Number(v.height) || 400;
-    const left = Math.max(0, Math.round((screen.width - width) / 2));
-    const top = Math.max(0, Math.round((screen.height - height) / 2));
-    window.open(v.generalReportLink, '_blank', `width=${width},height=${height},left=${left},top=${top},scrollbars=yes`);
-  }
+  if (v.isShowReportLink === 'true' && v.generalReportLink)
+    openWebWindow(v.generalReportLink, Number(v.width) || 600, Number(v.height) || 400);
   if (v.isShowReportText === 'true' && v.generalReportText) await showMessage(serverText(v.generalReportText));
   if (v.notice) await showMessage(serverText(v.notice));
   if (v.available === 'false') {
@@ -41,17 +36,12 @@ async function start() {
   // The token is in the cookie now; keep it out of the address bar.
   if (location.search) history.replaceState(null, '', '/');
   startUiHost();
-  document.getElementById('btn-about').addEventListener('click', showAbout);
+  onAction(document.getElementById('btn-about'), 'click', showAbout);
   startApplyFlow();
-  try {
-    const version = readReply(await call('getClientVersion'));
-    document.getElementById('version').textContent = 'Version:' + version.clientVersion;
-    if (!(await versionNotices())) return;
-    await startLoginArea();
-  } catch (e) {
-    // A reply that does not parse stops the flow; nothing of it runs.
-    await showMessage(e.message);
-  }
+  const version = readReply(await call('getClientVersion'));
+  document.getElementById('version').textContent = 'Version:' + version.clientVersion;
+  if (!(await versionNotices())) return;
+  await startLoginArea();
 }
 
-start();
+pageHandler(start)();

@@ -23,7 +23,8 @@ export async function refreshFnStatus() {
     state.effectCertCount = Number(reply.effectCertCount) || 0;
   }
   button('apply').disabled = false;
-  button('renew').disabled = state.fnStatus.charAt(1) === '0' || state.fnStatus.length < 2;
+  // An empty status (a failed query) leaves renew open: only "0" closes it.
+  button('renew').disabled = state.fnStatus.charAt(1) === '0';
   button('query').disabled = !(state.certCount > 0);
   button('revoke').disabled = !(state.effectCertCount > 0);
   button('deploy').disabled = !(state.effectCertCount > 0);

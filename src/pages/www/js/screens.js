@@ -1,4 +1,6 @@
 // The main area shows one screen at a time.
+import { trim } from './page_state.js';
+
 export function showScreen(name) {
   for (const s of document.querySelectorAll('#screen > .screen')) s.hidden = s.id !== `screen-${name}`;
   const shown = document.getElementById(`screen-${name}`);
@@ -8,4 +10,9 @@ export function showScreen(name) {
 
 export function $(id) {
   return document.getElementById(id);
+}
+
+// A text field's value as it is checked and sent: trimmed, passwords too.
+export function fieldText(id) {
+  return trim($(id).value);
 }

@@ -1,7 +1,9 @@
 // Renders the program's UI events in the page: the progress window, message
 // boxes, dialogs, file and folder choosers, extra windows and the close.
 // Also gives the page's own modal message boxes and questions.
-import { answer, listen, listFolder } from './bridge.js';
+import { BridgeError, answer, listen, listFolder } from './bridge.js';
+import { ReplyError } from './reply_reader.js';
+import { webAddress } from './web_address.js';
 
 export const TITLE = 'QUIL';
 const layer = () => document.getElementById('modal-layer');
@@ -86,6 +88,46 @@ export function askQuestion(text) {
   return new Promise((resolve) => messageWindow(TITLE, String(text), 'okcancel', (a) => resolve(a === 'ok')));
 }
 
+function failureText(error) {
+  if (error instanceof ReplyError) return `程式回覆的內容無法讀取，作業未完成。\n${error.message}`;
+  if (error instanceof BridgeError) return `無法與 QUIL 程式連線，作業未完成。\n${error.message}`;
+  return `作業發生錯誤，未完成。\n${error?.message ?? error}`;
+}
+
+// Every handler of the page runs through this: an unreadable reply, a failed
+// bridge request or a fault of the page's own ends the handler with a
+// message, and the screen stays as it was, usable again.
+export function pageHandler(fn) {
+  return async (...args) => {
+    try {
+      return await fn(...args);
+    } catch (error) {
+      console.error(error);
+      if (layer()) await showMessage(failureText(error));
+      return undefined;
+    }
+  };
+}
+
+// Listens for a user action with a handler wrapped as above.
+export function onAction(target, type, fn) {
+  target.addEventListener(type, pageHandler(fn));
+}
+
+// Opens an address from the proxy in a window of its own, centred on the
+// screen; anything but a web address is not opened. The window gets no hold
+// on this page.
+export function openWebWindow(link, width, height) {
+  const url = webAddress(link);
+  if (!url) return;
+  const left = Math.max(0, Math.round((screen.width - width) / 2));
+  const top = Math.max(0, Math.round((screen.height - height) / 2));
+  window.open(url, '_blank', `width=${width},height=${height},left=${left},top=${top},scrollbars=yes,noopener`);
+}
+
+// Answers a question of the program; a failure is shown as in any handler.
+const answerProgram = pageHandler(answer);
+
 export function showAbout() {
   const win = document.getElementById('tpl-about').content.firstElementChild.cloneNode(true);
   const close = openModal(win);
@@ -164,13 +206,13 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
     for (const [name, input] of Object.entries(inputs))
       values[name] = input.type === 'checkbox' ? (input.checked ? '1' : '') : input.value;
     close();
-    answer(id, { fields: values });
+    answerProgram(id, { fields: values });
   };
   form.addEventListener('submit', submit);
   if (okButton) okButton.addEventListener('click', submit);
   if (cancel) {
     const cancelButton = el('button', { type: 'button', text: cancel, 'data-answer': 'cancel' });
-    cancelButton.addEventListener('click', () => { close(); answer(id, { fields: null }); });
+    cancelButton.addEventListener('click', () => { close(); answerProgram(id, { fields: null }); });
     row.append(cancelButton);
   }
 }
@@ -280,16 +322,12 @@ export function startUiHost() {
     progress: showProgress,
     progressHide: hideProgress,
     messageBox: once(({ id, caption, text, buttons }) =>
-      messageWindow(caption, text, buttons, (a) => answer(id, { button: a }))),
+      messageWindow(caption, text, buttons, (a) => answerProgram(id, { button: a }))),
     dialog: once(dialogWindow),
-    chooseFolder: once(async ({ id, title }) => answer(id, { path: await runChooser('folder', title) })),
+    chooseFolder: once(async ({ id, title }) => answerProgram(id, { path: await runChooser('folder', title) })),
     chooseFile: once(async ({ id, title, filters }) =>
-      answer(id, { path: await runChooser('file', title, filters) })),
-    openWindow: ({ url, width, height }) => {
-      const left = Math.max(0, Math.round((screen.width - width) / 2));
-      const top = Math.max(0, Math.round((screen.height - height) / 2));
-      window.open(url, '_blank', `width=${width},height=${height},left=${left},top=${top},scrollbars=yes`);
-    },
+      answerProgram(id, { path: await runChooser('file', title, filters) })),
+    openWindow: ({ url, width, height }) => openWebWindow(url, width, height),
     close: () => { source.close(); showClosed(); },
   });
   return source;
