@@ -93,9 +93,10 @@ MethodReply versionCheck(const MethodArgs&) {
 }
 
 MethodReply getClientPfxFilePath(const MethodArgs&) {
-  std::string path = getPathSetting("env.userPfxFilePath");
-  return Text(FormatReply(kReplyPfxFilePath, 0, "", DoubleBackslashes(path).c_str(),
-                          FileExists(path) ? "Y" : "N"));
+  // Doubled while narrow: a double-byte character may end in the backslash byte.
+  std::string path = getSetting("env.userPfxFilePath");
+  return Text(FormatReply(kReplyPfxFilePath, 0, "", ToWide(DoubleBackslashes(path)).c_str(),
+                          FileExists(ToWide(path)) ? "Y" : "N"));
 }
 
 }  // namespace quil::methods

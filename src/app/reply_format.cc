@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/message_catalogue.h"
+#include "base/text.h"
 
 namespace quil {
 
@@ -21,16 +22,6 @@ std::string FormatReply(const char* format, ...) {
     out.resize(static_cast<size_t>(n));
   }
   va_end(args);
-  return out;
-}
-
-std::string DoubleBackslashes(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    out.push_back(c);
-    if (c == '\\') out.push_back('\\');
-  }
   return out;
 }
 

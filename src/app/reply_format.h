@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "proxy/field_map.h"
 
 namespace quil {
@@ -38,11 +39,8 @@ inline constexpr const char kReplyRandom[] = "{'errCode':'%d','errMsg':'%s','rnd
 // printf-style formatting of a reply; `format` is one of the constants above.
 std::string FormatReply(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Every backslash becomes two.
-std::string DoubleBackslashes(const std::string& text);
-
 // ",'key':'value'" for each entry in key order (narrow in, narrow out),
-// values optionally with backslashes doubled.
+// values optionally with their backslashes doubled (DoubleBackslashes).
 std::string AppendMap(const FieldMap& map, bool double_backslashes = false);
 
 // ",'moCerts':[{...},{...}]" with each object's values backslash-doubled.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "base/text.h"
 #include "platform/text_codec.h"
 #include "proxy/settings.h"
 
@@ -17,16 +18,15 @@ struct CharClasses {
   bool digit = false, upper = false, lower = false, other = false;
 };
 
-// Scans code page 950 text character by character: a lead byte (0x81-0xFE)
-// takes its trail byte with it, and the pair counts as "other". A plain
-// byte regex would read trail bytes such as 0x4B ('K') as letters.
+// Scans code page 950 text character by character: a double-byte
+// character counts as "other". A plain byte regex would read trail bytes
+// such as 0x4B ('K') as letters.
 CharClasses ClassesOf(const std::string& narrow) {
   CharClasses c;
-  for (size_t i = 0; i < narrow.size(); ++i) {
+  for (size_t i = 0; i < narrow.size(); i += NarrowCharLength(narrow, i)) {
     unsigned char b = static_cast<unsigned char>(narrow[i]);
-    if (b >= 0x81 && b <= 0xFE && i + 1 < narrow.size()) {
+    if (NarrowCharLength(narrow, i) == 2) {
       c.other = true;
-      ++i;
     } else if (b >= '0' && b <= '9') {
       c.digit = true;
     } else if (b >= 'A' && b <= 'Z') {

@@ -2,6 +2,7 @@
 
 #include <regex>
 
+#include "base/text.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
@@ -9,10 +10,21 @@
 namespace quil {
 namespace {
 
-FieldMap& Settings() {
-  static FieldMap map;
-  return map;
+struct SettingsMap {
+  FieldMap map;
+  // Only a successful load counts: an entry written before it (a login
+  // whose settings could not be fetched) must not stop the next load.
+  bool loaded = false;
+};
+
+SettingsMap& Settings() {
+  static SettingsMap settings;
+  return settings;
 }
+
+// The operator's settings that hold a folder or file path; they are
+// written for Windows clients.
+constexpr const char* kPathSettings[] = {"default.pfxFilePath", "default.pfxFileName"};
 
 constexpr auto kSyntax = std::regex::ECMAScript | std::regex::multiline;
 
@@ -48,8 +60,12 @@ std::string DesktopUnderHome(const std::string& home, const std::string& desktop
 bool LoadSettings() {
   auto cfg = proxy::getSysCfg();
   if (cfg.code != 0) return false;
-  Settings() = CompleteSettings(std::move(cfg.fields), platform::ToNarrow(platform::HomeFolder()),
-                                platform::ToNarrow(platform::DesktopFolder()));
+  FieldMap loaded = CompleteSettings(std::move(cfg.fields), platform::ToNarrow(platform::HomeFolder()),
+                                     platform::ToNarrow(platform::DesktopFolder()));
+  // Entries written before the load are newer than what it brings.
+  for (auto& [key, value] : Settings().map) loaded[key] = std::move(value);
+  Settings().map = std::move(loaded);
+  Settings().loaded = true;
   return true;
 }
 
@@ -62,6 +78,10 @@ void setPathSetting(const std::string& key, const std::string& wide_path) {
 }
 
 FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::string& desktop) {
+  for (const char* key : kPathSettings) {
+    auto it = map.find(key);
+    if (it != map.end()) it->second = BackslashesToSlashes(it->second);
+  }
   map["userIdno"] = "";
   map["cn"] = "";
   map["env.userHome"] = home;
@@ -89,12 +109,12 @@ FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::stri
 }
 
 std::string getSetting(const std::string& key) {
-  if (Settings().empty() && !LoadSettings()) return {};
-  return FieldOf(Settings(), key);
+  if (!Settings().loaded) (void)LoadSettings();
+  return FieldOf(Settings().map, key);
 }
 
-void setSetting(const std::string& key, const std::string& value) { Settings()[key] = value; }
+void setSetting(const std::string& key, const std::string& value) { Settings().map[key] = value; }
 
-void ResetSettingsForTesting() { Settings().clear(); }
+void ResetSettingsForTesting() { Settings() = SettingsMap(); }
 
 }  // namespace quil

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/text_codec.h"
+
 namespace quil {
 namespace {
 
@@ -59,7 +61,30 @@ TEST(ReplyFormatTest, BackslashesAreDoubledOnlyWhereAsked) {
   FieldMap map = {{"path", "C:\\a\\b.P12"}};
   EXPECT_EQ(AppendMap(map), ",'path':'C:\\a\\b.P12'");
   EXPECT_EQ(AppendMap(map, true), ",'path':'C:\\\\a\\\\b.P12'");
-  EXPECT_EQ(DoubleBackslashes("\\\\x"), "\\\\\\\\x");
+}
+
+// In code page 950 the second byte of 功 (A5 5C) and 許 (B3 5C) is the
+// backslash byte; only backslashes of their own are doubled.
+TEST(ReplyFormatTest, DoublingLeavesDoubleByteCharactersWhole) {
+  using platform::ToNarrow;
+  struct Case {
+    const char* name;
+    std::string narrow;
+    std::string want;
+  } kCases[] = {
+      {"windows path", "C:\\a\\b.P12", "C:\\\\a\\\\b.P12"},
+      {"two in a row", "\\\\x", "\\\\\\\\x"},
+      {"功 at the end", ToNarrow("申請成功"), ToNarrow("申請成功")},
+      {"許 then a backslash of its own", ToNarrow("許\\功"), ToNarrow("許\\\\功")},
+      {"a backslash after a single-byte character", ToNarrow("A\\許"), ToNarrow("A\\\\許")},
+      {"a lead byte with nothing after it", "a\xA5", "a\xA5"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(DoubleBackslashes(c.narrow), c.want);
+    EXPECT_EQ(AppendMap({{"k", c.narrow}}, true), ",'k':'" + c.want + "'");
+    EXPECT_EQ(AppendMoCerts({{{"k", c.narrow}}}), ",'moCerts':[{'k':'" + c.want + "'}]");
+  }
 }
 
 TEST(ReplyFormatTest, MobileCertificateListKeepsOrderAndDoublesBackslashes) {

@@ -148,9 +148,13 @@ TEST(SessionMethodsTest, RepliesToThePage) {
   EXPECT_EQ(Call("changePw", {"acct01", "old", "new"}).text, "{'errCode':'0','errMsg':'','extraMsg':'x'}");
 
   EXPECT_EQ(Call("getClientPfxFilePath", {}).text,
-            "{'errCode':'0','errMsg':'','pfxFilePath':'" + env.home() + "\\\\x/c.p12','pfxFileExist':'N'}");
-  testing::WriteFileForTest(env.home() + "\\x/c.p12", "p12");
+            "{'errCode':'0','errMsg':'','pfxFilePath':'" + env.home() + "/x/c.p12','pfxFileExist':'N'}");
+  testing::WriteFileForTest(env.home() + "/x/c.p12", "p12");
   EXPECT_NE(Call("getClientPfxFilePath", {}).text.find("'pfxFileExist':'Y'"), std::string::npos);
+  // A backslash of its own is doubled; 功 (A5 5C) stays whole.
+  setSetting("env.userPfxFilePath", platform::ToNarrow(env.home() + "/a\\成功.p12"));
+  EXPECT_EQ(Call("getClientPfxFilePath", {}).text,
+            "{'errCode':'0','errMsg':'','pfxFilePath':'" + env.home() + "/a\\\\成功.p12','pfxFileExist':'N'}");
 
   Call("iAmAlive", {});
   Call("writeLog", {"id", "aid", "9", "9000"});

@@ -2,12 +2,14 @@
 
 #include "fake_proxy.h"
 #include "platform/environment.h"
+#include "platform/text_codec.h"
 #include "proxy/settings.h"
 
 namespace quil {
 namespace {
 
 using testing::ProxyTestEnv;
+using testing::Raw;
 using testing::Xml;
 
 TEST(SettingsTest, LocalDerivations) {
@@ -51,6 +53,27 @@ TEST(SettingsTest, LocalDerivations) {
        {{"env.write.primaryCertStore", ""}, {"env.write.secondaryCertStore", ""}}},
       {"unknown names", {{"cert.expType", "file,ieCertStore"}}, "",
        {{"env.write.primaryCertStore", ""}, {"env.write.secondaryCertStore", "ieCertStore"}}},
+      // The operator writes paths for Windows clients.
+      {"windows separators in the path settings",
+       {{"default.pfxFilePath", "#userHome#\\Documents"}, {"default.pfxFileName", "sub\\a.p12"}},
+       "",
+       {{"env.userPfxFilePath", "/home/u/Documents/sub/a.p12"},
+        {"default.pfxFilePath", "#userHome#/Documents"},
+        {"default.pfxFileName", "sub/a.p12"}}},
+      {"a folder ending in a windows separator gets no second one",
+       {{"default.pfxFilePath", "#desktop#\\"}, {"default.pfxFileName", "a.p12"}},
+       "/home/u/Desktop",
+       {{"env.userPfxFilePath", "/home/u/Desktop/a.p12"}}},
+      // 許 is B3 5C and 功 A5 5C: their second byte is no separator.
+      {"double-byte characters keep their second byte",
+       {{"default.pfxFilePath", platform::ToNarrow("#userHome#\\許可")},
+        {"default.pfxFileName", platform::ToNarrow("成功.p12")}},
+       "",
+       {{"env.userPfxFilePath", platform::ToNarrow("/home/u/許可/成功.p12")}}},
+      {"other settings keep their backslashes",
+       {{"pfx.pwd.prompt", "a\\b"}, {"depCert.templateUrl", "https://x/a\\b"}},
+       "",
+       {{"pfx.pwd.prompt", "a\\b"}, {"depCert.templateUrl", "https://x/a\\b"}}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -85,6 +108,24 @@ TEST(SettingsTest, LoadedOnceFromTheProxy) {
   setSetting("cn", "C1");
   EXPECT_EQ(getSetting("cn"), "C1");
   EXPECT_EQ(env.proxy().Count("getSysCfg"), 3);
+}
+
+// An entry written while the proxy could not be reached is no load: the
+// operator's settings are fetched by the next lookup, and the entry stays.
+TEST(SettingsTest, AWriteAfterAFailedLoadDoesNotCountAsLoaded) {
+  ProxyTestEnv env;
+  env.proxy().On("getSysCfg", Raw(500, ""));
+  EXPECT_EQ(getSetting("cn"), "");
+  setSetting("userIdno", "A123456789");
+  EXPECT_EQ(env.proxy().Count("getSysCfg"), 1);
+
+  env.proxy().On("getSysCfg", Xml("<r><rtnCode>0</rtnCode><pfx.pwd.minLen>8</pfx.pwd.minLen></r>"));
+  EXPECT_EQ(getSetting("pfx.pwd.minLen"), "8");
+  EXPECT_EQ(env.proxy().Count("getSysCfg"), 2);
+  EXPECT_EQ(getSetting("userIdno"), "A123456789") << "the earlier write is newer than the load";
+  EXPECT_EQ(getSetting("env.userPrivateKeyFolder"), env.home() + "/MERO");
+  EXPECT_EQ(getSetting("pfx.pwd.minLen"), "8");
+  EXPECT_EQ(env.proxy().Count("getSysCfg"), 2);
 }
 
 TEST(SettingsTest, AcceptedReplyWithoutFieldsStillLoads) {

@@ -128,6 +128,20 @@ TEST(ServerCertInfo, SecondFormDoublesBackslashesAndListsMobileCertificates) {
             "'moCerts':[{'cn':'x\\\\y','serial':'2B'},{'serial':'3C'}]}");
 }
 
+// 功 (A5 5C) and 許 (B3 5C) end in the backslash byte: the reply must keep
+// them whole, or the quote after them is escaped and the page cannot read it.
+TEST(ServerCertInfo, SecondFormKeepsDoubleByteCharactersWhole) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  s.bench().Script("qryCert2", platform::ToNarrow(
+                                   "<result><rtnCode>0</rtnCode><pcCert><stateMessage>申請成功</stateMessage>"
+                                   "<subject>CN=許\\功</subject></pcCert><mobileCert><cert><cn>許</cn>"
+                                   "<memo>成功</memo></cert></mobileCert></result>"));
+  EXPECT_EQ(s.Call("qrySvrCertInfo2", {s.customer.idno}),
+            "{'errCode':'0','errMsg':'','stateMessage':'申請成功','subject':'CN=許\\\\功',"
+            "'moCerts':[{'cn':'許','memo':'成功'}]}");
+}
+
 TEST(ServerCertInfo, FailuresCarryNoFields) {
   struct Case {
     const char* name;

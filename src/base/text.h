@@ -1,0 +1,20 @@
+#pragma once
+// Text helpers. Narrow text is code page 950: a lead byte 0x81-0xFE and the
+// byte after it are one character, and that second byte may equal an ASCII
+// character (功 is A5 5C, 許 is B3 5C, 錯 is BF F9). Code that looks for an
+// ASCII character in narrow text must step character by character.
+#include <string>
+#include <string_view>
+
+namespace quil {
+
+// The length in bytes (1 or 2) of the narrow character starting at `at`.
+size_t NarrowCharLength(std::string_view narrow, size_t at);
+
+// Every backslash that is a character of its own becomes two.
+std::string DoubleBackslashes(std::string_view narrow);
+
+// Every backslash that is a character of its own becomes "/".
+std::string BackslashesToSlashes(std::string_view narrow);
+
+}  // namespace quil
