@@ -81,7 +81,8 @@ bool Service::ApplyProfile(const std::string& name) {
   else return false;
   std::lock_guard<std::mutex> lock(mu_);
   sys_cfg_ = {
-      {"default.pfxFilePath", "#userHome#/QUIL"},
+      // Written for Windows clients, as a real operator writes it.
+      {"default.pfxFilePath", "#userHome#\\QUIL"},
       {"default.pfxFileName", "QUILCert.P12"},
       {"cert.expType", exp},
       {"cert.readOrder", read},
