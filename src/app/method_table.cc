@@ -1,8 +1,8 @@
 #include "app/method_table.h"
 
-#include "app/message_catalogue.h"
 #include "app/methods.h"
 #include "app/reply_format.h"
+#include "base/result_codes.h"
 #include "platform/text_codec.h"
 #include "proxy/common_name.h"
 

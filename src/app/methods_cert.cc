@@ -1,7 +1,7 @@
 // Methods of the certificate application and the certificate queries.
-#include "app/message_catalogue.h"
 #include "app/methods.h"
 #include "app/reply_format.h"
+#include "base/result_codes.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "workflows/application.h"

@@ -3,9 +3,9 @@
 // default PKCS#12 path.
 #include <sys/stat.h>
 
-#include "app/message_catalogue.h"
 #include "app/methods.h"
 #include "app/reply_format.h"
+#include "base/result_codes.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/settings.h"

@@ -7,9 +7,9 @@
 #include <cstdio>
 
 #include "app/app_control.h"
-#include "app/message_catalogue.h"
 #include "app/methods.h"
 #include "app/reply_format.h"
+#include "base/result_codes.h"
 #include "platform/process.h"
 #include "platform/random.h"
 #include "platform/text_codec.h"
@@ -103,7 +103,7 @@ MethodReply getRandom(const MethodArgs&) {
 
 MethodReply isFileExist(const MethodArgs& a) {
   std::string path = platform::ToWide(a[0]);
-  int code = 52301;
+  int code = kPfxFileLoadFailed;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
     struct stat st;

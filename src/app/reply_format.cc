@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/message_catalogue.h"
+#include "base/result_codes.h"
 #include "base/text.h"
 
 namespace quil {

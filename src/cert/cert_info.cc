@@ -5,6 +5,7 @@
 
 #include <ctime>
 
+#include "base/result_codes.h"
 #include "cert/dn_text.h"
 #include "cert/openssl_util.h"
 #include "cert/regex_text.h"
@@ -85,7 +86,7 @@ CertInfoResult certInfoFromPkcs12(const std::string& pkcs12_der, const std::stri
     X509_free(cert_raw);
     sk_X509_pop_free(ca, X509_free);
     cert_internal::LastOpenSslError();
-    return {52403, {}};
+    return {kPkcs12ParseFailed, {}};
   }
   EVP_PKEY_free(key);
   sk_X509_pop_free(ca, X509_free);

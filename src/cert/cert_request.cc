@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/result_codes.h"
 #include "cert/cert_files.h"
 #include "cert/openssl_util.h"
 #include "cert/public_key_blob.h"
@@ -106,11 +107,11 @@ std::string KeyFileName(const LocalNow& now, int extra_millis) {
 
 OpenSslRequest makeOpenSslRequest(const std::string& cn, int bits) {
   OpenSslRequest r;
-  if (cn.empty()) return {52701, {}, {}};
+  if (cn.empty()) return {kRequestNoCn, {}, {}};
   Ptr<X509_REQ> req(X509_REQ_new());
-  if (!req) return {52705, {}, {}};
+  if (!req) return {kRequestObjectFailed, {}, {}};
   Ptr<EVP_PKEY> key = GenerateRsa(bits);
-  if (!key) return {52707, {}, {}};
+  if (!key) return {kRequestKeyGenFailed, {}, {}};
 
   Ptr<BIO> key_bio(BIO_new(BIO_s_mem()));
   if (key_bio && PEM_write_bio_PKCS8PrivateKey(key_bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1) {
@@ -123,7 +124,7 @@ OpenSslRequest makeOpenSslRequest(const std::string& cn, int bits) {
   X509_NAME_ENTRY_free(entry);
   if (!signed_ok) {
     cert_internal::LastOpenSslError();
-    return {52711, {}, {}};
+    return {kRequestSignFailed, {}, {}};
   }
   r.request = cert_internal::Base64Encode(RequestDer(req.get()));
   r.code = r.key_pem.empty() || r.request.empty() ? 1 : 0;
@@ -150,11 +151,11 @@ RequestResult makeContainerAndRequest(const std::string& cn, int bits) {
   X509_NAME_ENTRY* entry = X509_NAME_ENTRY_create_by_NID(
       nullptr, NID_commonName, V_ASN1_BMPSTRING, reinterpret_cast<const unsigned char*>(bmp.data()),
       static_cast<int>(bmp.size()));
-  if (!entry) return {1, {}};
+  if (!entry) return {kFailed, {}};
   Ptr<EVP_PKEY> key = GenerateRsa(bits);
   if (!key) {
     X509_NAME_ENTRY_free(entry);
-    return {52803, {}};
+    return {kContainerKeyGenFailed, {}};
   }
   platform::KeyContainer container;
   container.name = platform::NewContainerName();
@@ -168,17 +169,17 @@ RequestResult makeContainerAndRequest(const std::string& cn, int bits) {
   }
   if (container.name.empty() || container.private_key_der.empty() || !platform::CreateKeyContainer(container)) {
     X509_NAME_ENTRY_free(entry);
-    return {52801, {}};
+    return {kContainerCreateFailed, {}};
   }
   Ptr<X509_REQ> req(X509_REQ_new());
   bool signed_ok = req && SignRequest(req.get(), key.get(), entry);
   X509_NAME_ENTRY_free(entry);
   if (!signed_ok) {
     cert_internal::LastOpenSslError();
-    return {52807, {}};
+    return {kContainerRequestSignFailed, {}};
   }
   std::string request = cert_internal::Base64Encode(RequestDer(req.get()));
-  if (request.empty()) return {52809, {}};
+  if (request.empty()) return {kContainerRequestEmpty, {}};
 
   LocalNow now = Now();
   char when[64];

@@ -2,6 +2,7 @@
 
 #include <openssl/x509v3.h>
 
+#include "base/result_codes.h"
 #include "cert/cert_request.h"
 #include "cert/dn_text.h"
 #include "cert/openssl_util.h"
@@ -64,19 +65,19 @@ std::unique_ptr<platform::CertStore> openUserStore(const std::string& name) {
 }
 
 FindCertResult findCertificate(platform::CertStore* store, const std::string& issuer, const std::string& serial) {
-  if (!store) return {53001, {}};
+  if (!store) return {kFindCertNoStore, {}};
   std::string key = issuerKey(issuer, serial);
   for (auto& cert : store->Certificates()) {
     if (certMatchesKey(key, cert.der)) return {0, std::move(cert)};
   }
-  return {53005, {}};
+  return {kFindCertNoMatch, {}};
 }
 
 CertInfoResult certInfoFromMyStore(const std::string& serial, const std::string& issuer) {
   auto my = openUserStore("MY");
-  if (!my) return {54609, {}};
+  if (!my) return {kMyStoreFailed, {}};
   FindCertResult found = findCertificate(my.get(), issuer, serial);
-  if (found.code != 0) return {54615, {}};
+  if (found.code != 0) return {kMyStoreNoMatch, {}};
   CertInfo context = certInfoFromContext(found.cert.der);
   CertInfo info;
   info["cn"] = context["cn"];
@@ -108,9 +109,9 @@ std::string classifyCertificate(const std::string& cert_der) {
 
 int installIssuedChain(const std::string& pkcs7_base64) {
   auto bytes = cert_internal::Base64Decode(pkcs7_base64);
-  if (!bytes) return 53103;
+  if (!bytes) return kInstallChainBase64Failed;
   auto certs = platform::ReadPkcs7Certificates(*bytes);
-  if (!certs) return 53105;
+  if (!certs) return kInstallChainCountFailed;
   // A certificate that no store keeps must not be reported as installed.
   bool all_kept = true;
   for (const auto& der : *certs) {
@@ -125,7 +126,7 @@ int installIssuedChain(const std::string& pkcs7_base64) {
       all_kept &= AddTo(kind == "CA" ? "CA" : "ROOT", cert);
     }
   }
-  return all_kept ? 0 : 53101;
+  return all_kept ? 0 : kInstallChainFailed;
 }
 
 PendingKey findPendingKey(const std::string& blob) {
@@ -133,7 +134,7 @@ PendingKey findPendingKey(const std::string& blob) {
   std::string root = kPendingKeyRoot;
   if (!hive.KeyExists(root)) {
     PendingKey unopened;
-    unopened.code = 52901;
+    unopened.code = kPendingKeyUnreadable;
     return unopened;
   }
   for (int i = 0;; ++i) {
@@ -159,13 +160,13 @@ PendingKey findPendingKey(const std::string& blob) {
 
 CollectResult collectCertWithChain(const std::string& issuer, const std::string& serial) {
   auto my = openUserStore("MY");
-  if (!my) return {54609, nullptr};
-  if (!openUserStore("CA")) return {54607, nullptr};
-  if (!openUserStore("ROOT")) return {54605, nullptr};
+  if (!my) return {kMyStoreFailed, nullptr};
+  if (!openUserStore("CA")) return {kBackupCaStoreFailed, nullptr};
+  if (!openUserStore("ROOT")) return {kBackupRootStoreFailed, nullptr};
   auto memory = platform::OpenMemoryStore();
-  if (!memory) return {54611, nullptr};
+  if (!memory) return {kBackupMemoryStoreFailed, nullptr};
   FindCertResult found = findCertificate(my.get(), issuer, serial);
-  if (found.code != 0) return {54615, nullptr};
+  if (found.code != 0) return {kMyStoreNoMatch, nullptr};
   (void)memory->AddNewer(found.cert);
   if (auto chain = platform::BuildCertificateChain(found.cert.der)) {
     for (const auto& der : *chain) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/result_codes.h"
 #include "cert/cert_files.h"
 #include "cert/cert_stores.h"
 #include "cert/dn_text.h"
@@ -99,7 +100,7 @@ int WriteWithFittingKey(const std::string& cert_text, const std::string& path, c
     auto key = ReadFileBytes(folder + "/" + name);
     if (key && makePfxFile(cert_text, *key, path, password) == 0) return 0;
   }
-  return 1;
+  return kFailed;
 }
 
 // The pfxMatches list pattern of one attribute.
@@ -118,7 +119,7 @@ PfxChoiceResult SaveThroughDialog(const std::string& path, Save save) {
   PfxPasswordRules rules = PfxPasswordRulesFromSettings();
   for (;;) {
     auto input = RunSavePfxDialog(preset, rules);
-    if (!input) return {53401, preset.path, ""};
+    if (!input) return {kCancelled, preset.path, ""};
     preset = *input;
     if (input->path.empty()) {
       ui::CurrentUi().MessageBox("憑證儲存路徑未指定", ui::Buttons::kOk);
@@ -135,18 +136,18 @@ PfxChoiceResult SaveThroughDialog(const std::string& path, Save save) {
 
 int makePfxFile(const std::string& cert_text, const std::string& key_pem, const std::string& path,
                 const std::string& password) {
-  if (cert_text.empty()) return 52101;
-  if (key_pem.empty()) return 1;
-  if (path.empty()) return 52105;
+  if (cert_text.empty()) return kMakePfxNoCert;
+  if (key_pem.empty()) return kFailed;
+  if (path.empty()) return kMakePfxNoPath;
   Ptr<EVP_PKEY> key = ReadKeyPem(key_pem);
   auto issued = ReadIssued(cert_text, key.get());
   if (!issued) {
     cert_internal::LastOpenSslError();
-    return 52109;
+    return kMakePfxCertUnreadable;
   }
   char friendly[256] = {};
   X509_NAME_get_text_by_NID(X509_get_subject_name(issued->user.get()), NID_commonName, friendly, sizeof friendly);
-  if (!key) return 52111;
+  if (!key) return kMakePfxCreateFailed;
   Ptr<PKCS12> p12(PKCS12_create(password.c_str(), friendly[0] ? friendly : nullptr, key.get(), issued->user.get(), issued->chain.get(),
                                 NID_pbe_WithSHA1And3_Key_TripleDES_CBC, NID_pbe_WithSHA1And40BitRC2_CBC,
                                 kPfxIterations, -1, 0));
@@ -155,20 +156,20 @@ int makePfxFile(const std::string& cert_text, const std::string& key_pem, const 
     p12.reset();
   if (!p12) {
     cert_internal::LastOpenSslError();
-    return 52111;
+    return kMakePfxCreateFailed;
   }
   unsigned char* der = nullptr;
   int n = i2d_PKCS12(p12.get(), &der);
-  if (n <= 0) return 52111;
+  if (n <= 0) return kMakePfxCreateFailed;
   std::string bytes(reinterpret_cast<char*>(der), static_cast<size_t>(n));
   OPENSSL_free(der);
   size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) platform::MakeFolders(path.substr(0, slash));
-  return WriteFileAtomically(path, bytes, 0600) == 0 ? 0 : 52113;
+  return WriteFileAtomically(path, bytes, 0600) == 0 ? 0 : kMakePfxOpenFailed;
 }
 
 int makePfxFromKeyFolder(const std::string& cert_text, const std::string& path, const std::string& password) {
-  if (WriteWithFittingKey(cert_text, path, password) != 0) return 1;
+  if (WriteWithFittingKey(cert_text, path, password) != 0) return kFailed;
   RememberPfx(path, password);
   return 0;
 }
@@ -181,38 +182,38 @@ PfxChoiceResult savePfxWithDialog(const std::string& cert_text, const std::strin
 
 int checkPfxFile(const std::string& path, const std::string& password) {
   auto bytes = ReadFileBytes(path);
-  if (!bytes) return 52201;
+  if (!bytes) return kCertFileReadFailed;
   auto p12 = cert_internal::ParsePkcs12(*bytes);
   if (!p12 || !VerifyMac(p12.get(), password)) {
     cert_internal::LastOpenSslError();
-    return 52203;
+    return kCertFileLoadFailed;
   }
   return certInfoFromPkcs12(*bytes, password).code;
 }
 
 int pfxMatches(const CertInfo& record, const std::string& expected_issuer, const std::string& expected_serial) {
   const std::string& issuer = FieldOf(record, "issuer");
-  if (pickDnAttribute(expected_issuer, "CN") != pickDnAttribute(issuer, "CN")) return 52205;
+  if (pickDnAttribute(expected_issuer, "CN") != pickDnAttribute(issuer, "CN")) return kCertFileWrongIssuer;
   for (const char* name : {"O", "OU", "S", "L", "C"}) {
     if (!RegexMatchesWhole(expected_issuer, ListPattern(name))) continue;
-    if (pickDnAttribute(expected_issuer, name) != pickDnAttribute(issuer, name)) return 52205;
+    if (pickDnAttribute(expected_issuer, name) != pickDnAttribute(issuer, name)) return kCertFileWrongIssuer;
   }
-  return FieldOf(record, "serial") == expected_serial ? 0 : 52207;
+  return FieldOf(record, "serial") == expected_serial ? 0 : kCertFileWrongSerial;
 }
 
 PfxLoadResult loadPfxSilent(const std::string& path, const std::string& password,
                             const std::string& expected_issuer, const std::string& expected_serial) {
   auto bytes = ReadFileBytes(path);
-  if (!bytes) return {52301, {}, path, password};
+  if (!bytes) return {kPfxFileLoadFailed, {}, path, password};
   auto p12 = cert_internal::ParsePkcs12(*bytes);
-  if (!p12) return {52203, {}, path, password};
+  if (!p12) return {kCertFileLoadFailed, {}, path, password};
   if (!VerifyMac(p12.get(), password)) {
     cert_internal::LastOpenSslError();
-    return {52303, {}, path, password};
+    return {kPfxFileWrongPassword, {}, path, password};
   }
   if (!expected_issuer.empty()) {
     CertInfoResult info = certInfoFromPkcs12(*bytes, password);
-    if (info.code != 0) return {52205, {}, path, password};
+    if (info.code != 0) return {kCertFileWrongIssuer, {}, path, password};
     int match = pfxMatches(info.info, expected_issuer, expected_serial);
     if (match != 0) return {match, {}, path, password};
   }
@@ -230,7 +231,7 @@ PfxLoadResult loadPfxInteractive(const std::string& path, const std::string& pas
   for (int attempt = 1;; ++attempt) {
     if (ask_first || attempt > 1 || current_path.empty()) {
       auto input = RunLoadPfxDialog(dialog);
-      if (!input) return {53401, {}, dialog.path, ""};
+      if (!input) return {kCancelled, {}, dialog.path, ""};
       dialog = *input;
       current_path = input->path;
       narrow_password = platform::ToNarrow(input->password);
@@ -261,28 +262,28 @@ int importPfxIntoStores(const std::string& path_in, const std::string& password_
     password = chosen.password;
   }
   auto bytes = ReadFileBytes(path);
-  if (!bytes) return 54501;
+  if (!bytes) return kImportPfxEmpty;
   // The stores are opened first: key containers live beside them, so an
   // unavailable database would otherwise read as a wrong password.
   auto my = openUserStore("MY");
-  if (!my) return 54509;
+  if (!my) return kImportMyStoreFailed;
   auto ca = openUserStore("CA");
-  if (!ca) return 54507;
+  if (!ca) return kImportCaStoreFailed;
   auto root = openUserStore("ROOT");
-  if (!root) return 54505;
+  if (!root) return kImportRootStoreFailed;
   auto imported = platform::ImportPfx(*bytes, password, true);
   if (!imported) imported = platform::ImportPfx(*bytes, password, false);
-  if (!imported) return 54503;
+  if (!imported) return kImportPfxRefused;
   // A store that takes the file but cannot keep a certificate must not
   // report the import as done: the customer would lose the certificate.
   for (const auto& cert : imported->Certificates()) {
     std::string kind = classifyCertificate(cert.der);
     if (kind == "CA") {
-      if (ca->AddNewer(cert) == platform::AddResult::kFailed) return 54507;
+      if (ca->AddNewer(cert) == platform::AddResult::kFailed) return kImportCaStoreFailed;
     } else if (kind == "ROOT") {
-      if (root->AddNewer(cert) == platform::AddResult::kFailed) return 54505;
+      if (root->AddNewer(cert) == platform::AddResult::kFailed) return kImportRootStoreFailed;
     } else if (my->AddNewer(cert) == platform::AddResult::kFailed) {
-      return 54509;
+      return kImportMyStoreFailed;
     }
   }
   return 0;
@@ -306,7 +307,7 @@ int installViaTempPfx(const std::string& cert_text) {
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   int fd = mkstemp(name.data());
-  if (fd < 0) return 1;
+  if (fd < 0) return kFailed;
   close(fd);
   std::string temp(name.data());
   std::string saved_path = getPathSetting("env.userPfxFilePath");

@@ -1,5 +1,6 @@
 #include "cert/signing.h"
 
+#include "base/result_codes.h"
 #include "cert/cert_stores.h"
 #include "cert/openssl_util.h"
 #include "cert/pfx_file.h"
@@ -52,14 +53,14 @@ Pkcs7Result signPkcs7WithPfx(const std::string& pkcs12_der, const std::string& p
   sk_X509_pop_free(ca, X509_free);
   if (!parsed || !key || !cert) {
     cert_internal::LastOpenSslError();
-    return {52601, {}};
+    return {kSignPfxParseFailed, {}};
   }
   Signed s = SignData(cert.get(), key.get(), text);
   cert_internal::LastOpenSslError();
   switch (s.step) {
-    case SignStep::kKeyMismatch: return {52603, {}};
+    case SignStep::kKeyMismatch: return {kSignPfxKeyMismatch, {}};
     case SignStep::kDone: return {0, std::move(s.der)};
-    default: return {52605, {}};
+    default: return {kSignPfxFailed, {}};
   }
 }
 
@@ -68,19 +69,19 @@ SignResult signPkcs7WithStore(const std::string& text, const std::string& issuer
   FindCertResult found = findCertificate(my.get(), issuer, serial);
   if (found.code != 0) return {found.code, {}, {}};
   auto container = platform::AcquireCertificatePrivateKey(found.cert);
-  if (!container) return {53201, {}, {}};
+  if (!container) return {kSignStoreNoKey, {}, {}};
   const auto* p = reinterpret_cast<const unsigned char*>(container->private_key_der.data());
   PKCS8_PRIV_KEY_INFO* info = d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(container->private_key_der.size()));
   Ptr<EVP_PKEY> key(info ? EVP_PKCS82PKEY(info) : nullptr);
   PKCS8_PRIV_KEY_INFO_free(info);
   auto cert = cert_internal::ParseCertDer(found.cert.der);
-  if (!key || !cert) return {53201, {}, {}};
+  if (!key || !cert) return {kSignStoreNoKey, {}, {}};
   Signed s = SignData(cert.get(), key.get(), text);
   cert_internal::LastOpenSslError();
   switch (s.step) {
     case SignStep::kDone: return {0, cert_internal::Base64Encode(s.der), {}};
-    case SignStep::kEncodeFailed: return {53209, {}, {}};
-    default: return {53205, {}, {}};
+    case SignStep::kEncodeFailed: return {kSignStoreValueFailed, {}, {}};
+    default: return {kSignStoreFailed, {}, {}};
   }
 }
 
@@ -88,7 +89,7 @@ SignResult signWithCurrentCertificate(const std::string& text, const std::string
                                       const std::string& issuer, const std::string& serial, bool interactive) {
   std::string order = getSetting("cert.readOrder");
   std::string path = path_in;
-  int code = 1;
+  int code = kFailed;
   size_t start = 0;
   for (;;) {
     size_t comma = order.find(',', start);

@@ -2,6 +2,7 @@
 // are in session_actions.cc.
 #include "proxy/actions.h"
 
+#include "base/result_codes.h"
 #include "proxy/action_call_internal.h"
 #include "proxy/envelope.h"
 #include "proxy/settings.h"
@@ -103,7 +104,7 @@ MapResult getSysCfg() {
   MapResult r;
   auto x = CallAction(Envelope::kRsa, "getSysCfg", {{"version", kClientVersion}}, kSilent);
   if (x.code != 0 || !isAccepted(x.root)) {
-    r.code = 1;
+    r.code = kFailed;
     return r;
   }
   r.fields = collectFields(x.root, true);
@@ -122,7 +123,8 @@ std::string getCn(const std::string& userId) {
 
 VersionInfo checkVersion() {
   VersionInfo v;
-  auto x = CallAction(Envelope::kRsa, "checkVersion", {{"version", kClientVersion}}, {53701, 53703, 53803});
+  auto x = CallAction(Envelope::kRsa, "checkVersion", {{"version", kClientVersion}},
+                      {kVersionCallFailed, kVersionReplyUnreadable, kVersionNoRoot});
   if (x.code != 0) {
     v.code = x.code;
     return v;
@@ -136,7 +138,7 @@ VersionInfo checkVersion() {
   v.isShowReportLink = fieldText(root, "isShowReportLink");
   v.width = fieldText(root, "width");
   v.height = fieldText(root, "height");
-  if (!isAccepted(root)) v.code = 53705;
+  if (!isAccepted(root)) v.code = kVersionMismatch;
   return v;
 }
 
@@ -145,16 +147,17 @@ FieldMap qryCertPlain(const std::string& cn) { return PlainQuery("qryCert", cn).
 MapResult qryCert(const std::string& cn) {
   MapResult r;
   if (cn.empty()) {
-    r.code = 54401;
+    r.code = kQryCertNoCn;
     return r;
   }
-  auto x = CallAction(Envelope::kAes, "qryCert", {{"cn", cn}}, {kPassThrough, 54403, 54405});
+  auto x =
+      CallAction(Envelope::kAes, "qryCert", {{"cn", cn}}, {kPassThrough, kQryCertReplyUnreadable, kQryCertRefused});
   if (x.code != 0) {
     r.code = x.code;
     return r;
   }
   if (!isAccepted(x.root)) {
-    r.code = 54405;
+    r.code = kQryCertRefused;
     return r;
   }
   r.fields = collectFields(x.root, true);
@@ -164,16 +167,17 @@ MapResult qryCert(const std::string& cn) {
 Cert2Result qryCert2(const std::string& cn) {
   Cert2Result r;
   if (cn.empty()) {
-    r.code = 54401;
+    r.code = kQryCertNoCn;
     return r;
   }
-  auto x = CallAction(Envelope::kAes, "qryCert2", {{"cn", cn}}, {kPassThrough, 54403, 54405});
+  auto x =
+      CallAction(Envelope::kAes, "qryCert2", {{"cn", cn}}, {kPassThrough, kQryCertReplyUnreadable, kQryCertRefused});
   if (x.code != 0) {
     r.code = x.code;
     return r;
   }
   if (!isAccepted(x.root)) {
-    r.code = 54405;
+    r.code = kQryCertRefused;
     return r;
   }
   r.pcCert = readBlock(x.root, "pcCert");
@@ -186,16 +190,17 @@ FieldMap qryLastActiveCert(const std::string& cn) { return PlainQuery("qryLastAc
 FnStatus getFnStatus(const std::string& cn) {
   FnStatus s;
   if (cn.empty()) {
-    s.code = 54101;
+    s.code = kFnStatusNoCn;
     return s;
   }
-  auto x = CallAction(Envelope::kAes, "getFnStatus", {{"cn", cn}}, {54103, 54105, 54105});
+  auto x = CallAction(Envelope::kAes, "getFnStatus", {{"cn", cn}},
+                      {kFnStatusCallFailed, kFnStatusReplyUnreadable, kFnStatusReplyUnreadable});
   if (x.code != 0) {
     s.code = x.code;
     return s;
   }
   if (!isAccepted(x.root)) {
-    s.code = 54105;
+    s.code = kFnStatusReplyUnreadable;
     return s;
   }
   s.fnStatus = fieldText(x.root, "fnStatus");
@@ -207,25 +212,27 @@ FnStatus getFnStatus(const std::string& cn) {
 CertReply applyCert(const std::string& csr, const std::string& userId, const std::string& pwid) {
   FieldMap fields = {{"csr", csr}, {"userId", userId}};
   if (!pwid.empty()) fields["pwid"] = pwid;
-  return CertAction("applyCert", fields, {55101, 55103, 55103}, 55015, {Missing::kId, 55107},
-                    {Missing::kCert, 55109});
+  return CertAction("applyCert", fields, {kApplyCertCallFailed, kCertReplyUnreadable, kCertReplyUnreadable},
+                    kApplyCertRefused, {Missing::kId, kApplyCertNoId}, {Missing::kCert, kApplyCertNoCert});
 }
 
 CertReply renewCert(const std::string& csr, const std::string& hexSerial, const std::string& sign) {
   return CertAction("renewCert", {{"csr", csr}, {"hexSerial", hexSerial}, {"sign", sign}},
-                    {kPassThrough, 55201, 55201}, 55203, {Missing::kCert, 55205}, {Missing::kId, 55207});
+                    {kPassThrough, kRenewCertSendFailed, kRenewCertSendFailed}, kRenewCertRefused,
+                    {Missing::kCert, kRenewCertNoCert}, {Missing::kId, kRenewCertNoId});
 }
 
 CertReply dlCert(const std::string& cn) {
-  return CertAction("dlCert", {{"cn", cn}}, {55301, 55103, 55103}, 55302, {Missing::kId, 55303},
-                    {Missing::kCert, 55304});
+  return CertAction("dlCert", {{"cn", cn}}, {kDlCertCallFailed, kCertReplyUnreadable, kCertReplyUnreadable},
+                    kDlCertRefused, {Missing::kId, kDlCertNoId}, {Missing::kCert, kDlCertNoCert});
 }
 
 namespace {
 
 MapResult Revoke(const FieldMap& fields) {
   MapResult r;
-  auto x = CallAction(Envelope::kAes, "revokeCert", fields, {56001, 56003, 56003});
+  auto x = CallAction(Envelope::kAes, "revokeCert", fields,
+                      {kRevokeCallFailed, kRevokeReplyUnreadable, kRevokeReplyUnreadable});
   if (x.code != 0) {
     r.code = x.code;
     return r;
@@ -246,25 +253,27 @@ int activeCert(int certApplyId, const std::string& certPath) {
   const std::string url = proxyUrl("activeCert");
   SealedReply sealed =
       postAes(sessionKey(), url, {{"certApplyId", std::to_string(certApplyId)}, {"certPath", certPath}});
-  return sealed.result == 0 ? 0 : 54701;
+  return sealed.result == 0 ? 0 : kActiveCertFailed;
 }
 
 int changePfxPwVerifyP7(const std::string& sign) {
-  if (sign.empty()) return 57001;
-  auto x = CallAction(Envelope::kAes, "changePfxPwVerifyP7", {{"sign", sign}}, {kPassThrough, 57003, 57003});
+  if (sign.empty()) return kVerifyP7NoSign;
+  auto x = CallAction(Envelope::kAes, "changePfxPwVerifyP7", {{"sign", sign}},
+                      {kPassThrough, kVerifyP7ReplyUnreadable, kVerifyP7ReplyUnreadable});
   if (x.code != 0) return x.code;
-  return isAccepted(x.root) ? 0 : 57005;
+  return isAccepted(x.root) ? 0 : kVerifyP7Refused;
 }
 
 RegSetResult getRegSet() {
   RegSetResult r;
-  auto x = CallAction(Envelope::kRsa, "getRegSet", {{"version", ""}}, {59905, 59905, 59903});
+  auto x = CallAction(Envelope::kRsa, "getRegSet", {{"version", ""}},
+                      {kRegSetReplyUnreadable, kRegSetReplyUnreadable, kRegSetRefused});
   if (x.code != 0) {
     r.code = x.code;
     return r;
   }
   if (!isAccepted(x.root)) {
-    r.code = 59903;
+    r.code = kRegSetRefused;
     return r;
   }
   for (const auto& item : x.root.children) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/result_codes.h"
 #include "platform/text_codec.h"
 #include "proxy/curl_easy_internal.h"
 #include "proxy/file_io.h"
@@ -10,7 +11,6 @@
 namespace quil::proxy {
 namespace {
 
-constexpr int kDownloadFailed = 59901;
 constexpr size_t kChunk = 1024;
 // Without a total, a kilobyte report every this many bytes.
 constexpr long long kUnknownTotalReportBytes = 512 * 1024;
@@ -87,7 +87,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 }  // namespace
 
 int downloadFile(const std::string& url, const std::string& path) {
-  if (url.empty()) return 1;
+  if (url.empty()) return kFailed;
   std::unique_ptr<internal::Easy> easy = internal::NewEasy();
   if (!easy) return kDownloadFailed;
   CURL* c = easy->handle.get();

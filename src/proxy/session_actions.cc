@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/result_codes.h"
 #include "platform/text_codec.h"
 #include "proxy/action_call_internal.h"
 #include "proxy/actions.h"
@@ -42,13 +43,13 @@ LoginResult LoginExchange(const std::string& aid, const std::string& pw, const s
   }
   ReplyDocument doc = parseReply(sealed.text);
   if (!doc.well_formed) {
-    r.code = 53905;
+    r.code = kLoginReplyUnreadable;
     return r;
   }
   Report(90, "正在解析登入結果資訊 ...");
   LoginPause();
   if (!doc.has_root) {
-    r.code = 53905;
+    r.code = kLoginReplyUnreadable;
     return r;
   }
   const XmlElement& root = doc.root;
@@ -56,7 +57,7 @@ LoginResult LoginExchange(const std::string& aid, const std::string& pw, const s
   if (childElement(root, "rtnMsg")) r.result["rtnMsg"] = fieldText(root, "rtnMsg");
   r.extraMsg = fieldText(root, "extraMsg");
   if (!isAccepted(root)) {
-    r.code = 53907;
+    r.code = kLoginRefused;
     return r;
   }
   for (auto& [name, value] : collectFields(root, true)) r.result[name] = value;
@@ -75,9 +76,9 @@ LoginResult doLogin(const std::string& aid, const std::string& pw) {
   Report(0, "登入作業進行中, 請稍候 ...");
   LoginResult r;
   if (aid.empty()) {
-    r.code = 53901;
+    r.code = kAccountEmpty;
   } else if (pw.empty()) {
-    r.code = 53903;
+    r.code = kPasswordEmpty;
   } else {
     r = LoginExchange(aid, pw, address);
   }
@@ -86,9 +87,10 @@ LoginResult doLogin(const std::string& aid, const std::string& pw) {
 }
 
 int doLogout() {
-  auto x = CallAction(Envelope::kAes, "doLogout", {{"version", kClientVersion}}, {kPassThrough, 54001, 54003});
+  auto x = CallAction(Envelope::kAes, "doLogout", {{"version", kClientVersion}},
+                      {kPassThrough, kLogoutReplyUnreadable, kLogoutFailed});
   if (x.code != 0) return x.code;
-  if (!isAccepted(x.root)) return 54003;
+  if (!isAccepted(x.root)) return kLogoutFailed;
   setSessionKey("");
   return 0;
 }
@@ -100,21 +102,21 @@ void iAmAlive() {
 ChangePwResult changePw(const std::string& aid, const std::string& oldPw, const std::string& newPw) {
   ChangePwResult r;
   if (aid.empty()) {
-    r.code = 53901;
+    r.code = kAccountEmpty;
     return r;
   }
   if (oldPw.empty() || newPw.empty()) {
-    r.code = 53903;
+    r.code = kPasswordEmpty;
     return r;
   }
   auto x = CallAction(Envelope::kAes, "changePw", {{"aid", aid}, {"newPw", newPw}, {"oldPw", oldPw}},
-                      {kPassThrough, 53909, 53909});
+                      {kPassThrough, kAccountReplyUnreadable, kAccountReplyUnreadable});
   if (x.code != 0) {
     r.code = x.code;
     return r;
   }
   r.extraMsg = fieldText(x.root, "extraMsg");
-  if (!isAccepted(x.root)) r.code = 53911;
+  if (!isAccepted(x.root)) r.code = kChangePwRefused;
   return r;
 }
 
@@ -122,12 +124,12 @@ VerifyOnlinePwResult verifyOnlinePw(const std::string& id, const std::string& ai
                                     const std::string& applyType) {
   VerifyOnlinePwResult r;
   if (id.empty() || aid.empty() || pw.empty()) {
-    r.code = 55007;
+    r.code = kVerifyOnlinePwMissing;
     return r;
   }
-  auto x = CallAction(Envelope::kAes, "verifyOnlinePw",
-                      {{"aid", aid}, {"applyType", applyType}, {"id", id}, {"pw", pw}},
-                      {kPassThrough, 55015, 55015});
+  auto x =
+      CallAction(Envelope::kAes, "verifyOnlinePw", {{"aid", aid}, {"applyType", applyType}, {"id", id}, {"pw", pw}},
+                 {kPassThrough, kApplyCertRefused, kApplyCertRefused});
   if (x.code != 0) {
     r.code = x.code;
     return r;
@@ -141,18 +143,18 @@ VerifyOnlinePwResult verifyOnlinePw(const std::string& id, const std::string& ai
 ProxyAnswer verifyPwBag(const std::string& id, const std::string& aid, const std::string& pw) {
   ProxyAnswer r;
   if (id.empty() || aid.empty() || pw.empty()) {
-    r.code = 55009;
+    r.code = kVerifyPwBagMissing;
     return r;
   }
   auto x = CallAction(Envelope::kAes, "verifyPwBag", {{"aid", aid}, {"id", id}, {"pw", pw}},
-                      {kPassThrough, 55011, 55011});
+                      {kPassThrough, kVerifyPwBagReplyUnreadable, kVerifyPwBagReplyUnreadable});
   if (x.code != 0) {
     r.code = x.code;
     return r;
   }
   r.rtnCode = fieldText(x.root, "rtnCode");
   r.rtnMsg = fieldText(x.root, "rtnMsg");
-  if (r.rtnCode != "0") r.code = 55013;
+  if (r.rtnCode != "0") r.code = kVerifyPwBagRefused;
   return r;
 }
 
@@ -161,15 +163,15 @@ OnlinePwResult getOnlinePw(const std::string& id, const std::string& aid, const 
                            const std::string& applyType) {
   OnlinePwResult r;
   if (id.empty() || aid.empty()) {
-    r.code = 53901;
+    r.code = kAccountEmpty;
     return r;
   }
   if (notifyType.empty()) {
-    r.code = 54905;
+    r.code = kOnlinePwNoNotifyType;
     return r;
   }
   if (birthday.empty()) {
-    r.code = 54907;
+    r.code = kOnlinePwNoBirthday;
     return r;
   }
   auto x = CallAction(Envelope::kAes, "getOnlinePw",
@@ -179,7 +181,7 @@ OnlinePwResult getOnlinePw(const std::string& id, const std::string& aid, const 
                        {"id", id},
                        {"notifyAddr", notifyAddr},
                        {"notifyType", notifyType}},
-                      {kPassThrough, 53909, 53909});
+                      {kPassThrough, kAccountReplyUnreadable, kAccountReplyUnreadable});
   if (x.code != 0) {
     r.code = x.code;
     return r;
@@ -195,13 +197,13 @@ namespace {
 
 MapResult BranchQuery(const char* action, const FieldMap& fields) {
   MapResult r;
-  auto x = CallAction(Envelope::kRsa, action, fields, {kPassThrough, 54409, 54409});
+  auto x = CallAction(Envelope::kRsa, action, fields, {kPassThrough, kBranchReplyUnreadable, kBranchReplyUnreadable});
   if (x.code != 0) {
     r.code = x.code;
     return r;
   }
   if (!isAccepted(x.root)) {
-    r.code = 54411;
+    r.code = kBranchRefused;
     return r;
   }
   r.fields = collectFields(x.root, true);
@@ -211,7 +213,7 @@ MapResult BranchQuery(const char* action, const FieldMap& fields) {
 }  // namespace
 
 MapResult qryBranch(const std::string& id) {
-  if (id.empty()) return MapResult{54407, {}};
+  if (id.empty()) return MapResult{kBranchNoId, {}};
   return BranchQuery("qryBranch", {{"id", id}});
 }
 

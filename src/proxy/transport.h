@@ -12,13 +12,14 @@
 #include <optional>
 #include <string>
 
+#include "base/result_codes.h"
 #include "proxy/field_map.h"
 
 namespace quil::proxy {
 
 constexpr int kHttpOk = 0;          // status 200 with at least one byte of body
 constexpr int kHttpNothing = 1;     // other status, or an empty body
-constexpr int kHttpNetwork = 59999; // connection, sending or reading failed
+constexpr int kHttpNetwork = kHttpFailed;  // connection, sending or reading failed
 
 constexpr long kPostConnectTimeoutMs = 20000;
 constexpr long kGetConnectTimeoutMs = 2000;

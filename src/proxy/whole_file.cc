@@ -7,19 +7,17 @@
 #include <cstdio>
 #include <regex>
 
+#include "base/result_codes.h"
 #include "proxy/file_io.h"
 #include "ui/ui.h"
 
 namespace quil::proxy {
 namespace {
 
-constexpr int kOpenFolderFailed = 53301;
-constexpr int kSaveFailed = 53303;
-
 int Fail(int code) {
-  ui::CurrentUi().MessageBox(code == kOpenFolderFailed ? "開啟資料夾失敗, 請重新指定檔案儲存資料夾"
-                                                       : "存檔失敗, 請重新指定檔案儲存位置",
-                             ui::Buttons::kOk);
+  ui::CurrentUi().MessageBox(
+      code == kWriteFileOpenFailed ? "開啟資料夾失敗, 請重新指定檔案儲存資料夾" : "存檔失敗, 請重新指定檔案儲存位置",
+      ui::Buttons::kOk);
   return code;
 }
 
@@ -48,10 +46,10 @@ std::optional<std::string> readWholeFile(const std::string& path) {
 int writeWholeFile(const std::string& path, const std::string& bytes) {
   MakeFoldersOnPath(path);
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail(kOpenFolderFailed);
+  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail(kWriteFileOpenFailed);
   auto file = PendingFile::Create(path);
-  if (!file) return Fail(kOpenFolderFailed);
-  if (bytes.empty() || !file->Write(bytes) || file->Commit() != 0) return Fail(kSaveFailed);
+  if (!file) return Fail(kWriteFileOpenFailed);
+  if (bytes.empty() || !file->Write(bytes) || file->Commit() != 0) return Fail(kWriteFileWriteFailed);
   return 0;
 }
 

@@ -1,6 +1,6 @@
 #include "workflows/application.h"
 
-#include "app/message_catalogue.h"
+#include "base/result_codes.h"
 #include "proxy/actions.h"
 #include "proxy/common_name.h"
 #include "proxy/settings.h"
@@ -15,7 +15,7 @@ namespace app = application;
 ApplicationResult Ended(int code) { return {code, MakeErrorText(code), "", 0}; }
 
 // The store setting names neither store: nothing happens, no message.
-ApplicationResult UnknownStore() { return {1, "", "", 0}; }
+ApplicationResult UnknownStore() { return {kFailed, "", "", 0}; }
 
 }  // namespace
 
@@ -32,7 +32,7 @@ Opening OpenApplication(WorkflowProgress& progress, const std::string& cn) {
 
 ApplicationResult applyForCertificate(const std::string& idno) {
   // The terms come first: a customer who declines has sent nothing.
-  if (!ShowAgreementDialog()) return Ended(59101);
+  if (!ShowAgreementDialog()) return Ended(kApplyDeclined);
   const std::string store = getSetting("env.write.primaryCertStore");
   if (store != "pfx" && store != "ieCertStore") return UnknownStore();
   const std::string cn = CommonNameFromIdno(idno);

@@ -1,5 +1,6 @@
 // The application with the file store: the private key as a PKCS#8 file in
 // the key folder, the certificate with it in a PKCS#12 file.
+#include "base/result_codes.h"
 #include "cert/cert_request.h"
 #include "cert/pfx_file.h"
 #include "platform/text_codec.h"
@@ -35,10 +36,10 @@ HandBack Failed(int code) {
 }
 
 int RunWithDialog(WorkflowProgress& progress, const std::string& cn) {
-  if (cn.empty()) return 1;
+  if (cn.empty()) return kFailed;
   Opening opening = OpenApplication(progress, cn);
   if (opening.code != 0) return opening.code;
-  if (opening.first == '0') return 54201;
+  if (opening.first == '0') return kApplyNotAllowed;
   progress.SetTotal(FileStoreTotal(opening.first));
   Request request = KeyFileAndRequest(progress, cn, opening.first);
   if (request.code != 0) return request.code;
@@ -63,31 +64,31 @@ int RunWithDialog(WorkflowProgress& progress, const std::string& cn) {
 }
 
 HandBack RunHandBack(WorkflowProgress& progress, const std::string& cn, const std::string& pwid) {
-  if (cn.empty()) return Failed(1);
+  if (cn.empty()) return Failed(kFailed);
   Opening opening = OpenApplication(progress, cn);
-  if (opening.code != 0) return Failed(3001);
-  if (opening.first == '0') return Failed(3002);
+  if (opening.code != 0) return Failed(kApplyFileStatusFailed);
+  if (opening.first == '0') return Failed(kApplyFileNotAllowed);
   progress.SetTotal(FileStoreTotal(opening.first));
   Request request = KeyFileAndRequest(progress, cn, opening.first);
-  if (request.code != 0) return Failed(3003);
+  if (request.code != 0) return Failed(kApplyFileRequestFailed);
 
   progress.Next(kSendText);
   proxy::CertReply issued = proxy::applyCert(request.csr, getSetting("userIdno"), pwid);
-  if (issued.code != 0) return Failed(3004);
+  if (issued.code != 0) return Failed(kApplyFileSendFailed);
   return {0, issued.cert, issued.certId};
 }
 
 }  // namespace
 
 int FileStoreWithDialog(const std::string& cn) {
-  WorkflowProgress progress(kTitle, kDone, kFailed);
+  WorkflowProgress progress(kTitle, kDoneText, kFailedText);
   int code = RunWithDialog(progress, cn);
   progress.Finish(code);
   return code;
 }
 
 HandBack FileStoreHandBack(const std::string& cn, const std::string& pwid) {
-  WorkflowProgress progress(kTitle, kDone, kFailed);
+  WorkflowProgress progress(kTitle, kDoneText, kFailedText);
   HandBack result = RunHandBack(progress, cn, pwid);
   progress.Finish(result.code);
   return result;

@@ -9,8 +9,8 @@ namespace quil::workflows::application {
 
 // Wide (UTF-8) texts of the progress window.
 inline constexpr char kTitle[] = "憑證申請";
-inline constexpr char kDone[] = "憑證申請完成";
-inline constexpr char kFailed[] = "憑證申請失敗";
+inline constexpr char kDoneText[] = "憑證申請完成";
+inline constexpr char kFailedText[] = "憑證申請失敗";
 inline constexpr char kStartText[] = "開始憑證申請 ...";
 inline constexpr char kRequestText[] = "產生憑證請求資訊 ...";
 inline constexpr char kSendText[] = "送出憑證申請資訊並等待回覆 ...";

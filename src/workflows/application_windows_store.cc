@@ -1,5 +1,6 @@
 // The application with the Windows store: the key in a new key container,
 // the issued certificate and its chain in the current user's stores.
+#include "base/result_codes.h"
 #include "cert/cert_request.h"
 #include "cert/cert_stores.h"
 #include "proxy/actions.h"
@@ -11,10 +12,10 @@ namespace quil::workflows::application {
 namespace {
 
 int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pwid) {
-  if (cn.empty()) return 54901;
+  if (cn.empty()) return kApplyNoCn;
   Opening opening = OpenApplication(progress, cn);
   if (opening.code != 0) return opening.code;
-  if (opening.first == '0') return 54903;
+  if (opening.first == '0') return kApplyStoreNotAllowed;
   // The copy to a second place is a step of its own, so it is counted.
   const bool copy_to_file = getSetting("env.write.secondaryCertStore") == "pfx";
   progress.SetTotal((opening.first == '1' ? 6 : 5) + (copy_to_file ? 1 : 0));
@@ -50,7 +51,7 @@ int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pw
 }  // namespace
 
 int WindowsStore(const std::string& cn, const std::string& pwid) {
-  WorkflowProgress progress(kTitle, kDone, kFailed);
+  WorkflowProgress progress(kTitle, kDoneText, kFailedText);
   int code = Run(progress, cn, pwid);
   progress.Finish(code);
   return code;

@@ -1,5 +1,6 @@
 #include "workflows/cert_queries.h"
 
+#include "base/result_codes.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
 #include "proxy/common_name.h"
@@ -31,7 +32,7 @@ proxy::Cert2Result serverCertInfo2(const std::string& idno) { return proxy::qryC
 CertInfoResult clientCertInfo(const std::string& idno) {
   const std::string path = getPathSetting("env.userPfxFilePath");
   FieldMap latest = LatestCertificate(idno);
-  if (latest.empty()) return {1, {}};
+  if (latest.empty()) return {kFailed, {}};
   const std::string& serial = FieldOf(latest, "serial");
   const std::string& issuer = FieldOf(latest, "issuer");
 
@@ -43,12 +44,12 @@ CertInfoResult clientCertInfo(const std::string& idno) {
   const std::string secondary = getSetting("env.read.secondaryCertStore");
   if (secondary == "ieCertStore") return certInfoFromMyStore(serial, issuer);
   if (secondary == "pfx") return FromChosenPfx(path);
-  return {54406, {}};
+  return {kClientCertNoSource, {}};
 }
 
 CertInfoResult pfxCertInfo(const std::string& idno, const std::string& path, const std::string& password) {
   FieldMap latest = LatestCertificate(idno);
-  if (latest.empty()) return {54035, {}};
+  if (latest.empty()) return {kNoCurrentCertInfo, {}};
   PfxLoadResult loaded = loadPfxSilent(path, password, FieldOf(latest, "issuer"), FieldOf(latest, "serial"));
   if (loaded.code != 0) return {loaded.code, {}};
   return certInfoFromPkcs12(loaded.pkcs12, password);

@@ -1,4 +1,5 @@
 // savePfx2: the second half of the application with the file store.
+#include "base/result_codes.h"
 #include "cert/pfx_file.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
@@ -11,8 +12,8 @@ namespace quil::workflows {
 int saveIssuedCertificate(const std::string& applyIdText, const std::string& b64Cert, const std::string& path,
                           const std::string& password) {
   const int applyId = proxy::readNumber(applyIdText);
-  if (makePfxFromKeyFolder(b64Cert, path, password) != 0) return 3006;
-  if (proxy::activeCert(applyId, platform::ToNarrow(path)) != 0) return 3007;
+  if (makePfxFromKeyFolder(b64Cert, path, password) != 0) return kSavePfxWriteFailed;
+  if (proxy::activeCert(applyId, platform::ToNarrow(path)) != 0) return kSavePfxReportFailed;
   if (getSetting("env.write.secondaryCertStore") == "ieCertStore")
     (void)importPfxIntoStores(path, password);  // a second place never fails the save
   return 0;

@@ -1,5 +1,6 @@
 #include "workflows/store_backup.h"
 
+#include "base/result_codes.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
 #include "proxy/actions.h"
@@ -7,9 +8,9 @@
 namespace quil::workflows {
 
 int backupStoreCertificate(const std::string& cn) {
-  if (cn.empty()) return 54601;
+  if (cn.empty()) return kBackupNoCn;
   FieldMap record = proxy::qryCertPlain(cn);
-  if (record.empty()) return 54603;
+  if (record.empty()) return kBackupNoCert;
   CollectResult collected = collectCertWithChain(FieldOf(record, "issuer"), FieldOf(record, "serial"));
   if (collected.code != 0) return collected.code;
   return exportStoreToPfx(*collected.store, "").code;

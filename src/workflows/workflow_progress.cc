@@ -1,5 +1,6 @@
 #include "workflows/workflow_progress.h"
 
+#include "base/result_codes.h"
 #include "platform/text_codec.h"
 #include "ui/progress_window.h"
 
@@ -19,7 +20,7 @@ WorkflowProgress::WorkflowProgress(const std::string& title, const std::string& 
                                    const std::string& failed_text)
     : title_(ToNarrow(title)), done_text_(ToNarrow(done_text)), failed_text_(ToNarrow(failed_text)) {}
 
-WorkflowProgress::~WorkflowProgress() { Finish(1); }
+WorkflowProgress::~WorkflowProgress() { Finish(kFailed); }
 
 void WorkflowProgress::Begin(int first_step, const std::string& text) {
   step_ = first_step;

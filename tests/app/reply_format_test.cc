@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/result_codes.h"
 #include "platform/text_codec.h"
 
 namespace quil {
@@ -13,16 +14,16 @@ TEST(ReplyFormatTest, EveryShapeFormatsAsThePageReadsIt) {
     std::string got;
     const char* want;
   } kCases[] = {
-      {"plain", FormatReply(kReplyPlain, 53705, "<53705>用戶端版本資訊不符"),
+      {"plain", FormatReply(kReplyPlain, kVersionMismatch, "<53705>用戶端版本資訊不符"),
        "{'errCode':'53705','errMsg':'<53705>用戶端版本資訊不符'}"},
       {"map", FormatReply(kReplyMap, 0, "", ",'a':'1'"), "{'errCode':'0','errMsg':'','a':'1'}"},
       {"map and list", FormatReply(kReplyMapAndList, 0, "", ",'a':'1'", ",'moCerts':[]"),
        "{'errCode':'0','errMsg':'','a':'1','moCerts':[]}"},
       {"login", FormatReply(kReplyLogin, -3, "m", ",'id':'A1'", "x"),
        "{'errCode':'-3','errMsg':'m','id':'A1','extraMsg':'x'}"},
-      {"changePw", FormatReply(kReplyChangePw, 53909, "<53909>", "e"),
+      {"changePw", FormatReply(kReplyChangePw, kAccountReplyUnreadable, "<53909>", "e"),
        "{'errCode':'53909','errMsg':'<53909>','extraMsg':'e'}"},
-      {"code only", FormatReply(kReplyCodeOnly, 52301), "{'errCode':'52301'}"},
+      {"code only", FormatReply(kReplyCodeOnly, kPfxFileLoadFailed), "{'errCode':'52301'}"},
       {"client version", FormatReply(kReplyClientVersion, 0, "", "1.9"),
        "{'errCode':'0','errMsg':'','clientVersion':'1.9'}"},
       {"pfx path", FormatReply(kReplyPfxFilePath, 0, "", "C:\\\\a", "Y"),
@@ -32,7 +33,7 @@ TEST(ReplyFormatTest, EveryShapeFormatsAsThePageReadsIt) {
        "'isShowReportText':'false','generalReportLink':'l','isShowReportLink':'true','width':'800','height':'600'}"},
       {"verify online pw", FormatReply(kReplyVerifyOnlinePw, 0, "", "0", "ok", "P1"),
        "{'errCode':'0','errMsg':'','rtnCode':'0','rtnMsg':'ok','pwid':'P1'}"},
-      {"verify pw bag", FormatReply(kReplyVerifyPwBag, 55009, "<55009>", "-2", "no"),
+      {"verify pw bag", FormatReply(kReplyVerifyPwBag, kVerifyPwBagMissing, "<55009>", "-2", "no"),
        "{'errCode':'55009','errMsg':'<55009>','rtnCode':'-2','rtnMsg':'no'}"},
       {"online pw", FormatReply(kReplyOnlinePw, 0, "", "123456", "20261210", "0", ""),
        "{'errCode':'0','errMsg':'','onlinePw':'123456','createTime':'20261210','rtnCode':'0','rtnMsg':''}"},

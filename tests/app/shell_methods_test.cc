@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <regex>
-#include <set>
 
 #include "app/method_table.h"
 #include "support/test_env.h"
@@ -24,14 +24,83 @@ std::string Call(const char* name, std::vector<std::string> args = {}) {
   return m ? RunMethod(*m, args).text : std::string();
 }
 
-TEST(MethodTableTest, HasTheFortyNineMethodsOnceEach) {
-  std::set<std::string> names;
-  for (const auto& m : MethodTable()) names.insert(m.name);
-  EXPECT_EQ(MethodTable().size(), 49u);
-  EXPECT_EQ(names.size(), 49u);
-  EXPECT_STREQ(MethodTable().front().name, "cpntAutoUpdate");
-  EXPECT_STREQ(MethodTable().back().name, "isFileExist");
+// The whole table, row by row, in the page's order.
+TEST(MethodTableTest, EveryRowAsThePageSeesIt) {
+  constexpr bool kBuilt = true, kToCome = false;
+  constexpr unsigned kCn = kCnFromIdno, kWide = kWideArgs, kPlain = kNoFlags;
+  constexpr Returns kText = Returns::kText, kShort = Returns::kShort, kNothing = Returns::kNothing;
+  struct Row {
+    const char* name;
+    int args;
+    Returns returns;
+    unsigned flags;
+    bool built;
+  } kRows[] = {
+      {"cpntAutoUpdate", 0, kNothing, kPlain, kToCome},
+      {"doTest", 1, kNothing, kPlain, kBuilt},
+      {"iAmAlive", 0, kNothing, kPlain, kBuilt},
+      {"getClientPfxFilePath", 0, kText, kPlain, kBuilt},
+      {"getClientVersion", 0, kText, kPlain, kBuilt},
+      {"getClientReg", 0, kText, kPlain, kToCome},
+      {"setClientReg", 0, kText, kPlain, kToCome},
+      {"doLogin", 2, kText, kPlain, kBuilt},
+      {"getOnlinePw", 6, kText, kPlain, kBuilt},
+      {"changePw", 3, kText, kPlain, kBuilt},
+      {"savePfx2", 4, kText, kPlain, kBuilt},
+      {"verifyOnlinePw", 4, kText, kPlain, kBuilt},
+      {"verifyPwBag", 3, kText, kPlain, kBuilt},
+      {"doLogout", 1, kShort, kPlain, kBuilt},
+      {"getFnStatus", 1, kText, kCn, kBuilt},
+      {"crtNewCert", 1, kText, kPlain, kBuilt},  // asks for the common name after the terms
+      {"crtNewCert2", 2, kText, kCn, kBuilt},
+      {"crtRevokeCert", 1, kText, kCn, kToCome},
+      {"crtRevokeCert2", 2, kText, kCn, kToCome},
+      {"openFileChooser", 0, kText, kPlain, kBuilt},
+      {"openFileChooser2", 0, kText, kPlain, kBuilt},
+      {"replaceCert", 1, kText, kCn, kToCome},
+      {"replaceCert2", 3, kText, kCn, kToCome},
+      {"dlCert", 1, kText, kCn, kToCome},
+      {"qryBranchInfo", 1, kText, kPlain, kBuilt},
+      {"qryBranchAll", 0, kText, kPlain, kBuilt},
+      {"qrySvrCertInfo", 1, kText, kPlain, kBuilt},
+      {"qrySvrCertInfo2", 1, kText, kPlain, kBuilt},
+      {"qryClntCertInfo", 1, kText, kPlain, kBuilt},
+      {"qryPfxCertInfo", 3, kText, kPlain, kBuilt},
+      {"qryIECertInfo", 1, kText, kPlain, kBuilt},
+      {"copyFile", 2, kText, kWide, kBuilt},
+      {"impUserCert", 1, kText, kPlain, kToCome},
+      {"bakUserCert", 1, kText, kPlain, kToCome},
+      {"changePfxPwd", 1, kText, kPlain, kToCome},
+      {"changePfxPwd2", 4, kText, kPlain, kToCome},
+      {"deployCert", 4, kText, kPlain, kToCome},
+      {"rmvBrowserCert", 2, kText, kPlain, kToCome},
+      {"openFileManager", 1, kNothing, kPlain, kBuilt},
+      {"openFileManager2", 1, kNothing, kPlain, kBuilt},
+      {"closeApp", 0, kNothing, kPlain, kBuilt},
+      {"openApp", 0, kNothing, kPlain, kBuilt},
+      {"getRandom", 0, kText, kPlain, kBuilt},
+      {"versionCheck", 0, kText, kPlain, kBuilt},
+      {"writeLog", 4, kNothing, kPlain, kBuilt},
+      {"writeLog2", 4, kNothing, kPlain, kBuilt},
+      {"setLoginInfo", 3, kText, kPlain, kBuilt},
+      {"getLoginInfo", 0, kText, kPlain, kBuilt},
+      {"isFileExist", 1, kText, kPlain, kBuilt},
+  };
+  const auto& table = MethodTable();
+  ASSERT_EQ(table.size(), std::size(kRows));
+  for (size_t i = 0; i < table.size(); ++i) {
+    const Row& want = kRows[i];
+    const MethodEntry& got = table[i];
+    SCOPED_TRACE(want.name);
+    EXPECT_STREQ(got.name, want.name) << "row " << i;
+    EXPECT_EQ(got.arg_count, want.args);
+    EXPECT_EQ(got.returns, want.returns);
+    EXPECT_EQ(got.flags, want.flags);
+    EXPECT_EQ(got.body != nullptr, want.built);
+    EXPECT_EQ(FindMethod(want.name), &got);
+  }
   EXPECT_EQ(FindMethod("nope"), nullptr);
+  EXPECT_EQ(FindMethod("DoLogin"), nullptr) << "names are case-sensitive";
 }
 
 TEST(MethodTableTest, MethodsWithoutABodyAnswerCodeOneInTheirKind) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "base/result_codes.h"
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
 #include "cert/test_pki.h"
@@ -107,12 +108,14 @@ TEST(MakePfxFile, FailureCodes) {
     std::string path;
     int want;
   } kCases[] = {
-      {"empty certificate", "", SharedUser().pem(), good_path, 52101},
+      {"empty certificate", "", SharedUser().pem(), good_path, kMakePfxNoCert},
       {"empty key", SharedUser().cert_text, "", good_path, 1},
-      {"empty path", SharedUser().cert_text, SharedUser().pem(), "", 52105},
-      {"not a certificate", testing::Base64("garbage bytes"), SharedUser().pem(), good_path, 52109},
-      {"key of another certificate", SharedUser().cert_text, testing::KeyPem(other.key), good_path, 52111},
-      {"unwritable path", SharedUser().cert_text, SharedUser().pem(), env.home.path() + "/file/c.p12", 52113},
+      {"empty path", SharedUser().cert_text, SharedUser().pem(), "", kMakePfxNoPath},
+      {"not a certificate", testing::Base64("garbage bytes"), SharedUser().pem(), good_path, kMakePfxCertUnreadable},
+      {"key of another certificate", SharedUser().cert_text, testing::KeyPem(other.key), good_path,
+       kMakePfxCreateFailed},
+      {"unwritable path", SharedUser().cert_text, SharedUser().pem(), env.home.path() + "/file/c.p12",
+       kMakePfxOpenFailed},
       {"single certificate", SharedUser().cert_text, SharedUser().pem(), good_path, 0},
   };
   for (const auto& c : kCases) {
@@ -156,9 +159,9 @@ TEST(CheckPfxFile, Codes) {
   ASSERT_EQ(makePfxFile(SharedUser().cert_text, SharedUser().pem(), path, "pw"), 0);
   testing::WriteFileForTest(env.home.path() + "/junk.p12", "junk");
   EXPECT_EQ(checkPfxFile(path, "pw"), 0);
-  EXPECT_EQ(checkPfxFile(path, "wrong"), 52203);
-  EXPECT_EQ(checkPfxFile(env.home.path() + "/junk.p12", "pw"), 52203);
-  EXPECT_EQ(checkPfxFile(env.home.path() + "/missing.p12", "pw"), 52201);
+  EXPECT_EQ(checkPfxFile(path, "wrong"), kCertFileLoadFailed);
+  EXPECT_EQ(checkPfxFile(env.home.path() + "/junk.p12", "pw"), kCertFileLoadFailed);
+  EXPECT_EQ(checkPfxFile(env.home.path() + "/missing.p12", "pw"), kCertFileReadFailed);
 }
 
 TEST(CertInfoFromPkcs12, FillsTheRecord) {
@@ -181,7 +184,7 @@ TEST(CertInfoFromPkcs12, FillsTheRecord) {
   EXPECT_EQ(r.info.count("c"), 0u);
   // The store reader agrees on the serial of the same certificate.
   EXPECT_EQ(certInfoFromContext(user.der)["serial"], "9F01");
-  EXPECT_EQ(certInfoFromPkcs12(bytes, "wrong").code, 52403);
+  EXPECT_EQ(certInfoFromPkcs12(bytes, "wrong").code, kPkcs12ParseFailed);
 }
 
 TEST(LoadPfxSilent, Codes) {
@@ -197,13 +200,13 @@ TEST(LoadPfxSilent, Codes) {
     std::string serial;
     int want;
   } kCases[] = {
-      {"missing file", env.home.path() + "/none.p12", "pw", "", "", 52301},
-      {"not a PKCS#12", env.home.path() + "/junk.p12", "pw", "", "", 52203},
-      {"wrong password", path, "nope", "", "", 52303},
-      {"other issuer CN", path, "pw", "CN=Other CA, O=Exmpl, C=TW", "1A2B3C", 52205},
-      {"other issuer O", path, "pw", "CN=Exmpl User CA, O=Other", "1A2B3C", 52205},
-      {"leading zero in expected serial", path, "pw", testing::kIssuerText, "001A2B3C", 52207},
-      {"lower-case expected serial", path, "pw", testing::kIssuerText, "1a2b3c", 52207},
+      {"missing file", env.home.path() + "/none.p12", "pw", "", "", kPfxFileLoadFailed},
+      {"not a PKCS#12", env.home.path() + "/junk.p12", "pw", "", "", kCertFileLoadFailed},
+      {"wrong password", path, "nope", "", "", kPfxFileWrongPassword},
+      {"other issuer CN", path, "pw", "CN=Other CA, O=Exmpl, C=TW", "1A2B3C", kCertFileWrongIssuer},
+      {"other issuer O", path, "pw", "CN=Exmpl User CA, O=Other", "1A2B3C", kCertFileWrongIssuer},
+      {"leading zero in expected serial", path, "pw", testing::kIssuerText, "001A2B3C", kCertFileWrongSerial},
+      {"lower-case expected serial", path, "pw", testing::kIssuerText, "1a2b3c", kCertFileWrongSerial},
       {"expected issuer without OU", path, "pw", "CN=Exmpl User CA, O=Exmpl, C=TW", "1A2B3C", 0},
       {"no expected issuer", path, "pw", "", "", 0},
   };
@@ -236,7 +239,7 @@ TEST(LoadPfxInteractive, AsksUntilTheRightFileOrCancel) {
   // A file of another serial keeps asking; cancel gives 53401.
   env.ui->dialog_answers.push_back(ui::DialogValues{{"path", path}, {"password", "pw"}});
   PfxLoadResult cancelled = loadPfxInteractive(path, "pw", testing::kIssuerText, "FFFF", true);
-  EXPECT_EQ(cancelled.code, 53401);
+  EXPECT_EQ(cancelled.code, kCancelled);
   EXPECT_EQ(cancelled.password, "");
   EXPECT_EQ(env.ui->dialogs.size(), 4u);
 }
@@ -252,7 +255,7 @@ TEST(SavePfxWithDialog, RetriesUntilAKeyFitsThenRemembers) {
   // First OK: no key file yet, so the dialog returns; then cancel.
   env.ui->dialog_answers.push_back(ui::DialogValues{{"path", path}, {"password", "pass"}, {"confirm", "pass"}});
   PfxChoiceResult none = savePfxWithDialog(SharedUser().cert_text, "");
-  EXPECT_EQ(none.code, 53401);
+  EXPECT_EQ(none.code, kCancelled);
   ASSERT_EQ(env.ui->dialogs.size(), 2u);
   EXPECT_EQ(env.ui->dialogs[0].fields[0].value, env.home.path() + "/default.p12");
   EXPECT_EQ(env.ui->dialogs[0].fields[1].value, "4+");

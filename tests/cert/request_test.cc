@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "base/result_codes.h"
 #include "cert/cert_request.h"
 #include "cert/cert_stores.h"
 #include "cert/public_key_blob.h"
@@ -53,7 +54,7 @@ TEST(MakeOpenSslRequest, VerifiesWithOneCnAndSha1AndNoAttributes) {
 }
 
 TEST(MakeOpenSslRequest, EmptyCnIsRefused) {
-  EXPECT_EQ(makeOpenSslRequest("", 2048).code, 52701);
+  EXPECT_EQ(makeOpenSslRequest("", 2048).code, kRequestNoCn);
 }
 
 TEST(MakeKeyFileAndRequest, WritesAPrivateKeyFileNamedByTime) {
@@ -85,7 +86,7 @@ TEST(MakeKeyFileAndRequest, UnwritableFolderShowsItsMessage) {
   ui::ScopedScriptedUi ui;
   testing::WriteFileForTest(home.path() + "/blocker", "x");  // a file where the folder should be
   RequestResult r = makeKeyFileAndRequest("A1", 2048, home.path() + "/blocker/keys");
-  EXPECT_EQ(r.code, 53301);
+  EXPECT_EQ(r.code, kWriteFileOpenFailed);
   ASSERT_EQ(ui->messages.size(), 1u);
   EXPECT_EQ(ui->messages[0], "開啟資料夾失敗, 請重新指定檔案儲存資料夾");
 }
@@ -132,7 +133,7 @@ TEST(MakeContainerAndRequest, KeepsKeyInContainerAndPendingRecord) {
 
 TEST(FindPendingKey, NoRecordKeyIsAnError) {
   testing::ScopedTestHome home;
-  EXPECT_EQ(findPendingKey("blob").code, 52901);
+  EXPECT_EQ(findPendingKey("blob").code, kPendingKeyUnreadable);
   platform::CurrentUserHive().CreateKey("Software\\MERO\\QUIL\\PELISecuritiesLoginInfo");
   PendingKey none = findPendingKey("blob");
   EXPECT_EQ(none.code, 0);

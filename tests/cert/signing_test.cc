@@ -1,6 +1,7 @@
 // PKCS#7 signatures, checked by openssl cms, and the choice of places.
 #include <gtest/gtest.h>
 
+#include "base/result_codes.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
 #include "cert/signing.h"
@@ -65,8 +66,8 @@ TEST(SignPkcs7WithPfx, VerifiesWithTheContentInside) {
   Pkcs7Result r = signPkcs7WithPfx(pkcs12, "pw", "qmrd5170");
   ASSERT_EQ(r.code, 0);
   EXPECT_EQ(VerifiedContent(env.home.path(), r.der), "qmrd5170");
-  EXPECT_EQ(signPkcs7WithPfx(pkcs12, "wrong", "x").code, 52601);
-  EXPECT_EQ(signPkcs7WithPfx("junk", "pw", "x").code, 52601);
+  EXPECT_EQ(signPkcs7WithPfx(pkcs12, "wrong", "x").code, kSignPfxParseFailed);
+  EXPECT_EQ(signPkcs7WithPfx("junk", "pw", "x").code, kSignPfxParseFailed);
 }
 
 TEST(SignPkcs7WithStore, VerifiesLikeTheFileWay) {
@@ -91,7 +92,7 @@ TEST(SignWithCurrentCertificate, PlacesInOrder) {
   SignResult silent = signWithCurrentCertificate("t", "", "pw", testing::kIssuerText, "5C", false);
   ASSERT_EQ(silent.code, 0);
   EXPECT_EQ(VerifiedContent(env.home.path(), Unbase64(silent.signature)), "t");
-  EXPECT_EQ(signWithCurrentCertificate("t", "", "bad", testing::kIssuerText, "5C", false).code, 52303);
+  EXPECT_EQ(signWithCurrentCertificate("t", "", "bad", testing::kIssuerText, "5C", false).code, kPfxFileWrongPassword);
 
   // Interactive: the load dialog until the right password, then signs.
   env.ui->dialog_answers.push_back(ui::DialogValues{{"path", env.pfx}, {"password", "bad"}});
@@ -101,14 +102,14 @@ TEST(SignWithCurrentCertificate, PlacesInOrder) {
 
   // pfx first and cancelled: the store is not tried.
   setSetting("cert.readOrder", "pfx,ieCertStore");
-  EXPECT_EQ(signWithCurrentCertificate("t", "", "", testing::kIssuerText, "5C", true).code, 53401);
+  EXPECT_EQ(signWithCurrentCertificate("t", "", "", testing::kIssuerText, "5C", true).code, kCancelled);
 
   // Store first without the certificate: the file is tried next.
   setSetting("cert.readOrder", "ieCertStore,pfx");
   EXPECT_EQ(signWithCurrentCertificate("t", env.pfx, "pw", testing::kIssuerText, "5C", false).code, 0);
   // Store only: its failure is the answer.
   setSetting("cert.readOrder", "ieCertStore");
-  EXPECT_EQ(signWithCurrentCertificate("t", "", "pw", testing::kIssuerText, "5C", false).code, 53005);
+  EXPECT_EQ(signWithCurrentCertificate("t", "", "pw", testing::kIssuerText, "5C", false).code, kFindCertNoMatch);
 }
 
 }  // namespace

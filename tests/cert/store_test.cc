@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "base/result_codes.h"
 #include "cert/cert_request.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
@@ -92,7 +93,7 @@ TEST(InstallIssuedChain, BindsThePendingKeyAndSignsWithIt) {
 
   SignResult signature = signPkcs7WithStore("text", testing::kIssuerText, "AB");
   ASSERT_EQ(signature.code, 0);
-  EXPECT_EQ(signPkcs7WithStore("text", testing::kIssuerText, "AC").code, 53005);
+  EXPECT_EQ(signPkcs7WithStore("text", testing::kIssuerText, "AC").code, kFindCertNoMatch);
 }
 
 TEST(InstallIssuedChain, WithoutPendingKeyInstallsWithoutKey) {
@@ -104,7 +105,7 @@ TEST(InstallIssuedChain, WithoutPendingKeyInstallsWithoutKey) {
   ASSERT_EQ(my.size(), 1u);
   EXPECT_FALSE(my[0].key_prov);
   EXPECT_EQ(my[0].key_context_spec, 0u);
-  EXPECT_EQ(signPkcs7WithStore("text", testing::kIssuerText, "D").code, 53201);
+  EXPECT_EQ(signPkcs7WithStore("text", testing::kIssuerText, "D").code, kSignStoreNoKey);
 }
 
 TEST(InstallIssuedChain, BadInputChangesNothing) {
@@ -116,10 +117,10 @@ TEST(InstallIssuedChain, BadInputChangesNothing) {
     std::string text;
     int want;
   } kCases[] = {
-      {"empty", "", 53103},
-      {"not base64", "@@@@", 53103},
-      {"a bare certificate, not PKCS#7", testing::Base64(user), 53105},
-      {"random bytes", testing::Base64("not a message at all"), 53105},
+      {"empty", "", kInstallChainBase64Failed},
+      {"not base64", "@@@@", kInstallChainBase64Failed},
+      {"a bare certificate, not PKCS#7", testing::Base64(user), kInstallChainCountFailed},
+      {"random bytes", testing::Base64("not a message at all"), kInstallChainCountFailed},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -136,8 +137,8 @@ TEST(StoreSearch, FindsByIssuerAndSerialAndReadsTheRecord) {
   ASSERT_EQ(installIssuedChain(testing::Base64(testing::Pkcs7Bundle({user}))), 0);
   auto my = openUserStore("MY");
   EXPECT_EQ(findCertificate(my.get(), "CN = Exmpl User CA ,OU=Sec,  O = Exmpl, C=TW", "9F01").code, 0);
-  EXPECT_EQ(findCertificate(my.get(), testing::kIssuerText, "9F02").code, 53005);
-  EXPECT_EQ(findCertificate(nullptr, testing::kIssuerText, "9F01").code, 53001);
+  EXPECT_EQ(findCertificate(my.get(), testing::kIssuerText, "9F02").code, kFindCertNoMatch);
+  EXPECT_EQ(findCertificate(nullptr, testing::kIssuerText, "9F01").code, kFindCertNoStore);
 
   CertInfo context = certInfoFromContext(user);
   EXPECT_EQ(context["subject"], "CN=A123456789-01, O=\"Exmpl, Inc.\"");
@@ -154,7 +155,7 @@ TEST(StoreSearch, FindsByIssuerAndSerialAndReadsTheRecord) {
   EXPECT_EQ(r.info["ou"], "Sec");
   EXPECT_EQ(r.info["o"], "Exmpl");
   EXPECT_EQ(r.info.count("subject"), 0u);
-  EXPECT_EQ(certInfoFromMyStore("9F02", testing::kIssuerText).code, 54615);
+  EXPECT_EQ(certInfoFromMyStore("9F02", testing::kIssuerText).code, kMyStoreNoMatch);
 }
 
 TEST(CollectCertWithChain, GathersCertificateAndIssuers) {
@@ -171,7 +172,7 @@ TEST(CollectCertWithChain, GathersCertificateAndIssuers) {
   ASSERT_EQ(installIssuedChain(testing::Base64(testing::Pkcs7Bundle({impostor}))), 0);
   ASSERT_EQ(installIssuedChain(testing::Base64(testing::Pkcs7Bundle({SharedCa().root, SharedCa().intermediate, user}))), 0);
 
-  EXPECT_EQ(collectCertWithChain(testing::kIssuerText, "FF").code, 54615);
+  EXPECT_EQ(collectCertWithChain(testing::kIssuerText, "FF").code, kMyStoreNoMatch);
   CollectResult r = collectCertWithChain(testing::kIssuerText, "F");
   ASSERT_EQ(r.code, 0);
   auto certs = r.store->Certificates();
@@ -221,13 +222,13 @@ TEST(ImportPfxIntoStores, Codes) {
   std::string pfx = env.home.path() + "/in.p12";
   ASSERT_EQ(makePfxFile(testing::Base64(SharedCa().Issue(key.key, "A4", "4A")), testing::KeyPem(key.key), pfx, "pw"), 0);
   // A wrong password lets the customer choose; cancelling gives 53401.
-  EXPECT_EQ(importPfxIntoStores(pfx, "bad"), 53401);
+  EXPECT_EQ(importPfxIntoStores(pfx, "bad"), kCancelled);
   ASSERT_EQ(env.ui->dialogs.size(), 1u);
   EXPECT_EQ(env.ui->dialogs[0].dialog, "CQUILLoadPfxDlg");
   // The stores cannot be opened when the data folder is a file.
   fs::remove_all(env.home.path() + "/.local/share");
   testing::WriteFileForTest(env.home.path() + "/.local/share", "x");
-  EXPECT_EQ(importPfxIntoStores(pfx, "pw"), 54509);
+  EXPECT_EQ(importPfxIntoStores(pfx, "pw"), kImportMyStoreFailed);
 }
 
 TEST(ImportPfxIntoStores, AStoreThatCannotBeWrittenFailsTheImport) {
@@ -241,7 +242,7 @@ TEST(ImportPfxIntoStores, AStoreThatCannotBeWrittenFailsTheImport) {
   EXPECT_EQ(sqlite3_exec(db, "CREATE TRIGGER full BEFORE INSERT ON certs BEGIN SELECT RAISE(ABORT, 'full'); END",
                          nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
-  EXPECT_EQ(importPfxIntoStores(pfx, "pw"), 54509);
+  EXPECT_EQ(importPfxIntoStores(pfx, "pw"), kImportMyStoreFailed);
   EXPECT_EQ(CountIn("MY"), 0u);
 }
 
@@ -256,7 +257,7 @@ TEST(InstallIssuedChain, AStoreThatCannotBeWrittenIsAFailure) {
                          nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(db);
   EXPECT_EQ(installIssuedChain(testing::Base64(testing::Pkcs7Bundle({SharedCa().root, SharedCa().intermediate, user}))),
-            53101);
+            kInstallChainFailed);
   EXPECT_EQ(CountIn("MY"), 0u);
 }
 

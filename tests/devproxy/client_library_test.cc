@@ -2,6 +2,7 @@
 // proxy: the same path the program takes, from login to logout.
 #include <gtest/gtest.h>
 
+#include "base/result_codes.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
 #include "proxy/settings.h"
@@ -35,7 +36,7 @@ TEST(DevProxyWithClientLibrary, LoginApplyInstallQueryLogout) {
   CustomerSeed c = UniqueCustomer(proxy);
 
   proxy::LoginResult refused = proxy::doLogin(c.aid, "wrong999");
-  EXPECT_EQ(refused.code, 53907);
+  EXPECT_EQ(refused.code, kLoginRefused);
   EXPECT_EQ(FieldOf(refused.result, "rtnCode"), "1001");
 
   proxy::LoginResult login = proxy::doLogin(c.aid, c.password);
@@ -93,11 +94,11 @@ TEST(DevProxyWithClientLibrary, InjectedFaultsGiveTheClientsCodes) {
     int code;
   } kCases[] = {
       {"accepted", "delay:10", 0},
-      {"refused", "rtn:9", 53705},
-      {"malformed", "malformed", 53703},
-      {"no root", "noroot", 53803},
-      {"status", "status:500", 53701},
-      {"empty", "empty", 53701},
+      {"refused", "rtn:9", kVersionMismatch},
+      {"malformed", "malformed", kVersionReplyUnreadable},
+      {"no root", "noroot", kVersionNoRoot},
+      {"status", "status:500", kVersionCallFailed},
+      {"empty", "empty", kVersionCallFailed},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "base/result_codes.h"
 #include "devproxy/devproxy.h"
 #include "fake_proxy.h"
 #include "proxy/actions.h"
@@ -108,7 +109,7 @@ TEST_F(DemoProxyTest, LoginRefusalKeepsTheOldKey) {
   LogIn();
   const std::string key = sessionKey();
   LoginResult bad = doLogin(kAid, "wrong-pw");
-  EXPECT_EQ(bad.code, 53907);
+  EXPECT_EQ(bad.code, kLoginRefused);
   EXPECT_EQ(FieldOf(bad.result, "rtnCode"), "1001");
   EXPECT_FALSE(FieldOf(bad.result, "rtnMsg").empty());
   EXPECT_EQ(bad.result.count("aeskey"), 0u);
@@ -121,7 +122,7 @@ TEST_F(DemoProxyTest, LogoutRefusedThenAccepted) {
   LogIn();
   const std::string key = sessionKey();
   proxy_->SetFault("doLogout", MakeFault("rtn:9:busy"));
-  EXPECT_EQ(doLogout(), 54003);
+  EXPECT_EQ(doLogout(), kLogoutFailed);
   EXPECT_EQ(sessionKey(), key);
   EXPECT_FALSE(getCn(kIdno).empty());
   proxy_->ClearFaults();
@@ -179,7 +180,7 @@ TEST_F(DemoProxyTest, OnlineCodeRequestAndVerify) {
 TEST_F(DemoProxyTest, SheetCodeAndBranches) {
   LogIn();
   ProxyAnswer wrong = verifyPwBag(kIdno, kAid, "ZZ99ZZ");
-  EXPECT_EQ(wrong.code, 55013);
+  EXPECT_EQ(wrong.code, kVerifyPwBagRefused);
   EXPECT_NE(wrong.rtnCode, "0");
   ProxyAnswer right = verifyPwBag(kIdno, kAid, "AB12CD");
   EXPECT_EQ(right.code, 0);
@@ -191,7 +192,7 @@ TEST_F(DemoProxyTest, SheetCodeAndBranches) {
   MapResult all = qryBranchAll();
   EXPECT_EQ(all.code, 0);
   EXPECT_NE(FieldOf(all.fields, "branch").find("#9A00"), std::string::npos);
-  EXPECT_EQ(qryBranch("").code, 54407);
+  EXPECT_EQ(qryBranch("").code, kBranchNoId);
 }
 
 TEST_F(DemoProxyTest, CommonNameIsCachedOnlyWhenFound) {
@@ -262,7 +263,7 @@ TEST_F(DemoProxyTest, VersionCheckAndDownload) {
   ASSERT_GE(shown.size(), 3u);
   EXPECT_EQ(shown[shown.size() - 2].text, "檔案下載中, 已下載 " + std::to_string(size / 1024) + " KB  ...");
   EXPECT_EQ(shown.back().text, "檔案下載完成 ...");
-  EXPECT_EQ(downloadFile(proxy_->origin() + "/download/missing.exe", home_.path() + "/m.exe"), 59901);
+  EXPECT_EQ(downloadFile(proxy_->origin() + "/download/missing.exe", home_.path() + "/m.exe"), kDownloadFailed);
   EXPECT_FALSE(std::filesystem::exists(home_.path() + "/m.exe"));
 }
 

@@ -423,14 +423,16 @@ RawServer::RawServer(std::function<void(int socket)> serve) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof addr;
   if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || listen(listener_, 1) != 0)
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || listen(listener_, 8) != 0)
     throw std::runtime_error("raw test server cannot listen");
   port_ = ntohs(addr.sin_port);
   thread_ = std::thread([this, serve = std::move(serve)] {
-    int c = accept(listener_, nullptr, nullptr);
-    if (c < 0) return;
-    serve(c);
-    close(c);
+    for (;;) {
+      int c = accept(listener_, nullptr, nullptr);
+      if (c < 0) return;
+      serve(c);
+      close(c);
+    }
   });
 }
 

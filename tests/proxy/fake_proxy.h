@@ -134,9 +134,9 @@ class ProxyTestEnv {
 };
 
 // A raw TCP server on 127.0.0.1 (port 0) for answers an HTTP library would
-// not send. `serve` runs on its own thread with the first connection, which
-// is closed after it returns. The destructor stops accepting and waits for
-// `serve`.
+// not send. `serve` runs on its own thread with each connection in turn,
+// which is closed after it returns. The destructor stops accepting and
+// waits for `serve`.
 class RawServer {
  public:
   explicit RawServer(std::function<void(int socket)> serve);

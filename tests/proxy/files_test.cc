@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/result_codes.h"
 #include "fake_proxy.h"
 #include "proxy/client_address.h"
 #include "proxy/download.h"
@@ -76,10 +77,10 @@ TEST(DownloadTest, FailuresLeaveNoFile) {
     int code;
   } kCases[] = {
       {"empty url", "", env.home() + "/dl/a.exe", 1},
-      {"status 404", env.proxy().origin() + "/missing", env.home() + "/dl/a.exe", 59901},
-      {"unreachable", "http://127.0.0.1:" + std::to_string(closed) + "/x", env.home() + "/dl/a.exe", 59901},
-      {"folder missing", env.proxy().origin() + "/ok", env.home() + "/nowhere/a.exe", 59901},
-      {"target is a folder", env.proxy().origin() + "/ok", env.home() + "/dl", 59901},
+      {"status 404", env.proxy().origin() + "/missing", env.home() + "/dl/a.exe", kDownloadFailed},
+      {"unreachable", "http://127.0.0.1:" + std::to_string(closed) + "/x", env.home() + "/dl/a.exe", kDownloadFailed},
+      {"folder missing", env.proxy().origin() + "/ok", env.home() + "/nowhere/a.exe", kDownloadFailed},
+      {"target is a folder", env.proxy().origin() + "/ok", env.home() + "/dl", kDownloadFailed},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -104,7 +105,7 @@ TEST(DownloadTest, ConnectionDroppedMidwayKeepsTheOldFile) {
     });
     code = downloadFile(server.origin() + "/app.exe", env.home() + "/dl/app.exe");
   }
-  EXPECT_EQ(code, 59901);
+  EXPECT_EQ(code, kDownloadFailed);
   EXPECT_EQ(testing::ReadFileForTest(env.home() + "/dl/app.exe"), "old");
   EXPECT_EQ(Listing(env.home() + "/dl"), std::vector<std::string>{"app.exe"});
   EXPECT_EQ(env.ui().hides, 1);  // the progress window does not stay up
@@ -207,10 +208,10 @@ TEST(WholeFileTest, WriteCreatesFoldersAndReplacesWhole) {
     int code;
     const char* box;
   } kCases[] = {
-      {"empty buffer keeps the old file", path, "", 53303, "存檔失敗, 請重新指定檔案儲存位置"},
-      {"folder cannot be made", home.path() + "/x/y/z.p12/inner.p12", "b", 53301,
+      {"empty buffer keeps the old file", path, "", kWriteFileWriteFailed, "存檔失敗, 請重新指定檔案儲存位置"},
+      {"folder cannot be made", home.path() + "/x/y/z.p12/inner.p12", "b", kWriteFileOpenFailed,
        "開啟資料夾失敗, 請重新指定檔案儲存資料夾"},
-      {"target is a folder", home.path() + "/x/y", "b", 53301, "開啟資料夾失敗, 請重新指定檔案儲存資料夾"},
+      {"target is a folder", home.path() + "/x/y", "b", kWriteFileOpenFailed, "開啟資料夾失敗, 請重新指定檔案儲存資料夾"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

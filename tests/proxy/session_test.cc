@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/method_table.h"
+#include "base/result_codes.h"
 #include "fake_proxy.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
@@ -77,9 +78,9 @@ TEST(LoginTest, RefusalsKeepTheOldKey) {
     FieldMap result;
   } kCases[] = {
       {"refused 1001", Xml("<r><rtnCode>1001</rtnCode><rtnMsg>\xB1\x4B\xBD\x58</rtnMsg><aeskey>X</aeskey></r>"),
-       53907, {{"rtnCode", "1001"}, {"rtnMsg", "\xB1\x4B\xBD\x58"}}},
-      {"malformed", Xml("<r>"), 53905, {}},
-      {"no root", Xml("<?xml version=\"1.0\"?>"), 53905, {}},
+       kLoginRefused, {{"rtnCode", "1001"}, {"rtnMsg", "\xB1\x4B\xBD\x58"}}},
+      {"malformed", Xml("<r>"), kLoginReplyUnreadable, {}},
+      {"no root", Xml("<?xml version=\"1.0\"?>"), kLoginReplyUnreadable, {}},
       {"status 500", Raw(500, ""), 1, {}},
   };
   for (const auto& c : kCases) {
@@ -102,7 +103,7 @@ TEST(LoginTest, EmptyPasswordStopsAfterAddressDiscovery) {
     const char* aid;
     const char* pw;
     int code;
-  } kCases[] = {{"no password", "acct01", "", 53903}, {"no login name", "", "pw", 53901}};
+  } kCases[] = {{"no password", "acct01", "", kPasswordEmpty}, {"no login name", "", "pw", kAccountEmpty}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     env.ui().progress.clear();
@@ -164,7 +165,7 @@ TEST(SessionMethodsTest, RepliesToThePage) {
   EXPECT_EQ(p.Count("iAmAlive"), 1);
 
   p.On("doLogout", Xml("<r><rtnCode>1</rtnCode></r>"));
-  EXPECT_EQ(Call("doLogout", {"ignored"}).value, static_cast<std::int16_t>(54003));
+  EXPECT_EQ(Call("doLogout", {"ignored"}).value, static_cast<std::int16_t>(kLogoutFailed));
   EXPECT_EQ(proxy::sessionKey(), "NEWKEY0123456789");
   p.On("doLogout", Xml("<r><rtnCode>0</rtnCode></r>"));
   EXPECT_EQ(Call("doLogout", {"ignored"}).value, 0);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "app/message_catalogue.h"
+#include "base/result_codes.h"
 #include "cert/cert_info.h"
 #include "cert/cert_files.h"
 #include "cert/pfx_file.h"
@@ -149,26 +149,26 @@ TEST(ApplyAndSavePfx, FailuresReplaceTheCodesOfTheSteps) {
   } kCases[] = {
       {"no common name", [](DemoSession& s) { s.bench().Script("getCn", "<result><rtnCode>0</rtnCode></result>"); },
        "", 1, {}},
-      {"status query fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, "", 3001,
+      {"status query fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, "", kApplyFileStatusFailed,
        {Step(1, 0, kStart)}},
-      {"status unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, "", 3001,
+      {"status unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, "", kApplyFileStatusFailed,
        {Step(1, 0, kStart)}},
       {"status forbids", [](DemoSession& s) {
          s.bench().Script("getFnStatus", "<result><rtnCode>0</rtnCode><fnStatus>01111</fnStatus></result>");
-       }, "", 3002, {Step(1, 0, kStart)}},
+       }, "", kApplyFileNotAllowed, {Step(1, 0, kStart)}},
       {"key file not written", [](DemoSession& s) { BlockFolder(getSetting("env.userPrivateKeyFolder")); }, "",
-       3003, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest)}},
-      {"application refused", [](DemoSession& s) { Fault(s, "applyCert", "rtn:2001:no"); }, "", 3004,
+       kApplyFileRequestFailed, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest)}},
+      {"application refused", [](DemoSession& s) { Fault(s, "applyCert", "rtn:2001:no"); }, "", kApplyFileSendFailed,
        {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend)}},
       // "3" counts a request step but makes none; the demo proxy wants one.
       {"status 3", [](DemoSession& s) {
          s.bench().Script("getFnStatus", "<result><rtnCode>0</rtnCode><fnStatus>30000</fnStatus></result>");
-       }, "", 3004, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kSend)}},
-      {"unknown pwid", [](DemoSession&) {}, "NOSUCHPWID", 3004,
+       }, "", kApplyFileSendFailed, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kSend)}},
+      {"unknown pwid", [](DemoSession&) {}, "NOSUCHPWID", kApplyFileSendFailed,
        {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend)}},
       {"no application id", [](DemoSession& s) {
          s.bench().Script("applyCert", "<result><rtnCode>0</rtnCode><cert>MIIB</cert></result>");
-       }, "", 3004, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend)}},
+       }, "", kApplyFileSendFailed, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend)}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -212,10 +212,10 @@ TEST(ApplyAndSavePfx, SaveFailuresAndTheApplyIdText) {
   } kCases[] = {
       {"no key file fits", [](DemoSession& s, HandBack&, std::string&) {
          for (const auto& f : s.KeyFiles()) std::remove((getSetting("env.userPrivateKeyFolder") + "/" + f).c_str());
-       }, 3006, false, false},
-      {"no path", [](DemoSession&, HandBack&, std::string& path) { path.clear(); }, 3006, false, false},
+       }, kSavePfxWriteFailed, false, false},
+      {"no path", [](DemoSession&, HandBack&, std::string& path) { path.clear(); }, kSavePfxWriteFailed, false, false},
       {"report fails", [](DemoSession& s, HandBack&, std::string&) { Fault(s, "activeCert", "status:500"); },
-       3007, true, true},
+       kSavePfxReportFailed, true, true},
       {"applyId read as atoi reads it", [](DemoSession&, HandBack& h, std::string&) { h.applyId = " +" + h.applyId + "ab"; },
        0, true, true},
   };

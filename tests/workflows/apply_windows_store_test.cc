@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/message_catalogue.h"
+#include "base/result_codes.h"
 #include "cert/cert_files.h"
 #include "cert/cert_info.h"
 #include "cert/cert_stores.h"
@@ -68,7 +68,7 @@ TEST(ApplyWindowsStore, ContinuationAfterAFailedReportSendsAnEmptyCsr) {
   DemoSession s("store");
   ASSERT_TRUE(s.logged_in);
   Fault(s, "activeCert", "status:500");
-  EXPECT_EQ(s.Call("crtNewCert2", {s.customer.idno, ""}), Reply2(54701));
+  EXPECT_EQ(s.Call("crtNewCert2", {s.customer.idno, ""}), Reply2(kActiveCertFailed));
   EXPECT_EQ(s.proxy().FnStatus(s.customer.idno)[0], '2');
   s.proxy().ClearFaults();
   s.ClearUi();
@@ -122,26 +122,26 @@ TEST(ApplyWindowsStore, FailuresPassTheStepCodesOn) {
     Lines lines;  // progress before the final report
   } kCases[] = {
       {"no common name", [](DemoSession& s) { s.bench().Script("getCn", "<result><rtnCode>0</rtnCode></result>"); },
-       54901, {}},
-      {"status exchange fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, 54103,
+       kApplyNoCn, {}},
+      {"status exchange fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, kFnStatusCallFailed,
        {Step(1, 0, kStart)}},
-      {"status unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, 54105,
+      {"status unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, kFnStatusReplyUnreadable,
        {Step(1, 0, kStart)}},
       {"status forbids", [](DemoSession& s) {
          s.bench().Script("getFnStatus", "<result><rtnCode>0</rtnCode><fnStatus>01111</fnStatus></result>");
-       }, 54903, {Step(1, 0, kStart)}},
+       }, kApplyStoreNotAllowed, {Step(1, 0, kStart)}},
       {"key container not created", [](DemoSession&) { BlockFolder(platform::DataFolder() + "/certstore.db/x"); },
-       52801, {Step(1, 0, kStart), Step(2, 6, kStart), Step(3, 6, kRequest)}},
-      {"application refused", [](DemoSession& s) { Fault(s, "applyCert", "rtn:2001:no"); }, 55015, to_send},
+       kContainerCreateFailed, {Step(1, 0, kStart), Step(2, 6, kStart), Step(3, 6, kRequest)}},
+      {"application refused", [](DemoSession& s) { Fault(s, "applyCert", "rtn:2001:no"); }, kApplyCertRefused, to_send},
       {"certificate not base64", [](DemoSession& s) {
          s.bench().Script("applyCert", "<result><rtnCode>0</rtnCode><cert>@@@@</cert>"
                                        "<certInfo><certId>7</certId></certInfo></result>");
-       }, 53103, to_save},
+       }, kInstallChainBase64Failed, to_save},
       {"certificate not a bundle", [](DemoSession& s) {
          s.bench().Script("applyCert", "<result><rtnCode>0</rtnCode><cert>QUJDRA==</cert>"
                                        "<certInfo><certId>7</certId></certInfo></result>");
-       }, 53105, to_save},
-      {"installation report fails", [](DemoSession& s) { Fault(s, "activeCert", "status:500"); }, 54701,
+       }, kInstallChainCountFailed, to_save},
+      {"installation report fails", [](DemoSession& s) { Fault(s, "activeCert", "status:500"); }, kActiveCertFailed,
        to_report},
   };
   for (bool agreement_form : {false, true}) {

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "app/message_catalogue.h"
+#include "base/result_codes.h"
 #include "cert/cert_files.h"
 #include "cert/cert_info.h"
 #include "demo_bench.h"
@@ -94,7 +94,7 @@ TEST(ApplyWithAgreement, CancelledSaveLeavesTheKeyAndTheContinuationStoresIt) {
   DemoSession s("pfx");
   ASSERT_TRUE(s.logged_in);
   s.AcceptAgreement();  // and no answer for the save dialog: cancelled
-  EXPECT_EQ(s.Call("crtNewCert", {s.customer.idno}), Reply(53401));
+  EXPECT_EQ(s.Call("crtNewCert", {s.customer.idno}), Reply(kCancelled));
   EXPECT_EQ(ProgressLines(s.ui.get()), (Lines{Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest),
                                               Step(4, 7, kSend), Step(5, 7, kSave), Final(5, 7, kFailed)}));
   EXPECT_EQ(s.KeyFiles().size(), 1u);
@@ -130,28 +130,30 @@ TEST(ApplyWithAgreement, FailuresPassTheStepCodesOn) {
   } kCases[] = {
       {"no common name", [](DemoSession& s) { s.bench().Script("getCn", "<result><rtnCode>0</rtnCode></result>"); },
        1, {}},
-      {"status exchange fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, 54103,
+      {"status exchange fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, kFnStatusCallFailed,
        {Step(1, 0, kStart)}},
-      {"status unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, 54105,
+      {"status unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, kFnStatusReplyUnreadable,
        {Step(1, 0, kStart)}},
-      {"status refused", [](DemoSession& s) { Fault(s, "getFnStatus", "rtn:9002:no"); }, 54105,
+      {"status refused", [](DemoSession& s) { Fault(s, "getFnStatus", "rtn:9002:no"); }, kFnStatusReplyUnreadable,
        {Step(1, 0, kStart)}},
       {"status forbids", [](DemoSession& s) {
          s.bench().Script("getFnStatus", "<result><rtnCode>0</rtnCode><fnStatus>01111</fnStatus></result>");
-       }, 54201, {Step(1, 0, kStart)}},
+       }, kApplyNotAllowed, {Step(1, 0, kStart)}},
       {"key file not written", [](DemoSession& s) { BlockFolder(getSetting("env.userPrivateKeyFolder")); },
-       53301, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest)}},
-      {"application exchange fails", [](DemoSession& s) { Fault(s, "applyCert", "status:500"); }, 55101, to_send},
-      {"application unreadable", [](DemoSession& s) { Fault(s, "applyCert", "malformed"); }, 55103, to_send},
-      {"application refused", [](DemoSession& s) { Fault(s, "applyCert", "rtn:2001:no"); }, 55015, to_send},
+       kWriteFileOpenFailed, {Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest)}},
+      {"application exchange fails", [](DemoSession& s) { Fault(s, "applyCert", "status:500"); },
+       kApplyCertCallFailed, to_send},
+      {"application unreadable", [](DemoSession& s) { Fault(s, "applyCert", "malformed"); }, kCertReplyUnreadable,
+       to_send},
+      {"application refused", [](DemoSession& s) { Fault(s, "applyCert", "rtn:2001:no"); }, kApplyCertRefused, to_send},
       {"no application id", [](DemoSession& s) {
          s.bench().Script("applyCert", "<result><rtnCode>0</rtnCode><cert>MIIB</cert></result>");
-       }, 55107, to_send},
+       }, kApplyCertNoId, to_send},
       {"no certificate", [](DemoSession& s) {
          s.bench().Script("applyCert",
                           "<result><rtnCode>0</rtnCode><certInfo><certId>7</certId></certInfo></result>");
-       }, 55109, to_send},
-      {"installation report fails", [](DemoSession& s) { Fault(s, "activeCert", "status:500"); }, 54701,
+       }, kApplyCertNoCert, to_send},
+      {"installation report fails", [](DemoSession& s) { Fault(s, "activeCert", "status:500"); }, kActiveCertFailed,
        to_report},
   };
   for (const auto& c : kCases) {

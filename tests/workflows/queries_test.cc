@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "app/message_catalogue.h"
+#include "base/result_codes.h"
 #include "cert/cert_files.h"
 #include "demo_bench.h"
 #include "platform/environment.h"
@@ -67,13 +67,13 @@ TEST(FunctionStatus, FailuresSendAnEmptyStatusAndZeroCounts) {
     int code;
   } kCases[] = {
       {"no common name", [](DemoSession& s) { s.bench().Script("getCn", "<result><rtnCode>0</rtnCode></result>"); },
-       54101},
-      {"exchange fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, 54103},
-      {"unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, 54105},
+       kFnStatusNoCn},
+      {"exchange fails", [](DemoSession& s) { Fault(s, "getFnStatus", "status:500"); }, kFnStatusCallFailed},
+      {"unreadable", [](DemoSession& s) { Fault(s, "getFnStatus", "malformed"); }, kFnStatusReplyUnreadable},
       {"refused", [](DemoSession& s) {
          s.bench().Script("getFnStatus", "<result><rtnCode>9</rtnCode><fnStatus>10000</fnStatus>"
                                          "<certCount>3</certCount><effectCertCount>2</effectCertCount></result>");
-       }, 54105},
+       }, kFnStatusReplyUnreadable},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -149,7 +149,7 @@ TEST(ServerCertInfo, FailuresCarryNoFields) {
     int code;
   } kCases[] = {
       {"no common name", [](DemoSession& s) { s.bench().Script("getCn", "<result><rtnCode>0</rtnCode></result>"); },
-       54401},
+       kQryCertNoCn},
       {"exchange fails", [](DemoSession& s) {
          Fault(s, "qryCert", "status:500");
          Fault(s, "qryCert2", "status:500");
@@ -157,11 +157,11 @@ TEST(ServerCertInfo, FailuresCarryNoFields) {
       {"unreadable", [](DemoSession& s) {
          Fault(s, "qryCert", "malformed");
          Fault(s, "qryCert2", "malformed");
-       }, 54403},
+       }, kQryCertReplyUnreadable},
       {"refused with fields", [](DemoSession& s) {
          s.bench().Script("qryCert", "<result><rtnCode>9</rtnCode><serial>1A</serial></result>");
          s.bench().Script("qryCert2", "<result><rtnCode>9</rtnCode><pcCert><serial>1A</serial></pcCert></result>");
-       }, 54405},
+       }, kQryCertRefused},
   };
   for (const auto& c : kCases) {
     for (const char* method : {"qrySvrCertInfo", "qrySvrCertInfo2"}) {
@@ -183,7 +183,7 @@ TEST(ServerCertInfo, NetworkFailurePassesTheTransportCodeWithItsMessage) {
   setenv("QUIL_PROXY_URL", "http://127.0.0.1:1/PELIProxy/proxy/", 1);
   std::string reply = s.Call("qrySvrCertInfo2", {s.customer.idno});
   setenv("QUIL_PROXY_URL", relay.c_str(), 1);
-  EXPECT_EQ(reply, "{'errCode':'59999','errMsg':'" + MakeErrorText(59999) + "'}");
+  EXPECT_EQ(reply, "{'errCode':'59999','errMsg':'" + MakeErrorText(kHttpFailed) + "'}");
   EXPECT_EQ(s.ui->messages.size(), 1u) << "the transport's network message";
 }
 
@@ -221,12 +221,12 @@ TEST(ClientCertInfo, SecondSourceDecidesWhenTheFirstFails) {
     int code;
   } kCases[] = {
       {"store empty, file second", "ieCertStore", "pfx", true, 0},
-      {"store empty, file second cancelled", "ieCertStore", "pfx", false, 53401},
-      {"store empty, nothing second", "ieCertStore", "", false, 54406},
-      {"file cancelled, store second empty", "pfx", "ieCertStore", false, 54615},
+      {"store empty, file second cancelled", "ieCertStore", "pfx", false, kCancelled},
+      {"store empty, nothing second", "ieCertStore", "", false, kClientCertNoSource},
+      {"file cancelled, store second empty", "pfx", "ieCertStore", false, kMyStoreNoMatch},
       {"unknown first means the file", "", "", true, 0},
-      {"file cancelled, store cannot be opened", "pfx", "ieCertStore", false, 54609},
-      {"store empty, file second without a certificate", "ieCertStore", "pfx", true, 52403},
+      {"file cancelled, store cannot be opened", "pfx", "ieCertStore", false, kMyStoreFailed},
+      {"store empty, file second without a certificate", "ieCertStore", "pfx", true, kPkcs12ParseFailed},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -236,8 +236,8 @@ TEST(ClientCertInfo, SecondSourceDecidesWhenTheFirstFails) {
     InstallWithFile(s, path);
     setSetting("env.read.primaryCertStore", c.primary);
     setSetting("env.read.secondaryCertStore", c.secondary);
-    if (c.code == 54609) BlockFolder(platform::DataFolder() + "/certstore.db/x");
-    if (c.code == 52403) WriteFileForTest(path, KeyOnlyPkcs12(kPassword));
+    if (c.code == kMyStoreFailed) BlockFolder(platform::DataFolder() + "/certstore.db/x");
+    if (c.code == kPkcs12ParseFailed) WriteFileForTest(path, KeyOnlyPkcs12(kPassword));
     if (c.answer_dialog) s.AnswerLoadDialog(path, kPassword);
     auto reply = ReplyFields(s.Call("qryClntCertInfo", {s.customer.idno}));
     EXPECT_EQ(reply["errCode"], std::to_string(c.code));
@@ -285,12 +285,12 @@ TEST(PfxCertInfo, OpensTheFileSilentlyAndChecksItHoldsTheLatestCertificate) {
     std::string password;
     int code;
   } kCases[] = {
-      {"missing", "/none.P12", kPassword, 52301},
-      {"empty", "/empty.P12", kPassword, 52301},
-      {"not PKCS#12", "/text.P12", kPassword, 52203},
-      {"wrong password", "/c.P12", "wrong1", 52303},
-      {"other serial", "/other.P12", kPassword, 52207},
-      {"other issuer", "/foreign.P12", kPassword, 52205},
+      {"missing", "/none.P12", kPassword, kPfxFileLoadFailed},
+      {"empty", "/empty.P12", kPassword, kPfxFileLoadFailed},
+      {"not PKCS#12", "/text.P12", kPassword, kCertFileLoadFailed},
+      {"wrong password", "/c.P12", "wrong1", kPfxFileWrongPassword},
+      {"other serial", "/other.P12", kPassword, kCertFileWrongSerial},
+      {"other issuer", "/foreign.P12", kPassword, kCertFileWrongIssuer},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

@@ -1,13 +1,26 @@
 #pragma once
-// The result-code catalogue and the texts made from it. Result codes are
-// plain integers: 0 success, 1 the generic failure, the rest ids of the
-// catalogue. All texts here are wide (UTF-8).
+// Result codes and the texts made from them. A result code is a plain
+// integer: 0 success, 1 the generic failure, the rest ids of the catalogue
+// (base/result_code_list.h), where each code has the name that code uses
+// for it. All texts here are wide (UTF-8).
 #include <string>
+#include <vector>
+
+#include "base/result_code_list.h"
 
 namespace quil {
 
-constexpr int kOk = 0;
-constexpr int kFailed = 1;
+#define QUIL_RESULT_CODE_CONSTANT(name, code, message) inline constexpr int name = code;
+QUIL_RESULT_CODES(QUIL_RESULT_CODE_CONSTANT)
+#undef QUIL_RESULT_CODE_CONSTANT
+
+struct ResultCodeRow {
+  int code;
+  const char* name;
+  const char* message;  // nullptr: no text of its own
+};
+// Every row of the catalogue, in table order.
+const std::vector<ResultCodeRow>& ResultCodeTable();
 
 // The catalogue's message for `code`, or nullptr when it has none.
 const char* MessageForCode(int code);
@@ -25,7 +38,6 @@ std::string MakeSystemErrorText();
 
 // The bracketed form: prefix + "[" + system text + "]". Callers pass the
 // system text they captured right after the failure (errno or OpenSSL).
-std::string MakeSystemErrorTextWithPrefix(const std::string& prefix,
-                                          const std::string& system_text);
+std::string MakeSystemErrorTextWithPrefix(const std::string& prefix, const std::string& system_text);
 
 }  // namespace quil
