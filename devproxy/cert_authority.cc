@@ -176,6 +176,7 @@ bool SetRandomSerial(X509* cert, const std::function<bool(const std::string&)>& 
   return false;
 }
 
+// Without `subject_key` the caller puts the key in.
 Cert MakeCert(EVP_PKEY* subject_key, X509_NAME* subject, X509* issuer_cert, EVP_PKEY* issuer_key,
               std::time_t from, std::time_t to,
               const std::function<bool(const std::string&)>& taken) {
@@ -186,8 +187,29 @@ Cert MakeCert(EVP_PKEY* subject_key, X509_NAME* subject, X509* issuer_cert, EVP_
   X509_time_adj_ex(X509_getm_notAfter(cert.get()), 0, 0, &to);
   X509_set_subject_name(cert.get(), subject);
   X509_set_issuer_name(cert.get(), issuer_cert ? X509_get_subject_name(issuer_cert) : subject);
-  X509_set_pubkey(cert.get(), subject_key);
+  if (subject_key) X509_set_pubkey(cert.get(), subject_key);
   return cert;
+}
+
+// Puts a request's RSA key into `cert` as the request encoded it.
+// X509_set_pubkey would encode the key afresh, and OpenSSL 3.0's encoders
+// and decoders cost more than the signature that issues the certificate.
+bool CopySubjectKey(X509* cert, const X509_PUBKEY* key) {
+  ASN1_OBJECT* alg = nullptr;
+  const unsigned char* bits = nullptr;
+  int length = 0;
+  if (!X509_PUBKEY_get0_param(&alg, &bits, &length, nullptr, key) ||
+      OBJ_obj2nid(alg) != NID_rsaEncryption)
+    return false;
+  auto* copy = static_cast<unsigned char*>(OPENSSL_memdup(bits, static_cast<size_t>(length)));
+  if (!copy) return false;
+  // rsaEncryption takes NULL parameters, as X509_set_pubkey writes them.
+  if (!X509_PUBKEY_set0_param(X509_get_X509_PUBKEY(cert), OBJ_nid2obj(NID_rsaEncryption), V_ASN1_NULL,
+                              nullptr, copy, length)) {
+    OPENSSL_free(copy);
+    return false;
+  }
+  return true;
 }
 
 bool Sign(X509* cert, EVP_PKEY* key) { return X509_sign(cert, key, EVP_sha256()) > 0; }
@@ -263,6 +285,11 @@ class CertAuthority::State {
     for (const auto& ca : issuing) pem += CertPem(ca.cert.get());
     return pem;
   }
+};
+
+struct RequestKey {
+  X509_PUBKEY* spki = nullptr;
+  ~RequestKey() { X509_PUBKEY_free(spki); }
 };
 
 CertAuthority::CertAuthority(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -392,12 +419,15 @@ std::optional<CheckedRequest> CertAuthority::CheckRequest(const std::string& csr
     ERR_clear_error();
     return std::nullopt;
   }
+  auto kept = std::make_shared<RequestKey>();
+  kept->spki = X509_PUBKEY_dup(X509_REQ_get_X509_PUBKEY(req.get()));
+  if (!kept->spki) {
+    *why = "unreadable public key";
+    return std::nullopt;
+  }
   CheckedRequest out;
   out.cn = RequestCn(X509_REQ_get_subject_name(req.get()));
-  unsigned char* spki = nullptr;
-  int n = i2d_PUBKEY(key, &spki);
-  out.public_key_der.assign(reinterpret_cast<char*>(spki), n > 0 ? n : 0);
-  OPENSSL_free(spki);
+  out.key = std::move(kept);
   return out;
 }
 
@@ -420,21 +450,19 @@ std::optional<IssuedCert> CertAuthority::Issue(const CheckedRequest& request,
   const Ca* ca = state_->FindIssuing(issuer_name);
   if (!ca) ca = state_->AddIssuing(issuer_name, why);
   if (!ca) return std::nullopt;
-  const auto* p = reinterpret_cast<const unsigned char*>(request.public_key_der.data());
-  Key key(d2i_PUBKEY(nullptr, &p, static_cast<long>(request.public_key_der.size())));
-  if (!key) {
-    *why = "unreadable public key";
-    return std::nullopt;
-  }
   X509_NAME* subject = X509_NAME_new();
   AddEntry(subject, "CN", subject_name.cn);
   AddEntry(subject, "OU", subject_name.ou);
   AddEntry(subject, "O", subject_name.o);
   AddEntry(subject, "C", subject_name.c);
   std::time_t now = std::time(nullptr);
-  Cert cert = MakeCert(key.get(), subject, ca->cert.get(), ca->key.get(), now,
+  Cert cert = MakeCert(nullptr, subject, ca->cert.get(), ca->key.get(), now,
                        now + static_cast<std::time_t>(valid_days) * 86400, serial_taken);
   X509_NAME_free(subject);
+  if (cert && (!request.key || !CopySubjectKey(cert.get(), request.key->spki))) {
+    *why = "unreadable public key";
+    return std::nullopt;
+  }
   if (!cert || !AddUserExtensions(cert.get(), ca->cert.get()) || !Sign(cert.get(), ca->key.get())) {
     *why = cert ? "signing failed: " + OpenSslError() : "no free serial number";
     return std::nullopt;
@@ -467,11 +495,10 @@ std::optional<IssuedCert> CertAuthority::IssueWithNewKey(
     const SubjectName& subject, int valid_days,
     const std::function<bool(const std::string&)>& serial_taken) {
   auto key = GenerateRsaKey(2048);
+  auto kept = std::make_shared<RequestKey>();
+  if (!key || X509_PUBKEY_set(&kept->spki, static_cast<EVP_PKEY*>(key.get())) != 1) return std::nullopt;
   CheckedRequest request;
-  unsigned char* spki = nullptr;
-  int n = i2d_PUBKEY(static_cast<EVP_PKEY*>(key.get()), &spki);
-  request.public_key_der.assign(reinterpret_cast<char*>(spki), n > 0 ? n : 0);
-  OPENSSL_free(spki);
+  request.key = std::move(kept);
   request.cn = subject.cn;
   std::string why;
   return Issue(request, subject, IssuerName{}, valid_days, serial_taken, &why);

@@ -24,10 +24,13 @@ struct SubjectName {
   std::string cn, ou, o, c;
 };
 
+// A request's public key (SubjectPublicKeyInfo), kept as parsed.
+struct RequestKey;
+
 // What a certificate request holds, once its signature has checked out.
 struct CheckedRequest {
   std::string cn;
-  std::string public_key_der;  // SubjectPublicKeyInfo
+  std::shared_ptr<const RequestKey> key;
 };
 
 struct IssuedCert {

@@ -36,13 +36,25 @@ std::string BioText(BIO* bio) {
   return std::string(data, size > 0 ? size : 0);
 }
 
+// Fetched once: a session request is tried against every live key, and an
+// implicit fetch on each try would cost more than the decryption.
+const EVP_CIPHER* SessionCipher() {
+  static EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr);
+  return cipher;
+}
+
+const EVP_CIPHER* BlockCipher() {
+  static EVP_CIPHER* cipher = EVP_CIPHER_fetch(nullptr, "AES-128-ECB", nullptr);
+  return cipher;
+}
+
 std::optional<std::string> Aes(bool encrypt, std::string_view key, std::string_view input) {
-  if (key.size() < 16) return std::nullopt;
+  if (key.size() < 16 || !SessionCipher()) return std::nullopt;
   std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
   if (!ctx) return std::nullopt;
   const auto* k = reinterpret_cast<const unsigned char*>(key.data());
   const auto* iv = reinterpret_cast<const unsigned char*>(kSessionIv);
-  if (EVP_CipherInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, k, iv, encrypt ? 1 : 0) != 1)
+  if (EVP_CipherInit_ex(ctx.get(), SessionCipher(), nullptr, k, iv, encrypt ? 1 : 0) != 1)
     return std::nullopt;
   std::string out(input.size() + 32, '\0');
   int len = 0, tail = 0;
@@ -270,8 +282,35 @@ std::optional<std::string> AesEncryptBase64(std::string_view key, std::string_vi
 
 std::optional<std::string> AesDecryptBase64(std::string_view key, std::string_view sealed) {
   auto bytes = Base64DecodeStrict(sealed);
-  if (!bytes || bytes->empty() || bytes->size() % 16 != 0) return std::nullopt;
-  return Aes(false, key, *bytes);
+  if (!bytes) return std::nullopt;
+  return AesDecrypt(key, *bytes);
+}
+
+bool AesPaddingFits(std::string_view key, std::string_view bytes) {
+  if (key.size() < 16 || bytes.empty() || bytes.size() % 16 != 0 || !BlockCipher()) return false;
+  std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
+  unsigned char plain[32];
+  int len = 0;
+  const auto* last = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 16);
+  if (!ctx || EVP_DecryptInit_ex(ctx.get(), BlockCipher(), nullptr,
+                                 reinterpret_cast<const unsigned char*>(key.data()), nullptr) != 1 ||
+      EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 || EVP_DecryptUpdate(ctx.get(), plain, &len, last, 16) != 1 ||
+      len != 16)
+    return false;
+  // CBC: the last block's plain text is its decryption XOR the block before
+  // it (or the IV).
+  const char* before = bytes.size() >= 32 ? bytes.data() + bytes.size() - 32 : kSessionIv;
+  for (int i = 0; i < 16; ++i) plain[i] ^= static_cast<unsigned char>(before[i]);
+  unsigned pad = plain[15];
+  if (pad == 0 || pad > 16) return false;
+  for (unsigned i = 16 - pad; i < 16; ++i)
+    if (plain[i] != pad) return false;
+  return true;
+}
+
+std::optional<std::string> AesDecrypt(std::string_view key, std::string_view bytes) {
+  if (bytes.empty() || bytes.size() % 16 != 0) return std::nullopt;
+  return Aes(false, key, bytes);
 }
 
 }  // namespace quil::devproxy

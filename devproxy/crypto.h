@@ -51,5 +51,11 @@ std::string OpenRsaReply(void* public_key, std::string_view body);
 inline constexpr char kSessionIv[] = "7302518946071835";
 std::optional<std::string> AesEncryptBase64(std::string_view key, std::string_view plain);
 std::optional<std::string> AesDecryptBase64(std::string_view key, std::string_view sealed);
+// The same on bytes already decoded from base64.
+std::optional<std::string> AesDecrypt(std::string_view key, std::string_view bytes);
+// Whether the last block of `bytes` decrypts to valid padding under `key`:
+// the cheap first test when many keys are tried, since a wrong key passes
+// it about once in 256 tries, whatever the length.
+bool AesPaddingFits(std::string_view key, std::string_view bytes);
 
 }  // namespace quil::devproxy

@@ -180,6 +180,10 @@ std::shared_ptr<Session> Service::OpenWithSession(const Fields& sealed, Fields* 
   bool any_value = std::any_of(sealed.begin(), sealed.end(),
                                [](const auto& f) { return !f.second.empty(); });
   if (!any_value) return nullptr;
+  // Decoded once; only the key changes from one candidate to the next.
+  std::map<std::string, std::optional<std::string>> bytes;
+  for (const auto& [name, value] : sealed)
+    if (!value.empty()) bytes[name] = Base64DecodeStrict(value);
   std::shared_ptr<Session> found;
   Fields found_fields;
   for (const auto& s : candidates) {
@@ -190,7 +194,9 @@ std::shared_ptr<Session> Service::OpenWithSession(const Fields& sealed, Fields* 
         out[name];
         continue;
       }
-      auto plain = AesDecryptBase64(s->key, value);
+      const std::optional<std::string>& sealed_bytes = bytes[name];
+      auto plain = sealed_bytes && AesPaddingFits(s->key, *sealed_bytes) ? AesDecrypt(s->key, *sealed_bytes)
+                                                                         : std::nullopt;
       if (!plain || !(FreeTextField(name) ? PlausibleText(*plain) : PrintableAscii(*plain))) {
         ok = false;
         break;

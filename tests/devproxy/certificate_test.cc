@@ -49,6 +49,7 @@ TEST(DevProxyCertificates, ApplicationIssuesAVerifiableChain) {
   std::string der = UserCertDer(r["cert"], &pems);
   EXPECT_EQ(pems.size(), 3u) << "root, intermediate and user certificate";
   EXPECT_EQ(CertCn(der), c.cn);
+  EXPECT_EQ(CertPublicKeyPem(der), PublicKeyPem(req.key.get())) << "the request's own key";
   EXPECT_NE(OpenSslVerify(proxy, r["cert"]).find(": OK"), std::string::npos)
       << OpenSslVerify(proxy, r["cert"]);
   // The record's texts are in the client's forms.

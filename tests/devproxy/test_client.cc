@@ -255,6 +255,12 @@ std::string CertCn(const std::string& der) {
   return buf;
 }
 
+std::string CertPublicKeyPem(const std::string& der) {
+  const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+  std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+  return cert ? PublicKeyPem(X509_get0_pubkey(cert.get())) : std::string();
+}
+
 bool SerialHasLeadingZero(const std::string& der) {
   const auto* p = reinterpret_cast<const unsigned char*>(der.data());
   std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));

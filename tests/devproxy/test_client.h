@@ -72,6 +72,8 @@ std::string DerToPem(const std::string& der);
 std::string OpenSslVerify(const DevProxy& proxy, const std::string& cert_base64);
 // The certificate's subject common name.
 std::string CertCn(const std::string& der);
+// The certificate's public key, PEM.
+std::string CertPublicKeyPem(const std::string& der);
 // Whether the DER serial has a leading zero byte.
 bool SerialHasLeadingZero(const std::string& der);
 
