@@ -58,3 +58,19 @@ export async function newCustomer(proxy, fields = {}) {
   assert.equal(r.ok, true, JSON.stringify(r));
   return customer;
 }
+
+// Ticks the agreement and confirms it; waits for the save screen.
+export async function acceptAgreement(page) {
+  const frame = page.frameLocator('#agreement-frame');
+  await frame.locator('#chbAgree').check();
+  await frame.locator('#ButtonOK').click();
+  await page.locator('#screen-save').waitFor();
+}
+
+// Fills the save screen and submits it.
+export async function submitSave(page, path, password) {
+  await page.locator('#save-path').fill(path);
+  await page.locator('#save-pw').fill(password);
+  await page.locator('#save-pw2').fill(password);
+  await page.locator('#form-save button[type=submit]').click();
+}

@@ -5,7 +5,9 @@ import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy } from '../lib/suite.js';
-import { answerQuestion, expectMessage, loginWithAccount, newCustomer } from '../lib/page_actions.js';
+import {
+  acceptAgreement, answerQuestion, expectMessage, loginWithAccount, newCustomer, submitSave,
+} from '../lib/page_actions.js';
 import { endProcess, pidListeningOn, waitForListener } from '../lib/processes.js';
 import { callInPage, makeHome, openPage, screenshot, startQuil } from '../lib/quil.js';
 
@@ -42,15 +44,9 @@ async function loginToAgreement(page, c) {
 
 // From the agreement screen to the saved file.
 async function acceptAgreementAndSave(page, path, password) {
-  const frame = page.frameLocator('#agreement-frame');
-  await frame.locator('#chbAgree').check();
-  await frame.locator('#ButtonOK').click();
-  await page.locator('#screen-save').waitFor();
+  await acceptAgreement(page);
   await screenshot(page, 'save-certificate');
-  await page.locator('#save-path').fill(path);
-  await page.locator('#save-pw').fill(password);
-  await page.locator('#save-pw2').fill(password);
-  await page.locator('#form-save button[type=submit]').click();
+  await submitSave(page, path, password);
 }
 
 describe('login', () => {

@@ -1,0 +1,151 @@
+// The program as the customer meets it, driven through Debian's chromium
+// (playwright-core from e2e/) against the demo proxy:
+//   - page ready: from starting `quil --no-browser` to the first answered
+//     call of the loaded page (the browser is started beforehand);
+//   - bridge round trip of getClientVersion from the page's fetch and from a
+//     plain HTTP client, each over one kept-alive connection;
+//   - quil's resident memory idle and at its peak through one application
+//     (login, sheet code, agreement, key and request, PKCS#12 file).
+// Prints one JSON object; bench/run.sh shows it with the other figures.
+//   node bench/page_bench.mjs [--calls N] [--starts N]
+import { readFileSync } from 'node:fs';
+import { Agent, request } from 'node:http';
+import { join } from 'node:path';
+import { parseArgs } from 'node:util';
+import { startDevProxy } from '../e2e/lib/devproxy.js';
+import {
+  acceptAgreement, answerQuestion, expectMessage, loginWithAccount, newCustomer, submitSave,
+} from '../e2e/lib/page_actions.js';
+import { launchBrowser, startQuil } from '../e2e/lib/quil.js';
+
+const { values: opts } = parseArgs({
+  options: { calls: { type: 'string', default: '200' }, starts: { type: 'string', default: '10' } },
+});
+const CALLS = Number(opts.calls);
+const STARTS = Number(opts.starts);
+const WARMUP = 20;
+
+function stats(ms) {
+  const s = [...ms].sort((a, b) => a - b);
+  const at = (q) => s[Math.min(s.length - 1, Math.ceil(q * s.length) - 1)];
+  const r = (x) => Math.round(x * 1000) / 1000;
+  return { n: s.length, median_ms: r(at(0.5)), p99_ms: r(at(0.99)), max_ms: r(s[s.length - 1]) };
+}
+
+// kB of quil's resident set now and at its peak.
+function memory(pid) {
+  const status = readFileSync(`/proc/${pid}/status`, 'utf8');
+  const kb = (name) => Number(status.match(new RegExp(`^${name}:\\s+(\\d+) kB`, 'm'))[1]);
+  return { rss_mb: Math.round(kb('VmRSS') / 102.4) / 10, peak_rss_mb: Math.round(kb('VmHWM') / 102.4) / 10 };
+}
+
+async function newPage(browser) {
+  const context = await browser.newContext({ viewport: { width: 687, height: 470 }, locale: 'zh-TW' });
+  return context.newPage();
+}
+
+// One start: the page is open before the program starts, so the browser's
+// own start stays out of the figure.
+async function pageReady(browser, proxy) {
+  const page = await newPage(browser);
+  const t0 = performance.now();
+  const quil = await startQuil({ env: proxy.env });
+  const answered = page.waitForResponse((r) => r.url().endsWith('/api/call') && r.ok(), { timeout: 30000 });
+  await page.goto(quil.url, { waitUntil: 'commit' });
+  await answered;
+  const ms = performance.now() - t0;
+  await page.context().close();
+  return { ms, quil };
+}
+
+async function roundTripsFromPage(page, calls) {
+  return page.evaluate(async ([n, warm]) => {
+    const body = JSON.stringify({ method: 'getClientVersion', args: [] });
+    const one = async () => {
+      const res = await fetch('/api/call', {
+        method: 'POST', headers: { 'Content-Type': 'application/json' }, credentials: 'same-origin', body,
+      });
+      await res.json();
+    };
+    for (let i = 0; i < warm; i++) await one();
+    const times = [];
+    for (let i = 0; i < n; i++) {
+      const t = performance.now();
+      await one();
+      times.push(performance.now() - t);
+    }
+    return times;
+  }, [calls, WARMUP]);
+}
+
+async function roundTripsPlain(quil, calls) {
+  const agent = new Agent({ keepAlive: true, maxSockets: 1 });
+  const body = JSON.stringify({ method: 'getClientVersion', args: [] });
+  const one = () => new Promise((resolve, reject) => {
+    const req = request(quil.origin + '/api/call', {
+      method: 'POST', agent,
+      headers: { 'Content-Type': 'application/json', 'X-QUIL-Token': quil.token, 'Content-Length': body.length },
+    }, (res) => {
+      res.resume();
+      res.on('end', () => (res.statusCode === 200 ? resolve() : reject(new Error(`HTTP ${res.statusCode}`))));
+    });
+    req.on('error', reject);
+    req.end(body);
+  });
+  for (let i = 0; i < WARMUP; i++) await one();
+  const times = [];
+  for (let i = 0; i < calls; i++) {
+    const t = process.hrtime.bigint();
+    await one();
+    times.push(Number(process.hrtime.bigint() - t) / 1e6);
+  }
+  agent.destroy();
+  return times;
+}
+
+// The application of the browser tests' first case, from the login screen
+// to the saved file.
+async function application(page, proxy, home) {
+  const c = await newCustomer(proxy, { isApplyPwBag: 'A', sheetCodes: ['ZX12CV'] });
+  await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+  await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
+  await page.locator('#sheet-code').fill('ZX12CV');
+  await page.locator('#form-sheetcode button[type=submit]').click();
+  await expectMessage(page, '憑證認證碼驗證成功！');
+  await acceptAgreement(page);
+  await submitSave(page, join(home, `${c.idno}.P12`), 'pfx12345');
+  await expectMessage(page, '憑證儲存完成！');
+  await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+  await page.locator('#screen-overview').waitFor();
+}
+
+const browser = await launchBrowser();
+const proxy = await startDevProxy();
+const result = {};
+try {
+  const starts = [];
+  for (let i = 0; i < STARTS; i++) {
+    const { ms, quil } = await pageReady(browser, proxy);
+    starts.push(ms);
+    await quil.stop();
+  }
+  result.page_ready = stats(starts);
+
+  const quil = await startQuil({ env: proxy.env });
+  try {
+    const page = await newPage(browser);
+    await page.goto(quil.url);
+    await page.getByText('Version:1.9').waitFor();
+    result.bridge_from_page = stats(await roundTripsFromPage(page, CALLS));
+    result.bridge_plain_http = stats(await roundTripsPlain(quil, CALLS));
+    result.memory_idle = memory(quil.child.pid);
+    await application(page, proxy, quil.home);
+    result.memory_after_application = memory(quil.child.pid);
+  } finally {
+    await quil.stop();
+  }
+} finally {
+  await browser.close();
+  await proxy.stop();
+}
+console.log(JSON.stringify(result, null, 2));
