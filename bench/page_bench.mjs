@@ -14,7 +14,7 @@ import { join } from 'node:path';
 import { parseArgs } from 'node:util';
 import { startDevProxy } from '../e2e/lib/devproxy.js';
 import {
-  acceptAgreement, answerQuestion, expectMessage, loginWithAccount, newCustomer, submitSave,
+  acceptAgreement, answerQuestion, expectMessage, loginToAgreement, newCustomer, submitSave,
 } from '../e2e/lib/page_actions.js';
 import { launchBrowser, startQuil } from '../e2e/lib/quil.js';
 
@@ -107,11 +107,7 @@ async function roundTripsPlain(quil, calls) {
 // to the saved file.
 async function application(page, proxy, home) {
   const c = await newCustomer(proxy, { isApplyPwBag: 'A', sheetCodes: ['ZX12CV'] });
-  await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
-  await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
-  await page.locator('#sheet-code').fill('ZX12CV');
-  await page.locator('#form-sheetcode button[type=submit]').click();
-  await expectMessage(page, '憑證認證碼驗證成功！');
+  await loginToAgreement(page, c);
   await acceptAgreement(page);
   await submitSave(page, join(home, `${c.idno}.P12`), 'pfx12345');
   await expectMessage(page, '憑證儲存完成！');

@@ -59,6 +59,15 @@ export async function newCustomer(proxy, fields = {}) {
   return customer;
 }
 
+// A customer with a sheet code logs in and proves it: the agreement is next.
+export async function loginToAgreement(page, c) {
+  await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+  await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
+  await page.locator('#sheet-code').fill(c.sheetCodes[0]);
+  await page.locator('#form-sheetcode button[type=submit]').click();
+  await expectMessage(page, '憑證認證碼驗證成功！');
+}
+
 // Ticks the agreement and confirms it; waits for the save screen.
 export async function acceptAgreement(page) {
   const frame = page.frameLocator('#agreement-frame');

@@ -6,7 +6,7 @@ import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy } from '../lib/suite.js';
 import {
-  acceptAgreement, answerQuestion, expectMessage, loginWithAccount, newCustomer, submitSave,
+  acceptAgreement, answerQuestion, expectMessage, loginToAgreement, loginWithAccount, newCustomer, submitSave,
 } from '../lib/page_actions.js';
 import { endProcess, pidListeningOn, waitForListener } from '../lib/processes.js';
 import { callInPage, makeHome, openPage, screenshot, startQuil } from '../lib/quil.js';
@@ -31,15 +31,6 @@ function pkcs12Subject(file, password) {
   const r = spawnSync('openssl', ['pkcs12', '-legacy', '-in', file, '-passin', `pass:${password}`, '-nokeys', '-clcerts'],
     { encoding: 'utf8' });
   return { ok: r.status === 0, out: r.stdout + r.stderr };
-}
-
-// A customer with a sheet code logs in and proves it: the agreement is next.
-async function loginToAgreement(page, c) {
-  await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
-  await answerQuestion(page, '您要現在線上申請憑證嗎？', true);
-  await page.locator('#sheet-code').fill(c.sheetCodes[0]);
-  await page.locator('#form-sheetcode button[type=submit]').click();
-  await expectMessage(page, '憑證認證碼驗證成功！');
 }
 
 // From the agreement screen to the saved file.
