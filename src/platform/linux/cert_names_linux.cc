@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "platform/cert_store.h"
-#include "platform/linux/openssl_ptr.h"
+#include "platform/openssl_ptr.h"
 
 namespace quil::platform {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "platform/cert_store.h"
 #include "platform/environment.h"
-#include "platform/linux/openssl_ptr.h"
+#include "platform/openssl_ptr.h"
 #include "platform/linux/sqlite_db.h"
 #include "platform/random.h"
 
@@ -185,29 +185,7 @@ class SystemStore : public CertStore {
   std::unique_ptr<SqliteDb> db_;
 };
 
-thread_local std::string last_error;
-
 }  // namespace
-
-namespace ossl {
-
-void SetLastError(const std::string& fallback) {
-  unsigned long e = ERR_get_error();
-  ERR_clear_error();
-  if (e == 0) {
-    last_error = fallback;
-    return;
-  }
-  char buf[256] = {};
-  ERR_error_string_n(e, buf, sizeof buf);
-  last_error = buf;
-}
-
-void ClearLastError() { last_error.clear(); }
-
-}  // namespace ossl
-
-std::string LastCertStoreErrorText() { return last_error; }
 
 std::unique_ptr<CertStore> OpenSystemStore(const std::string& name) {
   std::string upper = Upper(name);
@@ -223,21 +201,6 @@ std::unique_ptr<CertStore> OpenSystemStore(const std::string& name) {
 }
 
 std::unique_ptr<CertStore> OpenMemoryStore() { return std::make_unique<MemoryStore>(); }
-
-std::string NewContainerName() {
-  unsigned char b[16] = {};
-  if (!SecureRandomBytes(b, sizeof b)) return {};
-  b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);  // version 4
-  b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);  // RFC 4122 variant
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (int i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10) out.push_back('-');
-    out.push_back(kHex[b[i] >> 4]);
-    out.push_back(kHex[b[i] & 15]);
-  }
-  return out;
-}
 
 bool CreateKeyContainer(const KeyContainer& container) {
   if (container.name.empty() || container.private_key_der.empty()) {

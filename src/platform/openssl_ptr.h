@@ -1,6 +1,6 @@
 #pragma once
-// Owning pointers for the OpenSSL objects the Linux certificate store uses.
-// Linux implementation files only.
+// Owning pointers for the OpenSSL objects of the certificate store
+// implementations. Platform implementation files only.
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
@@ -59,6 +59,8 @@ inline std::string Pkcs8Der(EVP_PKEY* key) {
 // Records the reason of a failure for LastCertStoreErrorText(): OpenSSL's
 // queued error when there is one, else `fallback`. Clears the queue.
 void SetLastError(const std::string& fallback);
+// Records `text` as the reason of the failure.
+void SetLastErrorText(const std::string& text);
 // Forgets the last reason (the call succeeded).
 void ClearLastError();
 
