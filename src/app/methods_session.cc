@@ -1,11 +1,11 @@
 // Methods of the login session and account: login, logout, keep-alive,
 // passwords and codes, branches, audit records, version check and the
 // default PKCS#12 path.
-#include <sys/stat.h>
 
 #include "app/methods.h"
 #include "app/reply_format.h"
 #include "base/result_codes.h"
+#include "platform/files.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/settings.h"
@@ -24,8 +24,7 @@ MethodReply MapReply(const proxy::MapResult& r) {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0;
+  return platform::GetPathInfo(path).kind != platform::PathKind::kMissing;
 }
 
 }  // namespace

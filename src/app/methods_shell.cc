@@ -1,15 +1,11 @@
 // Methods whose whole behaviour lives in the bridge.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 
 #include "app/app_control.h"
 #include "app/methods.h"
 #include "app/reply_format.h"
 #include "base/result_codes.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/random.h"
 #include "platform/text_codec.h"
@@ -76,10 +72,10 @@ MethodReply openFileManager2(const MethodArgs& a) {
   std::string target = FileManagerTarget(a);
   if (target.empty()) return {};
   // No desktop search window here: open the folder that holds the target.
-  struct stat st;
-  if (stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    size_t slash = target.rfind('/');
-    if (slash != std::string::npos) target = target.substr(0, slash ? slash : 1);
+  if (platform::GetPathInfo(target).kind != platform::PathKind::kFolder) {
+    size_t slash = target.size();
+    while (slash > 0 && !platform::IsPathSeparator(target[slash - 1])) --slash;
+    if (slash > 0) target = target.substr(0, slash > 1 ? slash - 1 : 1);
   }
   platform::ShellOpen(target);
   return {};
@@ -104,11 +100,10 @@ MethodReply getRandom(const MethodArgs&) {
 MethodReply isFileExist(const MethodArgs& a) {
   std::string path = platform::ToWide(a[0]);
   int code = kPfxFileLoadFailed;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) code = 0;
-    close(fd);
+  if (std::FILE* f = platform::OpenFile(path, "rb")) {
+    platform::PathInfo info = platform::GetPathInfo(path);
+    if (info.kind == platform::PathKind::kFile && info.size > 0) code = 0;
+    std::fclose(f);
   }
   return Text(FormatReply(kReplyCodeOnly, code));
 }

@@ -1,8 +1,6 @@
 #include "cert/cert_files.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
+#include "platform/files.h"
 #include "proxy/whole_file.h"
 
 namespace quil {
@@ -20,16 +18,14 @@ int WriteFileShowingErrors(const std::string& path, const std::string& bytes) {
 
 std::vector<std::string> ListFilesEndingWith(const std::string& folder, const std::string& suffix) {
   std::vector<std::string> names;
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return names;
-  while (dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
+  auto entries = platform::ListFolder(folder);
+  if (!entries) return names;
+  for (const auto& e : *entries) {
+    const std::string& name = e.name;
     if (name.size() < suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
-    struct stat st {};
-    if (stat((folder + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+    if (platform::GetPathInfo(folder + "/" + name).kind == platform::PathKind::kFile) names.push_back(name);
   }
-  closedir(dir);
   return names;
 }
 

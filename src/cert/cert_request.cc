@@ -2,7 +2,6 @@
 
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include "cert/openssl_util.h"
 #include "cert/public_key_blob.h"
 #include "platform/cert_store.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text_codec.h"
 
@@ -138,8 +138,7 @@ RequestResult makeKeyFileAndRequest(const std::string& cn, int bits, const std::
   std::string path;
   for (int extra = 0;; ++extra) {
     path = folder + "/" + KeyFileName(now, extra);
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) break;
+    if (platform::GetPathInfo(path).kind == platform::PathKind::kMissing) break;
   }
   int code = WriteFileShowingErrors(path, made.key_pem);
   if (code != 0) return {code, {}};

@@ -16,6 +16,7 @@
 #include "cert/pfx_dialogs.h"
 #include "cert/regex_text.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/text_codec.h"
 #include "proxy/file_io.h"
 #include "proxy/settings.h"
@@ -303,18 +304,15 @@ PfxChoiceResult exportStoreToPfx(platform::CertStore& store, const std::string& 
 int installViaTempPfx(const std::string& cert_text) {
   std::string folder = platform::TempFolder();
   platform::MakeFolders(folder);
-  std::string pattern = folder + "/MEROXXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  int fd = mkstemp(name.data());
+  std::string temp = folder + "/MEROXXXXXX";
+  int fd = platform::CreateUniqueFile(&temp);
   if (fd < 0) return kFailed;
   close(fd);
-  std::string temp(name.data());
   std::string saved_path = getPathSetting("env.userPfxFilePath");
   std::string saved_password = getSetting("env.userPfxFilePwd");
   int code = makePfxFromKeyFolder(cert_text, temp, kTempPfxPassword);
   if (code == 0) code = importPfxIntoStores(temp, kTempPfxPassword);
-  unlink(temp.c_str());
+  platform::RemoveFile(temp);
   // The temporary file is gone; keep the settings naming the customer's file.
   RememberPfx(saved_path, saved_password);
   return code;

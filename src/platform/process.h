@@ -1,5 +1,7 @@
 #pragma once
 // Starting programs and handing targets to the desktop shell.
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,5 +20,41 @@ bool ShellOpen(const std::string& target);
 // Shows `path` selected in the file manager when the desktop offers that
 // (org.freedesktop.FileManager1), else opens its folder.
 bool ShowInFileManager(const std::string& path);
+
+// A program started with its standard output on a pipe to us (the demo
+// proxy, which prints its address). Destroying it asks the program to stop
+// (SIGTERM; on Windows it is terminated) and waits for it.
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;
+  // One line of its output without the line break; "" when none came
+  // within `timeout` or the output ended.
+  virtual std::string ReadLine(std::chrono::seconds timeout) = 0;
+};
+// Nothing when the program could not be started. The program starts with
+// ordinary signal handling whatever this process blocks.
+std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, const std::vector<std::string>& args);
+
+// Sets an environment variable of this process (and of programs it starts).
+void SetEnv(const std::string& name, const std::string& value);
+
+// Stop requests from outside (Ctrl+C and SIGTERM; on Windows Ctrl+C, Ctrl+Break
+// and closing the console). CatchStopRequests, before any thread starts,
+// turns them from ending the process into what WaitForStopRequest sees.
+void CatchStopRequests();
+// Waits up to `timeout`; true when a stop was requested.
+bool WaitForStopRequest(std::chrono::milliseconds timeout);
+
+// A Chromium-family browser that can show a page as an app window: the
+// program and the arguments this platform needs for it beyond the common ones.
+struct AppModeBrowser {
+  std::string program;
+  std::vector<std::string> extra_args;
+};
+// The installed ones, best first (Linux: Chromium, then Chrome, on PATH;
+// Windows: Microsoft Edge, then Chrome).
+std::vector<AppModeBrowser> FindAppModeBrowsers();
+// Why no window can be shown in this session; "" when one can.
+std::string NoDisplayReason();
 
 }  // namespace quil::platform

@@ -1,13 +1,11 @@
 #include "proxy/file_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <vector>
+
+#include "platform/files.h"
 
 namespace quil {
 namespace {
@@ -17,9 +15,10 @@ constexpr int kWinPathNotFound = 3;
 constexpr int kWinAccessDenied = 5;
 
 std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+  size_t slash = path.size();
+  while (slash > 0 && !platform::IsPathSeparator(path[slash - 1])) --slash;
+  if (slash == 0) return ".";
+  return slash == 1 ? path.substr(0, 1) : path.substr(0, slash - 1);
 }
 
 bool WriteAll(int fd, const char* p, size_t n) {
@@ -38,16 +37,14 @@ bool WriteAll(int fd, const char* p, size_t n) {
 // Writes a sibling temporary file through `fill` and renames it over `path`.
 template <typename Fill>
 int ReplaceWith(const std::string& path, unsigned mode, Fill fill) {
-  std::string tmpl = FolderOf(path) + "/.quil-tmp-XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = mkostemp(name.data(), O_CLOEXEC);
+  std::string name = FolderOf(path) + "/.quil-tmp-XXXXXX";
+  int fd = platform::CreateUniqueFile(&name, mode);
   if (fd < 0) return errno;
-  int err = 0;
-  if (fchmod(fd, mode) != 0 || !fill(fd) || fsync(fd) != 0) err = errno ? errno : EIO;
+  errno = 0;
+  int err = fill(fd) ? platform::SyncFile(fd) : (errno ? errno : EIO);
   if (close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && rename(name.data(), path.c_str()) != 0) err = errno;
-  if (err != 0) unlink(name.data());
+  if (err == 0) err = platform::ReplaceFileByRename(name, path);
+  if (err != 0) platform::RemoveFile(name);
   return err;
 }
 
@@ -61,24 +58,15 @@ PendingFile::PendingFile(std::string target, std::string temp, int fd)
     : target_(std::move(target)), temp_(std::move(temp)), fd_(fd) {}
 
 std::unique_ptr<PendingFile> PendingFile::Create(const std::string& target, unsigned mode) {
-  std::string tmpl = FolderOf(target) + "/.quil-tmp-XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = mkostemp(name.data(), O_CLOEXEC);
+  std::string name = FolderOf(target) + "/.quil-tmp-XXXXXX";
+  int fd = platform::CreateUniqueFile(&name, mode);
   if (fd < 0) return nullptr;
-  if (fchmod(fd, mode) != 0) {
-    int err = errno;
-    close(fd);
-    unlink(name.data());
-    errno = err;
-    return nullptr;
-  }
-  return std::unique_ptr<PendingFile>(new PendingFile(target, name.data(), fd));
+  return std::unique_ptr<PendingFile>(new PendingFile(target, name, fd));
 }
 
 PendingFile::~PendingFile() {
   if (fd_ >= 0) close(fd_);
-  if (!temp_.empty()) unlink(temp_.c_str());
+  if (!temp_.empty()) platform::RemoveFile(temp_);
 }
 
 bool PendingFile::Write(std::string_view bytes) {
@@ -87,39 +75,34 @@ bool PendingFile::Write(std::string_view bytes) {
 
 int PendingFile::Commit() {
   if (fd_ < 0) return EBADF;
-  int err = 0;
-  if (fsync(fd_) != 0) err = errno;
+  int err = platform::SyncFile(fd_);
   if (close(fd_) != 0 && err == 0) err = errno;
   fd_ = -1;
-  if (err == 0 && rename(temp_.c_str(), target_.c_str()) != 0) err = errno;
+  if (err == 0) err = platform::ReplaceFileByRename(temp_, target_);
   if (err == 0) temp_.clear();  // renamed: nothing left to remove
   return err;
 }
 
 int CopyFileReplacing(const std::string& src, const std::string& dst) {
-  int in = open(src.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
+  platform::PathInfo info = platform::GetPathInfo(src);
+  if (info.kind == platform::PathKind::kFolder) return kWinAccessDenied;
+  std::FILE* in = platform::OpenFile(src, "rb");
+  if (!in) {
     if (errno == ENOENT) return kWinFileNotFound;
     if (errno == ENOTDIR) return kWinPathNotFound;
     if (errno == EACCES || errno == EPERM) return kWinAccessDenied;
     return errno;
   }
-  struct stat st;
-  if (fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-    close(in);
-    return kWinAccessDenied;
-  }
-  int err = ReplaceWith(dst, st.st_mode & 0777, [&](int out) {
+  unsigned mode = info.mode & 0777;
+  int err = ReplaceWith(dst, mode ? mode : 0600, [&](int out) {
     char buf[65536];
     for (;;) {
-      ssize_t n = read(in, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return false;
-      if (n == 0) return true;
-      if (!WriteAll(out, buf, static_cast<size_t>(n))) return false;
+      size_t n = std::fread(buf, 1, sizeof buf, in);
+      if (n > 0 && !WriteAll(out, buf, n)) return false;
+      if (n < sizeof buf) return std::ferror(in) == 0;
     }
   });
-  close(in);
+  std::fclose(in);
   if (err == ENOENT || err == ENOTDIR) return kWinPathNotFound;
   if (err == EACCES || err == EPERM || err == EROFS) return kWinAccessDenied;
   return err;

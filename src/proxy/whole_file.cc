@@ -1,13 +1,10 @@
 #include "proxy/whole_file.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <regex>
 
 #include "base/result_codes.h"
+#include "platform/files.h"
 #include "proxy/file_io.h"
 #include "ui/ui.h"
 
@@ -24,14 +21,14 @@ int Fail(int code) {
 // Each folder named by the path up to a separator, from the left; failures
 // (existing folders, the root) are left to the file creation to report.
 void MakeFoldersOnPath(const std::string& path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
-    mkdir(path.substr(0, slash).c_str(), 0700);
+  for (size_t i = 1; i < path.size(); ++i)
+    if (platform::IsPathSeparator(path[i])) platform::MakeFolder(path.substr(0, i));
 }
 
 }  // namespace
 
 std::optional<std::string> readWholeFile(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
+  FILE* f = platform::OpenFile(path, "rb");
   if (!f) return std::nullopt;
   std::string out;
   char buf[65536];
@@ -45,8 +42,7 @@ std::optional<std::string> readWholeFile(const std::string& path) {
 
 int writeWholeFile(const std::string& path, const std::string& bytes) {
   MakeFoldersOnPath(path);
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail(kWriteFileOpenFailed);
+  if (platform::GetPathInfo(path).kind == platform::PathKind::kFolder) return Fail(kWriteFileOpenFailed);
   auto file = PendingFile::Create(path);
   if (!file) return Fail(kWriteFileOpenFailed);
   if (bytes.empty() || !file->Write(bytes) || file->Commit() != 0) return Fail(kWriteFileWriteFailed);
@@ -63,18 +59,14 @@ void deleteMatchingFiles(const std::string& folder, const std::string& pattern) 
       return;  // a pattern that does not compile matches nothing
     }
   }
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return;
-  while (dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (std::regex_search(name, kDots)) continue;
-    if (match && !std::regex_search(name, *match)) continue;
-    std::string full = folder + "/" + name;
-    struct stat st;
-    if (lstat(full.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-    unlink(full.c_str());
+  auto entries = platform::ListFolder(folder);
+  if (!entries) return;
+  for (const auto& e : *entries) {
+    if (std::regex_search(e.name, kDots)) continue;
+    if (match && !std::regex_search(e.name, *match)) continue;
+    if (e.kind == platform::PathKind::kFolder) continue;
+    platform::RemoveFile(folder + "/" + e.name);
   }
-  closedir(dir);
 }
 
 }  // namespace quil::proxy

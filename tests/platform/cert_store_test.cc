@@ -1,39 +1,19 @@
-// The certificate store component: add semantics for every kind of store,
-// persistence and properties, two processes at once, Windows name texts,
-// key containers and PKCS#12 import.
+// The certificate store component on every platform: add semantics for
+// every kind of store, properties, Windows name texts, PKCS#12 export and
+// import, PKCS#7 bundles.
 #include <gtest/gtest.h>
-#include <openssl/provider.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <memory>
 
 #include "cert/test_pki.h"
 #include "platform/cert_store.h"
-#include "platform/environment.h"
+#include "platform/cert_store_test_util.h"
 #include "support/test_env.h"
 
 namespace quil::platform {
 namespace {
 
 using testing::CertTemplate;
-using testing::Constraints;
-
-void LoadProviders() {
-  static bool loaded = OSSL_PROVIDER_load(nullptr, "legacy") && OSSL_PROVIDER_load(nullptr, "default");
-  ASSERT_TRUE(loaded);
-}
-
-testing::TestKey& Key() {
-  static auto* key = new testing::TestKey(testing::NewTestKey(1024));
-  return *key;
-}
-
-std::string Cert(const std::string& cn, const std::string& serial, const std::string& not_before = "250101000000Z") {
-  CertTemplate tmpl{{{"CN", cn}}, serial, Constraints::kEndEntity, not_before};
-  return testing::IssueCert(tmpl, Key().key, {{"CN", "Issuer"}}, Key().key);
-}
 
 struct StoreMaker {
   const char* name;
@@ -77,14 +57,12 @@ TEST_P(CertStoreTest, KeepsProperties) {
   auto store = GetParam().open();
   StoredCert c{Cert("B", "03")};
   c.key_prov = KeyProvInfo{"0A1B-C", kEnhancedProviderName, kProvRsaFull, kAtKeyExchange};
-  c.key_context_spec = 1;
   c.friendly_name = "憑證 B";
   ASSERT_EQ(store->AddNewer(c), AddResult::kAdded);
   StoredCert back = store->Certificates().at(0);
   ASSERT_TRUE(back.key_prov);
   EXPECT_EQ(back.key_prov->container, "0A1B-C");
   EXPECT_EQ(back.key_prov->provider, kEnhancedProviderName);
-  EXPECT_EQ(back.key_context_spec, 1u);
   EXPECT_EQ(back.friendly_name, "憑證 B");
 }
 
@@ -93,43 +71,15 @@ INSTANTIATE_TEST_SUITE_P(Stores, CertStoreTest,
                                            StoreMaker{"memory", [] { return OpenMemoryStore(); }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SystemStore, NamedStoresPersistApartInAPrivateFile) {
+TEST(SystemStore, NamedStoresKeepApart) {
   testing::ScopedTestHome home;
   EXPECT_FALSE(OpenSystemStore("OTHER"));
+  size_t ca = OpenSystemStore("CA")->Certificates().size();
+  size_t root = OpenSystemStore("ROOT")->Certificates().size();
   ASSERT_EQ(OpenSystemStore("my")->AddNewer(StoredCert{Cert("C", "04")}), AddResult::kAdded);
   EXPECT_EQ(OpenSystemStore("MY")->Certificates().size(), 1u);
-  EXPECT_EQ(OpenSystemStore("CA")->Certificates().size(), 0u);
-  EXPECT_EQ(OpenSystemStore("ROOT")->Certificates().size(), 0u);
-  struct stat st {};
-  ASSERT_EQ(stat((DataFolder() + "/certstore.db").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
-TEST(SystemStore, TwoProcessesAddAtOnce) {
-  testing::ScopedTestHome home;
-  constexpr int kPerProcess = 15;
-  std::vector<std::string> certs[2];
-  for (int p = 0; p < 2; ++p)
-    for (int i = 0; i < kPerProcess; ++i) certs[p].push_back(Cert("P", std::to_string(100 * (p + 1) + i)));
-  OpenSystemStore("MY");  // create the schema first
-  pid_t children[2];
-  for (int p = 0; p < 2; ++p) {
-    children[p] = fork();
-    if (children[p] == 0) {
-      int failures = 0;
-      for (const auto& der : certs[p]) {
-        auto store = OpenSystemStore("MY");
-        failures += !store || store->AddNewer(StoredCert{der}) != AddResult::kAdded;
-      }
-      _exit(failures);
-    }
-  }
-  for (pid_t child : children) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  EXPECT_EQ(OpenSystemStore("MY")->Certificates().size(), 2u * kPerProcess);
+  EXPECT_EQ(OpenSystemStore("CA")->Certificates().size(), ca);
+  EXPECT_EQ(OpenSystemStore("ROOT")->Certificates().size(), root);
 }
 
 TEST(CertNames, WindowsFormatting) {
@@ -163,27 +113,6 @@ TEST(CertNames, WindowsFormatting) {
   EXPECT_EQ(CertSimpleDisplayName("junk"), "");
 }
 
-TEST(KeyContainers, CreateOnceAcquireByProvider) {
-  testing::ScopedTestHome home;
-  std::string name = NewContainerName();
-  ASSERT_EQ(name.size(), 36u);
-  EXPECT_NE(name, NewContainerName());
-  KeyContainer c;
-  c.name = name;
-  c.private_key_der = "key bytes";
-  ASSERT_TRUE(CreateKeyContainer(c));
-  EXPECT_FALSE(CreateKeyContainer(c));  // CRYPT_NEWKEYSET on an existing name
-  auto back = AcquireKeyContainer(name, kEnhancedProviderName, kProvRsaFull);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->private_key_der, "key bytes");
-  EXPECT_FALSE(AcquireKeyContainer(name, "Microsoft Base Cryptographic Provider v1.0", kProvRsaFull));
-  EXPECT_FALSE(AcquireKeyContainer("missing", kEnhancedProviderName, kProvRsaFull));
-  StoredCert cert{"der"};
-  EXPECT_FALSE(AcquireCertificatePrivateKey(cert));
-  cert.key_prov = KeyProvInfo{name};
-  EXPECT_TRUE(AcquireCertificatePrivateKey(cert));
-}
-
 TEST(Pkcs12, ExportThenImportIntoANewContainer) {
   LoadProviders();
   testing::ScopedTestHome home;
@@ -209,7 +138,7 @@ TEST(Pkcs12, ExportThenImportIntoANewContainer) {
   ASSERT_TRUE(bytes);
 
   EXPECT_FALSE(ImportPfx(*bytes, "wrong", true));
-  EXPECT_NE(LastCertStoreErrorText().find("mac verify failure"), std::string::npos) << LastCertStoreErrorText();
+  EXPECT_FALSE(LastCertStoreErrorText().empty());
   EXPECT_FALSE(ImportPfx("junk", "pw", true));
   EXPECT_FALSE(LastCertStoreErrorText().empty());
   auto imported = ImportPfx(*bytes, "pw", true);

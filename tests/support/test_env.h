@@ -5,8 +5,12 @@
 
 namespace quil::testing {
 
-// Makes a fresh temporary folder and points HOME, TMPDIR and the XDG
-// folders into it, with a fresh registry hive; restores everything on exit.
+// Makes a fresh temporary folder and points the user's folders into it
+// (HOME, TMPDIR and the XDG folders on Linux; USERPROFILE, TEMP, APPDATA and
+// LOCALAPPDATA on Windows), with a fresh registry hive (a file there on
+// Linux, a key of its own under HKEY_CURRENT_USER on Windows); restores
+// everything on exit. On Windows the system certificate stores cannot be
+// moved: certificates added to them meanwhile are removed again on exit.
 class ScopedTestHome {
  public:
   ScopedTestHome();

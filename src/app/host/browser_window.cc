@@ -1,7 +1,5 @@
 #include "app/host/browser_window.h"
 
-#include <unistd.h>
-
 #include <vector>
 
 #include "platform/environment.h"
@@ -10,26 +8,24 @@
 namespace quil::host {
 
 bool OpenAppWindow(const std::string& url, std::string* problem) {
-  if (platform::GetEnv("DISPLAY").empty() && platform::GetEnv("WAYLAND_DISPLAY").empty()) {
-    *problem = "no graphical display (DISPLAY and WAYLAND_DISPLAY are unset)";
+  std::string no_display = platform::NoDisplayReason();
+  if (!no_display.empty()) {
+    *problem = no_display;
     return false;
   }
-  const char* const kBrowsers[] = {"chromium", "chromium-browser", "google-chrome",
-                                   "google-chrome-stable"};
   std::string profile = platform::StateFolder() + "/browser-profile";
   platform::MakeFolders(profile);
-  for (const char* browser : kBrowsers) {
-    if (!platform::HasProgram(browser)) continue;
+  for (const auto& browser : platform::FindAppModeBrowsers()) {
     // The window around a 687 x 470 page.
     std::vector<std::string> args = {"--app=" + url, "--user-data-dir=" + profile,
                                      "--window-size=703,540", "--window-position=0,0",
                                      "--no-first-run", "--no-default-browser-check",
                                      "--disable-background-networking", "--disable-sync"};
-    if (geteuid() == 0) args.push_back("--no-sandbox");
-    if (platform::StartProcess(browser, args)) return true;
+    args.insert(args.end(), browser.extra_args.begin(), browser.extra_args.end());
+    if (platform::StartProcess(browser.program, args)) return true;
   }
   if (platform::ShellOpen(url)) return true;
-  *problem = "no Chromium or Chrome found and xdg-open failed";
+  *problem = "no Chromium, Chrome or Edge found and the default browser could not be opened";
   return false;
 }
 

@@ -2,7 +2,10 @@
 // `quil --demo`: runs the demo certificate proxy beside QUIL on a free
 // loopback port and points this process at it through the QUIL_* variables
 // it writes to its quil.env.
+#include <memory>
 #include <string>
+
+#include "platform/process.h"
 
 namespace quil::host {
 
@@ -11,12 +14,13 @@ class DemoProxy {
   // Starts quil-devproxy with its data under the QUIL state folder; false
   // and a message when it cannot be found or does not come up.
   bool Start(std::string* problem);
+  DemoProxy();
   ~DemoProxy();  // stops it
 
   const std::string& base_url() const { return base_url_; }
 
  private:
-  int pid_ = -1;
+  std::unique_ptr<platform::ChildProcess> child_;
   std::string base_url_;
 };
 

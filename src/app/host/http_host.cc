@@ -1,9 +1,7 @@
 #include "app/host/http_host.h"
 
-#include <dirent.h>
 #include <httplib.h>
 #include <openssl/crypto.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,6 +10,7 @@
 #include "app/method_table.h"
 #include "pages/embedded_files.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/random.h"
 
 namespace quil::host {
@@ -74,29 +73,27 @@ const char* ContentType(const std::string& path) {
 
 json ListFolder(std::string path) {
   if (path.empty()) path = platform::HomeFolder();
-  if (path[0] != '/') return nullptr;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  DIR* dir = opendir(path.c_str());
-  if (!dir) return nullptr;
-  json entries = json::array();
+  size_t root = platform::RootLength(path);
+  if (root == 0) return nullptr;
+  while (path.size() > root && platform::IsPathSeparator(path.back())) path.pop_back();
+  auto listed = platform::ListFolder(path);
+  if (!listed) return nullptr;
+  const std::string prefix = path.size() == root ? path : path + "/";
   std::vector<std::pair<std::string, bool>> found;
-  while (dirent* e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat st;
-    std::string full = (path == "/" ? "" : path) + "/" + name;
-    if (stat(full.c_str(), &st) != 0) continue;
-    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-    found.emplace_back(name, S_ISDIR(st.st_mode));
+  for (const auto& e : *listed) {
+    auto kind = platform::GetPathInfo(prefix + e.name).kind;  // links followed
+    if (kind != platform::PathKind::kFolder && kind != platform::PathKind::kFile) continue;
+    found.emplace_back(e.name, kind == platform::PathKind::kFolder);
   }
-  closedir(dir);
   std::sort(found.begin(), found.end());
+  json entries = json::array();
   for (const auto& [name, is_dir] : found)
     entries.push_back({{"name", name}, {"kind", is_dir ? "folder" : "file"}});
   json parent = nullptr;
-  if (path != "/") {
-    size_t slash = path.rfind('/');
-    parent = slash == 0 ? "/" : path.substr(0, slash);
+  if (path.size() > root) {
+    size_t slash = path.size();
+    while (slash > root && !platform::IsPathSeparator(path[slash - 1])) --slash;
+    parent = slash <= root ? path.substr(0, root) : path.substr(0, slash - 1);
   }
   return {{"path", path}, {"parent", parent}, {"entries", entries}};
 }

@@ -1,6 +1,4 @@
 // quil: serves the page on loopback, opens its window and runs the bridge.
-#include <signal.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include "app/host/http_host.h"
 #include "app/host/page_ui.h"
 #include "cert/openssl_providers.h"
+#include "platform/process.h"
 #include "ui/ui.h"
 
 namespace {
@@ -42,13 +41,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // Signals are taken by the main loop only; block them before any thread starts.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  // Stop requests are taken by the main loop only; catch them before any thread starts.
+  quil::platform::CatchStopRequests();
 
   quil::host::DemoProxy demo;
   if (options->demo && !demo.Start(&error)) {
@@ -86,9 +80,8 @@ int main(int argc, char** argv) {
   }
 
   // Run until closeApp, a signal, or the window has been gone for 5 s.
-  timespec tick{0, 250 * 1000 * 1000};
   while (!g_quit) {
-    if (sigtimedwait(&signals, nullptr, &tick) > 0) break;
+    if (quil::platform::WaitForStopRequest(std::chrono::milliseconds(250))) break;
     if (channel.PageGoneFor(std::chrono::seconds(5))) break;
   }
 

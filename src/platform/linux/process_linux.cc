@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -108,6 +109,111 @@ bool ShowInFileManager(const std::string& path) {
     folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash ? slash : 1);
   }
   return ShellOpen(folder);
+}
+
+namespace {
+
+class LinuxChild : public ChildProcess {
+ public:
+  LinuxChild(pid_t pid, int out) : pid_(pid), out_(out) {}
+  ~LinuxChild() override {
+    close(out_);
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  std::string ReadLine(std::chrono::seconds timeout) override {
+    std::string line;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 200) <= 0) continue;
+      char c;
+      if (read(out_, &c, 1) != 1) break;
+      if (c == '\n') return line;
+      line.push_back(c);
+    }
+    return {};
+  }
+
+ private:
+  pid_t pid_;
+  int out_;
+};
+
+sigset_t StopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  return signals;
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, const std::vector<std::string>& args) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return nullptr;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  std::vector<std::string> all = {program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  // Our SIGINT/SIGTERM may be blocked for the main loop; the child gets them.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  if (rc != 0) {
+    close(out[0]);
+    return nullptr;
+  }
+  return std::make_unique<LinuxChild>(pid, out[0]);
+}
+
+void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
+
+void CatchStopRequests() {
+  sigset_t signals = StopSignals();
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+bool WaitForStopRequest(std::chrono::milliseconds timeout) {
+  sigset_t signals = StopSignals();
+  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
+  timespec tick{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  return sigtimedwait(&signals, nullptr, &tick) > 0;
+}
+
+std::vector<AppModeBrowser> FindAppModeBrowsers() {
+  std::vector<AppModeBrowser> out;
+  for (const char* name : {"chromium", "chromium-browser", "google-chrome", "google-chrome-stable"}) {
+    if (!HasProgram(name)) continue;
+    AppModeBrowser b{name, {}};
+    // Chromium refuses to start its sandbox as root.
+    if (geteuid() == 0) b.extra_args.push_back("--no-sandbox");
+    out.push_back(std::move(b));
+  }
+  return out;
+}
+
+std::string NoDisplayReason() {
+  if (GetEnv("DISPLAY").empty() && GetEnv("WAYLAND_DISPLAY").empty())
+    return "no graphical display (DISPLAY and WAYLAND_DISPLAY are unset)";
+  return {};
 }
 
 }  // namespace quil::platform

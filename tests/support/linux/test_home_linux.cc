@@ -1,0 +1,53 @@
+// The test home on Linux: HOME, TMPDIR and the XDG folders in a fresh
+// temporary folder, with a registry hive file of its own there.
+#include <stdlib.h>
+
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/registry.h"
+#include "support/test_env.h"
+
+namespace quil::testing {
+
+namespace {
+const char* const kVars[] = {"HOME", "TMPDIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"};
+}
+
+struct ScopedTestHome::Saved {
+  std::vector<std::pair<std::string, std::string>> vars;  // name, value ("\x01" = unset)
+};
+
+ScopedTestHome::ScopedTestHome() : saved_(new Saved) {
+  std::string tmpl = std::filesystem::temp_directory_path().string() + "/quil-test-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  root_ = mkdtemp(buf.data());
+  for (const char* v : kVars) {
+    const char* old = getenv(v);
+    saved_->vars.emplace_back(v, old ? old : "\x01");
+  }
+  setenv("HOME", root_.c_str(), 1);
+  std::filesystem::create_directories(root_ + "/tmp");
+  setenv("TMPDIR", (root_ + "/tmp").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (root_ + "/.config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (root_ + "/.local/share").c_str(), 1);
+  setenv("XDG_STATE_HOME", (root_ + "/.local/state").c_str(), 1);
+  platform::SetCurrentUserHiveForTesting(
+      platform::OpenRegistryHive(platform::ConfigFolder() + "/registry.db"));
+}
+
+ScopedTestHome::~ScopedTestHome() {
+  platform::SetCurrentUserHiveForTesting(nullptr);
+  for (const auto& [name, value] : saved_->vars) {
+    if (value == "\x01") unsetenv(name.c_str());
+    else setenv(name.c_str(), value.c_str(), 1);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(root_, ec);
+  delete saved_;
+}
+
+}  // namespace quil::testing
