@@ -1,7 +1,9 @@
 #include "platform/process.h"
 
-#include <shellapi.h>
 #include <windows.h>
+#include <shellapi.h>
+
+#include <cstdlib>
 
 #include "platform/windows/wide_text.h"
 
@@ -74,5 +76,120 @@ bool ShowInFileManager(const std::string& path) {
       ShellExecuteW(nullptr, L"open", L"explorer.exe", params.c_str(), nullptr, SW_SHOWNORMAL));
   return rc > 32;
 }
+
+namespace {
+
+class WindowsChild : public ChildProcess {
+ public:
+  WindowsChild(HANDLE process, HANDLE out) : process_(process), out_(out) {}
+  ~WindowsChild() override {
+    CloseHandle(out_);
+    TerminateProcess(process_, 1);
+    WaitForSingleObject(process_, 5000);
+    CloseHandle(process_);
+  }
+  std::string ReadLine(std::chrono::seconds timeout) override {
+    std::string line;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(out_, nullptr, 0, nullptr, &available, nullptr)) break;
+      if (available == 0) {
+        Sleep(50);
+        continue;
+      }
+      char c;
+      DWORD got = 0;
+      if (!ReadFile(out_, &c, 1, &got, nullptr) || got != 1) break;
+      if (c == '\n') {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+      }
+      line.push_back(c);
+    }
+    return {};
+  }
+
+ private:
+  HANDLE process_;
+  HANDLE out_;
+};
+
+HANDLE g_stop_event = nullptr;
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  SetEvent(g_stop_event);
+  return TRUE;
+}
+
+// The program an "App Paths" entry names, under either hive.
+std::string AppPath(const char* exe) {
+  std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" + win::Utf16(exe);
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD size = sizeof path;
+    if (RegGetValueW(root, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path, &size) == ERROR_SUCCESS &&
+        IsFile(path))
+      return win::PortablePath(path);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, const std::vector<std::string>& args) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE read_end = nullptr, write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return nullptr;
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  std::wstring exe = win::NativePath(program);
+  std::wstring command_line = QuoteArgument(exe);
+  for (const auto& a : args) command_line += L" " + QuoteArgument(win::Utf16(a));
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = write_end;
+  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION pi{};
+  BOOL ok = CreateProcessW(HasSeparator(program) ? exe.c_str() : nullptr, command_line.data(), nullptr, nullptr,
+                           TRUE, CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &si, &pi);
+  CloseHandle(write_end);
+  if (!ok) {
+    CloseHandle(read_end);
+    return nullptr;
+  }
+  CloseHandle(pi.hThread);
+  return std::make_unique<WindowsChild>(pi.hProcess, read_end);
+}
+
+void SetEnv(const std::string& name, const std::string& value) {
+  // Through the C runtime, which passes it on to the process environment.
+  _wputenv_s(win::Utf16(name).c_str(), win::Utf16(value).c_str());
+}
+
+void CatchStopRequests() {
+  if (!g_stop_event) g_stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool WaitForStopRequest(std::chrono::milliseconds timeout) {
+  if (!g_stop_event) {
+    Sleep(static_cast<DWORD>(timeout.count()));
+    return false;
+  }
+  return WaitForSingleObject(g_stop_event, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+}
+
+std::vector<AppModeBrowser> FindAppModeBrowsers() {
+  std::vector<AppModeBrowser> out;
+  for (const char* exe : {"msedge.exe", "chrome.exe"}) {
+    std::string path = AppPath(exe);
+    if (!path.empty()) out.push_back({path, {}});
+  }
+  return out;
+}
+
+std::string NoDisplayReason() { return {}; }
 
 }  // namespace quil::platform
