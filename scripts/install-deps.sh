@@ -8,6 +8,10 @@ packages=(
   libssl-dev openssl libcurl4-openssl-dev libsqlite3-dev libtinyxml2-dev
   libcpp-httplib-dev nlohmann-json3-dev libgtest-dev libbenchmark-dev
   chromium fonts-noto-cjk xdg-utils xdg-user-dirs
+  # The Windows build: the cross compiler, Wine to run its tests, and
+  # apt-get source for the libraries built for it.
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  wine wine64 dpkg-dev
 )
 # Node.js may come from elsewhere than Debian (it often bundles npm).
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
@@ -17,10 +21,26 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
-if ((${#missing[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# Source packages of the same suites as the binary ones (the Windows build
+# compiles OpenSSL, curl and tinyxml2 from them).
+need_update=0
+if ! apt-cache showsrc openssl 2>/dev/null | grep -q '^Version:'; then
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      $sudo tee /etc/apt/sources.list.d/quil-deb-src.sources >/dev/null
+  elif [ -f /etc/apt/sources.list ]; then
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $sudo tee /etc/apt/sources.list.d/quil-deb-src.list >/dev/null
+  fi
+  need_update=1
+fi
+
+if ((${#missing[@]})) || ((need_update)); then
   $sudo apt-get update -qq
+fi
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the C++ unit and
-# integration tests (ctest), then the browser tests (Playwright driving
-# Debian's chromium). Screenshots of the main screens land in e2e/out/.
+# integration tests (ctest), the same tests cross-built for Windows under
+# Wine, then the browser tests (Playwright driving Debian's chromium).
+# Screenshots of the main screens land in e2e/out/.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${QUIL_BUILD_DIR:-$root/build}"
@@ -16,12 +17,25 @@ trap 'rm -f "$log"' EXIT
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 600 2>&1 | tee "$log"
 ctest_rc=${PIPESTATUS[0]}
 
+# Windows: cross-build (the libraries once, cached in the build folder) and
+# run the C++ tests under Wine.
+windows_start=$SECONDS
+if "$root/scripts/windows/build.sh"; then
+  "$root/scripts/windows/test.sh" 2>&1 | tee -a "$log"
+  windows_rc=${PIPESTATUS[0]}
+else
+  echo "the Windows build failed"
+  windows_rc=1
+fi
+echo "windows part: $((SECONDS - windows_start)) s"
+
 (cd "$root/e2e" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) || exit 1
 (cd "$root/e2e" && node --test --test-concurrency=1 tests/) 2>&1 | tee -a "$log"
 e2e_rc=${PIPESTATUS[0]}
 
 # One closing line over both runners.
-read -r c_total c_failed < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" | tail -1)
+read -r c_total c_failed < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$log" |
+  awk '{t += $1; f += $2} END {print t + 0, f + 0}')
 c_skipped=$(grep -c '\*\*\*Skipped\|Not Run' "$log" || true)
 n_pass=$(sed -n 's/^[#ℹ] pass \([0-9]*\)$/\1/p' "$log" | tail -1)
 n_fail=$(sed -n 's/^[#ℹ] fail \([0-9]*\)$/\1/p' "$log" | tail -1)
@@ -30,6 +44,7 @@ passed=$(( ${c_total:-0} - ${c_failed:-0} - ${c_skipped:-0} + ${n_pass:-0} ))
 failed=$(( ${c_failed:-0} + ${n_fail:-0} ))
 skipped=$(( ${c_skipped:-0} + ${n_skip:-0} ))
 if [ "$ctest_rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+if [ "$windows_rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
 if [ "$e2e_rc" -ne 0 ] && [ "${n_fail:-0}" -eq 0 ]; then failed=$((failed + 1)); fi
 echo
 echo "all: $passed passed, $failed failed, $skipped skipped"

@@ -2,8 +2,10 @@
 # Builds the libraries the Windows build links statically, for
 # x86_64-w64-mingw32, from Debian's own source packages: OpenSSL 3
 # (legacy provider built in), libcurl on that OpenSSL, tinyxml2, and
-# GoogleTest from the sources libgtest-dev ships. Header-only libraries
-# (cpp-httplib, nlohmann-json) are copied from the host's packages.
+# GoogleTest from the sources libgtest-dev ships, cpp-httplib's single
+# header from its source package (Debian's binary package splits it into a
+# shared library). nlohmann-json's headers are copied from the host's
+# package.
 #
 #   build-deps.sh PREFIX
 #
@@ -134,7 +136,9 @@ build_gtest() {
 }
 
 copy_headers() {
-  cp /usr/include/httplib.h "$prefix/include/"
+  local dir
+  dir="$(fetch_source cpp-httplib)"
+  cp "$dir/httplib.h" "$prefix/include/"
   rm -rf "$prefix/include/nlohmann" && cp -r /usr/include/nlohmann "$prefix/include/"
 }
 

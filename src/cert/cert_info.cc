@@ -9,6 +9,7 @@
 #include "cert/dn_text.h"
 #include "cert/openssl_util.h"
 #include "cert/regex_text.h"
+#include "platform/clock.h"
 #include "platform/text_codec.h"
 
 namespace quil {
@@ -67,9 +68,9 @@ std::string SerialBytes(X509* cert) {
 std::string StoreTimeText(const ASN1_TIME* t) {
   struct tm utc {};
   if (!t || ASN1_TIME_to_tm(t, &utc) != 1) return {};
-  time_t when = timegm(&utc);
+  time_t when = platform::UtcToTime(&utc);
   struct tm local {};
-  if (!localtime_r(&when, &local)) return {};
+  if (!platform::ToLocalTime(when, &local)) return {};
   char out[32];
   return std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local) ? out : "";
 }

@@ -2,7 +2,6 @@
 
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
-#include <sys/time.h>
 
 #include <cstdio>
 #include <ctime>
@@ -12,6 +11,7 @@
 #include "cert/openssl_util.h"
 #include "cert/public_key_blob.h"
 #include "platform/cert_store.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text_codec.h"
@@ -76,20 +76,7 @@ std::string Utf16Be(const std::string& utf8) {
   return out;
 }
 
-struct LocalNow {
-  struct tm tm {};
-  int millis = 0;
-};
-
-LocalNow Now() {
-  struct timeval tv {};
-  gettimeofday(&tv, nullptr);
-  LocalNow now;
-  time_t secs = tv.tv_sec;
-  localtime_r(&secs, &now.tm);
-  now.millis = static_cast<int>(tv.tv_usec / 1000);
-  return now;
-}
+using platform::LocalNow;
 
 std::string KeyFileName(const LocalNow& now, int extra_millis) {
   struct tm tm = now.tm;
@@ -134,7 +121,7 @@ OpenSslRequest makeOpenSslRequest(const std::string& cn, int bits) {
 RequestResult makeKeyFileAndRequest(const std::string& cn, int bits, const std::string& folder) {
   OpenSslRequest made = makeOpenSslRequest(cn, bits);
   if (made.code != 0) return {made.code, {}};
-  LocalNow now = Now();
+  LocalNow now = platform::CurrentLocalTime();
   std::string path;
   for (int extra = 0;; ++extra) {
     path = folder + "/" + KeyFileName(now, extra);
@@ -180,7 +167,7 @@ RequestResult makeContainerAndRequest(const std::string& cn, int bits) {
   std::string request = cert_internal::Base64Encode(RequestDer(req.get()));
   if (request.empty()) return {kContainerRequestEmpty, {}};
 
-  LocalNow now = Now();
+  LocalNow now = platform::CurrentLocalTime();
   char when[64];
   std::snprintf(when, sizeof when, "%04d/%02d/%02d %02d:%02d:%02d", now.tm.tm_year + 1900, now.tm.tm_mon + 1,
                 now.tm.tm_mday, now.tm.tm_hour, now.tm.tm_min, now.tm.tm_sec);

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "cert/regex_text.h"
+#include "platform/clock.h"
 
 namespace quil {
 
@@ -45,9 +46,9 @@ std::string certTimeText(AsnTimeType type, const std::string& time_text) {
   utc.tm_hour = field[3];
   utc.tm_min = field[4];
   utc.tm_sec = field[5];
-  time_t t = timegm(&utc);
+  time_t t = platform::UtcToTime(&utc);
   struct tm local {};
-  if (!localtime_r(&t, &local)) return {};
+  if (!platform::ToLocalTime(t, &local)) return {};
   char out[32];
   if (std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local) == 0) return {};
   return out;

@@ -12,8 +12,12 @@
 //     with the private keys.
 //
 // Certificates travel as DER bytes. Texts are wide (UTF-8). Every call
-// blocks; system stores live in one SQLite database under DataFolder(),
-// shared safely by several processes; nothing is cached between calls.
+// blocks; nothing is cached between calls. On Linux the system stores and
+// containers live in one SQLite database under DataFolder(), shared safely
+// by several processes; on Windows they are CryptoAPI's own, and keys are
+// made exportable so they reach OpenSSL (signing, PKCS#12 export) as
+// PKCS#8. The key context property holds an open container of the process
+// and is not kept by the Windows system stores.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,7 +48,7 @@ struct StoredCert {
 
 enum class AddResult {
   kAdded,     // no matching certificate was there
-  kReplaced,  // an older one (earlier notBefore, same issuer and serial) was replaced
+  kReplaced,  // an older match (earlier notBefore) was replaced (Linux)
   kExists,    // an equal or newer one is there; nothing changed (CRYPT_E_EXISTS)
   kInvalid,   // the bytes are not a certificate
   kFailed,    // the store could not be written
@@ -57,9 +61,11 @@ class CertStore {
   virtual const std::string& name() const = 0;
   // Every certificate, in the order added (CertEnumCertificatesInStore).
   virtual std::vector<StoredCert> Certificates() = 0;
-  // CertAddCertificateContextToStore with CERT_STORE_ADD_NEWER: a certificate
-  // matches another with the same issuer name and serial number; it replaces
-  // the match only when its notBefore is later. One transaction.
+  // CertAddCertificateContextToStore with CERT_STORE_ADD_NEWER: a matching
+  // certificate is replaced only when the new one's notBefore is later. On
+  // Linux a certificate matches another with the same issuer name and
+  // serial number (one transaction); on Windows CryptoAPI decides (Wine
+  // matches the SHA-1 hash, so a newer issue is added beside the older).
   virtual AddResult AddNewer(const StoredCert& cert) = 0;
 };
 

@@ -217,17 +217,4 @@ inline TestCa& SharedCa() {
   return *ca;
 }
 
-// Runs a command line, giving its exit status and output (stdout+stderr).
-inline int RunCommand(const std::string& command, std::string* output) {
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  std::string out;
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int status = pclose(p);
-  if (output) *output = out;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 }  // namespace quil::testing

@@ -30,4 +30,12 @@ class ScopedTestHome {
 void WriteFileForTest(const std::string& path, const std::string& bytes);
 std::string ReadFileForTest(const std::string& path);
 
+// The version of Wine the tests run under; nullptr on Linux and Windows.
+// Tests name a gap of Wine's by it where Wine falls short of Windows.
+const char* WineVersion();
+
+// Runs a command line through the shell, giving its exit status and output
+// (stdout+stderr); -1 when it could not be run.
+int RunCommand(const std::string& command, std::string* output);
+
 }  // namespace quil::testing

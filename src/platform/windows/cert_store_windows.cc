@@ -123,10 +123,8 @@ class WindowsStore : public CertStore {
   AddResult AddNewer(const StoredCert& cert) override {
     CertContext context = win::ContextFromDer(cert.der);
     if (!context) return AddResult::kInvalid;
-    // Whether a certificate of the same issuer and serial is there decides
-    // between added and replaced; CERT_STORE_ADD_NEWER decides the rest.
-    CertContext existing(CertFindCertificateInStore(store_.get(), kEncoding, 0, CERT_FIND_SUBJECT_CERT,
-                                                    context->pCertInfo, nullptr));
+    // CryptoAPI decides which certificate is the same one (Wine: the same
+    // SHA-1 hash), so a newer issue is added beside an older one.
     if (!SetProperties(context.get(), cert)) {
       win::SetLastErrorFromSystem("the certificate's properties cannot be set");
       return AddResult::kFailed;
@@ -136,7 +134,13 @@ class WindowsStore : public CertStore {
       win::SetLastErrorFromSystem("the store cannot keep the certificate");
       return AddResult::kFailed;
     }
-    return existing ? AddResult::kReplaced : AddResult::kAdded;
+    // A system store is written now, not when it is closed (Wine waits),
+    // so another store or process sees the certificate at once.
+    if (!name_.empty() && !CertControlStore(store_.get(), 0, CERT_STORE_CTRL_COMMIT, nullptr)) {
+      win::SetLastErrorFromSystem("the store cannot keep the certificate");
+      return AddResult::kFailed;
+    }
+    return AddResult::kAdded;
   }
 
  private:

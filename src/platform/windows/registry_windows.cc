@@ -66,14 +66,13 @@ class WindowsHive : public RegistryHive {
   }
 
   long DeleteKey(const std::string& path) override {
-    std::wstring full = Full(path);
-    if (full.empty()) return kRegAccessDenied;  // the hive root stays
+    if (path.find_first_not_of('\\') == std::string::npos) return kRegAccessDenied;  // the hive root stays
     Key key;
-    long rc = Open(path, KEY_READ, &key);
+    long rc = Open(path, KEY_READ | KEY_WRITE | DELETE, &key);
     if (rc != ERROR_SUCCESS) return rc;
     rc = RegDeleteTreeW(key.get(), nullptr);
     if (rc != ERROR_SUCCESS) return rc;
-    return RegDeleteKeyW(HKEY_CURRENT_USER, full.c_str());
+    return RegDeleteKeyW(HKEY_CURRENT_USER, Full(path).c_str());
   }
 
   long SetValue(const std::string& path, const RegValue& value) override {

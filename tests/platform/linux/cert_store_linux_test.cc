@@ -52,6 +52,22 @@ TEST(SystemStore, TwoProcessesAddAtOnce) {
   EXPECT_EQ(OpenSystemStore("MY")->Certificates().size(), 2u * kPerProcess);
 }
 
+// A certificate is the same one when issuer and serial agree; the later
+// notBefore wins.
+TEST(SystemStore, AddNewerReplacesByIssuerAndSerial) {
+  testing::ScopedTestHome home;
+  for (auto open : {+[] { return OpenSystemStore("MY"); }, +[] { return OpenMemoryStore(); }}) {
+    auto store = open();
+    StoredCert older{Cert("A", "01", "250101000000Z")};
+    StoredCert newer{Cert("A", "01", "260101000000Z")};
+    ASSERT_EQ(store->AddNewer(older), AddResult::kAdded);
+    EXPECT_EQ(store->AddNewer(newer), AddResult::kReplaced);
+    EXPECT_EQ(store->AddNewer(older), AddResult::kExists);
+    ASSERT_EQ(store->Certificates().size(), 1u);
+    EXPECT_EQ(store->Certificates()[0].der, newer.der);
+  }
+}
+
 TEST(SystemStore, KeepsTheKeyContextSpec) {
   testing::ScopedTestHome home;
   StoredCert c{Cert("B", "03")};

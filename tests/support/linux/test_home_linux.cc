@@ -1,7 +1,10 @@
 // The test home on Linux: HOME, TMPDIR and the XDG folders in a fresh
-// temporary folder, with a registry hive file of its own there.
+// temporary folder, with a registry hive file of its own there; commands
+// through /bin/sh.
 #include <stdlib.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <utility>
 #include <vector>
@@ -48,6 +51,20 @@ ScopedTestHome::~ScopedTestHome() {
   std::error_code ec;
   std::filesystem::remove_all(root_, ec);
   delete saved_;
+}
+
+const char* WineVersion() { return nullptr; }
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  std::string out;
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int status = pclose(p);
+  if (output) *output = out;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace quil::testing

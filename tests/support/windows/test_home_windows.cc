@@ -1,9 +1,10 @@
 // The test home on Windows: the profile folders in a fresh temporary
 // folder, a registry key standing in for HKEY_CURRENT_USER, and the system
-// stores put back as they were.
+// stores put back as they were; commands through cmd.exe.
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <utility>
@@ -45,10 +46,11 @@ std::string RandomHex() {
   return out;
 }
 
-// The SHA-1 hashes of a system store's certificates.
+// The SHA-1 hashes of the certificates in a system store's registry part.
 std::set<std::string> Thumbprints(const wchar_t* store_name) {
   std::set<std::string> out;
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, store_name);
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, store_name);
   if (!store) return out;
   PCCERT_CONTEXT c = nullptr;
   while ((c = CertEnumCertificatesInStore(store, c)) != nullptr) {
@@ -61,8 +63,11 @@ std::set<std::string> Thumbprints(const wchar_t* store_name) {
   return out;
 }
 
+// Through the store's registry part: Wine does not pass a deletion made
+// through the system store on to it.
 void RemoveAllBut(const wchar_t* store_name, const std::set<std::string>& keep) {
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, store_name);
+  HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, store_name);
   if (!store) return;
   std::vector<PCCERT_CONTEXT> doomed;
   PCCERT_CONTEXT c = nullptr;
@@ -78,6 +83,13 @@ void RemoveAllBut(const wchar_t* store_name, const std::set<std::string>& keep) 
 }
 
 }  // namespace
+
+const char* WineVersion() {
+  using Fn = const char*(CDECL*)();
+  auto fn = reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
+  return fn ? fn() : nullptr;
+}
 
 struct ScopedTestHome::Saved {
   std::vector<std::pair<const wchar_t*, std::wstring>> vars;  // "\x01" = unset
@@ -112,6 +124,18 @@ ScopedTestHome::~ScopedTestHome() {
   std::error_code ec;
   std::filesystem::remove_all(std::filesystem::u8path(root_), ec);
   delete saved_;
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* p = _popen((command + " 2>&1").c_str(), "rb");
+  if (!p) return -1;
+  char buf[4096];
+  std::string out;
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int status = _pclose(p);  // the exit code itself
+  if (output) *output = out;
+  return status;
 }
 
 }  // namespace quil::testing
