@@ -31,8 +31,9 @@ export function homeEnv(home, extra = {}) {
 }
 
 // Runs quil --no-browser; resolves once it printed its page address.
-export function startQuil({ home = makeHome(), args = [], env = {} } = {}) {
-  const child = spawn(QUIL, ['--no-browser', ...args], {
+// `command` runs it through another program (wine, for quil.exe).
+export function startQuil({ home = makeHome(), args = [], env = {}, command = [QUIL] } = {}) {
+  const child = spawn(command[0], [...command.slice(1), '--no-browser', ...args], {
     env: homeEnv(home, env),
     stdio: ['ignore', 'pipe', 'pipe'],
   });

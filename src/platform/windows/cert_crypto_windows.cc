@@ -136,14 +136,7 @@ std::optional<KeyContainer> AcquireCertificatePrivateKey(const StoredCert& cert)
   if (!cert.key_prov) return std::nullopt;
   CertContext context = win::ContextFromDer(cert.der);
   if (!context) return std::nullopt;
-  std::wstring container = win::Utf16(cert.key_prov->container);
-  std::wstring provider = win::Utf16(cert.key_prov->provider);
-  CRYPT_KEY_PROV_INFO info{};
-  info.pwszContainerName = container.data();
-  info.pwszProvName = provider.data();
-  info.dwProvType = cert.key_prov->provider_type;
-  info.dwKeySpec = cert.key_prov->key_spec;
-  if (!CertSetCertificateContextProperty(context.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) return std::nullopt;
+  if (!win::SetKeyProvInfo(context.get(), *cert.key_prov)) return std::nullopt;
   HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
   DWORD spec = 0;
   BOOL must_free = FALSE;

@@ -24,6 +24,17 @@ std::string DerOf(PCCERT_CONTEXT cert) {
   return std::string(reinterpret_cast<const char*>(cert->pbCertEncoded), cert->cbCertEncoded);
 }
 
+bool SetKeyProvInfo(PCCERT_CONTEXT cert, const KeyProvInfo& info) {
+  std::wstring container = Utf16(info.container);
+  std::wstring provider = Utf16(info.provider);
+  CRYPT_KEY_PROV_INFO prop{};
+  prop.pwszContainerName = container.data();
+  prop.pwszProvName = provider.data();
+  prop.dwProvType = info.provider_type;
+  prop.dwKeySpec = info.key_spec;
+  return CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &prop);
+}
+
 void SetLastErrorFromSystem(const std::string& fallback) {
   DWORD error = GetLastError();
   ossl::SetLastErrorText(error ? ErrorText(error) : fallback);
@@ -78,19 +89,13 @@ StoredCert ReadStoredCert(PCCERT_CONTEXT cert) {
 // Sets the properties `cert` carries on the context about to be added.
 bool SetProperties(PCCERT_CONTEXT context, const StoredCert& cert) {
   if (cert.key_prov) {
-    std::wstring container = win::Utf16(cert.key_prov->container);
-    std::wstring provider = win::Utf16(cert.key_prov->provider);
-    CRYPT_KEY_PROV_INFO info{};
-    info.pwszContainerName = container.data();
-    info.pwszProvName = provider.data();
-    info.dwProvType = cert.key_prov->provider_type;
-    info.dwKeySpec = cert.key_prov->key_spec;
-    if (!CertSetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) return false;
+    if (!win::SetKeyProvInfo(context, *cert.key_prov)) return false;
     if (cert.key_context_spec != 0) {
       // The key context holds an open container of this process: it lives
       // with the context and is never written to a system store.
       win::Provider prov;
-      if (CryptAcquireContextW(prov.out(), container.c_str(), provider.c_str(), info.dwProvType, 0)) {
+      if (CryptAcquireContextW(prov.out(), win::Utf16(cert.key_prov->container).c_str(),
+                               win::Utf16(cert.key_prov->provider).c_str(), cert.key_prov->provider_type, 0)) {
         CERT_KEY_CONTEXT key_context{};
         key_context.cbSize = sizeof key_context;
         key_context.hCryptProv = prov.get();

@@ -54,6 +54,9 @@ std::string DerOf(PCCERT_CONTEXT cert);
 // Wraps a store handle (a memory store CryptoAPI made) as a CertStore.
 std::unique_ptr<CertStore> AdoptStore(HCERTSTORE store);
 
+// Sets CERT_KEY_PROV_INFO_PROP_ID on `cert` from `info`.
+bool SetKeyProvInfo(PCCERT_CONTEXT cert, const KeyProvInfo& info);
+
 // Records GetLastError()'s text (or `fallback` when it is 0) as the reason
 // of the failure of the store call.
 void SetLastErrorFromSystem(const std::string& fallback);

@@ -37,47 +37,12 @@ bool IsFile(const std::wstring& path) {
 
 bool HasSeparator(const std::string& name) { return name.find_first_of("/\\:") != std::string::npos; }
 
-}  // namespace
-
-bool StartProcess(const std::string& program, const std::vector<std::string>& args) {
-  std::wstring exe = win::NativePath(program);
-  std::wstring command_line = QuoteArgument(exe);
-  for (const auto& a : args) command_line += L" " + QuoteArgument(win::Utf16(a));
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  // A bare name is searched on PATH by CreateProcessW itself.
-  BOOL ok = CreateProcessW(HasSeparator(program) ? exe.c_str() : nullptr, command_line.data(), nullptr, nullptr,
-                           FALSE, CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &si, &pi);
-  if (!ok) return false;
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  return true;
+// The command line of `program` with `args`.
+std::wstring CommandLine(const std::string& program, const std::vector<std::string>& args) {
+  std::wstring line = QuoteArgument(win::NativePath(program));
+  for (const auto& a : args) line += L" " + QuoteArgument(win::Utf16(a));
+  return line;
 }
-
-bool HasProgram(const std::string& name) {
-  if (name.empty()) return false;
-  if (HasSeparator(name)) return IsFile(win::NativePath(name));
-  std::wstring wname = win::Utf16(name);
-  wchar_t found[MAX_PATH];
-  return SearchPathW(nullptr, wname.c_str(), L".exe", MAX_PATH, found, nullptr) > 0;
-}
-
-bool ShellOpen(const std::string& target) {
-  bool is_url = target.find("://") != std::string::npos;
-  std::wstring what = is_url ? win::Utf16(target) : win::NativePath(target);
-  auto rc = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", what.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-  return rc > 32;
-}
-
-bool ShowInFileManager(const std::string& path) {
-  std::wstring params = L"/select," + QuoteArgument(win::NativePath(path));
-  auto rc = reinterpret_cast<INT_PTR>(
-      ShellExecuteW(nullptr, L"open", L"explorer.exe", params.c_str(), nullptr, SW_SHOWNORMAL));
-  return rc > 32;
-}
-
-namespace {
 
 class WindowsChild : public ChildProcess {
  public:
@@ -137,14 +102,50 @@ std::string AppPath(const char* exe) {
 
 }  // namespace
 
+bool StartProcess(const std::string& program, const std::vector<std::string>& args) {
+  std::wstring exe = win::NativePath(program);
+  std::wstring command_line = CommandLine(program, args);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  // A bare name is searched on PATH by CreateProcessW itself.
+  BOOL ok = CreateProcessW(HasSeparator(program) ? exe.c_str() : nullptr, command_line.data(), nullptr, nullptr,
+                           FALSE, CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &si, &pi);
+  if (!ok) return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
+}
+
+bool HasProgram(const std::string& name) {
+  if (name.empty()) return false;
+  if (HasSeparator(name)) return IsFile(win::NativePath(name));
+  std::wstring wname = win::Utf16(name);
+  wchar_t found[MAX_PATH];
+  return SearchPathW(nullptr, wname.c_str(), L".exe", MAX_PATH, found, nullptr) > 0;
+}
+
+bool ShellOpen(const std::string& target) {
+  bool is_url = target.find("://") != std::string::npos;
+  std::wstring what = is_url ? win::Utf16(target) : win::NativePath(target);
+  auto rc = reinterpret_cast<INT_PTR>(ShellExecuteW(nullptr, L"open", what.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  return rc > 32;
+}
+
+bool ShowInFileManager(const std::string& path) {
+  std::wstring params = L"/select," + QuoteArgument(win::NativePath(path));
+  auto rc = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", L"explorer.exe", params.c_str(), nullptr, SW_SHOWNORMAL));
+  return rc > 32;
+}
+
 std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, const std::vector<std::string>& args) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE read_end = nullptr, write_end = nullptr;
   if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return nullptr;
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
   std::wstring exe = win::NativePath(program);
-  std::wstring command_line = QuoteArgument(exe);
-  for (const auto& a : args) command_line += L" " + QuoteArgument(win::Utf16(a));
+  std::wstring command_line = CommandLine(program, args);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;

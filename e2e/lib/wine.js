@@ -1,0 +1,58 @@
+// quil.exe, the Windows build, under Debian's wine: a 64-bit prefix of its
+// own for a test file (so Wine's registry and certificate stores start
+// empty), and the way to reach what it wrote.
+import { execFileSync, spawnSync } from 'node:child_process';
+import { existsSync, mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { BUILD, callApi, startQuil } from './quil.js';
+
+export const QUIL_EXE = join(BUILD, 'windows', 'src', 'quil.exe');
+
+// What is missing for the Windows run, or '' when it can run.
+export function wineMissing() {
+  if (!existsSync(QUIL_EXE)) return `${QUIL_EXE} is not built (scripts/windows/build.sh)`;
+  if (spawnSync('wine', ['--version']).status !== 0) return 'wine is not installed';
+  return '';
+}
+
+// A Unix path as the Windows program sees it (Wine's Z: drive).
+export const windowsPath = (unixPath) => 'Z:' + unixPath;
+
+export function makeWinePrefix() {
+  const root = mkdtempSync(join(tmpdir(), 'quil-wine-'));
+  const env = {
+    ...process.env,
+    WINEPREFIX: join(root, 'prefix'),
+    WINEARCH: 'win64',
+    WINEDEBUG: '-all',
+    WINEDLLOVERRIDES: 'mscoree,mshtml=',
+  };
+  execFileSync('wineboot', ['--init'], { env, stdio: 'ignore', timeout: 300000 });
+  return {
+    env,
+    // Wine's reg.exe on the prefix's registry.
+    reg: (...args) => spawnSync('wine', ['reg', ...args], { env, encoding: 'utf8' }),
+    stop() {
+      spawnSync('wineserver', ['-k'], { env });
+      rmSync(root, { recursive: true, force: true });
+    },
+  };
+}
+
+// Starts quil.exe --no-browser in the prefix with the proxy's variables,
+// its file paths turned into Windows ones. Stopping asks it to close.
+export async function startQuilExe(prefix, proxyEnv) {
+  const env = { ...prefix.env, ...proxyEnv };
+  for (const name of ['QUIL_PROXY_PUBKEY', 'QUIL_PROXY_CA'])
+    if (env[name]) env[name] = windowsPath(env[name]);
+  const quil = await startQuil({ env, command: ['wine', QUIL_EXE] });
+  const kill = quil.stop;
+  quil.stop = async () => {
+    await callApi(quil, 'closeApp').catch(() => {});
+    const timer = setTimeout(() => quil.child.kill('SIGTERM'), 10000);
+    await kill.call(quil);
+    clearTimeout(timer);
+  };
+  return quil;
+}
