@@ -9,7 +9,7 @@ nlohmann::json CertJson(const CertRecord& r) {
           {"state", r.state},    {"actFlg", r.act_flg},  {"serial", r.serial},
           {"notBefore", r.not_before}, {"notAfter", r.not_after}, {"subject", r.subject},
           {"issuer", r.issuer},  {"certHash", r.cert_hash}, {"certPath", r.cert_path},
-          {"mobile", r.mobile}};
+          {"mobile", r.mobile},  {"replacesSerial", r.replaces_serial}, {"renewalProof", r.renewal_proof}};
 }
 }  // namespace
 

@@ -27,6 +27,10 @@ CertRecord Service::Record(const CertRow& r, std::time_t now) {
   out.cert_path = r.cert_path;
   out.der_base64 = Base64Encode(r.der);
   out.mobile = r.kind == "mobile";
+  if (r.replaces != 0) {
+    if (auto old = store_->CertById(r.replaces)) out.replaces_serial = old->serial;
+  }
+  out.renewal_proof = r.proof;
   return out;
 }
 
@@ -158,7 +162,8 @@ std::optional<CheckedRequest> CheckCsr(CallT& c, CertAuthority* ca, const std::s
 }  // namespace
 
 std::optional<CertRow> Service::IssueAndRecord(Call& c, const CheckedRequest& req, const std::string& idno,
-                                               const std::string& kind, long long replaces) {
+                                               const std::string& kind, long long replaces,
+                                               const std::string& proof) {
   std::string why;
   auto issued = ca_->Issue(req, {CnOf(idno), policy_.subject_ou, policy_.subject_o, policy_.subject_c},
                            {policy_.issuer_cn, policy_.issuer_o, policy_.issuer_c}, policy_.valid_days,
@@ -169,6 +174,7 @@ std::optional<CertRow> Service::IssueAndRecord(Call& c, const CheckedRequest& re
   }
   CertRow row = RowForIssued(*issued, idno, CnOf(idno), kind, kStateIssued);
   row.replaces = replaces;
+  row.proof = proof;
   row.id = store_->AddCert(row);
   if (row.id == 0) {
     c.Refuse("2007", "憑證核發失敗");
@@ -208,7 +214,7 @@ void Service::ApplyCert(Call& c) {
   }
   auto req = CheckCsr(c, ca_, CnOf(idno));
   if (!req) return;
-  auto row = IssueAndRecord(c, *req, idno, "apply", 0);
+  auto row = IssueAndRecord(c, *req, idno, "apply", 0, "");
   if (!row) return;
   if (code) {
     code->state = "used";
@@ -253,7 +259,7 @@ void Service::RenewCert(Call& c) {
     c.Refuse("2105", "身分確認簽章驗證失敗: " + why);
     return;
   }
-  auto row = IssueAndRecord(c, *req, idno, "renew", st.active->id);
+  auto row = IssueAndRecord(c, *req, idno, "renew", st.active->id, c.F("sign"));
   if (!row) return;
   c.Ok("憑證展期成功");
   AnswerCert(c, *row);

@@ -93,9 +93,7 @@ class DevProxy::Impl {
           res.status = 200;
           return;
         case Fault::Kind::kDropConnection:
-          // Announces a body and then closes the connection without it.
-          res.set_content_provider(
-              64, "text/plain", [](size_t, size_t, httplib::DataSink&) { return false; });
+          DropAnswer(res);
           return;
         default:
           break;
@@ -127,8 +125,9 @@ class DevProxy::Impl {
         return;
       }
     }
+    const bool lost = fault && fault->kind == Fault::Kind::kReplyLost;
     std::string doc;
-    if (fault && fault->kind != Fault::Kind::kNone) {
+    if (fault && fault->kind != Fault::Kind::kNone && !lost) {
       doc = FaultDocument(*fault);
     } else if (!undecodable.empty()) {
       // Field names are plain words; a name that is not is not echoed.
@@ -145,7 +144,14 @@ class DevProxy::Impl {
     std::string sealed_reply = envelope == Envelope::kPublicKey
                                    ? SealRsaReply(envelope_key.get(), narrow)
                                    : AesEncryptBase64(session->key, narrow).value_or("");
+    // The work is done; only its answer never arrives.
+    if (lost) return DropAnswer(res);
     res.set_content(sealed_reply, "text/plain");
+  }
+
+  // Announces a body and then closes the connection without it.
+  static void DropAnswer(httplib::Response& res) {
+    res.set_content_provider(64, "text/plain", [](size_t, size_t, httplib::DataSink&) { return false; });
   }
 
   bool Authorised(const httplib::Request& req, httplib::Response& res) {

@@ -40,6 +40,7 @@ struct Fault {
     kHttpStatus,     // plain HTTP status http_status with an empty body
     kEmptyBody,      // status 200, empty body
     kDropConnection, // the connection is closed without any answer
+    kReplyLost,      // the action runs, then the connection is closed without its answer
   };
   Kind kind = Kind::kNone;
   std::string rtn_code;
@@ -49,7 +50,7 @@ struct Fault {
   int times = -1;      // how many calls it hits; -1: until cleared
 };
 
-// Parses "malformed", "noroot", "empty", "drop", "rtn:CODE[:MSG]",
+// Parses "malformed", "noroot", "empty", "drop", "lost", "rtn:CODE[:MSG]",
 // "status:N", "delay:MS" and combinations joined by "," ("delay:500,drop"),
 // optionally followed by ",times:N".
 std::optional<Fault> ParseFault(const std::string& fault_text);
@@ -139,6 +140,11 @@ struct CertRecord {
   std::string cert_path;     // from activeCert
   std::string der_base64;
   bool mobile = false;
+  // A renewal: the serial of the certificate it replaces, and the identity
+  // proof the proxy verified with that certificate's key (base64 PKCS#7
+  // over the request text).
+  std::string replaces_serial;
+  std::string renewal_proof;
 };
 
 class DevProxy {

@@ -24,6 +24,7 @@ std::optional<Fault> ParseFault(const std::string& fault_text) {
     else if (head == "noroot") f.kind = Fault::Kind::kNoRoot;
     else if (head == "empty") f.kind = Fault::Kind::kEmptyBody;
     else if (head == "drop") f.kind = Fault::Kind::kDropConnection;
+    else if (head == "lost") f.kind = Fault::Kind::kReplyLost;
     else if (head == "rtn") {
       f.kind = Fault::Kind::kRtnCode;
       f.rtn_code = rest.substr(0, rest.find(':'));

@@ -113,10 +113,10 @@ class Service {
 
   void AnswerCert(Call& c, const CertRow& row);
   // Issues `req` for `idno` and records it as a new certificate of `kind`
-  // (replacing `replaces`, 0 for none); refuses with 2007 and gives nothing
-  // when either step fails.
+  // (replacing `replaces`, 0 for none, with the verified identity `proof`);
+  // refuses with 2007 and gives nothing when either step fails.
   std::optional<CertRow> IssueAndRecord(Call& c, const CheckedRequest& req, const std::string& idno,
-                                        const std::string& kind, long long replaces);
+                                        const std::string& kind, long long replaces, const std::string& proof);
   bool OwnCn(Call& c);
   std::optional<OnlineCode> UsablePwid(const std::string& pwid, const std::string& idno,
                                        bool for_revoke, std::time_t now);

@@ -17,7 +17,7 @@ CREATE TABLE IF NOT EXISTS branches(code TEXT PRIMARY KEY, name TEXT);
 CREATE TABLE IF NOT EXISTS certs(
   id INTEGER PRIMARY KEY AUTOINCREMENT, idno TEXT, cn TEXT, kind TEXT, replaces INTEGER,
   state TEXT, activated INTEGER, serial TEXT UNIQUE NOT NULL, subject TEXT, issuer TEXT,
-  hash TEXT, cert_path TEXT, der BLOB, not_before INTEGER, not_after INTEGER);
+  hash TEXT, cert_path TEXT, der BLOB, not_before INTEGER, not_after INTEGER, proof TEXT);
 CREATE TABLE IF NOT EXISTS online_codes(
   id INTEGER PRIMARY KEY AUTOINCREMENT, idno TEXT, apply_type TEXT, code TEXT, pwid TEXT UNIQUE,
   state TEXT, created INTEGER, expires INTEGER, attempts INTEGER);
@@ -54,7 +54,7 @@ Customer ReadCustomer(const SqliteStatement& s) {
 
 constexpr char kCertColumns[] =
     "SELECT id, idno, cn, kind, replaces, state, activated, serial, subject, issuer, hash, "
-    "cert_path, der, not_before, not_after FROM certs ";
+    "cert_path, der, not_before, not_after, proof FROM certs ";
 
 CertRow ReadCert(const SqliteStatement& s) {
   CertRow r;
@@ -73,6 +73,7 @@ CertRow ReadCert(const SqliteStatement& s) {
   r.der = s.Blob(12);
   r.not_before = s.Int(13);
   r.not_after = s.Int(14);
+  r.proof = s.Text(15);
   return r;
 }
 
@@ -115,9 +116,21 @@ std::string LocalTime14(std::time_t t) {
 Store::Store(std::unique_ptr<platform::SqliteDb> db) : db_(std::move(db)) {}
 Store::~Store() = default;
 
+namespace {
+
+// Databases of earlier versions lack the columns added since; demo data
+// survives an update.
+bool AddMissingColumns(platform::SqliteDb& db) {
+  SqliteStatement s(db.handle(), "SELECT 1 FROM pragma_table_info('certs') WHERE name = 'proof'");
+  if (s.Step() == SQLITE_ROW) return true;
+  return db.Exec("ALTER TABLE certs ADD COLUMN proof TEXT");
+}
+
+}  // namespace
+
 std::unique_ptr<Store> Store::Open(const std::string& file, std::string* error) {
   auto db = platform::SqliteDb::Open(file, kSchema);
-  if (!db) {
+  if (!db || !AddMissingColumns(*db)) {
     *error = "cannot open the database " + file;
     return nullptr;
   }
@@ -221,12 +234,13 @@ bool Store::SerialTaken(const std::string& serial) {
 long long Store::AddCert(const CertRow& r) {
   SqliteStatement s(db_->handle(),
                     "INSERT INTO certs(idno, cn, kind, replaces, state, activated, serial, subject, "
-                    "issuer, hash, cert_path, der, not_before, not_after) "
-                    "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+                    "issuer, hash, cert_path, der, not_before, not_after, proof) "
+                    "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   s.Bind(1, r.idno).Bind(2, r.cn).Bind(3, r.kind).Bind(4, r.replaces).Bind(5, r.state);
   s.Bind(6, static_cast<long long>(r.activated)).Bind(7, r.serial).Bind(8, r.subject);
   s.Bind(9, r.issuer).Bind(10, r.hash).Bind(11, r.cert_path).BindBlob(12, r.der);
   s.Bind(13, static_cast<long long>(r.not_before)).Bind(14, static_cast<long long>(r.not_after));
+  s.Bind(15, r.proof);
   if (s.Step() != SQLITE_DONE) return 0;
   return sqlite3_last_insert_rowid(db_->handle());
 }

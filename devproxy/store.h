@@ -30,6 +30,7 @@ struct CertRow {
   bool activated = false;
   std::string serial, subject, issuer, hash, cert_path, der;
   std::time_t not_before = 0, not_after = 0;
+  std::string proof;  // a renewal: the old key's signature over the request, as verified (base64)
 };
 
 // Certificate state codes as the page shows them.

@@ -217,6 +217,41 @@ TEST(DevProxyCertificates, WholeLifeOfACertificate) {
   EXPECT_EQ(reused["rtnCode"], "2302") << "the code identifier is used up";
 }
 
+// A reply lost on its way back leaves the work done: the certificate is
+// issued and waits to be fetched again. A renewal keeps the old key's
+// signature it was granted on.
+TEST(DevProxyCertificates, LostRepliesLeaveTheCertificateIssuedAndRenewalsKeepTheirProof) {
+  DevProxy& proxy = SharedProxy();
+  TestClient client(proxy);
+  Customer c = LoggedIn(proxy, client);
+  Request req = MakeRequest(c.cn);
+  proxy.SetFault("applyCert", *ParseFault("lost,times:1"));
+  Reply lost = client.Aes("applyCert", {{"csr", req.csr}, {"userId", c.seed.idno}}, c.key);
+  EXPECT_EQ(lost.status, 0) << "no answer arrives";
+  EXPECT_EQ(Fn(client, c), "20001") << "issued, not installed";
+  Reply again = client.Aes("dlCert", {{"cn", c.cn}}, c.key);
+  ASSERT_EQ(again["rtnCode"], "0");
+  EXPECT_FALSE(UserCertDer(again["cert"]).empty());
+  ASSERT_EQ(client.Aes("activeCert", {{"certApplyId", again.blocks["certInfo"]["certId"]}, {"certPath", ""}}, c.key)["rtnCode"], "0");
+  auto applied = proxy.Certificates(c.seed.idno);
+  ASSERT_EQ(applied.size(), 1u);
+  EXPECT_EQ(applied[0].replaces_serial, "");
+  EXPECT_EQ(applied[0].renewal_proof, "");
+
+  ASSERT_TRUE(proxy.SetCertExpiryForTesting(c.seed.idno, 10));
+  Request renew = MakeRequest(c.cn);
+  std::string sign = SignText(req.key.get(), UserCertDer(again["cert"]), renew.csr);
+  proxy.SetFault("renewCert", *ParseFault("lost,times:1"));
+  Reply renewed = client.Aes("renewCert", {{"csr", renew.csr}, {"hexSerial", applied[0].serial}, {"sign", sign}}, c.key);
+  EXPECT_EQ(renewed.status, 0);
+  EXPECT_EQ(Fn(client, c), "02111") << "the renewal waits to be fetched";
+  auto certs = proxy.Certificates(c.seed.idno);
+  ASSERT_EQ(certs.size(), 2u);
+  EXPECT_EQ(certs[0].state, "10");
+  EXPECT_EQ(certs[0].replaces_serial, applied[0].serial);
+  EXPECT_EQ(certs[0].renewal_proof, sign);
+}
+
 TEST(DevProxyCertificates, PolicyShapesTheAnswer) {
   Options o;
   o.data_dir = FreshDataDir("policy");

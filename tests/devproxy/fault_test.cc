@@ -38,6 +38,7 @@ TEST(DevProxyFaults, EachKindReachesTheClient) {
       {"HTTP status", "status:503", 503, false, ""},
       {"empty body", "empty", 200, false, ""},
       {"dropped connection", "drop", 0, false, ""},
+      {"answer lost after the work", "lost", 0, false, ""},
       {"delay only", "delay:300", 200, true, "0"},
   };
   for (const auto& c : kCases) {
