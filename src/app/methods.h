@@ -34,11 +34,20 @@ MethodReply writeLog2(const MethodArgs& a);
 MethodReply versionCheck(const MethodArgs& a);
 MethodReply getClientPfxFilePath(const MethodArgs& a);
 
-// app/methods_cert.cc: certificate application and certificate queries.
+// app/methods_cert.cc: the certificate's life and the certificate queries.
 MethodReply getFnStatus(const MethodArgs& a);
 MethodReply crtNewCert(const MethodArgs& a);
 MethodReply crtNewCert2(const MethodArgs& a);
 MethodReply savePfx2(const MethodArgs& a);
+MethodReply replaceCert(const MethodArgs& a);
+MethodReply replaceCert2(const MethodArgs& a);
+MethodReply dlCert(const MethodArgs& a);
+MethodReply crtRevokeCert(const MethodArgs& a);
+MethodReply crtRevokeCert2(const MethodArgs& a);
+MethodReply impUserCert(const MethodArgs& a);
+MethodReply bakUserCert(const MethodArgs& a);
+MethodReply changePfxPwd(const MethodArgs& a);
+MethodReply changePfxPwd2(const MethodArgs& a);
 MethodReply qrySvrCertInfo(const MethodArgs& a);
 MethodReply qrySvrCertInfo2(const MethodArgs& a);
 MethodReply qryClntCertInfo(const MethodArgs& a);  // also qryIECertInfo

@@ -1,11 +1,17 @@
-// Methods of the certificate application and the certificate queries.
+// Methods of the certificate's life: application, renewal, download,
+// revocation, backup, import, file password change, and the queries.
 #include "app/methods.h"
 #include "app/reply_format.h"
 #include "base/result_codes.h"
+#include "cert/pfx_file.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "workflows/application.h"
 #include "workflows/cert_queries.h"
+#include "workflows/download.h"
+#include "workflows/pfx_password_change.h"
+#include "workflows/renewal.h"
+#include "workflows/store_backup.h"
 
 namespace quil::methods {
 namespace {
@@ -34,17 +40,54 @@ MethodReply getFnStatus(const MethodArgs& a) {
 }
 
 MethodReply crtNewCert(const MethodArgs& a) {
-  workflows::ApplicationResult r = workflows::applyForCertificate(a[0]);
+  workflows::WorkflowResult r = workflows::applyForCertificate(a[0]);
   return Text(FormatReply(kReplyPlain, r.code, r.message.c_str()));
 }
 
 MethodReply crtNewCert2(const MethodArgs& a) {
-  workflows::ApplicationResult r = workflows::applyAndHandBack(a[0], a[1]);
+  workflows::WorkflowResult r = workflows::applyAndHandBack(a[0], a[1]);
   return Text(FormatReply(kReplyNewCert, r.code, r.message.c_str(), ToWide(r.b64Cert).c_str(), r.applyId));
 }
 
 MethodReply savePfx2(const MethodArgs& a) {
   return Text(PlainReply(workflows::saveIssuedCertificate(a[0], a[1], ToWide(a[2]), a[3])));
+}
+
+MethodReply replaceCert(const MethodArgs& a) {
+  workflows::WorkflowResult r = workflows::renewWithAgreement(a[0]);
+  return Text(FormatReply(kReplyPlain, r.code, r.message.c_str()));
+}
+
+MethodReply replaceCert2(const MethodArgs& a) {
+  workflows::WorkflowResult r = workflows::renewAndHandBack(a[0], ToWide(a[1]), a[2]);
+  return Text(FormatReply(kReplyNewCert, r.code, r.message.c_str(), ToWide(r.b64Cert).c_str(), r.applyId));
+}
+
+MethodReply dlCert(const MethodArgs& a) {
+  workflows::WorkflowResult r = workflows::downloadCertificate(a[0]);
+  return Text(FormatReply(kReplyPlain, r.code, r.message.c_str()));
+}
+
+// Revocation changes nothing on this computer: the proxy's answer is the
+// whole of it, its verdict in rvkCode and rvkMsg.
+MethodReply crtRevokeCert(const MethodArgs& a) {
+  proxy::MapResult r = proxy::revokeCert(a[0]);
+  return MapReply(r.code, r.fields, true);
+}
+
+MethodReply crtRevokeCert2(const MethodArgs& a) {
+  proxy::MapResult r = proxy::revokeCert(a[0], a[1]);
+  return MapReply(r.code, r.fields, true);
+}
+
+MethodReply impUserCert(const MethodArgs&) { return Text(PlainReply(importPfxIntoStores("", ""))); }
+
+MethodReply bakUserCert(const MethodArgs& a) { return Text(PlainReply(workflows::backupUserCertificate(a[0]))); }
+
+MethodReply changePfxPwd(const MethodArgs&) { return Text(PlainReply(workflows::changePfxPasswordWithDialog())); }
+
+MethodReply changePfxPwd2(const MethodArgs& a) {
+  return Text(PlainReply(workflows::changePfxPasswordVerified(a[0], ToWide(a[1]), a[2], a[3])));
 }
 
 MethodReply qrySvrCertInfo(const MethodArgs& a) {

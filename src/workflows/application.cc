@@ -8,16 +8,8 @@
 #include "workflows/application_steps.h"
 
 namespace quil::workflows {
-namespace {
 
 namespace app = application;
-
-ApplicationResult Ended(int code) { return {code, MakeErrorText(code), "", 0}; }
-
-// The store setting names neither store: nothing happens, no message.
-ApplicationResult UnknownStore() { return {kFailed, "", "", 0}; }
-
-}  // namespace
 
 namespace application {
 
@@ -30,21 +22,21 @@ Opening OpenApplication(WorkflowProgress& progress, const std::string& cn) {
 
 }  // namespace application
 
-ApplicationResult applyForCertificate(const std::string& idno) {
+WorkflowResult applyForCertificate(const std::string& idno) {
   // The terms come first: a customer who declines has sent nothing.
-  if (!ShowAgreementDialog()) return Ended(kApplyDeclined);
+  if (!ShowAgreementDialog()) return EndedWith(kApplyDeclined);
   const std::string store = getSetting("env.write.primaryCertStore");
   if (store != "pfx" && store != "ieCertStore") return UnknownStore();
   const std::string cn = CommonNameFromIdno(idno);
-  return Ended(store == "pfx" ? app::FileStoreWithDialog(cn) : app::WindowsStore(cn, ""));
+  return EndedWith(store == "pfx" ? app::FileStoreWithDialog(cn) : app::WindowsStore(cn, ""));
 }
 
-ApplicationResult applyAndHandBack(const std::string& cn, const std::string& pwid) {
+WorkflowResult applyAndHandBack(const std::string& cn, const std::string& pwid) {
   const std::string store = getSetting("env.write.primaryCertStore");
-  if (store == "ieCertStore") return Ended(app::WindowsStore(cn, pwid));
+  if (store == "ieCertStore") return EndedWith(app::WindowsStore(cn, pwid));
   if (store != "pfx") return UnknownStore();
   app::HandBack r = app::FileStoreHandBack(cn, pwid);
-  ApplicationResult out = Ended(r.code);
+  WorkflowResult out = EndedWith(r.code);
   if (r.code == 0) {
     out.b64Cert = r.b64Cert;
     out.applyId = r.applyId;

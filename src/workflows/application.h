@@ -8,27 +8,22 @@
 // "憑證申請完成" or "憑證申請失敗". The secondary copy never changes a result.
 #include <string>
 
-namespace quil::workflows {
+#include "workflows/workflow_result.h"
 
-struct [[nodiscard]] ApplicationResult {
-  int code = 1;
-  std::string message;  // errMsg (wide): the code's error text, or ""
-  std::string b64Cert;  // the issued certificate (file store, second form)
-  int applyId = 0;
-};
+namespace quil::workflows {
 
 // crtNewCert: the agreement dialog first (declined: 59101, nothing else
 // happens, the proxy is not contacted), then the common name of `idno` and
 // the whole application: key file and PKCS#12 file chosen in the save
 // dialog ("pfx"), or key container and the "MY" store ("ieCertStore").
 // Another store setting: code 1 with an empty message.
-ApplicationResult applyForCertificate(const std::string& idno);
+WorkflowResult applyForCertificate(const std::string& idno);
 
 // crtNewCert2 for the common name `cn`: "pfx" applies and hands the issued
 // certificate back (b64Cert, applyId) without storing it, with codes 3001
 // to 3004; "ieCertStore" completes the whole application with the Windows
 // store. `pwid` is the verified online code's id, sent when not empty.
-ApplicationResult applyAndHandBack(const std::string& cn, const std::string& pwid);
+WorkflowResult applyAndHandBack(const std::string& cn, const std::string& pwid);
 
 // savePfx2: writes the certificate handed back earlier, with the matching
 // key of the key folder, as a PKCS#12 file at `path` (wide, "/") protected

@@ -4,6 +4,7 @@
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
 #include "proxy/actions.h"
+#include "proxy/common_name.h"
 
 namespace quil::workflows {
 
@@ -15,5 +16,7 @@ int backupStoreCertificate(const std::string& cn) {
   if (collected.code != 0) return collected.code;
   return exportStoreToPfx(*collected.store, "").code;
 }
+
+int backupUserCertificate(const std::string& idno) { return backupStoreCertificate(CommonNameFromIdno(idno)); }
 
 }  // namespace quil::workflows

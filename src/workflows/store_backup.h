@@ -13,4 +13,8 @@ namespace quil::workflows {
 // dialog was cancelled, 0. Blocks; shows the save dialog.
 int backupStoreCertificate(const std::string& cn);
 
+// bakUserCert: the same for the identity number `idno`, whose common name
+// comes from the proxy (getCn) first.
+int backupUserCertificate(const std::string& idno);
+
 }  // namespace quil::workflows

@@ -1,0 +1,19 @@
+#include "cert/pfx_password.h"
+
+#include "base/result_codes.h"
+#include "cert/cert_files.h"
+#include "platform/cert_store.h"
+
+namespace quil {
+
+PfxRewriteResult rewritePfxWithPassword(const std::string& path, const std::string& pkcs12,
+                                         const std::string& current_password, const std::string& new_password) {
+  auto opened = platform::ImportPfx(pkcs12, current_password, true);
+  if (!opened) opened = platform::ImportPfx(pkcs12, current_password, false);
+  if (!opened) return {kImportPfxRefused, platform::LastCertStoreErrorText()};
+  auto bytes = platform::ExportPfx(*opened, new_password);
+  if (!bytes) return {kWriteFileWriteFailed, platform::LastCertStoreErrorText()};
+  return {WriteFileShowingErrors(path, *bytes), ""};
+}
+
+}  // namespace quil

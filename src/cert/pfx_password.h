@@ -1,0 +1,27 @@
+#pragma once
+// A PKCS#12 file under a new password. The file is opened with its current
+// password the way the store opens files (platform::ImportPfx, which leaves
+// the key in a new key container, as PFXImportCertStore does) and written
+// again in the format the store exports (platform::ExportPfx: 3DES key bag,
+// RC2-40 certificates, 2048 iterations, SHA-1 MAC), whatever format it had.
+// The file is replaced atomically: after any failure, or the process
+// ending at any moment, it opens with the old password or the new one.
+// Passwords are narrow bytes; paths UTF-8 with "/".
+#include <string>
+
+namespace quil {
+
+struct [[nodiscard]] PfxRewriteResult {
+  // 0; 54503 the bytes do not open with the current password; 53303 they
+  // cannot be written out again; 53301 / 53303 the file cannot be replaced
+  // (after writeWholeFile's own message box).
+  int code = 1;
+  std::string reason;  // why the bytes did not open, as the store words it
+};
+
+// Re-protects `pkcs12` (the bytes of the file at `path`) with `new_password`
+// and writes them over `path`. Blocks.
+PfxRewriteResult rewritePfxWithPassword(const std::string& path, const std::string& pkcs12,
+                                         const std::string& current_password, const std::string& new_password);
+
+}  // namespace quil

@@ -1,0 +1,75 @@
+#include "workflows/pfx_password_change.h"
+
+#include "base/result_codes.h"
+#include "cert/cert_files.h"
+#include "cert/pfx_dialogs.h"
+#include "cert/pfx_password.h"
+#include "cert/signing.h"
+#include "platform/text_codec.h"
+#include "proxy/actions.h"
+#include "proxy/common_name.h"
+#include "proxy/settings.h"
+#include "ui/ui.h"
+
+namespace quil::workflows {
+namespace {
+
+// What the holder proves by signing: the fixed text the proxy checks.
+constexpr char kProofText[] = "qmrd5170";
+
+constexpr char kReadFailedText[] = "讀取憑證失敗";
+constexpr char kProofRefusedText[] = "驗章失敗";
+constexpr char kWriteFailedText[] = "憑證檔寫入失敗, 請重新選擇憑證檔";
+
+void Show(const std::string& text) { ui::CurrentUi().MessageBox(text, ui::Buttons::kOk); }
+
+// The message of a change that did not complete.
+void ShowFailure(const PfxRewriteResult& change) {
+  if (change.code == kImportPfxRefused) Show(MakeSystemErrorTextWithPrefix(kReadFailedText, change.reason));
+  else Show(kWriteFailedText);
+}
+
+}  // namespace
+
+int changePfxPasswordWithDialog() {
+  PfxPasswordChange preset{getPathSetting("env.userPfxFilePath"), "", ""};
+  const PfxPasswordRules rules = PfxPasswordRulesFromSettings();
+  for (;;) {
+    auto input = RunChangePfxPasswordDialog(preset, rules);
+    if (!input) return kDialogCancelled;
+    preset = {input->path, "", ""};
+    auto bytes = ReadFileBytes(input->path);
+    if (!bytes) continue;
+    PfxRewriteResult change = rewritePfxWithPassword(input->path, *bytes, platform::ToNarrow(input->currentPassword),
+                                                      platform::ToNarrow(input->newPassword));
+    if (change.code == 0) return 0;
+    ShowFailure(change);
+  }
+}
+
+int changePfxPasswordVerified(const std::string& idno, const std::string& path, const std::string& current_password,
+                              const std::string& new_password) {
+  auto bytes = ReadFileBytes(path);
+  if (!bytes) return kPfxFileLoadFailed;
+  const std::string cn = CommonNameFromIdno(idno);
+  FieldMap latest = cn.empty() ? FieldMap() : proxy::qryLastActiveCert(cn);
+  if (latest.empty()) return kNoCurrentCertInfo;
+
+  SignResult proof = signWithCurrentCertificate(kProofText, path, current_password, FieldOf(latest, "issuer"),
+                                                FieldOf(latest, "serial"), /*interactive=*/false);
+  if (proof.code != 0) return proof.code;
+  int verified = proxy::changePfxPwVerifyP7(proof.signature);
+  if (verified != 0) {
+    Show(MakeSystemErrorTextWithPrefix(kProofRefusedText, MakeErrorText(verified)));
+    return verified;
+  }
+
+  PfxRewriteResult change = rewritePfxWithPassword(path, *bytes, current_password, new_password);
+  if (change.code == 0) return 0;
+  ShowFailure(change);
+  // The proof may have come from the store while the file refuses the
+  // password typed: that is the customer's to correct.
+  return change.code == kImportPfxRefused ? kPfxFileWrongPassword : change.code;
+}
+
+}  // namespace quil::workflows
