@@ -1,118 +1,63 @@
-// The guided start and the road of an application: authorisation code
-// (password sheet or online code), agreement, application and saving the
-// certificate file.
+// The road of an application: authorisation code (password sheet or online
+// code), agreement, application, and saving the certificate file, which a
+// renewal ends with as well.
 import { call } from './bridge.js';
 import { showLocalCert, showServerCerts } from './cert_view.js';
 import { alertText, coded, confirmText, serverText, writeLog } from './messages.js';
 import { refreshFnStatus } from './menu.js';
-import { CODE_6, LETTERS_OR_DIGITS_6_10, state } from './page_state.js';
+import { codeFrom, onCodeVerified, showOnlineCode, showOnlineRequest } from './online_code.js';
+import { LETTERS_OR_DIGITS_6_10, state } from './page_state.js';
 import { readReply } from './reply_reader.js';
-import { $, fieldText, showScreen } from './screens.js';
+import { $, fieldText, showAgreement, showScreen } from './screens.js';
 import { onAction } from './ui_host.js';
-
-const LOCK_S = 300;
 
 // The issued certificate waiting to be saved.
 let issued = { b64Cert: '', applyId: '' };
 
-// --- the re-request lock of the code button ------------------------------
+// --- application from the menu and the guided start -----------------------
 
-let lockLeft = LOCK_S;
-let lockTimer = null;
-
-function startRequestLock() {
-  $('btn-request-again').disabled = true;
-  $('btn-request-code').disabled = true;
-  lockLeft = LOCK_S;
-  if (lockTimer) clearInterval(lockTimer);
-  lockTimer = setInterval(() => {
-    lockLeft -= 1;
-    $('request-lock-text').textContent = lockLeft > 0 ? `${lockLeft} 秒後可重新申請認證碼` : '';
-    if (lockLeft <= 0) {
-      clearInterval(lockTimer);
-      lockTimer = null;
-      lockLeft = LOCK_S;
-      $('btn-request-again').disabled = false;
-      $('btn-request-code').disabled = false;
-    }
-  }, 1000);
+// The application's first step by the customer's code source.
+export async function startApplication() {
+  state.doApplyCertProcess = true;
+  const source = state.applyPwBag;
+  if (source === 'A') return showSheetCode();
+  if (source === 'B') return showOnlineCode('apply');
+  if (await confirmText('您要現在線上申請憑證嗎？')) return showOnlineRequest('apply');
 }
 
-// Ends the lock at the next tick.
-function endRequestLock() {
-  lockLeft = 0;
+// An application that was issued but not stored yet.
+export async function askToContinueApplication() {
+  state.doApplyCertProcess = true;
+  if (await confirmText('您的憑證申請操作未完成，繼續進行憑證申請？')) return applicationStep();
+  return false;
 }
 
-// --- guided start --------------------------------------------------------
-
-export async function guidedStart() {
-  const first = state.fnStatus.charAt(0);
-  const second = state.fnStatus.charAt(1);
-  if (first === '1' || first === '3') {
-    const source = state.applyPwBag;
-    if (!['A', 'B', 'C'].includes(source)) return showScreen('overview');
-    const yes = await confirmText('您要現在線上申請憑證嗎？');
-    if (!yes) return showScreen('overview');
-    state.doApplyCertProcess = true;
-    if (source === 'A') return showSheetCode();
-    if (source === 'B') return showOnlineCode();
-    return showOnlineRequest();
-  }
-  if (first === '2') {
-    if (await confirmText('您的憑證申請操作未完成，繼續進行憑證申請？')) return applicationStep();
-    return showScreen('overview');
-  }
-  if (second === '1') {
-    if (await confirmText('您的憑證即將到期，直接進行憑證更新？')) return showLater('更新憑證');
-    return showScreen('overview');
-  }
-  if (second === '2') {
-    if (await confirmText('您的憑證更新操作尚未完成，繼續進行憑證更新？')) return showLater('更新憑證');
-  }
-  return showScreen('overview');
+// The application terms, then the application as an online-code one that
+// uses `pwid` (a revocation's code starts the application after it).
+export function applyWithCode(pwid) {
+  state.doApplyCertProcess = true;
+  state.useOnlinePw = true;
+  state.applyPwid = pwid;
+  showApplicationAgreement();
 }
-
-// --- application from the menu ---------------------------------------------
 
 async function applyFromMenu() {
   state.doApplyCertProcess = true;
   await refreshFnStatus();
-  if (state.revokeOKcanNew) {
-    state.useOnlinePw = true;
-    return showAgreement();
-  }
-  if (state.fnStatus.charAt(0) === '2') {
-    if (await confirmText('您的憑證申請操作未完成，繼續進行憑證申請？')) return applicationStep();
-    return;
-  }
+  if (state.revokeOKcanNew) return applyWithCode(state.applyPwid);
+  if (state.fnStatus.charAt(0) === '2') return askToContinueApplication();
   if (state.effectCertCount > 0) {
-    if (await confirmText('您仍擁有有效憑證，要註銷再重新申請？')) return showLater('註銷憑證');
+    if (await confirmText('您仍擁有有效憑證，要註銷再重新申請？')) return showOnlineRequest('revoke');
     return;
   }
-  if (state.applyPwBag === 'A') return showSheetCode();
-  if (state.applyPwBag === 'B') return showOnlineCode();
-  if (await confirmText('您要現在線上申請憑證嗎？')) return showOnlineRequest();
+  return startApplication();
 }
 
 // --- sheet code ------------------------------------------------------------
 
-function showSheetCode() {
+export function showSheetCode() {
   $('sheet-code').value = '';
   showScreen('sheetcode');
-}
-
-// The code field's checks, shared by the sheet and the online code.
-async function codeFrom(id) {
-  const code = fieldText(id);
-  if (!code) {
-    await alertText('請輸入憑證認證碼！');
-    return null;
-  }
-  if (!CODE_6.test(code)) {
-    await alertText('密碼須為6碼英文或數字！');
-    return null;
-  }
-  return code;
 }
 
 const SHEET_REFUSALS = { '-2': '3009', '-3': '3124' };
@@ -131,85 +76,19 @@ async function verifySheetCode(e) {
   await alertText('憑證認證碼驗證成功！');
   state.useOnlinePw = false;
   state.applyPwid = '';
-  showAgreement();
-}
-
-// --- online code -----------------------------------------------------------
-
-function showOnlineRequest() {
-  const email = $('notify-email');
-  const sms = $('notify-sms');
-  email.disabled = !state.userEmail;
-  sms.disabled = !state.userMobile;
-  $('notify-email-text').textContent = state.userEmail ? `(${state.userEmail})` : '(未提供)';
-  $('notify-sms-text').textContent = state.userMobile ? `(${state.userMobile})` : '(未提供)';
-  email.parentElement.classList.toggle('disabled', email.disabled);
-  sms.parentElement.classList.toggle('disabled', sms.disabled);
-  email.checked = !email.disabled;
-  sms.checked = email.disabled && !sms.disabled;
-  $('birthday').value = '';
-  $('onlinereq-notice').textContent = serverText(state.applyOnlinePwNotice);
-  showScreen('onlinereq');
-}
-
-function showOnlineCode() {
-  $('online-code').value = '';
-  showScreen('onlinecode');
-}
-
-const REQUEST_REFUSALS = { '-7': '3109', '-8': '3110', '-11': '3111', '-12': '3112', '-13': '3113', '-14': '3114' };
-const VERIFY_REFUSALS = { '-1': '3115', '-2': '3116', '-3': '3117', '-4': '3118' };
-
-async function requestOnlineCode(e) {
-  e.preventDefault();
-  if (!state.userEmail && !state.userMobile) return alertText('查無您的手機或是email！');
-  const bySms = $('notify-sms').checked;
-  const notifyType = bySms ? '1' : '0';
-  const address = bySms ? state.userMobile : state.userEmail;
-  const birthday = fieldText('birthday');
-  if (!birthday) return alertText('請輸日出生年月日！');
-  if (!/^\d{8}$/.test(birthday)) return alertText('出生年月日格式錯誤！');
-  const reply = readReply(await call('getOnlinePw', state.userIdno, state.userAid, notifyType, address, birthday, 'new'));
-  if (reply.errCode !== '0') return alertText(reply.errMsg);
-  if (reply.rtnCode !== '0') {
-    await writeLog(REQUEST_REFUSALS[reply.rtnCode] ?? '3109');
-    return coded(reply.rtnCode, serverText(reply.rtnMsg).replace(/@/g, '申請'));
-  }
-  showOnlineCode();
-  startRequestLock();
-}
-
-async function verifyOnlineCode(e) {
-  e.preventDefault();
-  const code = await codeFrom('online-code');
-  if (code === null) return;
-  const reply = readReply(await call('verifyOnlinePw', state.userIdno, state.userAid, code, 'new'));
-  if (reply.rtnCode !== '0') {
-    await writeLog(VERIFY_REFUSALS[reply.rtnCode] ?? '');
-    if (reply.rtnCode === '-3') endRequestLock();
-    await coded(reply.rtnCode ?? reply.errCode, serverText(reply.rtnMsg || reply.errMsg).replace(/@/g, '申請'));
-    return;
-  }
-  await writeLog('3122');
-  endRequestLock();
-  await alertText('憑證認證碼驗證成功！');
-  state.useOnlinePw = true;
-  state.applyPwid = reply.pwid ?? '';
-  showAgreement();
+  showApplicationAgreement();
 }
 
 // --- agreement and application ----------------------------------------------
 
-function showAgreement() {
-  $('agreement-frame').src = 'agreement/apply.html';
-  showScreen('agreement');
+export function showApplicationAgreement() {
+  showAgreement('agreement/apply.html');
 }
 
-// The agreement pages in the frame call back here.
+// The application agreement calls back here (page 103's next button).
 onAction(window, 'message', async (e) => {
   if (e.origin !== location.origin || e.source !== $('agreement-frame').contentWindow) return;
   if (e.data?.agreement === 'btnApplyCertOnClick') await applicationStep();
-  if (e.data?.agreement === 'renderSelectSigner') showLater('更新憑證');
 });
 
 const APPLY_FAILURES = {
@@ -237,15 +116,17 @@ async function applicationStep() {
     await writeLog(code);
     return coded(code, text);
   }
-  issued = { b64Cert: reply.b64Cert ?? '', applyId: reply.applyId ?? '' };
-  await showSave();
+  await showSave(reply);
 }
 
 // --- saving the certificate file ----------------------------------------------
 
-async function showSave() {
-  const reply = readReply(await call('getClientPfxFilePath'));
-  $('save-path').value = reply.pfxFilePath ?? '';
+// The save screen for a certificate handed back by crtNewCert2 or
+// replaceCert2 (`b64Cert`, `applyId`).
+export async function showSave(reply) {
+  issued = { b64Cert: reply.b64Cert ?? '', applyId: reply.applyId ?? '' };
+  const prefill = readReply(await call('getClientPfxFilePath'));
+  $('save-path').value = prefill.pfxFilePath ?? '';
   $('save-pw').value = '';
   $('save-pw2').value = '';
   showScreen('save');
@@ -307,24 +188,16 @@ async function saveCertificate(e) {
   }
 }
 
-// --- functions of later versions ---------------------------------------------
-
-function showLater(title) {
-  $('later-title').textContent = title;
-  showScreen('later');
-}
-
 export function startApplyFlow() {
   onAction(document.querySelector('#menu [data-fn=apply]'), 'click', applyFromMenu);
-  const later = { renew: '更新憑證', query: '查詢憑證', revoke: '註銷憑證', pfxpwd: '變更憑證密碼', backup: '備份憑證' };
-  for (const [fn, title] of Object.entries(later))
-    onAction(document.querySelector(`#menu [data-fn=${fn}]`), 'click', () => showLater(title));
   onAction(document.querySelector('#menu [data-fn=deploy]'), 'click', () => showScreen('deploy'));
   onAction($('form-sheetcode'), 'submit', verifySheetCode);
-  onAction($('btn-sheet-to-online'), 'click', showOnlineRequest);
-  onAction($('form-onlinereq'), 'submit', requestOnlineCode);
-  onAction($('form-onlinecode'), 'submit', verifyOnlineCode);
-  onAction($('btn-request-again'), 'click', showOnlineRequest);
+  onAction($('btn-sheet-to-online'), 'click', () => showOnlineRequest('apply'));
   onAction($('form-save'), 'submit', saveCertificate);
   onAction($('btn-save-browse'), 'click', browseSaveFolder);
+  onCodeVerified('apply', async (pwid) => {
+    state.useOnlinePw = true;
+    state.applyPwid = pwid;
+    showApplicationAgreement();
+  });
 }

@@ -2,7 +2,7 @@
 // first-login password change, logout and the timers.
 import { call, callInFlight, callUnfrozen } from './bridge.js';
 import { showServerCerts } from './cert_view.js';
-import { guidedStart } from './apply_flow.js';
+import { guidedStart } from './guided_start.js';
 import { alertText, coded, confirmText, serverText, writeLog } from './messages.js';
 import { refreshFnStatus } from './menu.js';
 import { LETTERS_OR_DIGITS_6_10, state, trimBoth } from './page_state.js';

@@ -1,9 +1,13 @@
 // Start-up of the main page.
 import { startApplyFlow } from './apply_flow.js';
 import { call } from './bridge.js';
+import { startFileFlows } from './file_flows.js';
 import { startLoginArea } from './login.js';
 import { serverText } from './messages.js';
+import { startOnlineCode } from './online_code.js';
 import { readReply } from './reply_reader.js';
+import { startRenewFlow } from './renew_flow.js';
+import { startRevokeFlow } from './revoke_flow.js';
 import { onAction, openWebWindow, pageHandler, showAbout, showMessage, startUiHost } from './ui_host.js';
 
 // Every eye button shows its password only while it is held down.
@@ -37,7 +41,11 @@ async function start() {
   if (location.search) history.replaceState(null, '', '/');
   startUiHost();
   onAction(document.getElementById('btn-about'), 'click', showAbout);
+  startOnlineCode();
   startApplyFlow();
+  startRenewFlow();
+  startRevokeFlow();
+  startFileFlows();
   const version = readReply(await call('getClientVersion'));
   document.getElementById('version').textContent = 'Version:' + version.clientVersion;
   if (!(await versionNotices())) return;

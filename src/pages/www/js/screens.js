@@ -16,3 +16,11 @@ export function $(id) {
 export function fieldText(id) {
   return trim($(id).value);
 }
+
+// The agreement screen with one of the agreement pages in its frame
+// (agreement/apply.html before an application, agreement/renew.html
+// before a renewal); the page's next button tells the flow.
+export function showAgreement(page) {
+  $('agreement-frame').src = page;
+  showScreen('agreement');
+}

@@ -1,0 +1,317 @@
+// The certificate's life after its application, walked in the window
+// against the demo proxy: renewal from the guided start, revocation and a
+// new application, the file password change, reading a file, the backup
+// copy, and a download after a lost reply.
+import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
+import { readFileSync, readdirSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { describe, test } from 'node:test';
+import { browserAndProxy } from '../lib/suite.js';
+import {
+  acceptAgreement, answerQuestion, expectMessage, loginToAgreement, loginWithAccount, newCustomer, submitSave,
+} from '../lib/page_actions.js';
+import { callInPage, makeHome, openPage, screenshot, startQuil } from '../lib/quil.js';
+
+const suite = browserAndProxy();
+
+async function session(options = {}) {
+  const quil = await startQuil({ env: suite.proxy.env, ...options });
+  const page = await openPage(suite.browser, quil);
+  await page.getByText('Version:1.9').waitFor();
+  return { quil, page };
+}
+
+// Ends a session but keeps its home (files, stores, hive) for the next one.
+async function endKeepingHome(quil) {
+  quil.child.kill('SIGTERM');
+  await quil.exited;
+}
+
+const memos = async (idno) => (await suite.proxy.audit()).filter((a) => a.id === idno).map((a) => a.memo);
+const requests = async (action, idno) =>
+  (await suite.proxy.requests()).filter((r) => r.action === action && r.sessionIdno === idno);
+
+function openssl(...args) {
+  const r = spawnSync('openssl', args, { encoding: 'utf8' });
+  return { ok: r.status === 0, out: r.stdout + r.stderr };
+}
+const pkcs12Opens = (file, password) =>
+  openssl('pkcs12', '-legacy', '-noout', '-in', file, '-passin', `pass:${password}`).ok;
+
+// The file's certificate verifies against the demo authority; its serial.
+function verifiedSerial(file, password) {
+  const pem = openssl('pkcs12', '-legacy', '-nokeys', '-clcerts', '-in', file, '-passin', `pass:${password}`);
+  assert.ok(pem.ok, pem.out);
+  const certFile = file + '.pem';
+  writeFileSync(certFile, pem.out);
+  const verified = openssl('verify', '-CAfile', suite.proxy.env.QUIL_PROXY_CA, certFile);
+  assert.match(verified.out, /: OK/, verified.out);
+  return openssl('x509', '-in', certFile, '-noout', '-serial').out.trim().replace(/^serial=0*/, '');
+}
+
+// The customer applies with the password sheet and saves the file.
+async function applyAndSave(page, c, file, password) {
+  await loginToAgreement(page, c);
+  await acceptAgreement(page);
+  await submitSave(page, file, password);
+  await expectMessage(page, '憑證儲存完成！');
+  await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+  await page.locator('#screen-overview').waitFor();
+}
+
+// The online code the demo proxy "sent" last for this purpose.
+async function mailedCode(c, applyType) {
+  const mail = (await suite.proxy.mailbox()).filter((m) => m.idno === c.idno && m.applyType === applyType).pop();
+  assert.ok(mail, `a ${applyType} code was sent`);
+  return mail.code;
+}
+
+// Requests an online code on the request screen and types it in.
+async function requestAndEnterCode(page, c, applyType, shotPrefix) {
+  await page.locator('#screen-onlinereq').waitFor();
+  await page.locator('#birthday').fill(c.birthday);
+  if (shotPrefix) await screenshot(page, `${shotPrefix}-code-request`);
+  await page.locator('#btn-request-code').click();
+  await page.locator('#screen-onlinecode').waitFor();
+  await page.locator('#online-code').fill(await mailedCode(c, applyType));
+  if (shotPrefix) await screenshot(page, `${shotPrefix}-code-entry`);
+  await page.locator('#btn-verify-code').click();
+  await expectMessage(page, '憑證認證碼驗證成功！');
+}
+
+describe('renewal', () => {
+  test('offered by the guided start near the end, signed with the old file, saved as a new file', async () => {
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['RN12EW'] });
+    const home = makeHome();
+    const oldFile = join(home, 'old.P12');
+    const first = await session({ home });
+    try {
+      await applyAndSave(first.page, c, oldFile, 'old12345');
+    } finally {
+      await endKeepingHome(first.quil);
+    }
+    const [old] = await suite.proxy.certs(c.idno);
+    assert.equal((await suite.proxy.admin('POST', 'cert-expiry', { idno: c.idno, days: 10 })).ok, true);
+
+    const { quil, page } = await session({ home });
+    try {
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(page, '您的憑證即將到期，直接進行憑證更新？', true);
+      await page.locator('#screen-agreement').waitFor();
+      const frame = page.frameLocator('#agreement-frame');
+      await frame.locator('body[data-next=renderSelectSigner]').waitFor();
+      await screenshot(page, 'renewal-agreement');
+      await frame.locator('#chbAgree').check();
+      await frame.locator('#ButtonOK').click();
+      assert.equal(await page.locator('#onlinereq-title').innerText(), '申請更新認證碼');
+      await requestAndEnterCode(page, c, 'new', 'renewal');
+
+      await page.locator('#screen-renewfile').waitFor();
+      await page.locator('#renew-path').fill(oldFile);
+      await page.locator('#renew-pw').fill('wrong123');
+      await screenshot(page, 'renewal-file');
+      await page.locator('#form-renewfile button[type=submit]').click();
+      await expectMessage(page, '【4008】憑證展期失敗！\n憑證密碼輸入錯誤，請重新輸入。');
+      assert.equal((await requests('renewCert', c.idno)).length, 0, 'nothing is sent without the proof');
+      await page.locator('#renew-pw').fill('old12345');
+      await page.locator('#form-renewfile button[type=submit]').click();
+
+      await page.locator('#screen-save').waitFor();
+      await screenshot(page, 'renewal-save');
+      const newFile = join(quil.home, 'new.P12');
+      await submitSave(page, newFile, 'new12345');
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+
+      const certs = await suite.proxy.certs(c.idno);
+      assert.equal(certs.length, 2);
+      assert.equal(certs[0].replacesSerial, old.serial);
+      assert.ok(certs[0].renewalProof, 'the proxy kept the proof it verified');
+      assert.equal(certs[0].state, '0');
+      assert.equal(certs[1].state, '13');
+      assert.equal(verifiedSerial(newFile, 'new12345'), certs[0].serial);
+      assert.ok(pkcs12Opens(oldFile, 'old12345'), 'the old file is untouched');
+      await page.locator('#local-block').getByText(newFile).waitFor();
+      await screenshot(page, 'renewal-done');
+      const logs = await memos(c.idno);
+      for (const memo of ['3122', '4008', '4014', '4000', '4211']) assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+    } finally {
+      await quil.stop();
+    }
+  });
+});
+
+describe('revocation', () => {
+  test('revoked with an online code, then applied for again with the same code', async () => {
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['RV12OK'] });
+    const { quil, page } = await session();
+    // Only a verified code lets an application through: the new one must
+    // reuse the revocation's.
+    await suite.proxy.admin('POST', 'policy', { requireAuthCode: true });
+    try {
+      await applyAndSave(page, c, join(quil.home, 'first.P12'), 'pfx12345');
+      const file = join(quil.home, 'first.P12');
+      const before = readFileSync(file);
+      await page.locator('#menu [data-fn=revoke]').click();
+      assert.equal(await page.locator('#onlinereq-title').innerText(), '申請註銷認證碼');
+      await requestAndEnterCode(page, c, 'revoke', 'revocation');
+      await expectMessage(page, '憑證註銷成功！');
+      await answerQuestion(page, '您確認要移除所有瀏覽器內的電腦憑證？', false);
+      await answerQuestion(page, '您要現在重新申請電腦憑證？', true);
+      assert.deepEqual(readFileSync(file), before, 'revocation changes nothing on the computer');
+
+      await acceptAgreement(page);
+      const again = join(quil.home, 'again.P12');
+      await submitSave(page, again, 'pfx67890');
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+      const certs = await suite.proxy.certs(c.idno);
+      assert.deepEqual(certs.map((x) => x.state), ['0', '31']);
+      assert.equal(verifiedSerial(again, 'pfx67890'), certs[0].serial);
+      const logs = await memos(c.idno);
+      for (const memo of ['8015', '8000', '8201', '3100']) assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+    } finally {
+      await suite.proxy.admin('POST', 'policy', { requireAuthCode: false });
+      await quil.stop();
+    }
+  });
+
+  test('a revocation the proxy refuses is shown as a failure', async () => {
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['RV34NO'] });
+    const { quil, page } = await session();
+    try {
+      await applyAndSave(page, c, join(quil.home, 'c.P12'), 'pfx12345');
+      await suite.proxy.admin('POST', 'fault', { action: 'revokeCert', fault: 'rtn:2301:目前沒有可註銷的憑證,times:1' });
+      await page.locator('#menu [data-fn=revoke]').click();
+      await requestAndEnterCode(page, c, 'revoke');
+      await expectMessage(page, '【8012】憑證註銷失敗！\n向伺服器端提出憑證註銷失敗。\n目前沒有可註銷的憑證');
+      const [cert] = await suite.proxy.certs(c.idno);
+      assert.equal(cert.state, '0');
+      const logs = await memos(c.idno);
+      assert.ok(logs.includes('8012') && !logs.includes('8000'), `${logs}`);
+    } finally {
+      await suite.proxy.admin('POST', 'faults/clear');
+      await quil.stop();
+    }
+  });
+});
+
+describe('the certificate file', () => {
+  test('password change, file read and backup copy', async () => {
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['FL12ES'] });
+    const { quil, page } = await session();
+    try {
+      const file = join(quil.home, 'mine.P12');
+      await applyAndSave(page, c, file, 'pfx12345');
+
+      // File password change.
+      await page.locator('#menu [data-fn=pfxpwd]').click();
+      await page.locator('#screen-pfxpwd').waitFor();
+      assert.equal(await page.locator('#pfxpwd-path').inputValue(), file, 'prefilled with the saved file');
+      const change = async (current, next, confirm) => {
+        await page.locator('#pfxpwd-current').fill(current);
+        await page.locator('#pfxpwd-new').fill(next);
+        await page.locator('#pfxpwd-confirm').fill(confirm);
+        await page.locator('#form-pfxpwd button[type=submit]').click();
+      };
+      await change('pfx12345', 'pfx12345', 'pfx12345');
+      await expectMessage(page, '新密碼與舊密碼相同！');
+      await change('pfx12345', 'new12345', 'new99999');
+      await expectMessage(page, '憑證密碼不一致！');
+      await change('wrong999', 'new12345', 'new12345');
+      await expectMessage(page, '【5005】憑證密碼變更失敗！\n憑證密碼輸入錯誤，請重新輸入。');
+      await screenshot(page, 'file-password-change');
+      await change('pfx12345', 'new12345', 'new12345');
+      await expectMessage(page, '憑證密碼變更完成！');
+      assert.ok(pkcs12Opens(file, 'new12345'));
+      assert.ok(!pkcs12Opens(file, 'pfx12345'));
+
+      // Reading the file.
+      await page.locator('#menu [data-fn=query]').click();
+      await page.locator('#screen-query').waitFor();
+      await page.locator('#query-pw').fill('pfx12345');
+      await page.locator('#form-query button[type=submit]').click();
+      await expectMessage(page, '【6005】憑證查詢失敗！\n憑證密碼輸入錯誤，請重新輸入。');
+      await page.locator('#query-pw').fill('new12345');
+      await screenshot(page, 'file-read');
+      await page.locator('#form-query button[type=submit]').click();
+      await page.locator('#screen-overview').waitFor();
+      const [cert] = await suite.proxy.certs(c.idno);
+      await page.locator('#local-block').getByText(cert.serial).waitFor();
+      await page.locator('#local-block').getByText(file).waitFor();
+
+      // Backup copy.
+      await page.locator('#menu [data-fn=backup]').click();
+      await page.locator('#screen-backup').waitFor();
+      assert.equal(await page.locator('#backup-source').inputValue(), file);
+      await page.locator('#backup-target').fill(file);
+      await page.locator('#form-backup button[type=submit]').click();
+      await expectMessage(page, '來源端憑證檔路徑與目的端憑證檔路徑相同！');
+      const copy = join(quil.home, 'copy.P12');
+      writeFileSync(copy, 'older copy');
+      await page.locator('#backup-target').fill(copy);
+      await screenshot(page, 'backup-copy');
+      await page.locator('#form-backup button[type=submit]').click();
+      await answerQuestion(page, '路徑已有同檔名的檔案，是否要覆寫？', false);
+      assert.equal(readFileSync(copy, 'utf8'), 'older copy', 'declining copies nothing');
+      await page.locator('#form-backup button[type=submit]').click();
+      await answerQuestion(page, '路徑已有同檔名的檔案，是否要覆寫？', true);
+      await expectMessage(page, '憑證檔備份完成！');
+      assert.deepEqual(readFileSync(copy), readFileSync(file));
+      await page.locator('#backup-source').fill(join(quil.home, 'none.P12'));
+      await page.locator('#form-backup button[type=submit]').click();
+      await answerQuestion(page, '路徑已有同檔名的檔案，是否要覆寫？', true);
+      await expectMessage(page, '【7001】憑證備份失敗！\n請重新選擇憑證檔案位置。');
+
+      const logs = await memos(c.idno);
+      for (const memo of ['5005', '5000', '6005', '6000', '7000', '7001']) assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+    } finally {
+      await quil.stop();
+    }
+  });
+});
+
+describe('download', () => {
+  test('an application whose reply was lost is downloaded again and saved with the kept key', async () => {
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['DL12AG'] });
+    const { quil, page } = await session();
+    try {
+      await suite.proxy.admin('POST', 'fault', { action: 'applyCert', fault: 'lost,times:1' });
+      await loginToAgreement(page, c);
+      const frame = page.frameLocator('#agreement-frame');
+      await frame.locator('#chbAgree').check();
+      await frame.locator('#ButtonOK').click();
+      await expectMessage(page, /^與伺服器\(127\.0\.0\.1:\d+\)間網路連線發生錯誤!!/);
+      await expectMessage(page, '【3004】憑證申請作業失敗！\n向伺服器端提出憑證申請失敗。');
+      const [issued] = await suite.proxy.certs(c.idno);
+      assert.equal(issued.state, '10', 'issued, not stored');
+
+      const reply = callInPage(page, 'dlCert', c.idno);
+      const dialog = page.locator('[data-dialog=CQUILSavePfxDlg]');
+      await dialog.waitFor();
+      // The customer keeps the path offered: the remembered file's place.
+      const file = await dialog.locator('input[name=path]').inputValue();
+      assert.ok(file.startsWith(quil.home + '/'), file);
+      await dialog.locator('input[name=password]').fill('down1234');
+      await dialog.locator('input[name=confirm]').fill('down1234');
+      await screenshot(page, 'download-save-dialog');
+      await dialog.getByRole('button', { name: '確定' }).click();
+      assert.match(await reply, /^\{'errCode':'0','errMsg':''\}$/);
+      assert.equal(verifiedSerial(file, 'down1234'), issued.serial);
+      const keyFolder = join(quil.home, 'MERO');
+      const keys = readdirSync(keyFolder).filter((f) => f.endsWith('.p8'));
+      assert.equal(keys.length, 1, 'the key made for the application');
+      const fileKey = openssl('pkcs12', '-legacy', '-nocerts', '-nodes', '-in', file, '-passin', 'pass:down1234');
+      const kept = openssl('pkey', '-pubout', '-in', join(keyFolder, keys[0])).out;
+      const pub = spawnSync('openssl', ['pkey', '-pubout'], { input: fileKey.out, encoding: 'utf8' }).stdout;
+      assert.equal(pub, kept);
+      const [stored] = await suite.proxy.certs(c.idno);
+      assert.equal(stored.state, '0');
+      assert.equal(stored.certPath, file);
+    } finally {
+      await suite.proxy.admin('POST', 'faults/clear');
+      await quil.stop();
+    }
+  });
+});
