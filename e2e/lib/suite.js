@@ -1,7 +1,7 @@
 // One browser and one demo proxy for a whole test file.
 import { after, before } from 'node:test';
 import { startDevProxy } from './devproxy.js';
-import { launchBrowser } from './quil.js';
+import { launchBrowser, openPage, startQuil } from './quil.js';
 
 export function browserAndProxy() {
   const suite = { browser: null, proxy: null };
@@ -14,4 +14,12 @@ export function browserAndProxy() {
     await suite.proxy?.stop();
   });
   return suite;
+}
+
+// A quil program on the suite's proxy with its page open and loaded.
+export async function openSession(suite, options = {}) {
+  const quil = await startQuil({ env: suite.proxy.env, ...options });
+  const page = await openPage(suite.browser, quil);
+  await page.getByText('Version:1.9').waitFor();
+  return { quil, page };
 }

@@ -4,21 +4,16 @@ import { spawnSync } from 'node:child_process';
 import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, test } from 'node:test';
-import { browserAndProxy } from '../lib/suite.js';
+import { browserAndProxy, openSession } from '../lib/suite.js';
 import {
   acceptAgreement, answerQuestion, expectMessage, loginToAgreement, loginWithAccount, newCustomer, submitSave,
 } from '../lib/page_actions.js';
 import { endProcess, pidListeningOn, waitForListener } from '../lib/processes.js';
-import { callInPage, makeHome, openPage, screenshot, startQuil } from '../lib/quil.js';
+import { callInPage, makeHome, screenshot, startQuil } from '../lib/quil.js';
 
 const suite = browserAndProxy();
 
-async function session(options = {}) {
-  const quil = await startQuil({ env: suite.proxy.env, ...options });
-  const page = await openPage(suite.browser, quil);
-  await page.getByText('Version:1.9').waitFor();
-  return { quil, page };
-}
+const session = (options) => openSession(suite, options);
 
 const requests = async (action, idno) =>
   (await suite.proxy.requests()).filter((r) => r.action === action && r.sessionIdno === idno);

@@ -27,7 +27,7 @@ Opening OpenRenewal(WorkflowProgress& progress, const std::string& cn, const Ope
   progress.SetTotal(out.second == '1' ? total_with_request : total_without);
   progress.Next(kStartText);
   out.current = proxy::qryLastActiveCert(cn);
-  if (out.current.empty()) out.code = codes.no_current;
+  out.code = out.current.empty() ? codes.no_current : 0;
   return out;
 }
 

@@ -20,7 +20,7 @@ enum class ProofStep { kNone, kRequest, kSignature };
 // The new request and the old key's signature over it; both empty when
 // the status continues a renewal that was issued already.
 struct [[nodiscard]] Proof {
-  int code = 0;
+  int code = 1;
   ProofStep failed = ProofStep::kNone;
   std::string csr;
   std::string sign;
@@ -31,8 +31,7 @@ struct [[nodiscard]] Proof {
 // load dialog asks for them.
 Proof RequestAndSign(WorkflowProgress& progress, const std::string& cn, const Opening& opening,
                      const std::string& path, const std::string& password, bool interactive) {
-  Proof out;
-  if (opening.second != '1') return out;
+  if (opening.second != '1') return {0, ProofStep::kNone, "", ""};
   RequestResult request =
       makeKeyFileAndRequest(cn, kKeyBits, getPathSetting("env.userPrivateKeyFolder"));
   if (request.code != 0) return {request.code, ProofStep::kRequest, "", ""};

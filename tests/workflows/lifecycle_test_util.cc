@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "base/result_codes.h"
+#include "cert/test_pki.h"
 #include "proxy/settings.h"
 
 namespace quil::testing {
@@ -52,23 +52,11 @@ Lines StepsBeforeFinal(DemoSession& s, const std::string& closing) {
 
 namespace {
 
-int Run(const std::string& command, std::string* output) {
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  std::string out;
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  int status = pclose(p);
-  if (output) *output = out;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
 }  // namespace
 
-int OpenSsl(const std::string& args, std::string* output) { return Run("openssl " + args, output); }
+int OpenSsl(const std::string& args, std::string* output) { return RunCommand("openssl " + args, output); }
 
 bool Pkcs12Opens(const std::string& path, const std::string& password) {
   return OpenSsl("pkcs12 -legacy -noout -in " + Quoted(path) + " -passin pass:" + password) == 0;
