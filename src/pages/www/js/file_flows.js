@@ -79,14 +79,26 @@ async function showFileRead() {
   showScreen('query');
 }
 
+// Checks the path and password typed, then reads the file's record
+// (qryPfxCertInfo); null after the message of what is wrong. The browser
+// screen reads its file the same way.
+export async function readCertificateFile(path, pw) {
+  const missing = !path ? '請輸入憑證檔路徑！' : !pw ? '請輸入憑證檔密碼！' : '';
+  if (missing) {
+    await alertText(missing);
+    return null;
+  }
+  const record = readReply(await call('qryPfxCertInfo', state.userIdno, path, pw));
+  if (record.errCode === '0') return record;
+  await fileFailure('6', record.errCode, '憑證查詢失敗！');
+  return null;
+}
+
 async function readFile(e) {
   e.preventDefault();
   const path = fieldText('query-path');
-  const pw = fieldText('query-pw');
-  if (!path) return alertText('請輸入憑證檔路徑！');
-  if (!pw) return alertText('請輸入憑證檔密碼！');
-  const record = readReply(await call('qryPfxCertInfo', state.userIdno, path, pw));
-  if (record.errCode !== '0') return fileFailure('6', record.errCode, '憑證查詢失敗！');
+  const record = await readCertificateFile(path, fieldText('query-pw'));
+  if (!record) return;
   state.userPfxPath = path;
   const server = readReply(await call('qrySvrCertInfo2', state.userIdno));
   if (server.errCode === '0') showServerCerts(server);
