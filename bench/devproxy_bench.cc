@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/base64.h"
 #include "devproxy/crypto.h"
 #include "devproxy/devproxy.h"
 #include "proxy/transport.h"
@@ -73,7 +74,7 @@ struct Bench {
     std::string body = Post(action, sealed, tally);
     if (tally) {
       tally->sealed_fields += static_cast<int>(f.size());
-      tally->reply_blocks += static_cast<int>(quil::devproxy::Base64Decode(body).size() / 256);
+      tally->reply_blocks += static_cast<int>(quil::base64Decode(body).size() / 256);
     }
     return quil::devproxy::OpenRsaReply(pub.get(), body);
   }
@@ -97,7 +98,7 @@ struct Bench {
     X509_REQ_sign(req, key, EVP_sha1());
     unsigned char* der = nullptr;
     int n = i2d_X509_REQ(req, &der);
-    std::string out = quil::devproxy::Base64Encode(std::string(reinterpret_cast<char*>(der), n));
+    std::string out = quil::base64Encode(std::string(reinterpret_cast<char*>(der), n));
     OPENSSL_free(der);
     X509_REQ_free(req);
     return out;

@@ -10,9 +10,10 @@
 #include <filesystem>
 #include <memory>
 
+#include "base/base64.h"
+#include "base/pause.h"
 #include "devproxy/devproxy.h"
 #include "proxy/actions.h"
-#include "proxy/base64.h"
 #include "proxy/curl_easy_internal.h"
 #include "proxy/envelope.h"
 #include "proxy/reply_reader.h"
@@ -111,7 +112,7 @@ void BM_LoginClientWork(benchmark::State& state) {
     FieldMap sealed = SealFieldsRsa(*Keys().pub, kLoginFields);
     benchmark::DoNotOptimize(sealed);
     auto text = OpenRsaBody(*Keys().pub, body);
-    ReplyDocument doc = parseReply(*text);
+    ReplyDocument doc = ParseReply(*text);
     FieldMap map = collectFields(doc.root, true);
     benchmark::DoNotOptimize(map);
   }
@@ -153,8 +154,7 @@ void BM_LoginWithoutPauses(benchmark::State& state) {
     state.SkipWithError("demo proxy did not start");
     return;
   }
-  ui::SetProgressPacingForTesting(false);
-  SetLoginPausesForTesting(false);
+  SetPauseForTesting([](Milliseconds) {});
   (void)getSetting("version");  // settings loaded once, as in a running client
   for (auto _ : state) {
     LoginResult r = doLogin("9A000000001", "demo1234");

@@ -1,4 +1,5 @@
 // The public-key actions and the account actions of a session.
+#include "base/client_version.h"
 #include "devproxy/service_call.h"
 
 #include <cstdlib>
@@ -18,7 +19,7 @@ void Service::GetSysCfg(Call& c) {
 
 void Service::CheckVersion(Call& c) {
   const VersionPolicy& v = version_;
-  if (v.rtn_code == "0" && c.F("version") == kVersion) c.Ok(v.rtn_msg);
+  if (v.rtn_code == "0" && c.F("version") == kClientVersion) c.Ok(v.rtn_msg);
   else if (v.rtn_code == "0") c.Refuse("1", "您的程式版本過舊，請更新程式");
   else c.Refuse(v.rtn_code, v.rtn_msg.empty() ? "您的程式版本過舊，請更新程式" : v.rtn_msg);
   c.Add("notice", v.notice);

@@ -10,29 +10,24 @@
 
 #include <filesystem>
 
+#include "base/base64.h"
 #include "devproxy/crypto.h"
 #include "devproxy/data_file.h"
 
 namespace quil::devproxy {
 namespace {
 
-struct X509Free { void operator()(X509* x) const { X509_free(x); } };
-using Cert = std::unique_ptr<X509, X509Free>;
-struct ReqFree { void operator()(X509_REQ* x) const { X509_REQ_free(x); } };
-struct Pkcs7Free { void operator()(PKCS7* p) const { PKCS7_free(p); } };
-struct BioFree { void operator()(BIO* b) const { BIO_free(b); } };
-using Bio = std::unique_ptr<BIO, BioFree>;
-struct EvpFree { void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); } };
-using Key = std::unique_ptr<EVP_PKEY, EvpFree>;
-struct BnFree { void operator()(BIGNUM* b) const { BN_free(b); } };
-struct StackFree { void operator()(STACK_OF(X509)* s) const { sk_X509_free(s); } };
+using Cert = ossl::Ptr<X509>;
+using Bio = ossl::Ptr<BIO>;
+using Key = ossl::Ptr<EVP_PKEY>;
+// A stack that holds certificates it does not own.
+struct BorrowedStackFree {
+  void operator()(STACK_OF(X509)* s) const { sk_X509_free(s); }
+};
 
 std::string OpenSslError() {
-  unsigned long e = ERR_get_error();
-  char buf[256] = "unknown error";
-  if (e) ERR_error_string_n(e, buf, sizeof buf);
-  ERR_clear_error();
-  return buf;
+  std::string text = ossl::TakeErrorText();
+  return text.empty() ? "unknown error" : text;
 }
 
 std::string CertPem(X509* cert) {
@@ -43,18 +38,9 @@ std::string CertPem(X509* cert) {
   return std::string(data, n);
 }
 
-std::string CertDer(X509* cert) {
-  unsigned char* out = nullptr;
-  int n = i2d_X509(cert, &out);
-  std::string der(reinterpret_cast<char*>(out), n > 0 ? n : 0);
-  OPENSSL_free(out);
-  return der;
-}
+std::string CertDer(X509* cert) { return ossl::CertDer(cert); }
 
-Cert CertFromDer(const std::string& der) {
-  const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-  return Cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-}
+Cert CertFromDer(const std::string& der) { return ossl::ParseCert(der); }
 
 Cert CertFromPem(const std::string& pem) {
   Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
@@ -166,7 +152,7 @@ bool SetRandomSerial(X509* cert, const std::function<bool(const std::string&)>& 
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string bytes = RandomBytes(8);
     if (bytes[0] == 0) bytes[0] = 1;  // keep all 64 bits significant
-    std::unique_ptr<BIGNUM, BnFree> bn(
+    ossl::Ptr<BIGNUM> bn(
         BN_bin2bn(reinterpret_cast<const unsigned char*>(bytes.data()), 8, nullptr));
     ASN1_INTEGER* serial = BN_to_ASN1_INTEGER(bn.get(), nullptr);
     X509_set_serialNumber(cert, serial);
@@ -247,7 +233,7 @@ class CertAuthority::State {
     Ca ca;
     ca.name = name;
     auto k = GenerateRsaKey(2048);
-    ca.key.reset(static_cast<EVP_PKEY*>(k.release()));
+    ca.key = std::move(k);
     X509_NAME* subject = X509_NAME_new();
     AddEntry(subject, "CN", name.cn);
     AddEntry(subject, "O", name.o);
@@ -327,7 +313,7 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
     }
   } else {
     auto k = GenerateRsaKey(2048);
-    state->root.key.reset(static_cast<EVP_PKEY*>(k.release()));
+    state->root.key = std::move(k);
     X509_NAME* subject = X509_NAME_new();
     AddEntry(subject, "CN", "QUIL Demo Root CA");
     AddEntry(subject, "O", "QUIL Demo CA");
@@ -357,7 +343,7 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
   }
   if (!state->tls) {
     auto k = GenerateRsaKey(2048);
-    EVP_PKEY* key = static_cast<EVP_PKEY*>(k.get());
+    EVP_PKEY* key = k.get();
     X509_NAME* subject = X509_NAME_new();
     AddEntry(subject, "CN", "127.0.0.1");
     AddEntry(subject, "O", "QUIL Demo Proxy");
@@ -403,7 +389,7 @@ std::optional<CheckedRequest> CertAuthority::CheckRequest(const std::string& csr
     return std::nullopt;
   }
   const auto* p = reinterpret_cast<const unsigned char*>(der->data());
-  std::unique_ptr<X509_REQ, ReqFree> req(d2i_X509_REQ(nullptr, &p, static_cast<long>(der->size())));
+  ossl::Ptr<X509_REQ> req(d2i_X509_REQ(nullptr, &p, static_cast<long>(der->size())));
   if (!req || p != reinterpret_cast<const unsigned char*>(der->data()) + der->size()) {
     *why = "the request is not a PKCS#10 request";
     ERR_clear_error();
@@ -496,7 +482,7 @@ std::optional<IssuedCert> CertAuthority::IssueWithNewKey(
     const std::function<bool(const std::string&)>& serial_taken) {
   auto key = GenerateRsaKey(2048);
   auto kept = std::make_shared<RequestKey>();
-  if (!key || X509_PUBKEY_set(&kept->spki, static_cast<EVP_PKEY*>(key.get())) != 1) return std::nullopt;
+  if (!key || X509_PUBKEY_set(&kept->spki, key.get()) != 1) return std::nullopt;
   CheckedRequest request;
   request.key = std::move(kept);
   request.cn = subject.cn;
@@ -505,12 +491,12 @@ std::optional<IssuedCert> CertAuthority::IssueWithNewKey(
 }
 
 std::string CertAuthority::AnswerText(const std::string& der, bool pkcs7_bundle) const {
-  if (!pkcs7_bundle) return Base64Encode(der);
+  if (!pkcs7_bundle) return base64Encode(der);
   std::lock_guard<std::mutex> lock(state_->mu);
   Cert cert = CertFromDer(der);
   if (!cert) return {};
   const Ca* ca = state_->IssuerOf(cert.get());
-  std::unique_ptr<PKCS7, Pkcs7Free> p7(PKCS7_new());
+  ossl::Ptr<PKCS7> p7(PKCS7_new());
   PKCS7_set_type(p7.get(), NID_pkcs7_signed);
   PKCS7_content_new(p7.get(), NID_pkcs7_data);
   PKCS7_add_certificate(p7.get(), state_->root.cert.get());
@@ -520,7 +506,7 @@ std::string CertAuthority::AnswerText(const std::string& der, bool pkcs7_bundle)
   int n = i2d_PKCS7(p7.get(), &out);
   std::string bytes(reinterpret_cast<char*>(out), n > 0 ? n : 0);
   OPENSSL_free(out);
-  return Base64Encode(bytes);
+  return base64Encode(bytes);
 }
 
 bool CertAuthority::VerifySignedText(const std::string& sign_base64, const std::string& text,
@@ -531,7 +517,7 @@ bool CertAuthority::VerifySignedText(const std::string& sign_base64, const std::
     return false;
   }
   const auto* p = reinterpret_cast<const unsigned char*>(der->data());
-  std::unique_ptr<PKCS7, Pkcs7Free> p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der->size())));
+  ossl::Ptr<PKCS7> p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der->size())));
   if (!p7 || !PKCS7_type_is_signed(p7.get())) {
     ERR_clear_error();
     *why = "the signature is not a PKCS#7 signed-data message";
@@ -542,7 +528,7 @@ bool CertAuthority::VerifySignedText(const std::string& sign_base64, const std::
     *why = "no signer certificate";
     return false;
   }
-  std::unique_ptr<STACK_OF(X509), StackFree> certs(sk_X509_new_null());
+  std::unique_ptr<STACK_OF(X509), BorrowedStackFree> certs(sk_X509_new_null());
   sk_X509_push(certs.get(), signer.get());
   Bio out(BIO_new(BIO_s_mem()));
   // Only the named certificate may have signed; its chain is ours and

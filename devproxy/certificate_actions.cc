@@ -1,4 +1,5 @@
 // The certificate actions and the function status they follow.
+#include "base/base64.h"
 #include "devproxy/service_call.h"
 
 #include <cstdlib>
@@ -25,7 +26,7 @@ CertRecord Service::Record(const CertRow& r, std::time_t now) {
   out.issuer = r.issuer;
   out.cert_hash = r.hash;
   out.cert_path = r.cert_path;
-  out.der_base64 = Base64Encode(r.der);
+  out.der_base64 = base64Encode(r.der);
   out.mobile = r.kind == "mobile";
   if (r.replaces != 0) {
     if (auto old = store_->CertById(r.replaces)) out.replaces_serial = old->serial;

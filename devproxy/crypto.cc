@@ -7,34 +7,13 @@
 
 #include <cstring>
 
+#include "base/base64.h"
+
 namespace quil::devproxy {
 namespace {
 
-constexpr char kAlphabet[] =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-int Base64Value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-EVP_PKEY* Key(void* key) { return static_cast<EVP_PKEY*>(key); }
-
-struct CtxFree { void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); } };
-using Ctx = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
-struct CipherFree { void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); } };
-struct BioFree { void operator()(BIO* b) const { BIO_free(b); } };
-using Bio = std::unique_ptr<BIO, BioFree>;
-
-std::string BioText(BIO* bio) {
-  char* data = nullptr;
-  long size = BIO_get_mem_data(bio, &data);
-  return std::string(data, size > 0 ? size : 0);
-}
+using Ctx = ossl::Ptr<EVP_PKEY_CTX>;
+using Bio = ossl::Ptr<BIO>;
 
 // Fetched once: a session request is tried against every live key, and an
 // implicit fetch on each try would cost more than the decryption.
@@ -50,7 +29,7 @@ const EVP_CIPHER* BlockCipher() {
 
 std::optional<std::string> Aes(bool encrypt, std::string_view key, std::string_view input) {
   if (key.size() < 16 || !SessionCipher()) return std::nullopt;
-  std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
+  ossl::Ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new());
   if (!ctx) return std::nullopt;
   const auto* k = reinterpret_cast<const unsigned char*>(key.data());
   const auto* iv = reinterpret_cast<const unsigned char*>(kSessionIv);
@@ -69,67 +48,10 @@ std::optional<std::string> Aes(bool encrypt, std::string_view key, std::string_v
 
 }  // namespace
 
-void PKeyDeleter::operator()(void* key) const { EVP_PKEY_free(Key(key)); }
-
-std::string Base64Encode(std::string_view bytes) {
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  size_t i = 0;
-  auto b = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
-  for (; i + 2 < bytes.size(); i += 3) {
-    unsigned v = b(i) << 16 | b(i + 1) << 8 | b(i + 2);
-    out += kAlphabet[v >> 18];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  if (bytes.size() - i == 1) {
-    unsigned v = b(i) << 16;
-    out += kAlphabet[v >> 18];
-    out += kAlphabet[(v >> 12) & 63];
-    out += "==";
-  } else if (bytes.size() - i == 2) {
-    unsigned v = b(i) << 16 | b(i + 1) << 8;
-    out += kAlphabet[v >> 18];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += '=';
-  }
-  return out;
-}
-
-std::string Base64Decode(std::string_view text) {
-  std::string out;
-  unsigned acc = 0;
-  int n = 0;
-  for (unsigned char c : text) {
-    if (c == 0) break;
-    int v = Base64Value(c);
-    if (v < 0) continue;
-    acc = acc << 6 | v;
-    if (++n == 4) {
-      out += static_cast<char>(acc >> 16);
-      out += static_cast<char>(acc >> 8);
-      out += static_cast<char>(acc);
-      acc = 0;
-      n = 0;
-    }
-  }
-  if (n == 2) out += static_cast<char>(acc >> 4);
-  if (n == 3) {
-    out += static_cast<char>(acc >> 10);
-    out += static_cast<char>(acc >> 2);
-  }
-  return out;
-}
-
 std::optional<std::string> Base64DecodeStrict(std::string_view text) {
-  size_t end = text.size();
-  while (end > 0 && text[end - 1] == '=') --end;
-  if (text.size() - end > 2 || text.size() % 4 != 0) return std::nullopt;
-  for (size_t i = 0; i < end; ++i)
-    if (Base64Value(static_cast<unsigned char>(text[i])) < 0) return std::nullopt;
-  return Base64Decode(text);
+  const std::string copy(text);
+  if (!IsStrictBase64(copy)) return std::nullopt;
+  return base64Decode(copy);
 }
 
 std::string HexUpper(std::string_view bytes) {
@@ -180,16 +102,16 @@ PKey GenerateRsaKey(int bits) {
   return PKey(EVP_RSA_gen(static_cast<unsigned>(bits)));
 }
 
-std::string PrivateKeyPem(void* key) {
+std::string PrivateKeyPem(EVP_PKEY* key) {
   Bio bio(BIO_new(BIO_s_mem()));
-  PEM_write_bio_PKCS8PrivateKey(bio.get(), Key(key), nullptr, nullptr, 0, nullptr, nullptr);
-  return BioText(bio.get());
+  PEM_write_bio_PKCS8PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr);
+  return ossl::MemoryBytes(bio.get());
 }
 
-std::string PublicKeyPem(void* key) {
+std::string PublicKeyPem(EVP_PKEY* key) {
   Bio bio(BIO_new(BIO_s_mem()));
-  PEM_write_bio_PUBKEY(bio.get(), Key(key));
-  return BioText(bio.get());
+  PEM_write_bio_PUBKEY(bio.get(), key);
+  return ossl::MemoryBytes(bio.get());
 }
 
 PKey LoadPrivateKeyPem(std::string_view pem) {
@@ -202,11 +124,11 @@ PKey LoadPublicKeyPem(std::string_view pem) {
   return PKey(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
 }
 
-std::optional<std::string> OpenRsaField(void* private_key, std::string_view sealed) {
+std::optional<std::string> OpenRsaField(EVP_PKEY* private_key, std::string_view sealed) {
   auto block = Base64DecodeStrict(sealed);
-  int size = EVP_PKEY_get_size(Key(private_key));
+  int size = EVP_PKEY_get_size(private_key);
   if (!block || static_cast<int>(block->size()) != size) return std::nullopt;
-  Ctx ctx(EVP_PKEY_CTX_new(Key(private_key), nullptr));
+  Ctx ctx(EVP_PKEY_CTX_new(private_key, nullptr));
   if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
       EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1)
     return std::nullopt;
@@ -219,13 +141,13 @@ std::optional<std::string> OpenRsaField(void* private_key, std::string_view seal
   return out;
 }
 
-std::string SealRsaReply(void* private_key, std::string_view text) {
-  int size = EVP_PKEY_get_size(Key(private_key));
+std::string SealRsaReply(EVP_PKEY* private_key, std::string_view text) {
+  int size = EVP_PKEY_get_size(private_key);
   size_t piece = static_cast<size_t>(size - 11);
   std::string blocks;
   for (size_t at = 0; at < text.size(); at += piece) {
     std::string_view part = text.substr(at, piece);
-    Ctx ctx(EVP_PKEY_CTX_new(Key(private_key), nullptr));
+    Ctx ctx(EVP_PKEY_CTX_new(private_key, nullptr));
     std::string out(size, '\0');
     size_t len = out.size();
     if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
@@ -236,12 +158,12 @@ std::string SealRsaReply(void* private_key, std::string_view text) {
     out.resize(len);
     blocks += out;
   }
-  return Base64Encode(blocks);
+  return base64Encode(blocks);
 }
 
-std::optional<std::string> SealRsaField(void* public_key, std::string_view value) {
-  Ctx ctx(EVP_PKEY_CTX_new(Key(public_key), nullptr));
-  std::string out(EVP_PKEY_get_size(Key(public_key)), '\0');
+std::optional<std::string> SealRsaField(EVP_PKEY* public_key, std::string_view value) {
+  Ctx ctx(EVP_PKEY_CTX_new(public_key, nullptr));
+  std::string out(EVP_PKEY_get_size(public_key), '\0');
   size_t len = out.size();
   if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
       EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
@@ -249,16 +171,16 @@ std::optional<std::string> SealRsaField(void* public_key, std::string_view value
                        reinterpret_cast<const unsigned char*>(value.data()), value.size()) != 1)
     return std::nullopt;
   out.resize(len);
-  return Base64Encode(out);
+  return base64Encode(out);
 }
 
-std::string OpenRsaReply(void* public_key, std::string_view body) {
-  std::string bytes = Base64Decode(body);
-  size_t size = static_cast<size_t>(EVP_PKEY_get_size(Key(public_key)));
+std::string OpenRsaReply(EVP_PKEY* public_key, std::string_view body) {
+  std::string bytes = base64Decode(std::string(body));
+  size_t size = static_cast<size_t>(EVP_PKEY_get_size(public_key));
   std::string text;
   for (size_t at = 0; at < bytes.size(); at += size) {
     std::string_view block = std::string_view(bytes).substr(at, size);
-    Ctx ctx(EVP_PKEY_CTX_new(Key(public_key), nullptr));
+    Ctx ctx(EVP_PKEY_CTX_new(public_key, nullptr));
     std::string out(size, '\0');
     size_t len = out.size();
     if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) != 1 ||
@@ -277,7 +199,7 @@ std::string OpenRsaReply(void* public_key, std::string_view body) {
 std::optional<std::string> AesEncryptBase64(std::string_view key, std::string_view plain) {
   auto c = Aes(true, key, plain);
   if (!c) return std::nullopt;
-  return Base64Encode(*c);
+  return base64Encode(*c);
 }
 
 std::optional<std::string> AesDecryptBase64(std::string_view key, std::string_view sealed) {
@@ -288,7 +210,7 @@ std::optional<std::string> AesDecryptBase64(std::string_view key, std::string_vi
 
 bool AesPaddingFits(std::string_view key, std::string_view bytes) {
   if (key.size() < 16 || bytes.empty() || bytes.size() % 16 != 0 || !BlockCipher()) return false;
-  std::unique_ptr<EVP_CIPHER_CTX, CipherFree> ctx(EVP_CIPHER_CTX_new());
+  ossl::Ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new());
   unsigned char plain[32];
   int len = 0;
   const auto* last = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 16);

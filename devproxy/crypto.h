@@ -1,21 +1,17 @@
 #pragma once
-// OpenSSL helpers of the demo proxy: base64, both envelopes (server and
-// client side, the latter for tests and tools), digests and random texts.
-// Keys are held as opaque handles so callers include no OpenSSL header.
-#include <memory>
+// OpenSSL helpers of the demo proxy: strict base64, both envelopes (server
+// and client side, the latter for tests and tools), digests and random
+// texts.
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "base/openssl_ptr.h"
+
 namespace quil::devproxy {
 
-struct PKeyDeleter { void operator()(void* key) const; };
-// An EVP_PKEY*.
-using PKey = std::unique_ptr<void, PKeyDeleter>;
+using PKey = ossl::Ptr<EVP_PKEY>;
 
-std::string Base64Encode(std::string_view bytes);
-// Lenient: characters outside the alphabet are skipped.
-std::string Base64Decode(std::string_view text);
 // Strict: nullopt when anything but the alphabet and final padding appears.
 std::optional<std::string> Base64DecodeStrict(std::string_view text);
 
@@ -28,23 +24,23 @@ std::string RandomAlnum(size_t length);
 std::string RandomDigits(size_t length);
 
 PKey GenerateRsaKey(int bits);
-std::string PrivateKeyPem(void* key);  // PKCS#8
-std::string PublicKeyPem(void* key);   // SubjectPublicKeyInfo "PUBLIC KEY"
+std::string PrivateKeyPem(EVP_PKEY* key);  // PKCS#8
+std::string PublicKeyPem(EVP_PKEY* key);   // SubjectPublicKeyInfo "PUBLIC KEY"
 PKey LoadPrivateKeyPem(std::string_view pem);
 PKey LoadPublicKeyPem(std::string_view pem);
 
 // Public-key envelope, proxy side: one field value sealed by the client with
 // the public key (base64 of one 256-byte block). nullopt when it does not
 // open with `private_key`.
-std::optional<std::string> OpenRsaField(void* private_key, std::string_view sealed);
+std::optional<std::string> OpenRsaField(EVP_PKEY* private_key, std::string_view sealed);
 // The reply: 245-byte pieces, each encrypted with the private key (PKCS#1
 // v1.5 type 1) into a 256-byte block, all blocks base64-encoded.
-std::string SealRsaReply(void* private_key, std::string_view text);
+std::string SealRsaReply(EVP_PKEY* private_key, std::string_view text);
 
 // Public-key envelope, client side.
-std::optional<std::string> SealRsaField(void* public_key, std::string_view value);
+std::optional<std::string> SealRsaField(EVP_PKEY* public_key, std::string_view value);
 // Opens the blocks that the public key opens; the text up to its first zero.
-std::string OpenRsaReply(void* public_key, std::string_view body);
+std::string OpenRsaReply(EVP_PKEY* public_key, std::string_view body);
 
 // Session envelope: AES-128-CBC, key = first 16 bytes of `key`, the fixed IV,
 // PKCS#7 padding, base64. Open gives nullopt on bad base64/padding.

@@ -1,3 +1,4 @@
+#include "base/client_version.h"
 #include "devproxy/devproxy.h"
 
 #ifndef CPPHTTPLIB_OPENSSL_SUPPORT
@@ -187,7 +188,7 @@ void DevProxy::Impl::Routes() {
   server->Get("/ip/1", address);
   server->Get("/ip/2", address);
   auto deploy_template = [](const httplib::Request& req, httplib::Response& res) {
-    if (req.method == "POST" && req.get_param_value("version") != "1.9") {
+    if (req.method == "POST" && req.get_param_value("version") != kClientVersion) {
       res.status = 400;
       return;
     }

@@ -1,37 +1,27 @@
 #include "devproxy/form.h"
 
+#include <httplib.h>
+
 namespace quil::devproxy {
 namespace {
 
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 
-std::optional<std::string> Decode(const std::string& text) {
-  std::string out;
+// Every "%" starts a two-digit escape; anything else is a broken form that
+// a proxy must not guess at.
+bool EscapesAreWhole(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '+') {
-      out += ' ';
-    } else if (c == '%') {
-      if (i + 2 >= text.size()) return std::nullopt;
-      int hi = Hex(text[i + 1]), lo = Hex(text[i + 2]);
-      if (hi < 0 || lo < 0) return std::nullopt;
-      out += static_cast<char>(hi << 4 | lo);
-      i += 2;
-    } else {
-      out += c;
-    }
+    if (text[i] != '%') continue;
+    if (i + 2 >= text.size() || !IsHex(text[i + 1]) || !IsHex(text[i + 2])) return false;
+    i += 2;
   }
-  return out;
+  return true;
 }
 
 }  // namespace
 
 std::optional<std::map<std::string, std::string>> ParseForm(const std::string& body) {
+  if (!EscapesAreWhole(body)) return std::nullopt;
   std::map<std::string, std::string> fields;
   size_t at = 0;
   while (at < body.size()) {
@@ -41,31 +31,10 @@ std::optional<std::map<std::string, std::string>> ParseForm(const std::string& b
     at = end + 1;
     if (pair.empty()) continue;
     size_t eq = pair.find('=');
-    auto name = Decode(pair.substr(0, eq));
-    auto value = Decode(eq == std::string::npos ? "" : pair.substr(eq + 1));
-    if (!name || !value) return std::nullopt;
-    fields[*name] = *value;
+    std::string value = eq == std::string::npos ? "" : pair.substr(eq + 1);
+    fields[httplib::detail::decode_url(pair.substr(0, eq), true)] = httplib::detail::decode_url(value, true);
   }
   return fields;
-}
-
-std::string FormEncode(const std::map<std::string, std::string>& fields) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string body;
-  for (const auto& [name, value] : fields) {
-    if (!body.empty()) body += '&';
-    body += name + "=";
-    for (unsigned char c : value) {
-      if (isalnum(c) && c < 0x80) body += static_cast<char>(c);
-      else if (c == ' ' || (c >= 0x09 && c <= 0x0D)) body += '+';
-      else {
-        body += '%';
-        body += kDigits[c >> 4];
-        body += kDigits[c & 15];
-      }
-    }
-  }
-  return body;
 }
 
 }  // namespace quil::devproxy

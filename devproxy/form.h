@@ -1,7 +1,7 @@
 #pragma once
-// application/x-www-form-urlencoded bodies as the client writes them:
-// fields in name order, "+" for white space, "%XX" for everything else
-// that is not a letter or digit.
+// application/x-www-form-urlencoded bodies as the client writes them
+// (proxy/transport.h formEncode): fields in name order, "+" for white
+// space, "%XX" for everything else that is not a letter or digit.
 #include <map>
 #include <optional>
 #include <string>
@@ -11,6 +11,5 @@ namespace quil::devproxy {
 // Decoded fields; nullopt for a malformed escape. A repeated name keeps
 // the last value.
 std::optional<std::map<std::string, std::string>> ParseForm(const std::string& body);
-std::string FormEncode(const std::map<std::string, std::string>& fields);
 
 }  // namespace quil::devproxy

@@ -19,7 +19,6 @@ inline constexpr int kMaxSheetFailures = 3;
 inline constexpr int kPwidLifetimeS = 1800;
 inline constexpr int kOnlineCodeIntervalS = 30;
 inline constexpr int kOnlineCodesPerDay = 10;
-inline constexpr char kVersion[] = "1.9";
 
 inline std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));

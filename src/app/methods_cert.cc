@@ -4,6 +4,7 @@
 #include "app/reply_format.h"
 #include "base/result_codes.h"
 #include "cert/pfx_file.h"
+#include "cert/pfx_import.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "workflows/application.h"
@@ -40,17 +41,17 @@ MethodReply getFnStatus(const MethodArgs& a) {
 }
 
 MethodReply crtNewCert(const MethodArgs& a) {
-  workflows::WorkflowResult r = workflows::applyForCertificate(a[0]);
+  workflows::WorkflowResult r = workflows::ApplyForCertificate(a[0]);
   return Text(FormatReply(kReplyPlain, r.code, r.message.c_str()));
 }
 
 MethodReply crtNewCert2(const MethodArgs& a) {
-  workflows::WorkflowResult r = workflows::applyAndHandBack(a[0], a[1]);
+  workflows::WorkflowResult r = workflows::ApplyAndHandBack(a[0], a[1]);
   return Text(FormatReply(kReplyNewCert, r.code, r.message.c_str(), ToWide(r.b64Cert).c_str(), r.applyId));
 }
 
 MethodReply savePfx2(const MethodArgs& a) {
-  return Text(PlainReply(workflows::saveIssuedCertificate(a[0], a[1], ToWide(a[2]), a[3])));
+  return Text(PlainReply(workflows::SaveIssuedCertificate(a[0], a[1], ToWide(a[2]), a[3])));
 }
 
 MethodReply replaceCert(const MethodArgs& a) {
@@ -91,12 +92,12 @@ MethodReply changePfxPwd2(const MethodArgs& a) {
 }
 
 MethodReply qrySvrCertInfo(const MethodArgs& a) {
-  proxy::MapResult r = workflows::serverCertInfo(a[0]);
+  proxy::MapResult r = workflows::ServerCertInfo(a[0]);
   return MapReply(r.code, r.fields, true);
 }
 
 MethodReply qrySvrCertInfo2(const MethodArgs& a) {
-  proxy::Cert2Result r = workflows::serverCertInfo2(a[0]);
+  proxy::Cert2Result r = workflows::ServerCertInfo2(a[0]);
   std::string fields, list;
   if (r.code == 0) {
     fields = ToWide(AppendMap(r.pcCert, /*double_backslashes=*/true));
@@ -106,12 +107,12 @@ MethodReply qrySvrCertInfo2(const MethodArgs& a) {
 }
 
 MethodReply qryClntCertInfo(const MethodArgs& a) {
-  CertInfoResult r = workflows::clientCertInfo(a[0]);
+  CertInfoResult r = workflows::ClientCertInfo(a[0]);
   return MapReply(r.code, r.info, false);
 }
 
 MethodReply qryPfxCertInfo(const MethodArgs& a) {
-  CertInfoResult r = workflows::pfxCertInfo(a[0], ToWide(a[1]), a[2]);
+  CertInfoResult r = workflows::PfxCertInfo(a[0], ToWide(a[1]), a[2]);
   return MapReply(r.code, r.info, false);
 }
 

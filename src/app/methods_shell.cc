@@ -4,27 +4,18 @@
 #include "app/app_control.h"
 #include "app/methods.h"
 #include "app/reply_format.h"
+#include "base/client_version.h"
+#include "base/files.h"
 #include "base/result_codes.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/random.h"
 #include "platform/text_codec.h"
-#include "proxy/file_io.h"
 #include "proxy/settings.h"
 #include "ui/ui.h"
 
 namespace quil::methods {
 namespace {
-
-constexpr const char kClientVersion[] = "1.9";
-
-std::string TrimSpace(const std::string& s) {
-  const char* ws = " \t\r\n\v\f";
-  size_t b = s.find_first_not_of(ws);
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(ws);
-  return s.substr(b, e - b + 1);
-}
 
 // The target of the file-manager methods: the argument, else the last PFX
 // path; trimmed; wide.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/field_map.h"
 #include "base/text.h"
-#include "proxy/field_map.h"
 
 namespace quil {
 

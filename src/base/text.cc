@@ -35,4 +35,19 @@ std::string BackslashesToSlashes(std::string_view narrow) {
   return MapSingleBytes(narrow, [](char c, std::string& out) { out.push_back(c == '\\' ? '/' : c); });
 }
 
+std::string TrimSpace(std::string_view text) {
+  constexpr std::string_view kSpace = " \t\n\v\f\r";
+  size_t b = text.find_first_not_of(kSpace);
+  if (b == std::string_view::npos) return {};
+  size_t e = text.find_last_not_of(kSpace);
+  return std::string(text.substr(b, e - b + 1));
+}
+
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+  if (from.empty()) return text;
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
 }  // namespace quil

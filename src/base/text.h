@@ -17,4 +17,11 @@ std::string DoubleBackslashes(std::string_view narrow);
 // Every backslash that is a character of its own becomes "/".
 std::string BackslashesToSlashes(std::string_view narrow);
 
+// `text` without the ASCII white space (space, \t \n \v \f \r) at both ends.
+std::string TrimSpace(std::string_view text);
+
+// Every occurrence of `from` (not empty) replaced by `to`, left to right,
+// as plain text ("$" in `to` is no group reference).
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to);
+
 }  // namespace quil

@@ -5,9 +5,9 @@
 
 #include <ctime>
 
+#include "base/openssl_ptr.h"
 #include "base/result_codes.h"
 #include "cert/dn_text.h"
-#include "cert/openssl_util.h"
 #include "cert/regex_text.h"
 #include "platform/clock.h"
 #include "platform/text_codec.h"
@@ -15,7 +15,7 @@
 namespace quil {
 namespace {
 
-using cert_internal::Ptr;
+using ossl::Ptr;
 
 // The raw content octets of the first entry of `nid`, up to a zero byte.
 std::string FirstEntry(X509_NAME* name, int nid) {
@@ -78,20 +78,18 @@ std::string StoreTimeText(const ASN1_TIME* t) {
 }  // namespace
 
 CertInfoResult certInfoFromPkcs12(const std::string& pkcs12_der, const std::string& password) {
-  auto p12 = cert_internal::ParsePkcs12(pkcs12_der);
-  EVP_PKEY* key = nullptr;
+  auto p12 = ossl::ParsePkcs12(pkcs12_der);
+  EVP_PKEY* key_raw = nullptr;
   X509* cert_raw = nullptr;
-  STACK_OF(X509)* ca = nullptr;
-  if (!p12 || PKCS12_parse(p12.get(), password.c_str(), &key, &cert_raw, &ca) != 1 || !cert_raw) {
-    EVP_PKEY_free(key);
-    X509_free(cert_raw);
-    sk_X509_pop_free(ca, X509_free);
-    cert_internal::LastOpenSslError();
+  STACK_OF(X509)* ca_raw = nullptr;
+  bool parsed = p12 && PKCS12_parse(p12.get(), password.c_str(), &key_raw, &cert_raw, &ca_raw) == 1;
+  Ptr<EVP_PKEY> key(key_raw);
+  Ptr<X509> cert(cert_raw);
+  Ptr<STACK_OF(X509)> ca(ca_raw);
+  if (!parsed || !cert) {
+    ERR_clear_error();
     return {kPkcs12ParseFailed, {}};
   }
-  EVP_PKEY_free(key);
-  sk_X509_pop_free(ca, X509_free);
-  Ptr<X509> cert(cert_raw);
   X509_NAME* subject = X509_get_subject_name(cert.get());
   CertInfo info;
   info["cn"] = FirstEntry(subject, NID_commonName);
@@ -109,7 +107,7 @@ CertInfoResult certInfoFromPkcs12(const std::string& pkcs12_der, const std::stri
 CertInfo certInfoFromContext(const std::string& der) {
   using platform::ToNarrow;
   CertInfo info;
-  auto cert = cert_internal::ParseCertDer(der);
+  auto cert = ossl::ParseCert(der);
   info["cn"] = ToNarrow(platform::CertSimpleDisplayName(der));
   info["serial"] = cert ? serialText(SerialBytes(cert.get())) : "";
   info["notBefore"] = cert ? StoreTimeText(X509_get0_notBefore(cert.get())) : "";
@@ -147,7 +145,7 @@ bool AlternativeMatches(const std::string& piece, const CertInfo& record) {
 
 }  // namespace
 
-bool recordMatchesKey(const std::string& key, const CertInfo& record) {
+bool RecordMatchesKey(const std::string& key, const CertInfo& record) {
   for (size_t start = 0;;) {
     size_t end = key.find("//", start);
     std::string piece = RegexReplace(key.substr(start, end == std::string::npos ? std::string::npos : end - start),
@@ -159,7 +157,7 @@ bool recordMatchesKey(const std::string& key, const CertInfo& record) {
 }
 
 bool certMatchesKey(const std::string& key, const std::string& cert_der) {
-  return recordMatchesKey(key, certInfoFromContext(cert_der));
+  return RecordMatchesKey(key, certInfoFromContext(cert_der));
 }
 
 }  // namespace quil

@@ -7,8 +7,8 @@
 // Values are narrow (code page 950); dates are fourteen local-time digits.
 #include <string>
 
+#include "base/field_map.h"
 #include "platform/cert_store.h"
-#include "proxy/field_map.h"
 
 namespace quil {
 
@@ -35,7 +35,7 @@ CertInfo certInfoFromContext(const std::string& cert_der);
 // of the search key: every criterion of the group with a non-empty value
 // (S_CN, S_OU, S_O, S_C, S_SN, O_CN, O_OU, O_O, O_C) equals its record
 // field byte for byte. A group without criteria matches every record.
-bool recordMatchesKey(const std::string& key, const CertInfo& record);
+bool RecordMatchesKey(const std::string& key, const CertInfo& record);
 // The same for a store certificate, through certInfoFromContext.
 bool certMatchesKey(const std::string& key, const std::string& cert_der);
 

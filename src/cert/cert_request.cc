@@ -6,9 +6,10 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/base64.h"
+#include "base/files.h"
+#include "base/openssl_ptr.h"
 #include "base/result_codes.h"
-#include "cert/cert_files.h"
-#include "cert/openssl_util.h"
 #include "cert/public_key_blob.h"
 #include "platform/cert_store.h"
 #include "platform/clock.h"
@@ -19,30 +20,20 @@
 namespace quil {
 namespace {
 
-using cert_internal::Ptr;
+using ossl::Ptr;
 
 Ptr<EVP_PKEY> GenerateRsa(int bits) {
-  EVP_PKEY_CTX* raw = EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr);
-  if (!raw) return nullptr;
+  Ptr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr));
   EVP_PKEY* key = nullptr;
-  bool ok = EVP_PKEY_keygen_init(raw) == 1 && EVP_PKEY_CTX_set_rsa_keygen_bits(raw, bits) == 1 &&
-            EVP_PKEY_keygen(raw, &key) == 1;
-  EVP_PKEY_CTX_free(raw);
-  if (!ok) {
-    EVP_PKEY_free(key);
+  if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) != 1 ||
+      EVP_PKEY_keygen(ctx.get(), &key) != 1) {
+    ERR_clear_error();
     return nullptr;
   }
   return Ptr<EVP_PKEY>(key);
 }
 
-std::string RequestDer(X509_REQ* req) {
-  unsigned char* out = nullptr;
-  int n = i2d_X509_REQ(req, &out);
-  if (n <= 0) return {};
-  std::string der(reinterpret_cast<char*>(out), static_cast<size_t>(n));
-  OPENSSL_free(out);
-  return der;
-}
+std::string RequestDer(X509_REQ* req) { return ossl::ToDer(i2d_X509_REQ, req); }
 
 // Signs a request for `key` whose subject is one CN entry `entry`.
 bool SignRequest(X509_REQ* req, EVP_PKEY* key, X509_NAME_ENTRY* entry) {
@@ -103,68 +94,52 @@ OpenSslRequest makeOpenSslRequest(const std::string& cn, int bits) {
   Ptr<BIO> key_bio(BIO_new(BIO_s_mem()));
   if (key_bio && PEM_write_bio_PKCS8PrivateKey(key_bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1) {
     (void)BIO_flush(key_bio.get());
-    r.key_pem = cert_internal::BioBytes(key_bio.get());
+    r.key_pem = ossl::MemoryBytes(key_bio.get());
   }
-  X509_NAME_ENTRY* entry = X509_NAME_ENTRY_create_by_txt(
-      nullptr, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn.data()), static_cast<int>(cn.size()));
-  bool signed_ok = entry && SignRequest(req.get(), key.get(), entry);
-  X509_NAME_ENTRY_free(entry);
-  if (!signed_ok) {
-    cert_internal::LastOpenSslError();
+  Ptr<X509_NAME_ENTRY> entry(X509_NAME_ENTRY_create_by_txt(
+      nullptr, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn.data()), static_cast<int>(cn.size())));
+  if (!entry || !SignRequest(req.get(), key.get(), entry.get())) {
+    ERR_clear_error();
     return {kRequestSignFailed, {}, {}};
   }
-  r.request = cert_internal::Base64Encode(RequestDer(req.get()));
-  r.code = r.key_pem.empty() || r.request.empty() ? 1 : 0;
+  r.request = base64Encode(RequestDer(req.get()));
+  r.code = r.key_pem.empty() || r.request.empty() ? kFailed : kOk;
   return r;
 }
 
 RequestResult makeKeyFileAndRequest(const std::string& cn, int bits, const std::string& folder) {
   OpenSslRequest made = makeOpenSslRequest(cn, bits);
-  if (made.code != 0) return {made.code, {}};
+  if (made.code != kOk) return {made.code, {}};
   LocalNow now = platform::CurrentLocalTime();
   std::string path;
   for (int extra = 0;; ++extra) {
     path = folder + "/" + KeyFileName(now, extra);
     if (platform::GetPathInfo(path).kind == platform::PathKind::kMissing) break;
   }
-  int code = WriteFileShowingErrors(path, made.key_pem);
-  if (code != 0) return {code, {}};
-  return {0, made.request};
+  int code = writeWholeFile(path, made.key_pem);
+  if (code != kOk) return {code, {}};
+  return {kOk, made.request};
 }
 
 RequestResult makeContainerAndRequest(const std::string& cn, int bits) {
   std::string bmp = Utf16Be(platform::ToWide(cn));
-  X509_NAME_ENTRY* entry = X509_NAME_ENTRY_create_by_NID(
-      nullptr, NID_commonName, V_ASN1_BMPSTRING, reinterpret_cast<const unsigned char*>(bmp.data()),
-      static_cast<int>(bmp.size()));
+  Ptr<X509_NAME_ENTRY> entry(X509_NAME_ENTRY_create_by_NID(nullptr, NID_commonName, V_ASN1_BMPSTRING,
+                                                           reinterpret_cast<const unsigned char*>(bmp.data()),
+                                                           static_cast<int>(bmp.size())));
   if (!entry) return {kFailed, {}};
   Ptr<EVP_PKEY> key = GenerateRsa(bits);
-  if (!key) {
-    X509_NAME_ENTRY_free(entry);
-    return {kContainerKeyGenFailed, {}};
-  }
+  if (!key) return {kContainerKeyGenFailed, {}};
   platform::KeyContainer container;
   container.name = platform::NewContainerName();
-  {
-    PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(key.get());
-    unsigned char* out = nullptr;
-    int n = info ? i2d_PKCS8_PRIV_KEY_INFO(info, &out) : 0;
-    if (n > 0) container.private_key_der.assign(reinterpret_cast<char*>(out), static_cast<size_t>(n));
-    OPENSSL_free(out);
-    PKCS8_PRIV_KEY_INFO_free(info);
-  }
-  if (container.name.empty() || container.private_key_der.empty() || !platform::CreateKeyContainer(container)) {
-    X509_NAME_ENTRY_free(entry);
+  container.private_key_der = ossl::Pkcs8Der(key.get());
+  if (container.name.empty() || container.private_key_der.empty() || !platform::CreateKeyContainer(container))
     return {kContainerCreateFailed, {}};
-  }
   Ptr<X509_REQ> req(X509_REQ_new());
-  bool signed_ok = req && SignRequest(req.get(), key.get(), entry);
-  X509_NAME_ENTRY_free(entry);
-  if (!signed_ok) {
-    cert_internal::LastOpenSslError();
+  if (!req || !SignRequest(req.get(), key.get(), entry.get())) {
+    ERR_clear_error();
     return {kContainerRequestSignFailed, {}};
   }
-  std::string request = cert_internal::Base64Encode(RequestDer(req.get()));
+  std::string request = base64Encode(RequestDer(req.get()));
   if (request.empty()) return {kContainerRequestEmpty, {}};
 
   LocalNow now = platform::CurrentLocalTime();
@@ -180,7 +155,7 @@ RequestResult makeContainerAndRequest(const std::string& cn, int bits) {
     (void)hive.SetValue(record, platform::RegBinary("PublicKey", PublicKeyBlobFromPrivateKey(container.private_key_der)));
     (void)hive.SetValue(record, platform::RegSz("DateTime", when));
   }
-  return {0, request};
+  return {kOk, request};
 }
 
 }  // namespace quil

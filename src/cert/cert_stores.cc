@@ -2,10 +2,11 @@
 
 #include <openssl/x509v3.h>
 
+#include "base/base64.h"
+#include "base/openssl_ptr.h"
 #include "base/result_codes.h"
 #include "cert/cert_request.h"
 #include "cert/dn_text.h"
-#include "cert/openssl_util.h"
 #include "cert/public_key_blob.h"
 #include "platform/registry.h"
 #include "platform/text_codec.h"
@@ -13,14 +14,13 @@
 namespace quil {
 namespace {
 
-using cert_internal::Ptr;
+using ossl::Ptr;
 
 // The kind the old basic-constraints extension (2.5.29.10) gives, "" when
 // absent or silent. Its value: SEQUENCE { subjectType BIT STRING, ... }.
 std::optional<std::string> OldBasicConstraintsKind(X509* cert) {
-  ASN1_OBJECT* oid = OBJ_txt2obj("2.5.29.10", 1);
-  int index = X509_get_ext_by_OBJ(cert, oid, -1);
-  ASN1_OBJECT_free(oid);
+  Ptr<ASN1_OBJECT> oid(OBJ_txt2obj("2.5.29.10", 1));
+  int index = X509_get_ext_by_OBJ(cert, oid.get(), -1);
   if (index < 0) return std::nullopt;
   const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(X509_get_ext(cert, index));
   const unsigned char* p = ASN1_STRING_get0_data(value);
@@ -92,15 +92,15 @@ CertInfoResult certInfoFromMyStore(const std::string& serial, const std::string&
 }
 
 std::string classifyCertificate(const std::string& cert_der) {
-  auto cert = cert_internal::ParseCertDer(cert_der);
+  auto cert = ossl::ParseCert(cert_der);
   if (!cert) return "EE";
   std::string kind;
   if (auto old_kind = OldBasicConstraintsKind(cert.get())) {
     kind = *old_kind;
   } else if (X509_get_ext_by_NID(cert.get(), NID_basic_constraints, -1) >= 0) {
-    auto* bc = static_cast<BASIC_CONSTRAINTS*>(X509_get_ext_d2i(cert.get(), NID_basic_constraints, nullptr, nullptr));
+    Ptr<BASIC_CONSTRAINTS> bc(
+        static_cast<BASIC_CONSTRAINTS*>(X509_get_ext_d2i(cert.get(), NID_basic_constraints, nullptr, nullptr)));
     if (bc) kind = bc->ca ? "CA" : "EE";
-    BASIC_CONSTRAINTS_free(bc);
   }
   if (kind == "CA" && X509_NAME_cmp(X509_get_issuer_name(cert.get()), X509_get_subject_name(cert.get())) == 0)
     kind = "ROOT";
@@ -108,14 +108,14 @@ std::string classifyCertificate(const std::string& cert_der) {
 }
 
 int installIssuedChain(const std::string& pkcs7_base64) {
-  auto bytes = cert_internal::Base64Decode(pkcs7_base64);
-  if (!bytes) return kInstallChainBase64Failed;
-  auto certs = platform::ReadPkcs7Certificates(*bytes);
+  const std::string bytes = base64Decode(pkcs7_base64);
+  if (bytes.empty()) return kInstallChainBase64Failed;
+  auto certs = platform::ReadPkcs7Certificates(bytes);
   if (!certs) return kInstallChainCountFailed;
   // A certificate that no store keeps must not be reported as installed.
   bool all_kept = true;
   for (const auto& der : *certs) {
-    if (!cert_internal::ParseCertDer(der)) continue;
+    if (!ossl::ParseCert(der)) continue;
     platform::StoredCert cert;
     cert.der = der;
     std::string kind = classifyCertificate(der);
@@ -144,6 +144,7 @@ PendingKey findPendingKey(const std::string& blob) {
     auto key = hive.QueryValue(path, "PublicKey");
     if (!key || key->type != platform::RegType::kBinary || key->data != blob) continue;
     PendingKey found;
+    found.code = kOk;
     found.found = true;
     found.container = *name;
     if (auto v = hive.QueryValue(path, "ProviderName");
@@ -155,7 +156,9 @@ PendingKey findPendingKey(const std::string& blob) {
       found.key_spec = v->dword;
     return found;
   }
-  return {};
+  PendingKey none;
+  none.code = kOk;
+  return none;
 }
 
 CollectResult collectCertWithChain(const std::string& issuer, const std::string& serial) {

@@ -42,7 +42,7 @@ std::string classifyCertificate(const std::string& cert_der);
 int installIssuedChain(const std::string& pkcs7_base64);
 
 struct [[nodiscard]] PendingKey {
-  int code = 0;  // 0, or 52901 when the record key cannot be opened
+  int code = 1;  // 0, or 52901 when the record key cannot be opened
   bool found = false;
   std::string container;
   std::string provider;

@@ -54,10 +54,53 @@ std::string certTimeText(AsnTimeType type, const std::string& time_text) {
   return out;
 }
 
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// At `at`: white space, a name of letters, white space and "="; the
+// position after the "=", or npos.
+size_t AfterName(const std::string& text, size_t at, std::string* name) {
+  while (at < text.size() && IsSpace(text[at])) ++at;
+  size_t start = at;
+  while (at < text.size() && IsLetter(text[at])) ++at;
+  if (at == start) return std::string::npos;
+  if (name) *name = text.substr(start, at - start);
+  while (at < text.size() && IsSpace(text[at])) ++at;
+  return at < text.size() && text[at] == '=' ? at + 1 : std::string::npos;
+}
+
+}  // namespace
+
+std::vector<DnItem> DnItems(const std::string& dn) {
+  std::vector<DnItem> items;
+  size_t at = 0;
+  while (at < dn.size()) {
+    DnItem item;
+    size_t value = AfterName(dn, at, &item.name);
+    if (value == std::string::npos) return {};
+    while (value < dn.size() && IsSpace(dn[value])) ++value;
+    // The value runs to the comma before the next NAME=; any other comma
+    // is part of it.
+    size_t end = value;
+    for (;; ++end) {
+      end = dn.find(',', end);
+      if (end == std::string::npos || AfterName(dn, end + 1, nullptr) != std::string::npos) break;
+    }
+    item.value = dn.substr(value, end == std::string::npos ? std::string::npos : end - value);
+    if (item.value.empty()) return {};
+    items.push_back(std::move(item));
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return items;
+}
+
 std::string pickDnAttribute(const std::string& dn, const std::string& name) {
-  std::string pattern = "(\\s*[a-zA-Z]+\\s*=\\s*[^,]+\\s*,\\s*)*(\\s*" + name +
-                        "\\s*=\\s*([^,]+))(\\s*,\\s*[a-zA-Z]+\\s*=\\s*[^,]+)*";
-  return RegexReplace(dn, pattern, "$3");
+  for (const DnItem& item : DnItems(dn))
+    if (item.name == name) return item.value;
+  return dn;
 }
 
 std::string extractDnValue(const std::string& dn, const std::string& name) {

@@ -3,6 +3,7 @@
 // distinguished-name attributes and search keys. All texts are narrow;
 // none of these functions fails.
 #include <string>
+#include <vector>
 
 namespace quil {
 
@@ -26,9 +27,18 @@ enum class AsnTimeType { kUtcTime, kGeneralizedTime, kOther };
 // unreadable text or a year not after 1900 give "".
 std::string certTimeText(AsnTimeType type, const std::string& time_text);
 
-// The value of attribute `name` (CN, OU, O, S, L, C) in a comma-separated
-// dn text, with any white space before the next comma; the whole dn text
-// when the attribute is absent.
+// The NAME=value items of a comma-separated dn text. A value runs to the
+// comma before the next NAME= (O=Exmpl, Inc. is one item), keeps any white
+// space before that comma and loses the white space after its "=". Empty
+// when the text is no such list.
+struct DnItem {
+  std::string name;
+  std::string value;
+};
+std::vector<DnItem> DnItems(const std::string& dn);
+
+// The value of the first item named `name` (CN, OU, O, S, L, C) of a dn
+// text; the whole dn text when there is none.
 std::string pickDnAttribute(const std::string& dn, const std::string& name);
 
 // The value of the last `name`= item of a dn or search-key text, without

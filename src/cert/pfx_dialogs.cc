@@ -1,5 +1,6 @@
 #include "cert/pfx_dialogs.h"
 
+#include "base/text.h"
 #include "cert/regex_text.h"
 #include "platform/text_codec.h"
 
@@ -11,8 +12,6 @@ const std::string& Value(const ui::DialogValues& v, const std::string& name) {
   auto it = v.find(name);
   return it == v.end() ? kEmpty : it->second;
 }
-
-std::string Trimmed(const std::string& s) { return RegexReplace(s, "^\\s+|\\s+$", ""); }
 
 }  // namespace
 
@@ -59,7 +58,7 @@ std::optional<PfxDialogInput> RunLoadPfxDialog(const PfxDialogInput& preset) {
 
 std::optional<PfxDialogInput> RunSavePfxDialog(const PfxDialogInput& preset, const PfxPasswordRules& rules) {
   auto values = ui::RunDialog(SavePfxDialogRequest(preset, rules), [&](const ui::DialogValues& v) -> std::string {
-    if (Trimmed(Value(v, "path")).empty()) return "憑證儲存路徑未指定\n";
+    if (TrimSpace(Value(v, "path")).empty()) return "憑證儲存路徑未指定\n";
     if (Value(v, "password") != Value(v, "confirm")) return "密碼與密碼確認欄位值不同\n";
     return checkPfxPassword(Value(v, "password"), rules, false);
   });

@@ -1,7 +1,7 @@
 #pragma once
 // PKCS#12 files: writing them from an issued certificate and a key file,
-// opening and checking them, importing them into the stores and exporting
-// stores into them.
+// and opening and checking them without asking anything. The dialog loops
+// are in pfx_with_dialogs.h, the import into the stores in pfx_import.h.
 //
 // Paths are UTF-8 with "/"; passwords are narrow bytes as OpenSSL takes
 // them. Files are written with mode 0600 by atomic replacement. The files
@@ -17,13 +17,8 @@
 #include <string>
 
 #include "cert/cert_info.h"
-#include "platform/cert_store.h"
 
 namespace quil {
-
-// The fixed password of the temporary files that move a certificate and its
-// key file into the stores.
-inline constexpr char kTempPfxPassword[] = "qmrd5170";
 
 // Writes a PKCS#12 file from an issued certificate (base64 of a DER
 // certificate, or of a PKCS#7 bundle with its chain) and a PEM private key.
@@ -41,17 +36,6 @@ int makePfxFile(const std::string& cert_text, const std::string& key_pem, const 
 // files are never deleted.
 int makePfxFromKeyFolder(const std::string& cert_text, const std::string& path, const std::string& password);
 
-struct [[nodiscard]] PfxChoiceResult {
-  int code = 1;
-  std::string path;
-  std::string password;
-};
-
-// Shows the save dialog (path preset, default env.userPfxFilePath; the
-// password rules of the settings) until a key file of the key folder fits
-// the certificate and the file is written. Codes 0 or 53401 (cancelled).
-PfxChoiceResult savePfxWithDialog(const std::string& cert_text, const std::string& path);
-
 // Codes: 52201 the file cannot be read, 52203 not a PKCS#12 or wrong
 // password, 52403 cannot be unpacked, 0.
 int checkPfxFile(const std::string& path, const std::string& password);
@@ -66,6 +50,7 @@ struct [[nodiscard]] PfxLoadResult {
   std::string pkcs12;    // the file's DER bytes, MAC verified
   std::string path;      // the file opened (in/out of the interactive form)
   std::string password;  // its password ("" after a cancel)
+  std::string error_text;  // OpenSSL's reason when the file did not open
 };
 
 // Opens the file without asking. An empty expected issuer accepts any
@@ -75,30 +60,7 @@ struct [[nodiscard]] PfxLoadResult {
 PfxLoadResult loadPfxSilent(const std::string& path, const std::string& password,
                             const std::string& expected_issuer, const std::string& expected_serial);
 
-// Shows the load dialog until a suitable file is opened (settings stored)
-// or the customer cancels (53401, password emptied). With ask_first false
-// and a non-empty path, the first attempt uses path and password unasked.
-// The dialog shows the last attempt's path and password again.
-PfxLoadResult loadPfxInteractive(const std::string& path, const std::string& password,
-                                 const std::string& expected_issuer, const std::string& expected_serial,
-                                 bool ask_first);
-
-// Imports a PKCS#12 file into "MY" (end certificate, with its key), "CA"
-// and "ROOT". An empty path means env.userPfxFilePath; a file that does not
-// open with the password lets the customer choose through the load dialog.
-// Codes: 53401, 54501, 54503, 54505, 54507, 54509, 0.
-int importPfxIntoStores(const std::string& path, const std::string& password);
-
-// Shows the save dialog and writes the store's certificates with their
-// private keys to the chosen file; a write failure shows its message and
-// the dialog again. Codes 0 (settings stored) or 53401.
-PfxChoiceResult exportStoreToPfx(platform::CertStore& store, const std::string& path);
-
-// Moves an issued certificate and its key file into the stores through a
-// temporary PKCS#12 file ("MERO" prefix, fixed password) that is removed
-// afterwards in every case. Codes of makePfxFromKeyFolder or
-// importPfxIntoStores. The settings env.userPfxFilePath/Pwd keep naming the
-// customer's own file.
-int installViaTempPfx(const std::string& cert_text);
+// Stores `path` and `password` as env.userPfxFilePath and env.userPfxFilePwd.
+void RememberPfxFile(const std::string& path, const std::string& password);
 
 }  // namespace quil

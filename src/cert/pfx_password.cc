@@ -1,7 +1,7 @@
 #include "cert/pfx_password.h"
 
 #include "base/result_codes.h"
-#include "cert/cert_files.h"
+#include "base/files.h"
 #include "platform/cert_store.h"
 
 namespace quil {
@@ -13,7 +13,7 @@ PfxRewriteResult rewritePfxWithPassword(const std::string& path, const std::stri
   if (!opened) return {kImportPfxRefused, platform::LastCertStoreErrorText()};
   auto bytes = platform::ExportPfx(*opened, new_password);
   if (!bytes) return {kWriteFileWriteFailed, platform::LastCertStoreErrorText()};
-  return {WriteFileShowingErrors(path, *bytes), ""};
+  return {writeWholeFile(path, *bytes), ""};
 }
 
 }  // namespace quil

@@ -1,15 +1,17 @@
 #include "cert/signing.h"
 
+#include "base/base64.h"
+#include "base/openssl_ptr.h"
 #include "base/result_codes.h"
 #include "cert/cert_stores.h"
-#include "cert/openssl_util.h"
 #include "cert/pfx_file.h"
+#include "cert/pfx_with_dialogs.h"
 #include "proxy/settings.h"
 
 namespace quil {
 namespace {
 
-using cert_internal::Ptr;
+using ossl::Ptr;
 
 enum class SignStep { kKeyMismatch, kSignFailed, kEncodeFailed, kDone };
 
@@ -43,7 +45,8 @@ Signed SignData(X509* cert, EVP_PKEY* key, const std::string& text) {
 }  // namespace
 
 Pkcs7Result signPkcs7WithPfx(const std::string& pkcs12_der, const std::string& password, const std::string& text) {
-  auto p12 = cert_internal::ParsePkcs12(pkcs12_der);
+  Pkcs7Result r;
+  auto p12 = ossl::ParsePkcs12(pkcs12_der);
   EVP_PKEY* key_raw = nullptr;
   X509* cert_raw = nullptr;
   STACK_OF(X509)* ca = nullptr;
@@ -52,66 +55,85 @@ Pkcs7Result signPkcs7WithPfx(const std::string& pkcs12_der, const std::string& p
   Ptr<X509> cert(cert_raw);
   sk_X509_pop_free(ca, X509_free);
   if (!parsed || !key || !cert) {
-    cert_internal::LastOpenSslError();
-    return {kSignPfxParseFailed, {}};
+    r.code = kSignPfxParseFailed;
+    r.error_text = ossl::TakeErrorText();
+    return r;
   }
   Signed s = SignData(cert.get(), key.get(), text);
-  cert_internal::LastOpenSslError();
+  r.error_text = ossl::TakeErrorText();
   switch (s.step) {
-    case SignStep::kKeyMismatch: return {kSignPfxKeyMismatch, {}};
-    case SignStep::kDone: return {0, std::move(s.der)};
-    default: return {kSignPfxFailed, {}};
+    case SignStep::kKeyMismatch: r.code = kSignPfxKeyMismatch; break;
+    case SignStep::kDone: r.code = kOk; r.der = std::move(s.der); r.error_text.clear(); break;
+    default: r.code = kSignPfxFailed; break;
   }
+  return r;
 }
 
 SignResult signPkcs7WithStore(const std::string& text, const std::string& issuer, const std::string& serial) {
+  SignResult r;
   auto my = openUserStore("MY");
   FindCertResult found = findCertificate(my.get(), issuer, serial);
-  if (found.code != 0) return {found.code, {}, {}};
-  auto container = platform::AcquireCertificatePrivateKey(found.cert);
-  if (!container) return {kSignStoreNoKey, {}, {}};
-  const auto* p = reinterpret_cast<const unsigned char*>(container->private_key_der.data());
-  PKCS8_PRIV_KEY_INFO* info = d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(container->private_key_der.size()));
-  Ptr<EVP_PKEY> key(info ? EVP_PKCS82PKEY(info) : nullptr);
-  PKCS8_PRIV_KEY_INFO_free(info);
-  auto cert = cert_internal::ParseCertDer(found.cert.der);
-  if (!key || !cert) return {kSignStoreNoKey, {}, {}};
-  Signed s = SignData(cert.get(), key.get(), text);
-  cert_internal::LastOpenSslError();
-  switch (s.step) {
-    case SignStep::kDone: return {0, cert_internal::Base64Encode(s.der), {}};
-    case SignStep::kEncodeFailed: return {kSignStoreValueFailed, {}, {}};
-    default: return {kSignStoreFailed, {}, {}};
+  if (found.code != kOk) {
+    r.code = found.code;
+    return r;
   }
+  auto container = platform::AcquireCertificatePrivateKey(found.cert);
+  Ptr<EVP_PKEY> key = container ? ossl::ParsePkcs8(container->private_key_der) : nullptr;
+  auto cert = ossl::ParseCert(found.cert.der);
+  if (!key || !cert) {
+    r.code = kSignStoreNoKey;
+    r.error_text = container ? ossl::TakeErrorText() : platform::LastCertStoreErrorText();
+    return r;
+  }
+  Signed s = SignData(cert.get(), key.get(), text);
+  r.error_text = ossl::TakeErrorText();
+  switch (s.step) {
+    case SignStep::kDone: r.code = kOk; r.signature = base64Encode(s.der); r.error_text.clear(); break;
+    case SignStep::kEncodeFailed: r.code = kSignStoreValueFailed; break;
+    default: r.code = kSignStoreFailed; break;
+  }
+  return r;
 }
 
 SignResult signWithCurrentCertificate(const std::string& text, const std::string& path_in, const std::string& password,
                                       const std::string& issuer, const std::string& serial, bool interactive) {
-  std::string order = getSetting("cert.readOrder");
-  std::string path = path_in;
-  int code = kFailed;
+  const std::string order = getSetting("cert.readOrder");
+  SignResult r;
+  r.path = path_in;
   size_t start = 0;
   for (;;) {
     size_t comma = order.find(',', start);
     std::string place = order.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     if (place == "pfx") {
-      if (path.empty()) path = getPathSetting("env.userPfxFilePath");
-      PfxLoadResult opened = interactive ? loadPfxInteractive(path, password, issuer, serial, true)
-                                         : loadPfxSilent(path, password, issuer, serial);
-      path = opened.path;
-      if (opened.code != 0) return {opened.code, {}, path};
+      if (r.path.empty()) r.path = GetPathSetting("env.userPfxFilePath");
+      PfxLoadResult opened = interactive ? loadPfxInteractive(r.path, password, issuer, serial, true)
+                                         : loadPfxSilent(r.path, password, issuer, serial);
+      r.path = opened.path;
+      if (opened.code != kOk) {
+        r.code = opened.code;
+        r.error_text = opened.error_text;
+        return r;
+      }
       Pkcs7Result signed_message = signPkcs7WithPfx(opened.pkcs12, opened.password, text);
-      code = signed_message.code;
-      if (code == 0) return {0, cert_internal::Base64Encode(signed_message.der), path};
+      r.code = signed_message.code;
+      r.error_text = signed_message.error_text;
+      if (r.code == kOk) {
+        r.signature = base64Encode(signed_message.der);
+        return r;
+      }
     } else if (place == "ieCertStore") {
-      SignResult r = signPkcs7WithStore(text, issuer, serial);
-      code = r.code;
-      if (code == 0) return {0, r.signature, path};
+      SignResult stored = signPkcs7WithStore(text, issuer, serial);
+      r.code = stored.code;
+      r.error_text = stored.error_text;
+      if (r.code == kOk) {
+        r.signature = stored.signature;
+        return r;
+      }
     }
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
-  return {code, {}, path};
+  return r;
 }
 
 }  // namespace quil

@@ -9,13 +9,15 @@ namespace quil {
 
 struct [[nodiscard]] Pkcs7Result {
   int code = 1;
-  std::string der;  // the DER message
+  std::string der;         // the DER message
+  std::string error_text;  // OpenSSL's reason for a failure
 };
 
 struct [[nodiscard]] SignResult {
   int code = 1;
-  std::string signature;  // base64 of the DER message, one line
-  std::string path;       // the PKCS#12 path finally used (in/out)
+  std::string signature;   // base64 of the DER message, one line
+  std::string path;        // the PKCS#12 path finally used (in/out)
+  std::string error_text;  // the library's reason for a failure, for bracketed messages
 };
 
 // Signs with the key and certificate of a PKCS#12 file (DER bytes). Codes:

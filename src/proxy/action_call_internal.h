@@ -2,7 +2,8 @@
 // The steps every action shares: URL, envelope, parse, root (proxy/ only).
 #include <string>
 
-#include "proxy/field_map.h"
+#include "base/field_map.h"
+#include "base/result_codes.h"
 #include "proxy/reply_reader.h"
 
 namespace quil::proxy::internal {
@@ -22,7 +23,7 @@ struct FailureCodes {
 };
 
 struct [[nodiscard]] Exchange {
-  int code = 0;      // 0: root holds the reply's root element
+  int code = kFailed;  // kOk: root holds the reply's root element
   XmlElement root;
 };
 

@@ -22,7 +22,7 @@ Exchange CallAction(Envelope envelope, const char* action, const FieldMap& field
     out.code = pick(codes.call, sealed.result);
     return out;
   }
-  ReplyDocument doc = parseReply(sealed.text);
+  ReplyDocument doc = ParseReply(sealed.text);
   if (!doc.well_formed) {
     out.code = pick(codes.parse, 1);
     return out;
@@ -31,6 +31,7 @@ Exchange CallAction(Envelope envelope, const char* action, const FieldMap& field
     out.code = pick(codes.no_root, 1);
     return out;
   }
+  out.code = kOk;
   out.root = std::move(doc.root);
   return out;
 }
@@ -49,10 +50,10 @@ constexpr internal::FailureCodes kSilent = {kNoCode, kNoCode, kNoCode};
 // The certInfo block with its certId, read only when the block has one.
 void ReadCertInfo(const XmlElement& root, CertReply* out) {
   out->cert = fieldText(root, "cert");
-  const XmlElement* info = childElement(root, "certInfo");
-  if (info && childElement(*info, "certId")) {
+  const XmlElement* info = ChildElement(root, "certInfo");
+  if (info && ChildElement(*info, "certId")) {
     out->certInfo = collectFields(*info, false);
-    out->certId = readNumber(fieldText(*info, "certId"));
+    out->certId = ReadNumber(fieldText(*info, "certId"));
   }
 }
 
@@ -72,11 +73,12 @@ CertReply CertAction(const char* action, const FieldMap& fields, internal::Failu
     r.code = x.code;
     return r;
   }
-  if (!isAccepted(x.root)) {
+  if (!IsAccepted(x.root)) {
     r.code = refused;
     return r;
   }
   ReadCertInfo(x.root, &r);
+  r.code = kOk;
   for (const CertCheck& check : {first, second}) {
     bool missing = check.what == Missing::kId ? r.certId == 0 : r.cert.empty();
     if (missing) {
@@ -94,6 +96,7 @@ MapResult PlainQuery(const char* action, const std::string& cn) {
     r.code = x.code;
     return r;
   }
+  r.code = kOk;
   r.fields = collectFields(x.root, true);
   return r;
 }
@@ -103,10 +106,11 @@ MapResult PlainQuery(const char* action, const std::string& cn) {
 MapResult getSysCfg() {
   MapResult r;
   auto x = CallAction(Envelope::kRsa, "getSysCfg", {{"version", kClientVersion}}, kSilent);
-  if (x.code != 0 || !isAccepted(x.root)) {
+  if (x.code != 0 || !IsAccepted(x.root)) {
     r.code = kFailed;
     return r;
   }
+  r.code = kOk;
   r.fields = collectFields(x.root, true);
   return r;
 }
@@ -138,11 +142,11 @@ VersionInfo checkVersion() {
   v.isShowReportLink = fieldText(root, "isShowReportLink");
   v.width = fieldText(root, "width");
   v.height = fieldText(root, "height");
-  if (!isAccepted(root)) v.code = kVersionMismatch;
+  v.code = IsAccepted(root) ? kOk : kVersionMismatch;
   return v;
 }
 
-FieldMap qryCertPlain(const std::string& cn) { return PlainQuery("qryCert", cn).fields; }
+FieldMap QryCertPlain(const std::string& cn) { return PlainQuery("qryCert", cn).fields; }
 
 MapResult qryCert(const std::string& cn) {
   MapResult r;
@@ -156,10 +160,11 @@ MapResult qryCert(const std::string& cn) {
     r.code = x.code;
     return r;
   }
-  if (!isAccepted(x.root)) {
+  if (!IsAccepted(x.root)) {
     r.code = kQryCertRefused;
     return r;
   }
+  r.code = kOk;
   r.fields = collectFields(x.root, true);
   return r;
 }
@@ -176,12 +181,13 @@ Cert2Result qryCert2(const std::string& cn) {
     r.code = x.code;
     return r;
   }
-  if (!isAccepted(x.root)) {
+  if (!IsAccepted(x.root)) {
     r.code = kQryCertRefused;
     return r;
   }
-  r.pcCert = readBlock(x.root, "pcCert");
-  if (const XmlElement* mobile = childElement(x.root, "mobileCert")) r.mobileCerts = readList(*mobile, "cert");
+  r.code = kOk;
+  r.pcCert = ReadBlock(x.root, "pcCert");
+  if (const XmlElement* mobile = ChildElement(x.root, "mobileCert")) r.mobileCerts = ReadList(*mobile, "cert");
   return r;
 }
 
@@ -199,13 +205,14 @@ FnStatus getFnStatus(const std::string& cn) {
     s.code = x.code;
     return s;
   }
-  if (!isAccepted(x.root)) {
+  if (!IsAccepted(x.root)) {
     s.code = kFnStatusReplyUnreadable;
     return s;
   }
+  s.code = kOk;
   s.fnStatus = fieldText(x.root, "fnStatus");
-  s.certCount = readNumber(fieldText(x.root, "certCount"));
-  s.effectCertCount = readNumber(fieldText(x.root, "effectCertCount"));
+  s.certCount = ReadNumber(fieldText(x.root, "certCount"));
+  s.effectCertCount = ReadNumber(fieldText(x.root, "effectCertCount"));
   return s;
 }
 
@@ -237,8 +244,9 @@ MapResult Revoke(const FieldMap& fields) {
     r.code = x.code;
     return r;
   }
-  if (childElement(x.root, "rtnCode")) r.fields["rvkCode"] = fieldText(x.root, "rtnCode");
-  if (childElement(x.root, "rtnMsg")) r.fields["rvkMsg"] = fieldText(x.root, "rtnMsg");
+  r.code = kOk;
+  if (ChildElement(x.root, "rtnCode")) r.fields["rvkCode"] = fieldText(x.root, "rtnCode");
+  if (ChildElement(x.root, "rtnMsg")) r.fields["rvkMsg"] = fieldText(x.root, "rtnMsg");
   return r;
 }
 
@@ -261,7 +269,7 @@ int changePfxPwVerifyP7(const std::string& sign) {
   auto x = CallAction(Envelope::kAes, "changePfxPwVerifyP7", {{"sign", sign}},
                       {kPassThrough, kVerifyP7ReplyUnreadable, kVerifyP7ReplyUnreadable});
   if (x.code != 0) return x.code;
-  return isAccepted(x.root) ? 0 : kVerifyP7Refused;
+  return IsAccepted(x.root) ? 0 : kVerifyP7Refused;
 }
 
 RegSetResult getRegSet() {
@@ -272,10 +280,11 @@ RegSetResult getRegSet() {
     r.code = x.code;
     return r;
   }
-  if (!isAccepted(x.root)) {
+  if (!IsAccepted(x.root)) {
     r.code = kRegSetRefused;
     return r;
   }
+  r.code = kOk;
   for (const auto& item : x.root.children) {
     if (item.name.empty() || item.name == "rtnCode" || item.name == "rtnMsg") continue;
     r.items.push_back({fieldText(item, "regPath"), fieldText(item, "regName"), fieldText(item, "regValue"),

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "proxy/field_map.h"
+#include "base/client_version.h"
+#include "base/field_map.h"
+#include "base/result_codes.h"
 
 namespace quil::proxy {
 
-inline constexpr char kClientVersion[] = "1.9";
-
 struct [[nodiscard]] MapResult {
-  int code = 0;
+  int code = kFailed;
   FieldMap fields;
 };
 
@@ -28,19 +28,19 @@ MapResult getSysCfg();
 std::string getCn(const std::string& userId);
 
 struct [[nodiscard]] VersionInfo {
-  int code = 0;  // 0, 53701, 53703, 53803, 53705
+  int code = kFailed;  // 0, 53701, 53703, 53803, 53705
   std::string notice, available, generalReportText, isShowReportText, generalReportLink,
       isShowReportLink, width, height;
 };
 VersionInfo checkVersion();
 
 // Plain form: the reply fields, empty on any failure.
-FieldMap qryCertPlain(const std::string& cn);
+FieldMap QryCertPlain(const std::string& cn);
 // Checked form: 54401 for an empty cn, the transport's code, 54403, 54405.
 MapResult qryCert(const std::string& cn);
 
 struct [[nodiscard]] Cert2Result {
-  int code = 0;
+  int code = kFailed;
   FieldMap pcCert;
   std::vector<FieldMap> mobileCerts;
 };
@@ -49,7 +49,7 @@ Cert2Result qryCert2(const std::string& cn);
 FieldMap qryLastActiveCert(const std::string& cn);
 
 struct [[nodiscard]] FnStatus {
-  int code = 0;  // 0, 54101, 54103, 54105
+  int code = kFailed;  // 0, 54101, 54103, 54105
   std::string fnStatus;
   int certCount = 0;
   int effectCertCount = 0;
@@ -57,7 +57,7 @@ struct [[nodiscard]] FnStatus {
 FnStatus getFnStatus(const std::string& cn);
 
 struct [[nodiscard]] CertReply {
-  int code = 0;
+  int code = kFailed;
   std::string cert;  // base64 certificate
   FieldMap certInfo;
   int certId = 0;
@@ -75,26 +75,27 @@ int activeCert(int certApplyId, const std::string& certPath);
 int changePfxPwVerifyP7(const std::string& sign);
 
 struct [[nodiscard]] LoginResult {
-  int code = 0;
+  int code = kFailed;
   FieldMap result;  // rtnCode, rtnMsg, and on success every other field
   std::string extraMsg;
 };
-// The whole login: address discovery, the progress window, the action,
-// the session key, the settings and userIdno.
+// The whole login: address discovery, the progress window (with a 500 ms
+// pause after each of the reply's two steps), the action, the session key,
+// the settings and userIdno.
 LoginResult doLogin(const std::string& aid, const std::string& pw);
 
 struct [[nodiscard]] ChangePwResult {
-  int code = 0;
+  int code = kFailed;
   std::string extraMsg;
 };
 ChangePwResult changePw(const std::string& aid, const std::string& oldPw, const std::string& newPw);
 
 struct [[nodiscard]] ProxyAnswer {
-  int code = 0;
+  int code = kFailed;
   std::string rtnCode, rtnMsg;
 };
 struct [[nodiscard]] VerifyOnlinePwResult {
-  int code = 0;
+  int code = kFailed;
   std::string rtnCode, rtnMsg, pwid;
 };
 VerifyOnlinePwResult verifyOnlinePw(const std::string& id, const std::string& aid, const std::string& pw,
@@ -102,7 +103,7 @@ VerifyOnlinePwResult verifyOnlinePw(const std::string& id, const std::string& ai
 ProxyAnswer verifyPwBag(const std::string& id, const std::string& aid, const std::string& pw);
 
 struct [[nodiscard]] OnlinePwResult {
-  int code = 0;
+  int code = kFailed;
   std::string rtnCode, rtnMsg, onlinepw, createtime;
 };
 OnlinePwResult getOnlinePw(const std::string& id, const std::string& aid, const std::string& notifyType,
@@ -122,16 +123,9 @@ struct RegItem {
   std::string regPath, regName, regValue, regValueType, regDesc, regId;
 };
 struct [[nodiscard]] RegSetResult {
-  int code = 0;  // 0, 59903, 59905
+  int code = kFailed;  // 0, 59903, 59905
   std::vector<RegItem> items;  // every candidate child, in document order
 };
 RegSetResult getRegSet();
-
-}  // namespace quil::proxy
-
-namespace quil::proxy {
-
-// The login's two 500 ms pauses are on in production; tests switch them off.
-void SetLoginPausesForTesting(bool on);
 
 }  // namespace quil::proxy

@@ -7,6 +7,16 @@
 #include "proxy/transport.h"
 
 namespace quil::proxy {
+namespace {
+
+std::string& HostAddressForTesting() {
+  static std::string address;
+  return address;
+}
+
+}  // namespace
+
+void SetHostAddressForTesting(const std::string& address) { HostAddressForTesting() = address; }
 
 std::string findClientAddress() {
   OperatorConfig config = CurrentOperatorConfig();
@@ -22,7 +32,7 @@ std::string findClientAddress() {
       if ((c >= '0' && c <= '9') || c == '.') address.push_back(c);
     if (!address.empty()) return address;
   }
-  return platform::HostIPv4Address();
+  return HostAddressForTesting().empty() ? platform::HostIPv4Address() : HostAddressForTesting();
 }
 
 }  // namespace quil::proxy

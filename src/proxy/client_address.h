@@ -10,4 +10,8 @@ namespace quil::proxy {
 // host name; else "". Never fails; may block a few seconds.
 std::string findClientAddress();
 
+// Answers `address` instead of the machine's own host address ("" restores
+// it).
+void SetHostAddressForTesting(const std::string& address);
+
 }  // namespace quil::proxy

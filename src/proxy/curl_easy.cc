@@ -6,14 +6,13 @@
 #include <map>
 #include <mutex>
 
+#include "base/client_version.h"
 #include "proxy/curl_easy_internal.h"
 #include "proxy/operator_config.h"
 #include "proxy/transport.h"
 
 namespace quil::proxy::internal {
 namespace {
-
-constexpr char kAgent[] = "QUIL/1.9";
 
 long g_stall_seconds = kStallSeconds;
 
@@ -66,7 +65,8 @@ std::unique_ptr<Easy> NewEasy() {
   curl_easy_setopt(c, CURLOPT_ERRORBUFFER, easy->error);
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(c, CURLOPT_USERAGENT, kAgent);
+  const std::string agent = std::string("QUIL/") + kClientVersion;  // curl keeps a copy
+  curl_easy_setopt(c, CURLOPT_USERAGENT, agent.c_str());
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, g_stall_seconds);
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");

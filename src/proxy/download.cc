@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "base/files.h"
 #include "base/result_codes.h"
 #include "platform/text_codec.h"
 #include "proxy/curl_easy_internal.h"
-#include "proxy/file_io.h"
 #include "ui/progress_window.h"
 
 namespace quil::proxy {

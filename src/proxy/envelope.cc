@@ -1,14 +1,13 @@
 #include "proxy/envelope.h"
 
-#include <openssl/bio.h>
-#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include "proxy/base64.h"
+#include "base/base64.h"
+#include "base/files.h"
+#include "base/openssl_ptr.h"
 #include "proxy/operator_config.h"
 #include "proxy/transport.h"
-#include "proxy/whole_file.h"
 
 namespace quil::proxy {
 namespace {
@@ -20,18 +19,11 @@ std::string& SessionKeyStore() {
   return key;
 }
 
-struct PkeyCtxDeleter {
-  void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); }
-};
-using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxDeleter>;
-
-struct CipherCtxDeleter {
-  void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
-};
+using PkeyCtx = ossl::Ptr<EVP_PKEY_CTX>;
 
 // One AES-128-CBC pass with the session key and the fixed IV.
 std::optional<std::string> AesCbc(const std::string& key, const std::string& in, bool encrypt) {
-  std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter> ctx(EVP_CIPHER_CTX_new());
+  ossl::Ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new());
   if (!ctx || key.size() < kAesKeyBytes) return std::nullopt;
   const auto* k = reinterpret_cast<const unsigned char*>(key.data());
   const auto* iv = reinterpret_cast<const unsigned char*>(kSessionIv);
@@ -51,37 +43,34 @@ std::optional<std::string> AesCbc(const std::string& key, const std::string& in,
 }  // namespace
 
 const std::string& sessionKey() { return SessionKeyStore(); }
-void setSessionKey(const std::string& key) { SessionKeyStore() = key; }
+void SetSessionKey(const std::string& key) { SessionKeyStore() = key; }
 
 std::string proxyUrl(const std::string& action) { return CurrentOperatorConfig().proxy_url + action; }
 
 struct ProxyPublicKey::Impl {
-  EVP_PKEY* pkey = nullptr;
-  ~Impl() { EVP_PKEY_free(pkey); }
+  ossl::Ptr<EVP_PKEY> pkey;
 };
 
 ProxyPublicKey::ProxyPublicKey(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 ProxyPublicKey::~ProxyPublicKey() = default;
 
 std::unique_ptr<ProxyPublicKey> ProxyPublicKey::FromPem(const std::string& pem) {
-  BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  ossl::Ptr<BIO> bio = ossl::MemoryReader(pem);
   if (!bio) return nullptr;
-  EVP_PKEY* pkey = PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
-  BIO_free(bio);
-  if (!pkey) return nullptr;
-  if (EVP_PKEY_get_base_id(pkey) != EVP_PKEY_RSA) {
-    EVP_PKEY_free(pkey);
+  ossl::Ptr<EVP_PKEY> pkey(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+  if (!pkey || EVP_PKEY_get_base_id(pkey.get()) != EVP_PKEY_RSA) {
+    ERR_clear_error();
     return nullptr;
   }
   auto impl = std::make_unique<Impl>();
-  impl->pkey = pkey;
+  impl->pkey = std::move(pkey);
   return std::unique_ptr<ProxyPublicKey>(new ProxyPublicKey(std::move(impl)));
 }
 
-int ProxyPublicKey::BlockSize() const { return EVP_PKEY_get_size(impl_->pkey); }
+int ProxyPublicKey::BlockSize() const { return EVP_PKEY_get_size(impl_->pkey.get()); }
 
 std::optional<std::string> ProxyPublicKey::Encrypt(const std::string& value) const {
-  PkeyCtx ctx(EVP_PKEY_CTX_new(impl_->pkey, nullptr));
+  PkeyCtx ctx(EVP_PKEY_CTX_new(impl_->pkey.get(), nullptr));
   if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
       EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1)
     return std::nullopt;
@@ -97,7 +86,7 @@ std::optional<std::string> ProxyPublicKey::Encrypt(const std::string& value) con
 }
 
 std::optional<std::string> ProxyPublicKey::Recover(const std::string& block) const {
-  PkeyCtx ctx(EVP_PKEY_CTX_new(impl_->pkey, nullptr));
+  PkeyCtx ctx(EVP_PKEY_CTX_new(impl_->pkey.get(), nullptr));
   if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) != 1 ||
       EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1)
     return std::nullopt;

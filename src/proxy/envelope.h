@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "proxy/field_map.h"
+#include "base/field_map.h"
 
 namespace quil::proxy {
 
@@ -18,7 +18,7 @@ inline constexpr char kSessionIv[] = "7302518946071835";
 // The key text of the current login: "" at start, set by a successful
 // login, emptied by a successful logout. Its first 16 bytes are the AES key.
 const std::string& sessionKey();
-void setSessionKey(const std::string& key);
+void SetSessionKey(const std::string& key);
 
 // The action URL (UTF-8): the operator's base URL followed by the name.
 std::string proxyUrl(const std::string& action);

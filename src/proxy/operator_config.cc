@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "base/text.h"
 #include "build_config.h"
 #include "platform/environment.h"
 
@@ -20,10 +21,8 @@ std::vector<std::string> SplitList(const std::string& text) {
   while (start <= text.size()) {
     size_t comma = text.find(',', start);
     if (comma == std::string::npos) comma = text.size();
-    std::string item = text.substr(start, comma - start);
-    size_t b = item.find_first_not_of(" \t");
-    size_t e = item.find_last_not_of(" \t");
-    if (b != std::string::npos) out.push_back(item.substr(b, e - b + 1));
+    std::string item = TrimSpace(std::string_view(text).substr(start, comma - start));
+    if (!item.empty()) out.push_back(std::move(item));
     start = comma + 1;
   }
   return out;

@@ -19,7 +19,7 @@ XmlElement Copy(const tinyxml2::XMLElement& e) {
 
 }  // namespace
 
-ReplyDocument parseReply(const std::string& text) {
+ReplyDocument ParseReply(const std::string& text) {
   ReplyDocument doc;
   tinyxml2::XMLDocument xml(true, tinyxml2::PRESERVE_WHITESPACE);
   if (xml.Parse(text.c_str(), text.size()) != tinyxml2::XML_SUCCESS) return doc;
@@ -31,14 +31,14 @@ ReplyDocument parseReply(const std::string& text) {
   return doc;
 }
 
-const XmlElement* childElement(const XmlElement& element, const std::string& name) {
+const XmlElement* ChildElement(const XmlElement& element, const std::string& name) {
   for (const auto& c : element.children)
     if (c.name == name) return &c;
   return nullptr;
 }
 
 std::string fieldText(const XmlElement& element, const std::string& name) {
-  const XmlElement* c = childElement(element, name);
+  const XmlElement* c = ChildElement(element, name);
   return c ? c->text : std::string();
 }
 
@@ -51,19 +51,19 @@ FieldMap collectFields(const XmlElement& element, bool skip_rtn) {
   return out;
 }
 
-FieldMap readBlock(const XmlElement& element, const std::string& name) {
-  const XmlElement* block = childElement(element, name);
+FieldMap ReadBlock(const XmlElement& element, const std::string& name) {
+  const XmlElement* block = ChildElement(element, name);
   return block ? collectFields(*block, false) : FieldMap();
 }
 
-std::vector<FieldMap> readList(const XmlElement& element, const std::string& name) {
+std::vector<FieldMap> ReadList(const XmlElement& element, const std::string& name) {
   std::vector<FieldMap> out;
   for (const auto& c : element.children)
     if (c.name == name) out.push_back(collectFields(c, false));
   return out;
 }
 
-int readNumber(const std::string& text) {
+int ReadNumber(const std::string& text) {
   size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
   bool negative = false;
@@ -79,6 +79,6 @@ int readNumber(const std::string& text) {
   return static_cast<int>(negative ? -value : value);
 }
 
-bool isAccepted(const XmlElement& root) { return fieldText(root, "rtnCode") == "0"; }
+bool IsAccepted(const XmlElement& root) { return fieldText(root, "rtnCode") == "0"; }
 
 }  // namespace quil::proxy

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "proxy/field_map.h"
+#include "base/field_map.h"
 
 namespace quil::proxy {
 
@@ -24,10 +24,10 @@ struct ReplyDocument {
 
 // Parses a reply text (narrow); entities and character references are
 // resolved, white space inside texts is kept.
-ReplyDocument parseReply(const std::string& text);
+ReplyDocument ParseReply(const std::string& text);
 
 // The first child element named `name`, or nullptr.
-const XmlElement* childElement(const XmlElement& element, const std::string& name);
+const XmlElement* ChildElement(const XmlElement& element, const std::string& name);
 
 // The text of the first child element named `name`; "" when absent.
 std::string fieldText(const XmlElement& element, const std::string& name);
@@ -39,17 +39,17 @@ FieldMap collectFields(const XmlElement& element, bool skip_rtn);
 
 // collectFields (no skipping) of the first child named `name`; empty map
 // when there is none.
-FieldMap readBlock(const XmlElement& element, const std::string& name);
+FieldMap ReadBlock(const XmlElement& element, const std::string& name);
 
 // collectFields of each child named `name`, in document order.
-std::vector<FieldMap> readList(const XmlElement& element, const std::string& name);
+std::vector<FieldMap> ReadList(const XmlElement& element, const std::string& name);
 
 // The decimal integer at the start of `text` (leading blanks and a sign
 // allowed, as atoi reads it); 0 when there is none. Out-of-range values
 // clamp to INT_MIN or INT_MAX.
-int readNumber(const std::string& text);
+int ReadNumber(const std::string& text);
 
 // rtnCode is exactly "0".
-bool isAccepted(const XmlElement& root);
+bool IsAccepted(const XmlElement& root);
 
 }  // namespace quil::proxy

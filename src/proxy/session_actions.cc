@@ -1,8 +1,6 @@
 // The session and account actions: login, logout, keep-alive, passwords,
 // online codes, branches and audit records.
-#include <chrono>
-#include <thread>
-
+#include "base/pause.h"
 #include "base/result_codes.h"
 #include "platform/text_codec.h"
 #include "proxy/action_call_internal.h"
@@ -20,11 +18,7 @@ using internal::Envelope;
 using internal::kNoCode;
 using internal::kPassThrough;
 
-bool g_login_pauses = true;
-
-void LoginPause() {
-  if (g_login_pauses) std::this_thread::sleep_for(std::chrono::milliseconds(500));
-}
+void LoginPause() { Pause(Milliseconds(500)); }
 
 void Report(int step, const char* text) {
   ui::reportProgress(step == 0 ? platform::ToNarrow("登入") : std::string(), "", step, 100,
@@ -41,7 +35,7 @@ LoginResult LoginExchange(const std::string& aid, const std::string& pw, const s
     r.code = sealed.result;
     return r;
   }
-  ReplyDocument doc = parseReply(sealed.text);
+  ReplyDocument doc = ParseReply(sealed.text);
   if (!doc.well_formed) {
     r.code = kLoginReplyUnreadable;
     return r;
@@ -53,23 +47,22 @@ LoginResult LoginExchange(const std::string& aid, const std::string& pw, const s
     return r;
   }
   const XmlElement& root = doc.root;
-  if (childElement(root, "rtnCode")) r.result["rtnCode"] = fieldText(root, "rtnCode");
-  if (childElement(root, "rtnMsg")) r.result["rtnMsg"] = fieldText(root, "rtnMsg");
+  if (ChildElement(root, "rtnCode")) r.result["rtnCode"] = fieldText(root, "rtnCode");
+  if (ChildElement(root, "rtnMsg")) r.result["rtnMsg"] = fieldText(root, "rtnMsg");
   r.extraMsg = fieldText(root, "extraMsg");
-  if (!isAccepted(root)) {
+  if (!IsAccepted(root)) {
     r.code = kLoginRefused;
     return r;
   }
+  r.code = kOk;
   for (auto& [name, value] : collectFields(root, true)) r.result[name] = value;
-  setSessionKey(FieldOf(r.result, "aeskey"));
+  SetSessionKey(FieldOf(r.result, "aeskey"));
   (void)getSetting("version");  // loads the settings when they are not yet loaded
   setSetting("userIdno", FieldOf(r.result, "id"));
   return r;
 }
 
 }  // namespace
-
-void SetLoginPausesForTesting(bool on) { g_login_pauses = on; }
 
 LoginResult doLogin(const std::string& aid, const std::string& pw) {
   const std::string address = findClientAddress();
@@ -90,8 +83,8 @@ int doLogout() {
   auto x = CallAction(Envelope::kAes, "doLogout", {{"version", kClientVersion}},
                       {kPassThrough, kLogoutReplyUnreadable, kLogoutFailed});
   if (x.code != 0) return x.code;
-  if (!isAccepted(x.root)) return kLogoutFailed;
-  setSessionKey("");
+  if (!IsAccepted(x.root)) return kLogoutFailed;
+  SetSessionKey("");
   return 0;
 }
 
@@ -116,7 +109,7 @@ ChangePwResult changePw(const std::string& aid, const std::string& oldPw, const 
     return r;
   }
   r.extraMsg = fieldText(x.root, "extraMsg");
-  if (!isAccepted(x.root)) r.code = kChangePwRefused;
+  r.code = IsAccepted(x.root) ? kOk : kChangePwRefused;
   return r;
 }
 
@@ -134,6 +127,7 @@ VerifyOnlinePwResult verifyOnlinePw(const std::string& id, const std::string& ai
     r.code = x.code;
     return r;
   }
+  r.code = kOk;
   r.rtnCode = fieldText(x.root, "rtnCode");
   r.rtnMsg = fieldText(x.root, "rtnMsg");
   if (r.rtnCode == "0") r.pwid = fieldText(x.root, "pwid");
@@ -154,7 +148,7 @@ ProxyAnswer verifyPwBag(const std::string& id, const std::string& aid, const std
   }
   r.rtnCode = fieldText(x.root, "rtnCode");
   r.rtnMsg = fieldText(x.root, "rtnMsg");
-  if (r.rtnCode != "0") r.code = kVerifyPwBagRefused;
+  r.code = r.rtnCode == "0" ? kOk : kVerifyPwBagRefused;
   return r;
 }
 
@@ -188,6 +182,7 @@ OnlinePwResult getOnlinePw(const std::string& id, const std::string& aid, const 
   }
   r.rtnCode = fieldText(x.root, "rtnCode");
   r.rtnMsg = fieldText(x.root, "rtnMsg");
+  r.code = kOk;
   r.onlinepw = fieldText(x.root, "onlinepw");
   r.createtime = fieldText(x.root, "createtime");
   return r;
@@ -202,10 +197,11 @@ MapResult BranchQuery(const char* action, const FieldMap& fields) {
     r.code = x.code;
     return r;
   }
-  if (!isAccepted(x.root)) {
+  if (!IsAccepted(x.root)) {
     r.code = kBranchRefused;
     return r;
   }
+  r.code = kOk;
   r.fields = collectFields(x.root, true);
   return r;
 }

@@ -28,14 +28,6 @@ constexpr const char* kPathSettings[] = {"default.pfxFilePath", "default.pfxFile
 
 constexpr auto kSyntax = std::regex::ECMAScript | std::regex::multiline;
 
-// Plain text replacement: the values are paths that may hold "$", which a
-// regex replacement would read as a group reference.
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
-}
-
 std::string StoreName(const std::string& part) {
   return part == "pfx" || part == "ieCertStore" ? part : std::string();
 }
@@ -71,9 +63,9 @@ bool LoadSettings() {
 
 }  // namespace
 
-std::string getPathSetting(const std::string& key) { return platform::ToWide(getSetting(key)); }
+std::string GetPathSetting(const std::string& key) { return platform::ToWide(getSetting(key)); }
 
-void setPathSetting(const std::string& key, const std::string& wide_path) {
+void SetPathSetting(const std::string& key, const std::string& wide_path) {
   setSetting(key, platform::ToNarrow(wide_path));
 }
 
@@ -90,6 +82,8 @@ FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::stri
   std::string path = FieldOf(map, "default.pfxFilePath");
   if (path.empty() || path.back() != '/') path.push_back('/');
   path += FieldOf(map, "default.pfxFileName");
+  // Plain text replacement: the values are paths that may hold "$", which a
+  // regex replacement would read as a group reference.
   path = ReplaceAll(path, "#userHome#", FieldOf(map, "env.userHome"));
   path = ReplaceAll(path, "#desktop#", FieldOf(map, "env.userDeskTop"));
   path = ReplaceAll(path, "#userId#", FieldOf(map, "userId"));

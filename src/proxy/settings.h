@@ -3,7 +3,7 @@
 // Application thread only.
 #include <string>
 
-#include "proxy/field_map.h"
+#include "base/field_map.h"
 
 namespace quil {
 
@@ -20,8 +20,8 @@ void setSetting(const std::string& key, const std::string& value);
 
 // Settings that hold file paths keep them narrow like every setting; these
 // convert at the edge so callers deal in wide (UTF-8) paths.
-std::string getPathSetting(const std::string& key);
-void setPathSetting(const std::string& key, const std::string& wide_path);
+std::string GetPathSetting(const std::string& key);
+void SetPathSetting(const std::string& key, const std::string& wide_path);
 
 // Forgets every setting (tests).
 void ResetSettingsForTesting();

@@ -12,8 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "base/field_map.h"
 #include "base/result_codes.h"
-#include "proxy/field_map.h"
 
 namespace quil::proxy {
 

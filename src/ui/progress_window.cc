@@ -1,8 +1,6 @@
 #include "ui/progress_window.h"
 
-#include <chrono>
-#include <thread>
-
+#include "base/pause.h"
 #include "platform/text_codec.h"
 
 namespace quil::ui {
@@ -10,16 +8,11 @@ namespace {
 
 struct ProgressWindow {
   ProgressState state;
-  bool pacing = true;
 };
 
 ProgressWindow& Window() {
   static ProgressWindow w;
   return w;
-}
-
-void Pause(int ms) {
-  if (Window().pacing) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 }  // namespace
@@ -65,20 +58,18 @@ void reportProgress(const std::string& title, const std::string& stepFormat, int
     v.step = step;
     w.state.visible = true;
     CurrentUi().ShowProgress(v);
-    Pause(100);
+    Pause(Milliseconds(100));
     return;
   }
   if (!w.state.created) return;
   v.text = platform::ToWide(text);
   if (w.state.visible) CurrentUi().ShowProgress(v);
-  Pause(1000);
+  Pause(Milliseconds(1000));
   w.state.visible = false;
   CurrentUi().HideProgress();
 }
 
 ProgressState CurrentProgressState() { return Window().state; }
-
-void SetProgressPacingForTesting(bool on) { Window().pacing = on; }
 
 void ResetProgressWindowForTesting() { Window().state = ProgressState(); }
 

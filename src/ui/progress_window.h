@@ -11,9 +11,10 @@ namespace quil::ui {
 // step >= 0: a step report: shows the window (creating it on first use)
 // with the caption (an empty title keeps the current one), the status line
 // (stepFormat filled with step, total and text, or text alone when
-// stepFormat is empty) and the bar at step of 0..total, then pauses 100 ms.
-// step < 0: the final report: sets the status line to text, pauses 1000 ms
-// and hides the window; shows nothing if the window was never created.
+// stepFormat is empty) and the bar at step of 0..total, then pauses 100 ms
+// (base/pause.h). step < 0: the final report: sets the status line to text,
+// pauses 1000 ms and hides the window; shows nothing and does not pause if
+// the window was never created.
 void reportProgress(const std::string& title, const std::string& stepFormat, int step,
                     int total, const std::string& text);
 
@@ -25,9 +26,7 @@ struct ProgressState {
 };
 ProgressState CurrentProgressState();
 
-// Pauses are on in production; tests switch them off. Resetting forgets the
-// window (as a new process would).
-void SetProgressPacingForTesting(bool on);
+// Forgets the window, as a new process would.
 void ResetProgressWindowForTesting();
 
 // Fills "%d", "%d", "%s" of a step format in that order; other characters

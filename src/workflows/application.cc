@@ -22,7 +22,7 @@ Opening OpenApplication(WorkflowProgress& progress, const std::string& cn) {
 
 }  // namespace application
 
-WorkflowResult applyForCertificate(const std::string& idno) {
+WorkflowResult ApplyForCertificate(const std::string& idno) {
   // The terms come first: a customer who declines has sent nothing.
   if (!ShowAgreementDialog()) return EndedWith(kApplyDeclined);
   const std::string store = getSetting("env.write.primaryCertStore");
@@ -31,7 +31,7 @@ WorkflowResult applyForCertificate(const std::string& idno) {
   return EndedWith(store == "pfx" ? app::FileStoreWithDialog(cn) : app::WindowsStore(cn, ""));
 }
 
-WorkflowResult applyAndHandBack(const std::string& cn, const std::string& pwid) {
+WorkflowResult ApplyAndHandBack(const std::string& cn, const std::string& pwid) {
   const std::string store = getSetting("env.write.primaryCertStore");
   if (store == "ieCertStore") return EndedWith(app::WindowsStore(cn, pwid));
   if (store != "pfx") return UnknownStore();

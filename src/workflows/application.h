@@ -17,20 +17,20 @@ namespace quil::workflows {
 // the whole application: key file and PKCS#12 file chosen in the save
 // dialog ("pfx"), or key container and the "MY" store ("ieCertStore").
 // Another store setting: code 1 with an empty message.
-WorkflowResult applyForCertificate(const std::string& idno);
+WorkflowResult ApplyForCertificate(const std::string& idno);
 
 // crtNewCert2 for the common name `cn`: "pfx" applies and hands the issued
 // certificate back (b64Cert, applyId) without storing it, with codes 3001
 // to 3004; "ieCertStore" completes the whole application with the Windows
 // store. `pwid` is the verified online code's id, sent when not empty.
-WorkflowResult applyAndHandBack(const std::string& cn, const std::string& pwid);
+WorkflowResult ApplyAndHandBack(const std::string& cn, const std::string& pwid);
 
 // savePfx2: writes the certificate handed back earlier, with the matching
 // key of the key folder, as a PKCS#12 file at `path` (wide, "/") protected
 // by `password`, and reports the installation with the applyId text read
 // as atoi reads it. Codes 3006 (file not written), 3007 (report failed), 0.
 // No progress window.
-int saveIssuedCertificate(const std::string& applyIdText, const std::string& b64Cert, const std::string& path,
+int SaveIssuedCertificate(const std::string& applyIdText, const std::string& b64Cert, const std::string& path,
                           const std::string& password);
 
 }  // namespace quil::workflows

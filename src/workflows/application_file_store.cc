@@ -3,6 +3,8 @@
 #include "base/result_codes.h"
 #include "cert/cert_request.h"
 #include "cert/pfx_file.h"
+#include "cert/pfx_import.h"
+#include "cert/pfx_with_dialogs.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/settings.h"
@@ -15,15 +17,15 @@ namespace {
 int FileStoreTotal(char first) { return first == '1' || first == '3' ? 7 : 6; }
 
 struct [[nodiscard]] Request {
-  int code = 0;
+  int code = kFailed;
   std::string csr;  // empty when the status continues an issued application
 };
 
 // Step 2 and, for a new application, the request step.
 Request KeyFileAndRequest(WorkflowProgress& progress, const std::string& cn, char first) {
   progress.Next(kStartText);
-  const std::string folder = getPathSetting("env.userPrivateKeyFolder");
-  if (first != '1') return {};
+  const std::string folder = GetPathSetting("env.userPrivateKeyFolder");
+  if (first != '1') return {kOk, ""};
   progress.Next(kRequestText);
   RequestResult request = makeKeyFileAndRequest(cn, kKeyBits, folder);
   return {request.code, request.request};

@@ -21,7 +21,7 @@ inline constexpr char kImportText[] = "正在匯入憑證 ...";
 inline constexpr int kKeyBits = 2048;
 
 struct [[nodiscard]] Opening {
-  int code = 0;     // getFnStatus's code
+  int code = 1;     // getFnStatus's code
   char first = 0;   // first character of fnStatus, 0 when it is empty
 };
 

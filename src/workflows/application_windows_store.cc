@@ -43,7 +43,7 @@ int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pw
 
   if (copy_to_file) {
     progress.Next(kImportText);
-    (void)backupStoreCertificate(cn);  // a second place never fails the application
+    (void)BackupStoreCertificate(cn);  // a second place never fails the application
   }
   return 0;
 }

@@ -3,6 +3,7 @@
 #include "base/result_codes.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
+#include "cert/pfx_with_dialogs.h"
 #include "proxy/common_name.h"
 #include "proxy/settings.h"
 
@@ -25,12 +26,12 @@ CertInfoResult FromChosenPfx(const std::string& path) {
 
 }  // namespace
 
-proxy::MapResult serverCertInfo(const std::string& idno) { return proxy::qryCert(CommonNameFromIdno(idno)); }
+proxy::MapResult ServerCertInfo(const std::string& idno) { return proxy::qryCert(CommonNameFromIdno(idno)); }
 
-proxy::Cert2Result serverCertInfo2(const std::string& idno) { return proxy::qryCert2(CommonNameFromIdno(idno)); }
+proxy::Cert2Result ServerCertInfo2(const std::string& idno) { return proxy::qryCert2(CommonNameFromIdno(idno)); }
 
-CertInfoResult clientCertInfo(const std::string& idno) {
-  const std::string path = getPathSetting("env.userPfxFilePath");
+CertInfoResult ClientCertInfo(const std::string& idno) {
+  const std::string path = GetPathSetting("env.userPfxFilePath");
   FieldMap latest = LatestCertificate(idno);
   if (latest.empty()) return {kFailed, {}};
   const std::string& serial = FieldOf(latest, "serial");
@@ -47,7 +48,7 @@ CertInfoResult clientCertInfo(const std::string& idno) {
   return {kClientCertNoSource, {}};
 }
 
-CertInfoResult pfxCertInfo(const std::string& idno, const std::string& path, const std::string& password) {
+CertInfoResult PfxCertInfo(const std::string& idno, const std::string& path, const std::string& password) {
   FieldMap latest = LatestCertificate(idno);
   if (latest.empty()) return {kNoCurrentCertInfo, {}};
   PfxLoadResult loaded = loadPfxSilent(path, password, FieldOf(latest, "issuer"), FieldOf(latest, "serial"));

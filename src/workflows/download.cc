@@ -1,7 +1,8 @@
 #include "workflows/download.h"
 
 #include "cert/cert_stores.h"
-#include "cert/pfx_file.h"
+#include "cert/pfx_import.h"
+#include "cert/pfx_with_dialogs.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/settings.h"
@@ -68,7 +69,7 @@ int RunFileStore(WorkflowProgress& progress, const std::string& cn) {
   if (getSetting("env.write.secondaryCertStore") == "ieCertStore") {
     progress.Next(kFileImportText);
     (void)importPfxIntoStores(saved.path, saved.password);
-    (void)backupStoreCertificate(cn);
+    (void)BackupStoreCertificate(cn);
   }
   return 0;
 }
@@ -92,7 +93,7 @@ int RunWindowsStore(WorkflowProgress& progress, const std::string& cn) {
 
   if (getSetting("env.write.secondaryCertStore") == "pfx") {
     progress.Next(kStoreBackupText);
-    (void)backupStoreCertificate(cn);  // a second place never fails the download
+    (void)BackupStoreCertificate(cn);  // a second place never fails the download
   }
   return 0;
 }

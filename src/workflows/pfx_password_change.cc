@@ -1,7 +1,7 @@
 #include "workflows/pfx_password_change.h"
 
 #include "base/result_codes.h"
-#include "cert/cert_files.h"
+#include "base/files.h"
 #include "cert/pfx_dialogs.h"
 #include "cert/pfx_password.h"
 #include "cert/signing.h"
@@ -32,13 +32,13 @@ void ShowFailure(const PfxRewriteResult& change) {
 }  // namespace
 
 int changePfxPasswordWithDialog() {
-  PfxPasswordChange preset{getPathSetting("env.userPfxFilePath"), "", ""};
+  PfxPasswordChange preset{GetPathSetting("env.userPfxFilePath"), "", ""};
   const PfxPasswordRules rules = PfxPasswordRulesFromSettings();
   for (;;) {
     auto input = RunChangePfxPasswordDialog(preset, rules);
     if (!input) return kDialogCancelled;
     preset = {input->path, "", ""};
-    auto bytes = ReadFileBytes(input->path);
+    auto bytes = ReadNonEmptyFile(input->path);
     if (!bytes) continue;
     PfxRewriteResult change = rewritePfxWithPassword(input->path, *bytes, platform::ToNarrow(input->currentPassword),
                                                       platform::ToNarrow(input->newPassword));
@@ -49,7 +49,7 @@ int changePfxPasswordWithDialog() {
 
 int changePfxPasswordVerified(const std::string& idno, const std::string& path, const std::string& current_password,
                               const std::string& new_password) {
-  auto bytes = ReadFileBytes(path);
+  auto bytes = ReadNonEmptyFile(path);
   if (!bytes) return kPfxFileLoadFailed;
   const std::string cn = CommonNameFromIdno(idno);
   FieldMap latest = cn.empty() ? FieldMap() : proxy::qryLastActiveCert(cn);

@@ -2,7 +2,8 @@
 // the key folder, the identity proof signed with the key of the customer's
 // PKCS#12 file, the new certificate in a PKCS#12 file of its own.
 #include "cert/cert_request.h"
-#include "cert/pfx_file.h"
+#include "cert/pfx_import.h"
+#include "cert/pfx_with_dialogs.h"
 #include "cert/signing.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
@@ -33,7 +34,7 @@ Proof RequestAndSign(WorkflowProgress& progress, const std::string& cn, const Op
                      const std::string& path, const std::string& password, bool interactive) {
   if (opening.second != '1') return {0, ProofStep::kNone, "", ""};
   RequestResult request =
-      makeKeyFileAndRequest(cn, kKeyBits, getPathSetting("env.userPrivateKeyFolder"));
+      makeKeyFileAndRequest(cn, kKeyBits, GetPathSetting("env.userPrivateKeyFolder"));
   if (request.code != 0) return {request.code, ProofStep::kRequest, "", ""};
   progress.Next(kRequestText);
   progress.Next(kFileSignText);
@@ -78,7 +79,7 @@ int RunWithDialogs(WorkflowProgress& progress, const std::string& cn) {
     // The certificate is in the store already when no file was written.
     if (!path.empty()) (void)importPfxIntoStores(path, password);
   } else if (secondary == "pfx") {
-    (void)backupStoreCertificate(cn);
+    (void)BackupStoreCertificate(cn);
   }
   return 0;
 }

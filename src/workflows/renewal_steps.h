@@ -3,7 +3,7 @@
 // opening steps. Internal to the workflows.
 #include <string>
 
-#include "proxy/field_map.h"
+#include "base/field_map.h"
 #include "workflows/workflow_progress.h"
 #include "workflows/workflow_result.h"
 

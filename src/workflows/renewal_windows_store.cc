@@ -51,7 +51,7 @@ int Run(WorkflowProgress& progress, const std::string& cn) {
 
   if (getSetting("env.write.secondaryCertStore") == "pfx") {
     progress.Next(kStoreBackupText);
-    (void)backupStoreCertificate(cn);  // a second place never fails the renewal
+    (void)BackupStoreCertificate(cn);  // a second place never fails the renewal
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 // savePfx2: the second half of the application with the file store.
 #include "base/result_codes.h"
 #include "cert/pfx_file.h"
+#include "cert/pfx_import.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/reply_reader.h"
@@ -9,9 +10,9 @@
 
 namespace quil::workflows {
 
-int saveIssuedCertificate(const std::string& applyIdText, const std::string& b64Cert, const std::string& path,
+int SaveIssuedCertificate(const std::string& applyIdText, const std::string& b64Cert, const std::string& path,
                           const std::string& password) {
-  const int applyId = proxy::readNumber(applyIdText);
+  const int applyId = proxy::ReadNumber(applyIdText);
   if (makePfxFromKeyFolder(b64Cert, path, password) != 0) return kSavePfxWriteFailed;
   if (proxy::activeCert(applyId, platform::ToNarrow(path)) != 0) return kSavePfxReportFailed;
   if (getSetting("env.write.secondaryCertStore") == "ieCertStore")

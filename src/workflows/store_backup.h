@@ -11,7 +11,7 @@ namespace quil::workflows {
 // "MY" store, and the save dialog. Codes: 54601 empty cn, 54603 the proxy
 // reports no certificate, 54605 to 54615 (collectCertWithChain), 53401 the
 // dialog was cancelled, 0. Blocks; shows the save dialog.
-int backupStoreCertificate(const std::string& cn);
+int BackupStoreCertificate(const std::string& cn);
 
 // bakUserCert: the same for the identity number `idno`, whose common name
 // comes from the proxy (getCn) first.

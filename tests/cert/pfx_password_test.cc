@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "base/result_codes.h"
-#include "cert/cert_files.h"
+#include "base/files.h"
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_password.h"
@@ -103,7 +103,7 @@ TEST(PfxPassword, AKillAtAnyMomentLeavesAFileThatOpens) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       for (;;) {
-        auto bytes = ReadFileBytes(path);
+        auto bytes = ReadNonEmptyFile(path);
         if (!bytes) _exit(3);
         if (rewritePfxWithPassword(path, *bytes, "aaa111", "bbb222").code != 0 &&
             rewritePfxWithPassword(path, *bytes, "bbb222", "aaa111").code != 0)

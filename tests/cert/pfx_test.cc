@@ -8,6 +8,7 @@
 #include "base/result_codes.h"
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
+#include "cert/pfx_with_dialogs.h"
 #include "cert/test_pki.h"
 #include "cert_test_env.h"
 #include "proxy/settings.h"
@@ -218,6 +219,31 @@ TEST(LoadPfxSilent, Codes) {
     EXPECT_EQ(getSetting("env.userPfxFilePath"), c.want == 0 ? c.path : "");
     EXPECT_EQ(r.pkcs12.empty(), c.want != 0);
   }
+}
+
+// The record's issuer text against the proxy's, both in the PKCS#12
+// reader's form, with the commas real organisations have in their names.
+TEST(PfxMatches, ComparesEachAttributeTheExpectedIssuerNames) {
+  const CertInfo record = {{"issuer", "CN=Real CA, OU=Sec, O=Exmpl, Inc., L=Taipei City, S=Taiwan, C=TW"},
+                           {"serial", "9F03"}};
+  struct Case {
+    const char* name;
+    const char* issuer;
+    int code;
+  } kCases[] = {
+      {"the same text", "CN=Real CA, OU=Sec, O=Exmpl, Inc., L=Taipei City, S=Taiwan, C=TW", kOk},
+      {"only some attributes named", "CN=Real CA, O=Exmpl, Inc., C=TW", kOk},
+      {"other organisation", "CN=Real CA, O=Other, Inc., C=TW", kCertFileWrongIssuer},
+      {"other country after a comma in a value", "CN=Real CA, O=Exmpl, Inc., C=JP", kCertFileWrongIssuer},
+      {"other unit before it", "CN=Real CA, OU=Ops, O=Exmpl, Inc.", kCertFileWrongIssuer},
+      {"other locality", "CN=Real CA, O=Exmpl, Inc., L=Kaohsiung", kCertFileWrongIssuer},
+      {"other common name", "CN=Fake CA, O=Exmpl, Inc.", kCertFileWrongIssuer},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(pfxMatches(record, c.issuer, "9F03"), c.code);
+  }
+  EXPECT_EQ(pfxMatches(record, record.at("issuer"), "9F04"), kCertFileWrongSerial);
 }
 
 TEST(LoadPfxInteractive, AsksUntilTheRightFileOrCancel) {

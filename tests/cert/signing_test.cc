@@ -4,6 +4,7 @@
 #include "base/result_codes.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
+#include "cert/pfx_import.h"
 #include "cert/signing.h"
 #include "cert/test_pki.h"
 #include "cert_test_env.h"

@@ -9,6 +9,8 @@
 #include "cert/cert_request.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
+#include "cert/pfx_import.h"
+#include "cert/pfx_with_dialogs.h"
 #include "cert/signing.h"
 #include "cert/test_pki.h"
 #include "cert_test_env.h"
@@ -156,6 +158,47 @@ TEST(StoreSearch, FindsByIssuerAndSerialAndReadsTheRecord) {
   EXPECT_EQ(r.info["o"], "Exmpl");
   EXPECT_EQ(r.info.count("subject"), 0u);
   EXPECT_EQ(certInfoFromMyStore("9F02", testing::kIssuerText).code, kMyStoreNoMatch);
+}
+
+// An issuer as real authorities encode it: country first, a comma in the
+// organisation, a locality and a state. Both text forms, and the store
+// search and the file check with the issuer text the proxy reports.
+TEST(RealWorldNames, TextFormsStoreSearchAndFileCheck) {
+  StoreEnv env;
+  testing::TestKey ca_key = testing::NewTestKey(1024);
+  testing::TestKey user_key = testing::NewTestKey(1024);
+  const testing::NameParts issuer = {{"C", "TW"},          {"ST", "Taiwan"}, {"L", "Taipei City"},
+                                     {"O", "Exmpl, Inc."}, {"OU", "Sec"},    {"CN", "Exmpl Real CA"}};
+  testing::CertTemplate tmpl{{{"C", "TW"}, {"O", "Exmpl, Inc."}, {"CN", "A123456789-01"}}, "009F03"};
+  const std::string user = testing::IssueCert(tmpl, user_key.key, issuer, ca_key.key);
+  const std::string proxy_issuer = "CN=Exmpl Real CA, OU=Sec, O=Exmpl, Inc., L=Taipei City, S=Taiwan, C=TW";
+
+  const std::string pfx = env.home.path() + "/real.p12";
+  ASSERT_EQ(makePfxFile(testing::Base64(user), testing::KeyPem(user_key.key), pfx, "pw"), kOk);
+  CertInfoResult file = certInfoFromPkcs12(testing::ReadFileForTest(pfx), "pw");
+  ASSERT_EQ(file.code, kOk);
+  EXPECT_EQ(file.info["issuer"], proxy_issuer) << "fixed order, no escaping";
+  EXPECT_EQ(file.info["subject"], "CN=A123456789-01, O=Exmpl\\, Inc., C=TW") << "commas escaped";
+  EXPECT_EQ(file.info["o"], "Exmpl, Inc.");
+
+  CertInfo context = certInfoFromContext(user);
+  EXPECT_EQ(context["issuer"], "C=TW, S=Taiwan, L=Taipei City, O=\"Exmpl, Inc.\", OU=Sec, CN=Exmpl Real CA");
+  EXPECT_EQ(context["issuer_cn"], "Exmpl Real CA");
+  EXPECT_EQ(context["issuer_ou"], "Sec");
+  EXPECT_EQ(context["issuer_o"], "Exmpl, Inc.");
+  EXPECT_EQ(context["issuer_c"], "TW");
+
+  ASSERT_EQ(installIssuedChain(testing::Base64(testing::Pkcs7Bundle({user}))), kOk);
+  auto my = openUserStore("MY");
+  EXPECT_EQ(findCertificate(my.get(), proxy_issuer, "9F03").code, kOk);
+  EXPECT_EQ(findCertificate(my.get(), "CN=Exmpl Real CA, O=Other, Inc., C=TW", "9F03").code, kFindCertNoMatch);
+  CertInfoResult stored = certInfoFromMyStore("9F03", proxy_issuer);
+  ASSERT_EQ(stored.code, kOk);
+  EXPECT_EQ(stored.info["o"], "Exmpl, Inc.");
+  EXPECT_EQ(stored.info["ou"], "Sec");
+
+  EXPECT_EQ(loadPfxSilent(pfx, "pw", proxy_issuer, "9F03").code, kOk);
+  EXPECT_EQ(loadPfxSilent(pfx, "pw", "CN=Exmpl Real CA, O=Other, Inc., C=TW", "9F03").code, kCertFileWrongIssuer);
 }
 
 TEST(CollectCertWithChain, GathersCertificateAndIssuers) {

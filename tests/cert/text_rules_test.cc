@@ -81,6 +81,16 @@ TEST(DnAttributes, PickAndExtract) {
       {"absent", "CN=Exmpl, C=TW", "OU", "CN=Exmpl, C=TW", ""},
       {"space before comma kept by pick", "CN=Exmpl , C=TW", "CN", "Exmpl ", "Exmpl"},
       {"quoted value", "CN=\"Exmpl User\", C=TW", "CN", "\"Exmpl User\"", "Exmpl User"},
+      // A comma inside a value belongs to it: the value runs to the comma
+      // before the next NAME= item.
+      {"comma in the value", "CN=Real CA, O=Exmpl, Inc., L=Taipei City, S=Taiwan, C=TW", "O", "Exmpl, Inc.",
+       "Exmpl, Inc."},
+      {"attribute after a comma in a value", "CN=Real CA, O=Exmpl, Inc., OU=Sec", "OU", "Sec", "Sec"},
+      {"attribute before a comma in a value", "CN=Real CA, OU=Sec, O=Exmpl, Inc., C=TW", "OU", "Sec", "Sec"},
+      {"state", "CN=Real CA, O=Exmpl, Inc., L=Taipei City, S=Taiwan, C=TW", "S", "Taiwan", "Taiwan"},
+      {"locality", "CN=Real CA, O=Exmpl, Inc., L=Taipei City, S=Taiwan, C=TW", "L", "Taipei City", "Taipei City"},
+      {"country last", "CN=Real CA, O=Exmpl, Inc., L=Taipei City, S=Taiwan, C=TW", "C", "TW", "TW"},
+      {"absent with commas in values", "CN=Real CA, O=Exmpl, Inc.", "OU", "CN=Real CA, O=Exmpl, Inc.", ""},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -118,7 +128,7 @@ TEST(SearchKey, MatchesRecords) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(recordMatchesKey(c.key, record), c.want);
+    EXPECT_EQ(RecordMatchesKey(c.key, record), c.want);
   }
 }
 

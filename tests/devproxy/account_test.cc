@@ -6,6 +6,7 @@
 #include <sstream>
 #include <thread>
 
+#include "base/base64.h"
 #include "support/socket_probe.h"
 #include "test_client.h"
 
@@ -45,7 +46,7 @@ TEST(DevProxyEnvelope, PublicKeyReplyIsSignedIn256ByteBlocks) {
   TestClient client(proxy);
   Reply r = client.Rsa("getSysCfg", {{"version", "1.9"}});
   ASSERT_EQ(r.status, 200);
-  std::string blocks = Base64Decode(r.body);
+  std::string blocks = base64Decode(r.body);
   EXPECT_EQ(blocks.size() % 256, 0u);
   EXPECT_GT(blocks.size(), 256u) << "the settings need several blocks";
   EXPECT_EQ(r["rtnCode"], "0");

@@ -3,6 +3,7 @@
 // with its signature, download, revocation.
 #include <gtest/gtest.h>
 
+#include "base/base64.h"
 #include "test_client.h"
 
 namespace quil::devproxy::testing {
@@ -80,7 +81,7 @@ TEST(DevProxyCertificates, RequestsThatAreRefused) {
   TestClient client(proxy);
   Customer c = LoggedIn(proxy, client);
   Request good = MakeRequest(c.cn);
-  std::string tampered = Base64Decode(good.csr);
+  std::string tampered = base64Decode(good.csr);
   tampered[tampered.size() - 5] ^= 0x55;  // inside the signature
   struct Case {
     const char* name;
@@ -89,8 +90,8 @@ TEST(DevProxyCertificates, RequestsThatAreRefused) {
   } kCases[] = {
       {"no request", "", c.seed.idno, "2002"},
       {"not base64", "@@@@", c.seed.idno, "2003"},
-      {"not a request", Base64Encode("hello world"), c.seed.idno, "2003"},
-      {"bad signature", Base64Encode(tampered), c.seed.idno, "2003"},
+      {"not a request", base64Encode("hello world"), c.seed.idno, "2003"},
+      {"bad signature", base64Encode(tampered), c.seed.idno, "2003"},
       {"small key", MakeRequest(c.cn, 1024).csr, c.seed.idno, "2003"},
       {"someone else's cn", MakeRequest("A123456789-01").csr, c.seed.idno, "2004"},
       {"someone else's identity", good.csr, "A123456789", "9002"},
@@ -274,7 +275,7 @@ TEST(DevProxyCertificates, PolicyShapesTheAnswer) {
   ASSERT_EQ(client.Aes("verifyPwBag", {{"id", c.seed.idno}, {"aid", c.seed.aid}, {"pw", "QW12ER"}}, c.key)["rtnCode"], "0");
   Reply r = client.Aes("applyCert", {{"csr", req.csr}, {"userId", c.seed.idno}}, c.key);
   ASSERT_EQ(r["rtnCode"], "0");
-  std::string der = Base64Decode(r["cert"]);
+  std::string der = base64Decode(r["cert"]);
   EXPECT_EQ(UserCertDer(r["cert"]), der) << "a single DER certificate";
   EXPECT_EQ(r.blocks["certInfo"]["issuer"], "CN=Second Issuing CA, O=QUIL Demo CA, C=TW");
   EXPECT_NE(OpenSslVerify(*proxy, r["cert"]).find(": OK"), std::string::npos) << OpenSslVerify(*proxy, r["cert"]);

@@ -2,6 +2,7 @@
 // proxy: the same path the program takes, from login to logout.
 #include <gtest/gtest.h>
 
+#include "base/pause.h"
 #include "base/result_codes.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
@@ -19,14 +20,13 @@ struct ClientScope {
   ui::ScopedScriptedUi ui;
   explicit ClientScope(const DevProxy& proxy) {
     proxy.ExportEnvironment();
-    ui::SetProgressPacingForTesting(false);
-    proxy::SetLoginPausesForTesting(false);
+    SetPauseForTesting([](Milliseconds) {});
     ResetSettingsForTesting();
-    proxy::setSessionKey("");
+    proxy::SetSessionKey("");
   }
   ~ClientScope() {
     ResetSettingsForTesting();
-    proxy::setSessionKey("");
+    proxy::SetSessionKey("");
   }
 };
 

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "devproxy/form.h"
+#include "proxy/transport.h"
 #include "test_client.h"
 
 namespace quil::devproxy::testing {
@@ -111,7 +112,7 @@ TEST(DevProxyProgram, PrintsItsUrlWritesTheEnvironmentAndResets) {
     std::string url = "http://127.0.0.1:" + port2;
     PKey pub = LoadPublicKeyPem(pubkey);
     auto login = [&](const std::string& aid, const std::string& pw) {
-      std::string form = FormEncode({{"aid", SealRsaField(pub.get(), aid).value()},
+      std::string form = proxy::formEncode({{"aid", SealRsaField(pub.get(), aid).value()},
                                      {"pw", SealRsaField(pub.get(), pw).value()}});
       std::string reply;
       std::string c = "curl -s --data-binary '" + form + "' " + url + "/PELIProxy/proxy/doLogin";

@@ -6,6 +6,7 @@
 #include <set>
 #include <thread>
 
+#include "base/base64.h"
 #include "test_client.h"
 
 namespace quil::devproxy::testing {
@@ -72,7 +73,7 @@ TEST(DevProxyConcurrency, FiftyParallelLoginsAndApplications) {
     EXPECT_EQ(r.state, "0");
     EXPECT_EQ(serials.count(r.serial), 1u) << r.serial;
     EXPECT_EQ(r.cn, r.idno + "-01");
-    leading_zero_seen |= SerialHasLeadingZero(Base64Decode(r.der_base64));
+    leading_zero_seen |= SerialHasLeadingZero(base64Decode(r.der_base64));
   }
   EXPECT_EQ(pc, static_cast<size_t>(kClients)) << "each certificate recorded exactly once";
   // Random 64-bit serials: with fifty of them, some have the top bit set.

@@ -7,7 +7,9 @@
 
 #include <chrono>
 
+#include "base/base64.h"
 #include "devproxy/form.h"
+#include "proxy/transport.h"
 #include "test_client.h"
 
 namespace quil::devproxy::testing {
@@ -185,10 +187,10 @@ TEST(DevProxyBadInput, RefusedNeverCrashes) {
     int status;
     const char* rtn_code;  // for signed replies
   } kCases[] = {
-      {"large form", "/PELIProxy/proxy/writeLog2", FormEncode(many), 200, "0"},
+      {"large form", "/PELIProxy/proxy/writeLog2", proxy::formEncode(many), 200, "0"},
       {"field not base64", "/PELIProxy/proxy/doLogin", "aid=%24%24%24&pw=" + pw, 200, "9001"},
-      {"field under another key", "/PELIProxy/proxy/doLogin", FormEncode({{"aid", foreign}, {"pw", pw}}), 200, "9001"},
-      {"short block", "/PELIProxy/proxy/doLogin", FormEncode({{"aid", Base64Encode("abc")}, {"pw", pw}}), 200, "9001"},
+      {"field under another key", "/PELIProxy/proxy/doLogin", proxy::formEncode({{"aid", foreign}, {"pw", pw}}), 200, "9001"},
+      {"short block", "/PELIProxy/proxy/doLogin", proxy::formEncode({{"aid", base64Encode("abc")}, {"pw", pw}}), 200, "9001"},
       {"broken escape", "/PELIProxy/proxy/doLogin", "aid=%G1", 400, ""},
       {"unknown action", "/PELIProxy/proxy/formatDisk", "", 404, ""},
       {"session action without a session", "/PELIProxy/proxy/getCn", "userId=QUJD", 401, ""},

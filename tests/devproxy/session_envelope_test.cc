@@ -3,6 +3,7 @@
 // vain) when many sessions are live.
 #include <gtest/gtest.h>
 
+#include "base/base64.h"
 #include "devproxy/crypto.h"
 
 namespace quil::devproxy {
@@ -23,7 +24,7 @@ TEST(SessionEnvelope, PaddingTestAgreesWithDecryption) {
     SCOPED_TRACE(c.name);
     auto sealed = AesEncryptBase64(key, c.plain);
     ASSERT_TRUE(sealed);
-    std::string bytes = Base64Decode(*sealed);
+    std::string bytes = base64Decode(*sealed);
     EXPECT_TRUE(AesPaddingFits(key, bytes));
     EXPECT_EQ(AesDecrypt(key, bytes), c.plain);
     int fits = 0;

@@ -1,3 +1,5 @@
+#include "base/base64.h"
+#include "proxy/transport.h"
 #include "test_client.h"
 
 #ifndef CPPHTTPLIB_OPENSSL_SUPPORT
@@ -107,14 +109,14 @@ Reply TestClient::Rsa(const std::string& action, const Fields& fields) const {
     if (value.empty()) continue;
     sealed[name] = SealRsaField(pub.get(), platform::ToNarrow(value)).value_or("");
   }
-  return Post("/PELIProxy/proxy/" + action, FormEncode(sealed), nullptr);
+  return Post("/PELIProxy/proxy/" + action, proxy::formEncode(sealed), nullptr);
 }
 
 Reply TestClient::Aes(const std::string& action, const Fields& fields, const std::string& key) const {
   Fields sealed;
   for (const auto& [name, value] : fields)
     sealed[name] = value.empty() ? "" : AesEncryptBase64(key, platform::ToNarrow(value)).value_or("");
-  return Post("/PELIProxy/proxy/" + action, FormEncode(sealed), &key);
+  return Post("/PELIProxy/proxy/" + action, proxy::formEncode(sealed), &key);
 }
 
 Reply TestClient::Raw(const std::string& path, const std::string& body) const {
@@ -160,22 +162,22 @@ Request MakeRequest(const std::string& cn, int bits, bool bmp_cn) {
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
   }
-  X509_REQ_set_pubkey(req, static_cast<EVP_PKEY*>(out.key.get()));
-  X509_REQ_sign(req, static_cast<EVP_PKEY*>(out.key.get()), EVP_sha1());
+  X509_REQ_set_pubkey(req, out.key.get());
+  X509_REQ_sign(req, out.key.get(), EVP_sha1());
   unsigned char* der = nullptr;
   int n = i2d_X509_REQ(req, &der);
-  out.csr = Base64Encode(std::string(reinterpret_cast<char*>(der), n));
+  out.csr = base64Encode(std::string(reinterpret_cast<char*>(der), n));
   OPENSSL_free(der);
   X509_REQ_free(req);
   return out;
 }
 
-std::string SignText(void* key, const std::string& cert_der, const std::string& text) {
+std::string SignText(EVP_PKEY* key, const std::string& cert_der, const std::string& text) {
   const auto* p = reinterpret_cast<const unsigned char*>(cert_der.data());
   std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &p, static_cast<long>(cert_der.size())));
   PKCS7* p7 = PKCS7_new();
   PKCS7_set_type(p7, NID_pkcs7_signed);
-  PKCS7_add_signature(p7, cert.get(), static_cast<EVP_PKEY*>(key), EVP_sha1());
+  PKCS7_add_signature(p7, cert.get(), key, EVP_sha1());
   PKCS7_add_certificate(p7, cert.get());
   PKCS7_content_new(p7, NID_pkcs7_data);
   BIO* bio = PKCS7_dataInit(p7, nullptr);
@@ -185,7 +187,7 @@ std::string SignText(void* key, const std::string& cert_der, const std::string& 
   BIO_free_all(bio);
   unsigned char* der = nullptr;
   int n = i2d_PKCS7(p7, &der);
-  std::string out = Base64Encode(std::string(reinterpret_cast<char*>(der), n));
+  std::string out = base64Encode(std::string(reinterpret_cast<char*>(der), n));
   OPENSSL_free(der);
   PKCS7_free(p7);
   return out;
@@ -204,7 +206,7 @@ std::string DerToPem(const std::string& der) {
 }
 
 std::string UserCertDer(const std::string& cert_base64, std::vector<std::string>* pems) {
-  std::string der = Base64Decode(cert_base64);
+  std::string der = base64Decode(cert_base64);
   const auto* p = reinterpret_cast<const unsigned char*>(der.data());
   std::unique_ptr<PKCS7, Pkcs7Free> p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
   if (!p7) {

@@ -61,7 +61,7 @@ struct Request {
 Request MakeRequest(const std::string& cn, int bits = 2048, bool bmp_cn = false);
 // PKCS#7 signed-data over `text` with `key` and `cert_der` (SHA-1, content
 // attached, signer's certificate only), base64.
-std::string SignText(void* key, const std::string& cert_der, const std::string& text);
+std::string SignText(EVP_PKEY* key, const std::string& cert_der, const std::string& text);
 // The user certificate (last certificate) of the `cert` answer: a PKCS#7
 // bundle or a single DER certificate. Also gives every PEM of the bundle.
 std::string UserCertDer(const std::string& cert_base64, std::vector<std::string>* pems = nullptr);

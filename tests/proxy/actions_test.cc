@@ -298,7 +298,7 @@ TEST(ActionCatalogueTest, OutputsOfRepliesThatParse) {
   EXPECT_TRUE(c2.mobileCerts.empty());
 
   p.On("qryCert", Xml("<r><rtnCode>1</rtnCode><a>1</a></r>"));
-  EXPECT_EQ(qryCertPlain("CN1"), (FieldMap{{"a", "1"}}));  // the plain form does not judge rtnCode
+  EXPECT_EQ(QryCertPlain("CN1"), (FieldMap{{"a", "1"}}));  // the plain form does not judge rtnCode
   p.On("qryLastActiveCert", Raw(500, ""));
   EXPECT_TRUE(qryLastActiveCert("CN1").empty());
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "base/pause.h"
 #include "base/result_codes.h"
 #include "devproxy/devproxy.h"
 #include "fake_proxy.h"
@@ -53,15 +54,14 @@ class DemoProxyTest : public ::testing::Test {
     proxy_->ExportEnvironment();
     setenv("QUIL_TLS_INSECURE", "0", 1);
     ResetSettingsForTesting();
-    setSessionKey("");
-    ui::SetProgressPacingForTesting(false);
+    SetSessionKey("");
     ui::ResetProgressWindowForTesting();
-    SetLoginPausesForTesting(false);
+    SetPauseForTesting([](Milliseconds) {});
   }
   void TearDown() override {
     if (proxy_) proxy_->ClearFaults();
     ResetSettingsForTesting();
-    setSessionKey("");
+    SetSessionKey("");
     for (const auto& [name, value] : saved_) {
       if (value == "\x01") unsetenv(name.c_str());
       else setenv(name.c_str(), value.c_str(), 1);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "fake_proxy.h"
-#include "proxy/base64.h"
 #include "proxy/transport.h"
 
 namespace quil::proxy {
@@ -37,38 +36,6 @@ TEST(FormEncodingTest, FieldsGoInByteOrderOfNames) {
   FieldMap cased = {{"alpha", "1"}, {"Zeta", "2"}, {"empty", ""}};
   EXPECT_EQ(formEncode(cased), "Zeta=2&alpha=1&empty=");
   EXPECT_EQ(formEncode({}), "");
-}
-
-TEST(Base64Test, EncodesAgainstOpenSsl) {
-  for (const std::string& in : {std::string(), std::string("f"), std::string("fo"), std::string("foo"),
-                                std::string("\xff\x00\x10zz", 5), std::string(1000, '\x9c')}) {
-    EXPECT_EQ(base64Encode(in), testing::OpenSslBase64(in));
-    EXPECT_EQ(base64Decode(base64Encode(in)), in);
-  }
-}
-
-TEST(Base64Test, DecodingIsLenient) {
-  const std::string text(100, 'q');
-  std::string b64 = base64Encode(text);
-  std::string wrapped;
-  for (size_t i = 0; i < b64.size(); i += 76) wrapped += b64.substr(i, 76) + "\r\n";
-  struct Case {
-    const char* name;
-    std::string in;
-    std::string out;
-  } kCases[] = {
-      {"line breaks every 76 characters", wrapped, text},
-      {"padding and spaces skipped", "Zm9v YmE=\n", "fooba"},
-      {"two last characters give one byte", "Zm", "f"},
-      {"three last characters give two bytes", "Zm9", "fo"},
-      {"a lone last character gives none", "Zm9vY", "foo"},
-      {"stops at a zero byte", std::string("Zm9v\0YmFy", 9), "foo"},
-      {"nothing but noise", "==!!\n", ""},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(base64Decode(c.in), c.out);
-  }
 }
 
 TEST(SplitUrlTest, CracksHostPortAndPath) {

@@ -17,6 +17,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "base/pause.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
 #include "proxy/settings.h"
@@ -24,8 +25,6 @@
 
 namespace quil::testing {
 namespace {
-
-EVP_PKEY* Key(void* p) { return static_cast<EVP_PKEY*>(p); }
 
 std::string TempFileWith(const std::string& stem, const std::string& bytes) {
   std::string tmpl = std::filesystem::temp_directory_path().string() + "/" + stem + "-XXXXXX";
@@ -95,11 +94,11 @@ const TestRsaKey& StrangerKey() {
 }  // namespace
 
 TestRsaKey::TestRsaKey(int bits) : pkey_(EVP_RSA_gen(static_cast<unsigned>(bits))) {}
-TestRsaKey::~TestRsaKey() { EVP_PKEY_free(Key(pkey_)); }
+TestRsaKey::~TestRsaKey() = default;
 
 std::string TestRsaKey::PublicPem() const {
   BIO* bio = BIO_new(BIO_s_mem());
-  PEM_write_bio_PUBKEY(bio, Key(pkey_));
+  PEM_write_bio_PUBKEY(bio, pkey_.get());
   char* data = nullptr;
   long n = BIO_get_mem_data(bio, &data);
   std::string out(data, static_cast<size_t>(n));
@@ -108,7 +107,7 @@ std::string TestRsaKey::PublicPem() const {
 }
 
 std::string TestRsaKey::PrivateEncrypt(const std::string& block) const {
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(Key(pkey_), nullptr);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(pkey_.get(), nullptr);
   EVP_PKEY_sign_init(ctx);
   EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
   size_t n = 0;
@@ -122,7 +121,7 @@ std::string TestRsaKey::PrivateEncrypt(const std::string& block) const {
 }
 
 std::string TestRsaKey::PrivateDecrypt(const std::string& cipher) const {
-  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(Key(pkey_), nullptr);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(pkey_.get(), nullptr);
   EVP_PKEY_decrypt_init(ctx);
   EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
   std::string out(512, '\0');
@@ -201,28 +200,6 @@ static std::string AesRun(const std::string& key16, const std::string& in, int e
 std::string AesEncrypt(const std::string& key16, const std::string& plain) { return AesRun(key16, plain, 1); }
 std::string AesDecrypt(const std::string& key16, const std::string& cipher) { return AesRun(key16, cipher, 0); }
 
-static int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-static std::string FormDecode(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '+') {
-      out.push_back(' ');
-    } else if (s[i] == '%' && i + 2 < s.size() + 0 && Hex(s[i + 1]) >= 0 && Hex(s[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(Hex(s[i + 1]) * 16 + Hex(s[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(s[i]);
-    }
-  }
-  return out;
-}
-
 static std::vector<std::pair<std::string, std::string>> FormPairs(const std::string& body) {
   std::vector<std::pair<std::string, std::string>> out;
   size_t start = 0;
@@ -231,7 +208,8 @@ static std::vector<std::pair<std::string, std::string>> FormPairs(const std::str
     if (amp == std::string::npos) amp = body.size();
     std::string pair = body.substr(start, amp - start);
     size_t eq = pair.find('=');
-    out.emplace_back(pair.substr(0, eq), eq == std::string::npos ? "" : FormDecode(pair.substr(eq + 1)));
+    std::string value = eq == std::string::npos ? "" : pair.substr(eq + 1);
+    out.emplace_back(pair.substr(0, eq), httplib::detail::decode_url(value, true));
     start = amp + 1;
   }
   return out;
@@ -394,16 +372,16 @@ ProxyTestEnv::ProxyTestEnv(const TestPki* pki) {
     setenv(name, value.c_str(), 1);
   }
   ResetSettingsForTesting();
-  proxy::setSessionKey("");
-  ui::SetProgressPacingForTesting(false);
+  proxy::SetSessionKey("");
   ui::ResetProgressWindowForTesting();
-  proxy::SetLoginPausesForTesting(false);
+  SetPauseForTesting([this](Milliseconds pause) { pauses_.push_back(pause); });
 }
 
 ProxyTestEnv::~ProxyTestEnv() {
+  SetPauseForTesting([](Milliseconds) {});  // later tests of the program do not wait either
   proxy_.reset();
   ResetSettingsForTesting();
-  proxy::setSessionKey("");
+  proxy::SetSessionKey("");
   ui::ResetProgressWindowForTesting();
   for (const auto& [name, value] : saved_env_) {
     if (value == "\x01") unsetenv(name.c_str());
@@ -413,7 +391,7 @@ ProxyTestEnv::~ProxyTestEnv() {
 
 void ProxyTestEnv::UseSessionKey(const std::string& key) {
   proxy_->set_session_key(key);
-  proxy::setSessionKey(key);
+  proxy::SetSessionKey(key);
 }
 
 RawServer::RawServer(std::function<void(int socket)> serve) {

@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/openssl_ptr.h"
+#include "base/pause.h"
 #include "support/test_env.h"
 #include "ui/scripted_ui.h"
 
@@ -32,7 +34,7 @@ class TestRsaKey {
   std::string PrivateDecrypt(const std::string& cipher) const;
 
  private:
-  void* pkey_;
+  ossl::Ptr<EVP_PKEY> pkey_;
 };
 
 // A self-made authority and a server certificate for 127.0.0.1.
@@ -115,7 +117,8 @@ class FakeProxy {
 };
 
 // Everything a proxy test needs: a test home, a scripted UI, a fake proxy
-// the QUIL_* variables point at, pauses off, empty settings and session key.
+// the QUIL_* variables point at, pauses recorded instead of waited for,
+// empty settings and session key.
 class ProxyTestEnv {
  public:
   explicit ProxyTestEnv(const TestPki* pki = nullptr);
@@ -125,12 +128,15 @@ class ProxyTestEnv {
   const std::string& home() const { return home_.path(); }
   // Logs in at the fake proxy's level: sets the session key on both sides.
   void UseSessionKey(const std::string& key);
+  // The pauses asked for (base/pause.h), in order.
+  const std::vector<Milliseconds>& pauses() const { return pauses_; }
 
  private:
   ScopedTestHome home_;
   ui::ScopedScriptedUi ui_;
   std::vector<std::pair<std::string, std::string>> saved_env_;
   std::unique_ptr<FakeProxy> proxy_;
+  std::vector<Milliseconds> pauses_;
 };
 
 // A raw TCP server on 127.0.0.1 (port 0) for answers an HTTP library would

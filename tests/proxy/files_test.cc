@@ -8,11 +8,11 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/files.h"
 #include "base/result_codes.h"
 #include "fake_proxy.h"
 #include "proxy/client_address.h"
 #include "proxy/download.h"
-#include "proxy/whole_file.h"
 
 namespace quil::proxy {
 namespace {
@@ -134,14 +134,18 @@ TEST(DownloadTest, WithoutContentLengthReportsKilobytesOnly) {
   EXPECT_EQ(shown.back().text, "檔案下載完成 ...");
 }
 
+// Every source answers an address of its own, so each case shows which
+// source was taken.
 TEST(ClientAddressTest, SourcesInOrder) {
   ProxyTestEnv env;
   auto& p = env.proxy();
   p.On("/bridge", Raw(200, "10.1.2.3\r\n"));
   p.On("/bridge500", Raw(500, "10.9.9.9"));
   p.On("/svc1", Raw(200, "<html>ip: 192.0.2.7</html>"));
+  p.On("/svc1-404", Raw(404, "192.0.2.99"));
   p.On("/svc2", Raw(200, "198.51.100.4"));
   p.On("/noise", Raw(200, "none"));
+  SetHostAddressForTesting("203.0.113.9");
   const std::string o = p.origin();
   struct Case {
     const char* name;
@@ -152,6 +156,8 @@ TEST(ClientAddressTest, SourcesInOrder) {
       {"bridge answers", o + "/bridge", o + "/svc1," + o + "/svc2", "10.1.2.3"},
       {"bridge fails, first service", o + "/bridge500", o + "/svc1," + o + "/svc2", "192.0.2.7"},
       {"nothing usable, second service", o + "/bridge500", o + "/noise," + o + "/svc2", "198.51.100.4"},
+      {"no web source answers, the host name", o + "/bridge500", o + "/svc1-404," + o + "/noise", "203.0.113.9"},
+      {"no bridge page configured", "", o + "/svc2," + o + "/svc1", "198.51.100.4"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -159,6 +165,7 @@ TEST(ClientAddressTest, SourcesInOrder) {
     testing::ScopedEnv services("QUIL_IP_SERVICES", c.services);
     EXPECT_EQ(findClientAddress(), c.address);
   }
+  SetHostAddressForTesting("");
   EXPECT_TRUE(env.ui().messages.empty());
 }
 

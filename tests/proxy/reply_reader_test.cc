@@ -20,14 +20,14 @@ TEST(ReplyReaderTest, ParseOutcomes) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    ReplyDocument doc = parseReply(c.text);
+    ReplyDocument doc = ParseReply(c.text);
     EXPECT_EQ(doc.well_formed, c.well_formed);
     EXPECT_EQ(doc.has_root, c.has_root);
   }
 }
 
 TEST(ReplyReaderTest, FieldTextReadsOnlyAFirstTextChild) {
-  ReplyDocument doc = parseReply(
+  ReplyDocument doc = ParseReply(
       "<root>"
       "<ent>&lt;&#x41;&amp;</ent>"
       "<cdata><![CDATA[a<b]]></cdata>"
@@ -60,7 +60,7 @@ TEST(ReplyReaderTest, FieldTextReadsOnlyAFirstTextChild) {
 }
 
 TEST(ReplyReaderTest, CollectFieldsBlocksAndLists) {
-  ReplyDocument doc = parseReply(
+  ReplyDocument doc = ParseReply(
       "<r><rtnCode>0</rtnCode><rtnMsg>ok</rtnMsg><a>1</a><b/><a>2</a>"
       "<certInfo><certId>7</certId><cn>X</cn></certInfo>"
       "<mobileCert><cert><sn>1</sn></cert><other/><cert><sn>2</sn><sn>3</sn></cert></mobileCert></r>");
@@ -71,11 +71,11 @@ TEST(ReplyReaderTest, CollectFieldsBlocksAndLists) {
   EXPECT_EQ(all.at("rtnCode"), "0");
   EXPECT_EQ(all.at("rtnMsg"), "ok");
 
-  EXPECT_EQ(readBlock(doc.root, "certInfo"), (FieldMap{{"certId", "7"}, {"cn", "X"}}));
-  EXPECT_TRUE(readBlock(doc.root, "pcCert").empty());
-  const XmlElement* mobile = childElement(doc.root, "mobileCert");
+  EXPECT_EQ(ReadBlock(doc.root, "certInfo"), (FieldMap{{"certId", "7"}, {"cn", "X"}}));
+  EXPECT_TRUE(ReadBlock(doc.root, "pcCert").empty());
+  const XmlElement* mobile = ChildElement(doc.root, "mobileCert");
   ASSERT_NE(mobile, nullptr);
-  auto list = readList(*mobile, "cert");
+  auto list = ReadList(*mobile, "cert");
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0], (FieldMap{{"sn", "1"}}));
   EXPECT_EQ(list[1], (FieldMap{{"sn", "3"}}));
@@ -95,7 +95,7 @@ TEST(ReplyReaderTest, AcceptanceAndNumbers) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(isAccepted(parseReply(c.xml).root), c.accepted);
+    EXPECT_EQ(IsAccepted(ParseReply(c.xml).root), c.accepted);
   }
   struct Num {
     const char* text;
@@ -104,7 +104,7 @@ TEST(ReplyReaderTest, AcceptanceAndNumbers) {
                     {"-99999999999", -2147483647 - 1}};
   for (const auto& n : kNumbers) {
     SCOPED_TRACE(n.text);
-    EXPECT_EQ(readNumber(n.text), n.value);
+    EXPECT_EQ(ReadNumber(n.text), n.value);
   }
 }
 

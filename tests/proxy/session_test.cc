@@ -62,6 +62,10 @@ TEST(LoginTest, SuccessfulLogin) {
                                       "正在解析登入結果資訊 ...", "登入作業已完成"}));
   EXPECT_EQ(env.ui().progress[0].title, "登入");
   EXPECT_EQ(env.ui().hides, 1);
+  // Each step stays 100 ms, the reply's two steps half a second more, the
+  // closing text a second.
+  using ms = Milliseconds;
+  EXPECT_EQ(env.pauses(), (std::vector<ms>{ms(100), ms(100), ms(500), ms(100), ms(500), ms(1000)}));
 
   // A second login in the same process does not load the settings again.
   (void)proxy::doLogin("acct01", "pw");

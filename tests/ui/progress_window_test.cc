@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/pause.h"
 #include "platform/text_codec.h"
 #include "ui/scripted_ui.h"
 
@@ -13,11 +14,12 @@ using platform::ToNarrow;
 class ProgressWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetProgressPacingForTesting(false);
+    SetPauseForTesting([this](Milliseconds pause) { pauses_.push_back(pause.count()); });
     ResetProgressWindowForTesting();
   }
-  void TearDown() override { SetProgressPacingForTesting(true); }
+  void TearDown() override { SetPauseForTesting(nullptr); }
   ScopedScriptedUi ui_;
+  std::vector<long> pauses_;  // milliseconds asked for, in order
 };
 
 TEST_F(ProgressWindowTest, StepFormatFillsStepTotalAndText) {
@@ -65,6 +67,15 @@ TEST_F(ProgressWindowTest, FinalReportBeforeAnyStepShowsNothing) {
   EXPECT_TRUE(ui_->progress.empty());
   EXPECT_EQ(ui_->hides, 0);
   EXPECT_FALSE(CurrentProgressState().created);
+  EXPECT_TRUE(pauses_.empty()) << "nothing shown, nothing to wait for";
+}
+
+// The window paces itself: a step stays 100 ms, the closing text 1000 ms.
+TEST_F(ProgressWindowTest, PausesAfterEachStepAndLongerAfterTheFinalReport) {
+  reportProgress("t", "", 1, 3, "a");
+  reportProgress("", "", 2, 3, "b");
+  reportProgress("", "", -1, 0, "done");
+  EXPECT_EQ(pauses_, (std::vector<long>{100, 100, 1000}));
 }
 
 TEST(StepTextTest, FillsPlaceholdersInOrder) {

@@ -4,16 +4,16 @@
 #include <cstdio>
 #include <functional>
 
+#include "base/files.h"
 #include "base/result_codes.h"
 #include "cert/cert_info.h"
-#include "cert/cert_files.h"
 #include "cert/pfx_file.h"
 #include "demo_bench.h"
-#include "workflow_test_util.h"
 #include "platform/cert_store.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
 #include "proxy/settings.h"
+#include "workflow_test_util.h"
 
 namespace quil::testing {
 namespace {
@@ -62,7 +62,7 @@ TEST(ApplyAndSavePfx, NewApplicationReportsFourOfSevenStepsThenSavesTheFile) {
   std::string saved = s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"});
   EXPECT_EQ(saved, "{'errCode':'0','errMsg':''}");
   EXPECT_TRUE(s.ui->progress.size() == 5u) << "savePfx2 shows no progress";
-  auto bytes = ReadFileBytes(path);
+  auto bytes = ReadNonEmptyFile(path);
   ASSERT_TRUE(bytes);
   CertInfoResult info = certInfoFromPkcs12(*bytes, "abc123");
   ASSERT_EQ(info.code, 0);
@@ -87,7 +87,7 @@ TEST(ApplyAndSavePfx, PathIsAFileNameHereAndCodePage950ForTheProxy) {
   s.bench().ClearCalls();
   const std::string path = s.home.path() + "/我的憑證/王小明.P12";
   EXPECT_EQ(s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"}), "{'errCode':'0','errMsg':''}");
-  EXPECT_TRUE(ReadFileBytes(path).has_value());
+  EXPECT_TRUE(ReadNonEmptyFile(path).has_value());
   auto reports = s.bench().CallsOf("activeCert");
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].Field("certPath"), platform::ToNarrow(path));
@@ -232,7 +232,7 @@ TEST(ApplyAndSavePfx, SaveFailuresAndTheApplyIdText) {
     s.ClearUi();
     std::string reply = s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"});
     EXPECT_EQ(reply, "{'errCode':'" + std::to_string(c.code) + "','errMsg':'" + MakeErrorText(c.code) + "'}");
-    EXPECT_EQ(ReadFileBytes(s.home.path() + "/out/cert.P12").has_value(), c.file_written);
+    EXPECT_EQ(ReadNonEmptyFile(s.home.path() + "/out/cert.P12").has_value(), c.file_written);
     auto reports = s.bench().CallsOf("activeCert");
     ASSERT_EQ(reports.size(), c.reported ? 1u : 0u);
     if (c.reported) {

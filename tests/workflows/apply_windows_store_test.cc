@@ -4,8 +4,8 @@
 
 #include <functional>
 
+#include "base/files.h"
 #include "base/result_codes.h"
-#include "cert/cert_files.h"
 #include "cert/cert_info.h"
 #include "cert/cert_stores.h"
 #include "cert/public_key_blob.h"
@@ -101,7 +101,7 @@ TEST(ApplyWindowsStore, AgreementFormBacksUpToAFileAsTheSeventhStep) {
     ASSERT_EQ(s.ui->dialogs.size(), 2u);
     EXPECT_EQ(s.ui->dialogs[1].dialog, "CQUILSavePfxDlg");
     if (!save_answered) continue;
-    auto bytes = ReadFileBytes(path);
+    auto bytes = ReadNonEmptyFile(path);
     ASSERT_TRUE(bytes);
     CertInfoResult info = certInfoFromPkcs12(*bytes, "pass99");
     ASSERT_EQ(info.code, 0);

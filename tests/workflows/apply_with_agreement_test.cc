@@ -4,8 +4,8 @@
 
 #include <functional>
 
+#include "base/files.h"
 #include "base/result_codes.h"
-#include "cert/cert_files.h"
 #include "cert/cert_info.h"
 #include "demo_bench.h"
 #include "platform/cert_store.h"
@@ -54,7 +54,7 @@ TEST(ApplyWithAgreement, NewApplicationSavesTheFileAndReportsIt) {
   ASSERT_EQ(s.ui->dialogs.size(), 2u);
   EXPECT_EQ(s.ui->dialogs[1].dialog, "CQUILSavePfxDlg");
 
-  auto bytes = ReadFileBytes(path);
+  auto bytes = ReadNonEmptyFile(path);
   ASSERT_TRUE(bytes);
   CertInfoResult info = certInfoFromPkcs12(*bytes, "pass99");
   ASSERT_EQ(info.code, 0);
@@ -113,7 +113,7 @@ TEST(ApplyWithAgreement, CancelledSaveLeavesTheKeyAndTheContinuationStoresIt) {
   EXPECT_TRUE(applies[0].Has("csr"));
   EXPECT_EQ(applies[0].Field("csr"), "");
   EXPECT_EQ(s.KeyFiles().size(), 1u);
-  EXPECT_TRUE(ReadFileBytes(path).has_value());
+  EXPECT_TRUE(ReadNonEmptyFile(path).has_value());
   EXPECT_EQ(s.LatestCert().state, "0");
 }
 

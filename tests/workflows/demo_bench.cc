@@ -1,3 +1,4 @@
+#include "base/pause.h"
 #include "demo_bench.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 #include <thread>
 
 #include "app/method_table.h"
-#include "cert/cert_files.h"
+#include "base/files.h"
 #include "cert/openssl_providers.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
@@ -21,28 +22,6 @@
 namespace quil::testing {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::string UrlDecode(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '+') {
-      out.push_back(' ');
-    } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
-}
-
 std::map<std::string, std::string> ParseFormBody(const std::string& body) {
   std::map<std::string, std::string> out;
   size_t start = 0;
@@ -52,7 +31,8 @@ std::map<std::string, std::string> ParseFormBody(const std::string& body) {
     std::string pair = body.substr(start, end - start);
     if (!pair.empty()) {
       size_t eq = pair.find('=');
-      out[UrlDecode(pair.substr(0, eq))] = eq == std::string::npos ? "" : UrlDecode(pair.substr(eq + 1));
+      std::string value = eq == std::string::npos ? "" : pair.substr(eq + 1);
+      out[httplib::detail::decode_url(pair.substr(0, eq), true)] = httplib::detail::decode_url(value, true);
     }
     start = end + 1;
   }
@@ -245,10 +225,9 @@ Customer NewCustomer() {
 
 DemoSession::DemoSession(const std::string& profile) {
   ResetSettingsForTesting();
-  proxy::setSessionKey("");
+  proxy::SetSessionKey("");
   ui::ResetProgressWindowForTesting();
-  ui::SetProgressPacingForTesting(false);
-  proxy::SetLoginPausesForTesting(false);
+  SetPauseForTesting([](Milliseconds) {});
   DemoBench& b = Bench();
   b.proxy().ClearFaults();
   b.ClearScripts();
@@ -269,7 +248,7 @@ DemoSession::~DemoSession() {
   b.ClearScripts();
   b.SetSessionKey("");
   ResetSettingsForTesting();
-  proxy::setSessionKey("");
+  proxy::SetSessionKey("");
 }
 
 std::string DemoSession::Call(const std::string& method, const std::vector<std::string>& wide_args) {
@@ -291,7 +270,7 @@ void DemoSession::ClearUi() {
 }
 
 std::vector<std::string> DemoSession::KeyFiles() {
-  return ListFilesEndingWith(getSetting("env.userPrivateKeyFolder"), ".p8");
+  return FilesEndingWith(getSetting("env.userPrivateKeyFolder"), ".p8");
 }
 
 void DemoSession::AcceptAgreement() { ui->dialog_answers.push_back(ui::DialogValues{}); }

@@ -99,7 +99,7 @@ std::string KeyFilePublicKey(const std::string& key_file) {
 std::vector<std::string> KeyFilePaths(DemoSession& s) {
   std::vector<std::string> names = s.KeyFiles();
   std::sort(names.begin(), names.end());  // named by the time they were made
-  for (auto& n : names) n = getPathSetting("env.userPrivateKeyFolder") + "/" + n;
+  for (auto& n : names) n = GetPathSetting("env.userPrivateKeyFolder") + "/" + n;
   return names;
 }
 

@@ -48,7 +48,7 @@ TEST(BackupUserCert, StoreCertificateWithChainAndKeyGoesToTheChosenFile) {
   for (size_t at = certs.find("BEGIN CERTIFICATE"); at != std::string::npos; at = certs.find("BEGIN CERTIFICATE", at + 1))
     ++count;
   EXPECT_EQ(count, 3u) << "the certificate, its issuer and the root";
-  EXPECT_EQ(getPathSetting("env.userPfxFilePath"), path);
+  EXPECT_EQ(GetPathSetting("env.userPfxFilePath"), path);
 }
 
 TEST(BackupUserCert, FailuresBeforeAndAtTheDialog) {
@@ -218,7 +218,7 @@ TEST(ChangePfxPassword, DialogFormAsksAgainUntilTheFileOpensOrTheCustomerCancels
   EXPECT_TRUE(Pkcs12Opens(held.path, "new456"));
   ExpectLegacyAlgorithms(held.path, "new456");
   EXPECT_TRUE(s.bench().CallsOf("changePfxPwVerifyP7").empty()) << "no proof with the dialog";
-  EXPECT_EQ(getPathSetting("env.userPfxFilePath"), held.path);
+  EXPECT_EQ(GetPathSetting("env.userPfxFilePath"), held.path);
   EXPECT_EQ(getSetting("env.userPfxFilePwd"), "abc123") << "the settings are not changed";
 
   s.ClearUi();

@@ -7,8 +7,8 @@
 
 #include <functional>
 
+#include "base/files.h"
 #include "base/result_codes.h"
-#include "cert/cert_files.h"
 #include "demo_bench.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
@@ -254,7 +254,7 @@ TEST(PfxCertInfo, OpensTheFileSilentlyAndChecksItHoldsTheLatestCertificate) {
     DemoSession other("pfx");
     ASSERT_TRUE(other.logged_in);
     InstallWithFile(other, other.home.path() + "/other.P12");
-    other_file = *ReadFileBytes(other.home.path() + "/other.P12");
+    other_file = *ReadNonEmptyFile(other.home.path() + "/other.P12");
   }
   {
     DemoSession foreign("pfx");
@@ -265,7 +265,7 @@ TEST(PfxCertInfo, OpensTheFileSilentlyAndChecksItHoldsTheLatestCertificate) {
     foreign.proxy().SetIssuePolicy(policy);
     InstallWithFile(foreign, foreign.home.path() + "/foreign.P12");
     foreign.proxy().SetIssuePolicy(usual);
-    foreign_file = *ReadFileBytes(foreign.home.path() + "/foreign.P12");
+    foreign_file = *ReadNonEmptyFile(foreign.home.path() + "/foreign.P12");
   }
   DemoSession s("pfx");
   ASSERT_TRUE(s.logged_in);

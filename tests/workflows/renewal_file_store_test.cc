@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "base/result_codes.h"
-#include "cert/cert_files.h"
+#include "base/files.h"
 #include "cert/cert_info.h"
 #include "demo_bench.h"
 #include "lifecycle_test_util.h"
@@ -150,7 +150,7 @@ TEST(RenewFileStore, FailuresGiveTheRenewalCodesAndSendNothingWithoutAProof) {
          s.bench().Script("qryLastActiveCert", "<result><rtnCode>0</rtnCode></result>");
        }, kRenewFileNoCurrentCert, to_current, false},
       {"key file not written", [](DemoSession&, Held&) {
-         const std::string folder = getPathSetting("env.userPrivateKeyFolder");
+         const std::string folder = GetPathSetting("env.userPrivateKeyFolder");
          std::filesystem::remove_all(folder);
          BlockFolder(folder);
        }, kRenewFileRequestFailed, to_current, false},
@@ -215,7 +215,7 @@ TEST(RenewFileStore, AgreementFormSignsThroughTheLoadDialogAndSavesThroughTheSav
   EXPECT_EQ(certs[0].state, "0");
   EXPECT_EQ(certs[0].cert_path, path);
   EXPECT_EQ(certs[1].state, "13");
-  EXPECT_EQ(getPathSetting("env.userPfxFilePath"), path);
+  EXPECT_EQ(GetPathSetting("env.userPfxFilePath"), path);
 }
 
 TEST(RenewFileStore, DecliningTheTermsEndsWith59201BeforeAnyOtherWork) {
@@ -258,7 +258,7 @@ TEST(RenewFileStore, AgreementFormWithTheWindowsStoreAsWell) {
     ASSERT_EQ(report.size(), 1u);
     EXPECT_EQ(report[0].Field("certPath"), read_from_store ? "" : path);
     if (read_from_store) {
-      EXPECT_EQ(getPathSetting("env.userPfxFilePath"), old.path) << "still the customer's file";
+      EXPECT_EQ(GetPathSetting("env.userPfxFilePath"), old.path) << "still the customer's file";
     }
   }
 }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/process.h"
 
 namespace quil::host {

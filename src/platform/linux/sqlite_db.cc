@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/environment.h"
+#include "platform/files.h"
 
 namespace quil::platform {
 

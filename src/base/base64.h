@@ -1,7 +1,8 @@
 #pragma once
+// Base64 of the proxy protocol, through OpenSSL's base64 BIO.
 #include <string>
 
-namespace quil::proxy {
+namespace quil {
 
 // Standard base64 (RFC 4648) with "=" padding and no line breaks.
 std::string base64Encode(const std::string& bytes);
@@ -11,4 +12,8 @@ std::string base64Encode(const std::string& bytes);
 // or three characters gives one or two bytes, a lone last character none.
 std::string base64Decode(const std::string& text);
 
-}  // namespace quil::proxy
+// True when `text` is base64 and nothing else: alphabet characters in
+// groups of four, "=" only as the padding of the last group.
+bool IsStrictBase64(const std::string& text);
+
+}  // namespace quil

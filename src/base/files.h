@@ -1,0 +1,71 @@
+#pragma once
+// The whole-file and atomic-file helpers, on the platform's primitives
+// (platform/files.h). Paths are UTF-8 with "/" separators. A file is never
+// truncated in place: new content goes to a temporary file in the same
+// folder, which is synced and then renamed over the target, so a reader
+// sees the old file or the complete new one.
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quil {
+
+// The file's bytes; nothing when it cannot be opened or read.
+std::optional<std::string> readWholeFile(const std::string& path);
+
+// Creates the missing folders on the path, then replaces the file with
+// `bytes`. Shows its own message box and returns 53301 when the file cannot
+// be created in its folder, 53303 when the bytes cannot be written (an empty
+// buffer included); 0 on success.
+int writeWholeFile(const std::string& path, const std::string& bytes);
+
+// Deletes the files of `folder` whose names match the ECMAScript regular
+// expression `pattern` (every file when it is empty); folders and the
+// entries "." and ".." are never removed; failures are ignored.
+void deleteMatchingFiles(const std::string& folder, const std::string& pattern);
+
+// readWholeFile for the certificate engine, where an empty file is as good
+// as none: nothing for an empty path, an unreadable or an empty file.
+std::optional<std::string> ReadNonEmptyFile(const std::string& path);
+
+// The names of the regular files of `folder` ending in `suffix`, in the
+// order the file system lists them; none when the folder cannot be read.
+std::vector<std::string> FilesEndingWith(const std::string& folder, const std::string& suffix);
+
+// Replaces (or creates) `path` with `bytes`, created with `mode`. The folder
+// must exist. Returns 0, or the errno of the step that failed; on failure
+// the target is unchanged and no temporary file is left.
+int WriteFileAtomically(const std::string& path, std::string_view bytes, unsigned mode = 0600);
+
+// Copies `src` over `dst`, replacing an existing destination atomically.
+// Returns 0, or the Windows error number the page tells apart: 2 the source
+// does not exist, 3 the destination folder does not exist, 5 access denied;
+// other failures give their errno.
+int CopyFileReplacing(const std::string& src, const std::string& dst);
+
+// A file being written beside its target (same folder, hidden temporary
+// name). Commit() flushes and syncs it and renames it over the target;
+// destroying it uncommitted removes it.
+class PendingFile {
+ public:
+  // Nothing when the temporary file cannot be created (errno says why).
+  static std::unique_ptr<PendingFile> Create(const std::string& target, unsigned mode = 0600);
+  ~PendingFile();
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  // Appends; false (and errno) when the bytes could not all be written.
+  [[nodiscard]] bool Write(std::string_view bytes);
+  // 0, or the errno of the step that failed (the temporary is then removed).
+  [[nodiscard]] int Commit();
+
+ private:
+  PendingFile(std::string target, std::string temp, int fd);
+  std::string target_;
+  std::string temp_;
+  int fd_;
+};
+
+}  // namespace quil
