@@ -3,6 +3,13 @@
 // OpenSSL's error text. For .cc files, and headers that hand such objects
 // out. Header-only: the platform's OpenSSL-based implementation files use
 // it too.
+#ifdef _WIN32
+// wincrypt.h, when it came first, names some OpenSSL types as macros.
+#undef X509_NAME
+#undef X509_EXTENSIONS
+#undef PKCS7_ISSUER_AND_SERIAL
+#undef PKCS7_SIGNER_INFO
+#endif
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
