@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/field_map.h"
+#include "base/result_codes.h"
 #include "platform/cert_store.h"
 
 namespace quil {
@@ -15,7 +16,7 @@ namespace quil {
 using CertInfo = FieldMap;
 
 struct [[nodiscard]] CertInfoResult {
-  int code = 1;
+  int code = kFailed;
   CertInfo info;
 };
 

@@ -5,16 +5,18 @@
 // cn is narrow (code page 950); folders are paths (UTF-8, "/").
 #include <string>
 
+#include "base/result_codes.h"
+
 namespace quil {
 
 struct [[nodiscard]] OpenSslRequest {
-  int code = 1;          // 0, 52701, 52703, 52705, 52707, 52709, 52711 or 1
+  int code = kFailed;          // 0, 52701, 52703, 52705, 52707, 52709, 52711 or 1
   std::string request;   // base64 DER request
   std::string key_pem;   // unencrypted PKCS#8 PEM ("PRIVATE KEY")
 };
 
 struct [[nodiscard]] RequestResult {
-  int code = 1;
+  int code = kFailed;
   std::string request;
 };
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "base/result_codes.h"
 #include "cert/cert_info.h"
 #include "platform/cert_store.h"
 
@@ -16,7 +17,7 @@ namespace quil {
 std::unique_ptr<platform::CertStore> openUserStore(const std::string& name);
 
 struct [[nodiscard]] FindCertResult {
-  int code = 1;  // 0, 53001 (no store) or 53005 (no match)
+  int code = kFailed;  // 0, 53001 (no store) or 53005 (no match)
   platform::StoredCert cert;
 };
 // The first certificate of `store` matching issuerKey(issuer, serial).
@@ -42,7 +43,7 @@ std::string classifyCertificate(const std::string& cert_der);
 int installIssuedChain(const std::string& pkcs7_base64);
 
 struct [[nodiscard]] PendingKey {
-  int code = 1;  // 0, or 52901 when the record key cannot be opened
+  int code = kFailed;  // 0, or 52901 when the record key cannot be opened
   bool found = false;
   std::string container;
   std::string provider;
@@ -53,7 +54,7 @@ struct [[nodiscard]] PendingKey {
 PendingKey findPendingKey(const std::string& blob);
 
 struct [[nodiscard]] CollectResult {
-  int code = 1;  // 0, 54605, 54607, 54609, 54611, 54615
+  int code = kFailed;  // 0, 54605, 54607, 54609, 54611, 54615
   std::unique_ptr<platform::CertStore> store;  // memory store: certificate first, then its chain
 };
 // The "MY" certificate with that issuer and serial, with its key properties,

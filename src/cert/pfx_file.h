@@ -16,6 +16,7 @@
 // and env.userPfxFilePwd name the file and password used.
 #include <string>
 
+#include "base/result_codes.h"
 #include "cert/cert_info.h"
 
 namespace quil {
@@ -46,7 +47,7 @@ int checkPfxFile(const std::string& path, const std::string& password);
 int pfxMatches(const CertInfo& record, const std::string& expected_issuer, const std::string& expected_serial);
 
 struct [[nodiscard]] PfxLoadResult {
-  int code = 1;
+  int code = kFailed;
   std::string pkcs12;    // the file's DER bytes, MAC verified
   std::string path;      // the file opened (in/out of the interactive form)
   std::string password;  // its password ("" after a cancel)

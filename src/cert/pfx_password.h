@@ -9,13 +9,15 @@
 // Passwords are narrow bytes; paths UTF-8 with "/".
 #include <string>
 
+#include "base/result_codes.h"
+
 namespace quil {
 
 struct [[nodiscard]] PfxRewriteResult {
   // 0; 54503 the bytes do not open with the current password; 53303 they
   // cannot be written out again; 53301 / 53303 the file cannot be replaced
   // (after writeWholeFile's own message box).
-  int code = 1;
+  int code = kFailed;
   std::string reason;  // why the bytes did not open, as the store words it
 };
 

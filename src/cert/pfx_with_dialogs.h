@@ -6,13 +6,14 @@
 // Blocking; application thread only.
 #include <string>
 
+#include "base/result_codes.h"
 #include "cert/pfx_file.h"
 #include "platform/cert_store.h"
 
 namespace quil {
 
 struct [[nodiscard]] PfxChoiceResult {
-  int code = 1;
+  int code = kFailed;
   std::string path;
   std::string password;
 };

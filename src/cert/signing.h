@@ -5,16 +5,18 @@
 // narrow bytes, signed as they are (no terminating zero).
 #include <string>
 
+#include "base/result_codes.h"
+
 namespace quil {
 
 struct [[nodiscard]] Pkcs7Result {
-  int code = 1;
+  int code = kFailed;
   std::string der;         // the DER message
   std::string error_text;  // OpenSSL's reason for a failure
 };
 
 struct [[nodiscard]] SignResult {
-  int code = 1;
+  int code = kFailed;
   std::string signature;   // base64 of the DER message, one line
   std::string path;        // the PKCS#12 path finally used (in/out)
   std::string error_text;  // the library's reason for a failure, for bracketed messages

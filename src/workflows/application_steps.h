@@ -3,6 +3,7 @@
 // texts and the opening steps. Internal to the workflows.
 #include <string>
 
+#include "base/result_codes.h"
 #include "workflows/workflow_progress.h"
 
 namespace quil::workflows::application {
@@ -21,7 +22,7 @@ inline constexpr char kImportText[] = "正在匯入憑證 ...";
 inline constexpr int kKeyBits = 2048;
 
 struct [[nodiscard]] Opening {
-  int code = 1;     // getFnStatus's code
+  int code = kFailed;     // getFnStatus's code
   char first = 0;   // first character of fnStatus, 0 when it is empty
 };
 
@@ -32,7 +33,7 @@ Opening OpenApplication(WorkflowProgress& progress, const std::string& cn);
 // empty. Narrow texts.
 int FileStoreWithDialog(const std::string& cn);                                    // crtNewCert, "pfx"
 struct HandBack {
-  int code = 1;
+  int code = kFailed;
   std::string b64Cert;
   int applyId = 0;
 };

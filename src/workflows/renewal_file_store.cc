@@ -21,7 +21,7 @@ enum class ProofStep { kNone, kRequest, kSignature };
 // The new request and the old key's signature over it; both empty when
 // the status continues a renewal that was issued already.
 struct [[nodiscard]] Proof {
-  int code = 1;
+  int code = kFailed;
   ProofStep failed = ProofStep::kNone;
   std::string csr;
   std::string sign;

@@ -32,7 +32,7 @@ inline constexpr int kKeyBits = 2048;
 // What the opening steps found out; `code` is the first failure's code as
 // the variant words it.
 struct [[nodiscard]] Opening {
-  int code = 1;
+  int code = kFailed;
   char second = 0;  // second character of fnStatus, 0 when it is shorter
   FieldMap current;  // the certificate being replaced (qryLastActiveCert)
 };

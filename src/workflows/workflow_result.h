@@ -9,7 +9,7 @@
 namespace quil::workflows {
 
 struct [[nodiscard]] WorkflowResult {
-  int code = 1;
+  int code = kFailed;
   std::string message;  // errMsg (wide): the code's error text, or ""
   std::string b64Cert;  // the issued certificate (file store, second form)
   int applyId = 0;

@@ -215,12 +215,6 @@ static std::vector<std::pair<std::string, std::string>> FormPairs(const std::str
   return out;
 }
 
-std::map<std::string, std::string> ParseForm(const std::string& body) {
-  std::map<std::string, std::string> out;
-  for (auto& [k, v] : FormPairs(body)) out[k] = v;
-  return out;
-}
-
 ScriptedReply Xml(const std::string& xml) {
   ScriptedReply r;
   r.xml = xml;

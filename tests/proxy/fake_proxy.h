@@ -50,8 +50,6 @@ std::string OpenSslBase64(const std::string& bytes);
 std::string OpenSslUnbase64(const std::string& text);
 std::string AesEncrypt(const std::string& key16, const std::string& plain);
 std::string AesDecrypt(const std::string& key16, const std::string& cipher);
-// x-www-form-urlencoded body to name/value ("+" is a space).
-std::map<std::string, std::string> ParseForm(const std::string& body);
 
 struct SeenRequest {
   std::string method;

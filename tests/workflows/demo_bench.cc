@@ -1,4 +1,3 @@
-#include "base/pause.h"
 #include "demo_bench.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +11,9 @@
 
 #include "app/method_table.h"
 #include "base/files.h"
+#include "base/pause.h"
 #include "cert/openssl_providers.h"
+#include "devproxy/form.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
@@ -21,23 +22,6 @@
 
 namespace quil::testing {
 namespace {
-
-std::map<std::string, std::string> ParseFormBody(const std::string& body) {
-  std::map<std::string, std::string> out;
-  size_t start = 0;
-  while (start <= body.size()) {
-    size_t end = body.find('&', start);
-    if (end == std::string::npos) end = body.size();
-    std::string pair = body.substr(start, end - start);
-    if (!pair.empty()) {
-      size_t eq = pair.find('=');
-      std::string value = eq == std::string::npos ? "" : pair.substr(eq + 1);
-      out[httplib::detail::decode_url(pair.substr(0, eq), true)] = httplib::detail::decode_url(value, true);
-    }
-    start = end + 1;
-  }
-  return out;
-}
 
 // Actions sealed with the proxy's public key: their fields stay sealed.
 bool IsPublicKeyAction(const std::string& action) {
@@ -66,7 +50,7 @@ struct DemoBench::Impl {
 
   void Handle(const httplib::Request& req, httplib::Response& res) {
     const std::string action = req.matches[1];
-    SeenCall call{action, ParseFormBody(req.body)};
+    SeenCall call{action, devproxy::ParseForm(req.body).value_or(std::map<std::string, std::string>{})};
     std::string key;
     std::optional<std::string> script;
     {
