@@ -81,34 +81,42 @@ void RememberPfxFile(const std::string& path, const std::string& password) {
   setSetting("env.userPfxFilePwd", password);
 }
 
-int makePfxFile(const std::string& cert_text, const std::string& key_pem, const std::string& path,
-                const std::string& password) {
-  if (cert_text.empty()) return kMakePfxNoCert;
-  if (key_pem.empty()) return kFailed;
-  if (path.empty()) return kMakePfxNoPath;
+PfxBytesResult encodePfx(const std::string& cert_text, const std::string& key_pem, const std::string& password) {
+  if (cert_text.empty()) return {kMakePfxNoCert, {}};
+  if (key_pem.empty()) return {kFailed, {}};
   Ptr<EVP_PKEY> key = ReadKeyPem(key_pem);
   auto issued = ReadIssued(cert_text, key.get());
   if (!issued) {
     ERR_clear_error();
-    return kMakePfxCertUnreadable;
+    return {kMakePfxCertUnreadable, {}};
   }
   char friendly[256] = {};
   X509_NAME_get_text_by_NID(X509_get_subject_name(issued->user.get()), NID_commonName, friendly, sizeof friendly);
-  if (!key) return kMakePfxCreateFailed;
+  if (!key) return {kMakePfxCreateFailed, {}};
   Ptr<PKCS12> p12(PKCS12_create(password.c_str(), friendly[0] ? friendly : nullptr, key.get(), issued->user.get(),
                                 issued->chain.get(), NID_pbe_WithSHA1And3_Key_TripleDES_CBC,
                                 NID_pbe_WithSHA1And40BitRC2_CBC, kPfxIterations, -1, 0));
   // PKCS12_create's own MAC would use SHA-256 under OpenSSL 3.
   if (p12 && PKCS12_set_mac(p12.get(), password.c_str(), -1, nullptr, 0, kPfxMacIterations, EVP_sha1()) != 1)
     p12.reset();
-  const std::string bytes = ossl::ToDer(i2d_PKCS12, p12.get());
-  if (bytes.empty()) {
+  std::string der = ossl::ToDer(i2d_PKCS12, p12.get());
+  if (der.empty()) {
     ERR_clear_error();
-    return kMakePfxCreateFailed;
+    return {kMakePfxCreateFailed, {}};
   }
+  return {kOk, std::move(der)};
+}
+
+int makePfxFile(const std::string& cert_text, const std::string& key_pem, const std::string& path,
+                const std::string& password) {
+  if (cert_text.empty()) return kMakePfxNoCert;
+  if (key_pem.empty()) return kFailed;
+  if (path.empty()) return kMakePfxNoPath;
+  PfxBytesResult pfx = encodePfx(cert_text, key_pem, password);
+  if (pfx.code != kOk) return pfx.code;
   size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) platform::MakeFolders(path.substr(0, slash));
-  return WriteFileAtomically(path, bytes, 0600) == 0 ? kOk : kMakePfxOpenFailed;
+  return WriteFileAtomically(path, pfx.der, 0600) == 0 ? kOk : kMakePfxOpenFailed;
 }
 
 int makePfxFromKeyFolder(const std::string& cert_text, const std::string& path, const std::string& password) {

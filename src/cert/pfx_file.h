@@ -32,6 +32,15 @@ namespace quil {
 int makePfxFile(const std::string& cert_text, const std::string& key_pem, const std::string& path,
                 const std::string& password);
 
+struct [[nodiscard]] PfxBytesResult {
+  int code = 1;     // makePfxFile's codes that come before the file
+  std::string der;  // the PKCS#12 file's bytes when the code is 0
+};
+
+// The bytes makePfxFile writes, made in memory: codes 52101, 1, 52109,
+// 52111 or 0.
+PfxBytesResult encodePfx(const std::string& cert_text, const std::string& key_pem, const std::string& password);
+
 // makePfxFile with each ".p8" file of env.userPrivateKeyFolder until one
 // fits; stores the two settings. Code 0, or 1 when no key file fits. Key
 // files are never deleted.
