@@ -33,8 +33,8 @@ int makePfxFile(const std::string& cert_text, const std::string& key_pem, const 
                 const std::string& password);
 
 struct [[nodiscard]] PfxBytesResult {
-  int code = 1;     // makePfxFile's codes that come before the file
-  std::string der;  // the PKCS#12 file's bytes when the code is 0
+  int code = kFailed;  // makePfxFile's codes that come before the file
+  std::string der;     // the PKCS#12 file's bytes when the code is 0
 };
 
 // The bytes makePfxFile writes, made in memory: codes 52101, 1, 52109,
