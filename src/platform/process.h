@@ -11,6 +11,11 @@ namespace quil::platform {
 // beyond stdio to /dev/null). Returns false when it could not be started.
 bool StartProcess(const std::string& program, const std::vector<std::string>& args);
 
+// Starts a new copy of this program (a restart): detached like
+// StartProcess, but writing to this process's standard output and error,
+// so whoever reads them learns the new copy's page address.
+bool StartProgramCopy(const std::string& program, const std::vector<std::string>& args);
+
 // True when `name` is an executable found on PATH (or an absolute path).
 bool HasProgram(const std::string& name);
 

@@ -18,8 +18,9 @@ namespace quil::platform {
 namespace {
 
 // Spawns through a short-lived intermediate child so the program is
-// re-parented to init and never left as a zombie of ours.
-bool SpawnDetached(const std::string& program, const std::vector<std::string>& args) {
+// re-parented to init and never left as a zombie of ours. Its standard
+// input is /dev/null; its output goes there too unless `keep_output`.
+bool SpawnDetached(const std::string& program, const std::vector<std::string>& args, bool keep_output = false) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -43,8 +44,10 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
     int devnull = open("/dev/null", O_RDWR);
     if (devnull >= 0) {
       dup2(devnull, 0);
-      dup2(devnull, 1);
-      dup2(devnull, 2);
+      if (!keep_output) {
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+      }
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -67,6 +70,10 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
 
 bool StartProcess(const std::string& program, const std::vector<std::string>& args) {
   return SpawnDetached(program, args);
+}
+
+bool StartProgramCopy(const std::string& program, const std::vector<std::string>& args) {
+  return SpawnDetached(program, args, /*keep_output=*/true);
 }
 
 bool HasProgram(const std::string& name) {

@@ -1,0 +1,20 @@
+#pragma once
+// Program files that this program fetches and starts: its own update and
+// the operator's installers. Paths are UTF-8.
+#include <string>
+
+namespace quil::platform {
+
+// True when `path` holds a whole program that this machine runs the way it
+// runs this one. Linux: an ELF executable or shared object of the running
+// program's class, byte order and architecture, whose program headers,
+// loaded segments and section headers all lie inside the file (so an
+// error page or a cut-off download is refused).
+bool IsProgramForThisMachine(const std::string& path);
+
+// Gives the file the permission bits `mode` where the platform has them
+// (0755 for a program anyone may run, 0700 for the user's own): 0 or the
+// errno of the failure.
+int SetProgramMode(const std::string& path, unsigned mode);
+
+}  // namespace quil::platform
