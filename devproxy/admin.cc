@@ -65,6 +65,25 @@ void HandleAdmin(const httplib::Request& req, httplib::Response& res, Service* s
     v.width = str("width", v.width);
     v.height = str("height", v.height);
     service->SetVersionPolicy(v);
+  } else if (what == "regset" && req.method == "POST") {
+    if (!in.contains("items") || !in["items"].is_array()) {
+      fail("need items: [{regId, regPath, regName, regValue, regValueType, regDesc}]");
+    } else {
+      std::vector<RegSetItem> items;
+      for (const auto& i : in["items"]) {
+        auto field = [&](const char* k) {
+          return i.is_object() && i.contains(k) && i[k].is_string() ? i[k].get<std::string>() : "";
+        };
+        items.push_back({field("regId"), field("regPath"), field("regName"), field("regValue"),
+                         field("regValueType"), field("regDesc")});
+      }
+      service->SetRegSetItems(items);
+    }
+  } else if (what == "regset" && req.method == "GET") {
+    out = nlohmann::json::array();
+    for (const auto& i : service->RegSetItems())
+      out.push_back({{"regId", i.id}, {"regPath", i.path}, {"regName", i.name}, {"regValue", i.value},
+                     {"regValueType", i.type}, {"regDesc", i.desc}});
   } else if (what == "policy" && req.method == "POST") {
     IssuePolicy p = service->issue_policy();
     p.valid_days = num("validDays", p.valid_days);

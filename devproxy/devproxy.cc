@@ -32,6 +32,10 @@ namespace quil::devproxy {
 namespace {
 
 constexpr size_t kMaxBody = 1 << 20;
+
+// The quil program built beside this proxy: the default client update and
+// the program the demo component's installer registers with.
+constexpr char kBuiltQuil[] = QUIL_BUILT_PROGRAM;
 constexpr char kProxyPath[] = "/PELIProxy/proxy/";
 
 bool SameToken(const std::string& a, const std::string& b) {
@@ -196,8 +200,17 @@ void DevProxy::Impl::Routes() {
   };
   server->Post("/depCert/QUILDepCert.htm", deploy_template);
   server->Get("/depCert/QUILDepCert.htm", deploy_template);
-  server->Get(R"(/download/([A-Za-z0-9._-]+))", [](const httplib::Request& req, httplib::Response& res) {
-    auto bytes = DownloadFile(req.matches[1]);
+  server->Get(R"(/download/([A-Za-z0-9._-]+))", [this](const httplib::Request& req, httplib::Response& res) {
+    std::string name = req.matches[1];
+    std::optional<std::string> bytes;
+    if (name == "QUILSetup.exe") {
+      std::string update = ReadDataFile(options.update_file);
+      if (!update.empty()) bytes = std::move(update);
+    } else if (name == "MeroCpntSetup.exe") {
+      bytes = service->ComponentInstaller(kBuiltQuil);
+    } else {
+      bytes = DownloadFile(name);
+    }
     if (!bytes) {
       res.status = 404;
       return;
@@ -226,6 +239,7 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
   if (!error) error = &ignored;
   auto impl = std::make_unique<Impl>();
   impl->options = options;
+  if (impl->options.update_file.empty()) impl->options.update_file = kBuiltQuil;
   if (options.data_dir.empty()) {
     *error = "no data folder given";
     return nullptr;
@@ -387,6 +401,8 @@ bool DevProxy::ApplySettingsProfile(const std::string& name) {
 void DevProxy::SetVersionPolicy(const VersionPolicy& policy) {
   impl_->service->SetVersionPolicy(policy);
 }
+void DevProxy::SetRegSetItems(const std::vector<RegSetItem>& items) { impl_->service->SetRegSetItems(items); }
+std::vector<RegSetItem> DevProxy::RegSetItems() const { return impl_->service->RegSetItems(); }
 void DevProxy::SetIssuePolicy(const IssuePolicy& policy) { impl_->service->SetIssuePolicy(policy); }
 IssuePolicy DevProxy::issue_policy() const { return impl_->service->issue_policy(); }
 bool DevProxy::AddCustomer(const CustomerSeed& seed, std::string* error) {

@@ -28,6 +28,9 @@ struct Options {
   // Faults switched on from the start, "action=fault;action=fault" (see
   // ParseFault for the fault forms).
   std::string faults;
+  // The client update served as /download/QUILSetup.exe (app.dlUrl); empty:
+  // the quil program this proxy was built with.
+  std::string update_file;
 };
 
 // One injected fault for one action (or "*" for every action).
@@ -85,6 +88,19 @@ struct VersionPolicy {
   std::string is_show_report_link = "N";
   std::string width = "400";
   std::string height = "300";
+};
+
+// One registry value the operator prescribes, as getRegSet answers it.
+// The first letter of the id tells the page how to judge it: "R" a setting
+// (current equals required), "T" a trusted site (current is 2), "A" a
+// component (current is 1).
+struct RegSetItem {
+  std::string id;     // regId
+  std::string path;   // regPath, below HKEY_CURRENT_USER
+  std::string name;   // regName
+  std::string value;  // regValue
+  std::string type;   // regValueType: "DW" for a DWORD, other text for a string
+  std::string desc;   // regDesc
 };
 
 struct CustomerSeed {
@@ -186,6 +202,9 @@ class DevProxy {
   // (Windows store), "pfx,store" or "store,pfx" (both, in that order).
   bool ApplySettingsProfile(const std::string& name);
   void SetVersionPolicy(const VersionPolicy& policy);
+  // The items getRegSet answers, in order.
+  void SetRegSetItems(const std::vector<RegSetItem>& items);
+  std::vector<RegSetItem> RegSetItems() const;
   void SetIssuePolicy(const IssuePolicy& policy);
   IssuePolicy issue_policy() const;
 

@@ -1,5 +1,5 @@
 // quil-devproxy --data DIR [--port N] [--http] [--reset] [--profile NAME]
-//               [--fault ACTION=FAULT]...
+//               [--update-file PATH] [--fault ACTION=FAULT]...
 // Runs the demo operator proxy on 127.0.0.1 until SIGINT/SIGTERM. The first
 // line on stdout is the proxy base URL, printed once connections are
 // accepted; DIR/quil.env then holds the QUIL_* variables pointing at it.
@@ -20,7 +20,7 @@ void OnSignal(int) { g_stop = 1; }
 int Usage() {
   std::cerr << "usage: quil-devproxy --data DIR [--port N] [--http] [--reset]\n"
                "                     [--profile pfx|store|pfx,store|store,pfx]\n"
-               "                     [--fault ACTION=FAULT]...\n"
+               "                     [--update-file PATH] [--fault ACTION=FAULT]...\n"
                "FAULT: malformed | noroot | empty | drop | rtn:CODE[:MSG] | status:N,\n"
                "      optionally with delay:MS and times:N, joined by ','\n";
   return 2;
@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
       const char* v = value();
       if (!v) return Usage();
       profile = v;
+    } else if (a == "--update-file") {
+      const char* v = value();
+      if (!v) return Usage();
+      options.update_file = v;
     } else if (a == "--fault") {
       const char* v = value();
       if (!v) return Usage();

@@ -83,16 +83,53 @@ table{border-collapse:collapse}.code{font-size:1.4em;font-weight:bold;letter-spa
 }
 
 std::optional<std::string> DownloadFile(const std::string& name) {
-  std::string banner;
-  if (name == "QUILSetup.exe") banner = "QUIL demo client update package\n";
-  else if (name == "MeroCpntSetup.exe" || name == "MeroCpnt.cab")
-    banner = "QUIL demo security component package\n";
-  else return std::nullopt;
+  if (name != "MeroCpnt.cab") return std::nullopt;
+  std::string banner = "QUIL demo security component package\n";
   // Large enough that a download reports progress several times.
   std::string bytes;
   bytes.reserve(300 * 1024);
   while (bytes.size() < 300 * 1024) bytes += banner;
   return bytes;
+}
+
+namespace {
+
+// `text` as one single-quoted shell word; line breaks become blanks.
+std::string ShellWord(std::string text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += "'\\''";
+    else out.push_back(c == '\n' || c == '\r' ? ' ' : c);
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+std::string ComponentInstallerScript(const std::string& class_id, const std::string& version,
+                                     const std::string& quil) {
+  return "#!/bin/sh\n"
+         "# QUIL demo security component installer.\n"
+         "set -eu\n"
+         "class_id=" + ShellWord(class_id) + "\n"
+         "quil=" + ShellWord(quil) + "\n"
+         "[ -x \"$quil\" ] || quil=quil\n"
+         "dir=\"${XDG_DATA_HOME:-$HOME/.local/share}/quil/MeroCpnt\"\n"
+         "mkdir -p \"$dir\"\n"
+         "cat > \"$dir/merocpnt.part\" <<'COMPONENT'\n"
+         "#!/bin/sh\n"
+         "# QUIL demo security component: answers GetVersion.\n"
+         "if [ \"${1:-}\" = GetVersion ]; then\n"
+         "  printf '%s\\n' " + ShellWord(version) + "\n"
+         "  exit 0\n"
+         "fi\n"
+         "echo 'usage: merocpnt GetVersion' >&2\n"
+         "exit 2\n"
+         "COMPONENT\n"
+         "chmod 0755 \"$dir/merocpnt.part\"\n"
+         "mv -f \"$dir/merocpnt.part\" \"$dir/merocpnt\"\n"
+         "\"$quil\" reg add \"HKCU\\\\Software\\\\Classes\\\\CLSID\\\\$class_id\\\\LocalServer32\" /ve /d \"$dir/merocpnt\" /f >/dev/null\n"
+         "\"$quil\" reg add 'HKCU\\Software\\MERO\\MeroCpnt' /v Installed /t REG_DWORD /d 1 /f >/dev/null\n";
 }
 
 }  // namespace quil::devproxy

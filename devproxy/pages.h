@@ -17,7 +17,16 @@ std::string DeployTemplatePage();
 // The online codes "sent" so far, newest first, as an HTML page (UTF-8).
 std::string MailboxPage(const std::vector<MailItem>& mail);
 
-// Bytes of a download file by name; nullopt for an unknown name.
+// Bytes of a fixed download file by name; nullopt for an unknown name.
 std::optional<std::string> DownloadFile(const std::string& name);
+
+// The demo security component's installer, a shell script: it installs a
+// small program under the user's data folder (quil/MeroCpnt/merocpnt) that
+// answers "GetVersion" with `version`, and registers it with `quil reg add`
+// as the local server of class `class_id` ("{...}"), as well as the value
+// HKCU\Software\MERO\MeroCpnt "Installed" = 1. `quil` is used when it is
+// executable, else "quil" on PATH.
+std::string ComponentInstallerScript(const std::string& class_id, const std::string& version,
+                                     const std::string& quil);
 
 }  // namespace quil::devproxy

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "devproxy/crypto.h"
+#include "devproxy/pages.h"
 
 namespace quil::devproxy {
 
@@ -12,6 +13,19 @@ using namespace service_internal;
 namespace {
 // Enough for a test to look back over its own session.
 constexpr size_t kKeptRequests = 10000;
+
+// The registry values a fresh start prescribes: two zone settings, a
+// trusted site and the demo component's own record.
+std::vector<RegSetItem> DefaultRegSetItems() {
+  const std::string zones = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\2";
+  return {
+      {"R1", zones, "1201", "0", "DW", "信任的網站: 起始不標示為安全的 ActiveX 控制項"},
+      {"R2", zones, "1001", "0", "DW", "信任的網站: 下載已簽署的 ActiveX 控制項"},
+      {"T1", "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\localhost",
+       "https", "2", "DW", "信任的網站: localhost"},
+      {"A2", "Software\\MERO\\MeroCpnt", "Installed", "1", "DW", "安控元件安裝紀錄"},
+  };
+}
 }  // namespace
 
 Envelope EnvelopeOf(const std::string& action) {
@@ -62,14 +76,7 @@ Service::Service(Store* store, CertAuthority* ca, std::string origin, const Opti
       online_code_lifetime_s_(options.online_code_lifetime_s),
       max_sessions_(static_cast<size_t>(std::max(1, options.max_sessions))) {
   ApplyProfile("pfx");
-  reg_items_ = {
-      {"R1", "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\2", "1201",
-       "0", "DW", "信任的網站: 起始不標示為安全的 ActiveX 控制項"},
-      {"R2", "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\2", "1001",
-       "0", "DW", "信任的網站: 下載已簽署的 ActiveX 控制項"},
-      {"T1", "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\localhost",
-       "https", "2", "DW", "信任的網站: localhost"},
-  };
+  reg_items_ = DefaultRegSetItems();
 }
 
 bool Service::ApplyProfile(const std::string& name) {
@@ -95,7 +102,7 @@ bool Service::ApplyProfile(const std::string& name) {
       {"pfx.pwd.prompt", "憑證密碼須為6~10碼英文或數字"},
       {"app.dlUrl", origin_ + "/download/QUILSetup.exe"},
       {"meroCpnt.dlUrl", origin_ + "/download/MeroCpntSetup.exe"},
-      {"component.activeX.classId32", "{6D3F9A1C-2B4E-4C7A-9E51-7A2B3C4D5E6F}"},
+      {"component.activeX.classId32", "6D3F9A1C-2B4E-4C7A-9E51-7A2B3C4D5E6F"},
       {"component.activeX.version32", "1,0,0,2"},
       {"component.activeX.codeBase32", origin_ + "/download/MeroCpnt.cab#version=1,0,0,2"},
       {"depCert.templateUrl", origin_ + "/depCert/QUILDepCert.htm"},
@@ -120,6 +127,26 @@ Fields Service::SysCfg() {
 void Service::SetVersionPolicy(const VersionPolicy& policy) {
   std::lock_guard<std::mutex> lock(mu_);
   version_ = policy;
+}
+
+void Service::SetRegSetItems(const std::vector<RegSetItem>& items) {
+  std::lock_guard<std::mutex> lock(mu_);
+  reg_items_ = items;
+}
+
+std::vector<RegSetItem> Service::RegSetItems() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return reg_items_;
+}
+
+std::string Service::ComponentInstaller(const std::string& quil) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto field = [&](const char* key) {
+    auto it = sys_cfg_.find(key);
+    return it == sys_cfg_.end() ? std::string() : it->second;
+  };
+  return ComponentInstallerScript("{" + field("component.activeX.classId32") + "}",
+                                  field("component.activeX.version32"), quil);
 }
 
 void Service::SetIssuePolicy(const IssuePolicy& policy) {

@@ -35,10 +35,6 @@ struct Session {
   bool sheet_verified = false;
 };
 
-struct RegItem {
-  std::string id, path, name, value, type, desc;
-};
-
 class Service {
  public:
   // Takes the session and online code limits from `options`.
@@ -64,6 +60,11 @@ class Service {
   Fields SysCfg();
   bool ApplyProfile(const std::string& name);  // "pfx", "store", "pfx,store", "store,pfx"
   void SetVersionPolicy(const VersionPolicy& policy);
+  void SetRegSetItems(const std::vector<RegSetItem>& items);
+  std::vector<RegSetItem> RegSetItems();
+  // The demo security component's installer for the configured class and
+  // version; it registers the component with `quil` (see pages.h).
+  std::string ComponentInstaller(const std::string& quil);
   void SetIssuePolicy(const IssuePolicy& policy);
   IssuePolicy issue_policy();
 
@@ -132,7 +133,7 @@ class Service {
   Fields sys_cfg_;
   VersionPolicy version_;
   IssuePolicy policy_;
-  std::vector<RegItem> reg_items_;
+  std::vector<RegSetItem> reg_items_;
   std::deque<RequestRecord> requests_;
 };
 
