@@ -31,7 +31,9 @@ export function homeEnv(home, extra = {}) {
 }
 
 // Runs quil --no-browser; resolves once it printed its page address.
-// `command` runs it through another program (wine, for quil.exe).
+// `command` runs it through another program (wine, for quil.exe) or runs
+// another copy of it. `nextLine()` waits for further output lines (a
+// restarted copy prints its address to the same output).
 export function startQuil({ home = makeHome(), args = [], env = {}, command = [QUIL] } = {}) {
   const child = spawn(command[0], [...command.slice(1), '--no-browser', ...args], {
     env: homeEnv(home, env),
@@ -40,13 +42,20 @@ export function startQuil({ home = makeHome(), args = [], env = {}, command = [Q
   const exited = new Promise((res) => child.on('exit', (code, signal) => res({ code, signal })));
   let stderr = '';
   child.stderr.on('data', (d) => { stderr += d; });
+  const lines = [];
+  const waiting = [];
+  createInterface({ input: child.stdout }).on('line', (line) => {
+    if (waiting.length) waiting.shift()(line);
+    else lines.push(line);
+  });
+  const nextLine = () => (lines.length ? Promise.resolve(lines.shift()) : new Promise((res) => waiting.push(res)));
   return new Promise((res, rej) => {
     const timer = setTimeout(() => rej(new Error('quil did not start: ' + stderr)), 30000);
-    createInterface({ input: child.stdout }).once('line', (line) => {
+    nextLine().then((line) => {
       clearTimeout(timer);
       const url = new URL(line.trim());
       res({
-        child, home, exited, url: url.href,
+        child, home, exited, nextLine, url: url.href,
         origin: url.origin,
         port: Number(url.port),
         token: url.searchParams.get('token'),

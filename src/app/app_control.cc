@@ -27,7 +27,7 @@ void RestartApp() {
   std::string program = platform::ProgramPath();
   std::vector<std::string> args;
   if (!g_restart_argv.empty()) args.assign(g_restart_argv.begin() + 1, g_restart_argv.end());
-  platform::StartProcess(program, args);
+  platform::StartProgramCopy(program, args);
   std::this_thread::sleep_for(std::chrono::milliseconds(g_restart_delay_ms));
   RequestQuit();
 }

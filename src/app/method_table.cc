@@ -14,13 +14,13 @@ namespace m = methods;
 
 // Order is the page-facing order (dispatch ids follow it).
 const std::vector<MethodEntry> kTable = {
-    {"cpntAutoUpdate", 0, R::kNothing, kNoFlags, nullptr},
+    {"cpntAutoUpdate", 0, R::kNothing, kNoFlags, m::cpntAutoUpdate},
     {"doTest", 1, R::kNothing, kNoFlags, m::doTest},
     {"iAmAlive", 0, R::kNothing, kNoFlags, m::iAmAlive},
     {"getClientPfxFilePath", 0, R::kText, kNoFlags, m::getClientPfxFilePath},
     {"getClientVersion", 0, R::kText, kNoFlags, m::getClientVersion},
-    {"getClientReg", 0, R::kText, kNoFlags, nullptr},
-    {"setClientReg", 0, R::kText, kNoFlags, nullptr},
+    {"getClientReg", 0, R::kText, kNoFlags, m::getClientReg},
+    {"setClientReg", 0, R::kText, kNoFlags, m::setClientReg},
     {"doLogin", 2, R::kText, kNoFlags, m::doLogin},
     {"getOnlinePw", 6, R::kText, kNoFlags, m::getOnlinePw},
     {"changePw", 3, R::kText, kNoFlags, m::changePw},

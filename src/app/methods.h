@@ -53,7 +53,11 @@ MethodReply qrySvrCertInfo2(const MethodArgs& a);
 MethodReply qryClntCertInfo(const MethodArgs& a);  // also qryIECertInfo
 MethodReply qryPfxCertInfo(const MethodArgs& a);
 
-// app/methods_maintenance.cc: the remembered login.
+// app/methods_maintenance.cc: security component, registry settings,
+// the remembered login.
+MethodReply cpntAutoUpdate(const MethodArgs& a);
+MethodReply getClientReg(const MethodArgs& a);
+MethodReply setClientReg(const MethodArgs& a);
 MethodReply setLoginInfo(const MethodArgs& a);
 MethodReply getLoginInfo(const MethodArgs& a);
 

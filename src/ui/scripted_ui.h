@@ -20,6 +20,7 @@ class ScriptedUi : public Ui {
 
   // What was shown.
   std::vector<std::string> messages;
+  std::vector<std::string> captions;  // of the captioned message boxes only
   std::vector<DialogRequest> dialogs;
   std::vector<std::string> chooser_titles;
   std::vector<ProgressView> progress;
@@ -29,6 +30,10 @@ class ScriptedUi : public Ui {
   Answer MessageBox(const std::string& text, Buttons) override {
     messages.push_back(text);
     return Take(message_answers, Answer::kCancel);
+  }
+  Answer CaptionedMessageBox(const std::string& caption, const std::string& text, Buttons buttons) override {
+    captions.push_back(caption);
+    return MessageBox(text, buttons);
   }
   std::optional<DialogValues> ShowDialog(const DialogRequest& request) override {
     dialogs.push_back(request);

@@ -61,6 +61,11 @@ class Ui {
 
   // A modal message box whose caption is the program's title.
   virtual Answer MessageBox(const std::string& text, Buttons buttons) = 0;
+  // The same with a caption of its own (the security component's question).
+  virtual Answer CaptionedMessageBox(const std::string& caption, const std::string& text, Buttons buttons) {
+    (void)caption;
+    return MessageBox(text, buttons);
+  }
   // A modal dialog; nothing when the user cancelled or closed it.
   virtual std::optional<DialogValues> ShowDialog(const DialogRequest& request) = 0;
   // Folder and file choosers; nothing when cancelled.

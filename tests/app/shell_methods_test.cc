@@ -36,13 +36,13 @@ TEST(MethodTableTest, EveryRowAsThePageSeesIt) {
     unsigned flags;
     bool built;
   } kRows[] = {
-      {"cpntAutoUpdate", 0, kNothing, kPlain, kToCome},
+      {"cpntAutoUpdate", 0, kNothing, kPlain, kBuilt},
       {"doTest", 1, kNothing, kPlain, kBuilt},
       {"iAmAlive", 0, kNothing, kPlain, kBuilt},
       {"getClientPfxFilePath", 0, kText, kPlain, kBuilt},
       {"getClientVersion", 0, kText, kPlain, kBuilt},
-      {"getClientReg", 0, kText, kPlain, kToCome},
-      {"setClientReg", 0, kText, kPlain, kToCome},
+      {"getClientReg", 0, kText, kPlain, kBuilt},
+      {"setClientReg", 0, kText, kPlain, kBuilt},
       {"doLogin", 2, kText, kPlain, kBuilt},
       {"getOnlinePw", 6, kText, kPlain, kBuilt},
       {"changePw", 3, kText, kPlain, kBuilt},

@@ -31,10 +31,12 @@ class AppThread {
     }
   }
 
+  // Queues `task` without waiting for it; false once the thread is stopping.
+  bool Post(std::function<void()> task);
+
   void Stop();
 
  private:
-  bool Post(std::function<void()> task);
   void Loop();
 
   std::mutex mutex_;

@@ -32,6 +32,7 @@ std::optional<Options> ParseCommandLine(const std::vector<std::string>& args, st
 
 const char* UsageText() {
   return "usage: quil [--demo] [--port N] [--no-browser]\n"
+         "       quil reg query|add|delete KEY ...   (quil reg /? for more)\n"
          "  --demo        start the demo certificate proxy on loopback and use it\n"
          "  --port N      serve the page on 127.0.0.1:N (default: a free port)\n"
          "  --no-browser  print the page address and open no window\n";

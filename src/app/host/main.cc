@@ -2,6 +2,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,10 @@
 #include "app/host/event_channel.h"
 #include "app/host/http_host.h"
 #include "app/host/page_ui.h"
+#include "app/host/startup_check.h"
 #include "cert/openssl_providers.h"
+#include "maintenance/reg_command.h"
+#include "platform/environment.h"
 #include "platform/process.h"
 #include "ui/ui.h"
 
@@ -25,6 +29,8 @@ std::atomic<bool> g_quit{false};
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "reg")
+    return quil::RunRegCommand({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr);
   std::string error;
   auto options = quil::host::ParseCommandLine(args, &error);
   if (!options) {
@@ -69,6 +75,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   host.Start();
+  quil::host::PostStartupCheck(&app, {quil::platform::ProgramPath(), args});
   std::printf("%s\n", host.PageAddress().c_str());
   std::fflush(stdout);
 

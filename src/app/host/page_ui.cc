@@ -3,8 +3,13 @@
 namespace quil::host {
 
 ui::Answer PageUi::MessageBox(const std::string& text, ui::Buttons buttons) {
+  return CaptionedMessageBox(kMessageBoxCaption, text, buttons);
+}
+
+ui::Answer PageUi::CaptionedMessageBox(const std::string& caption, const std::string& text,
+                                       ui::Buttons buttons) {
   auto answer = channel_->Ask("messageBox",
-                              {{"caption", kMessageBoxCaption},
+                              {{"caption", caption},
                                {"text", text},
                                {"buttons", buttons == ui::Buttons::kOk ? "ok" : "okcancel"}});
   if (buttons == ui::Buttons::kOk) return ui::Answer::kOk;

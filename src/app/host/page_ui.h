@@ -15,6 +15,8 @@ class PageUi : public ui::Ui {
   explicit PageUi(EventChannel* channel) : channel_(channel) {}
 
   ui::Answer MessageBox(const std::string& text, ui::Buttons buttons) override;
+  ui::Answer CaptionedMessageBox(const std::string& caption, const std::string& text,
+                                 ui::Buttons buttons) override;
   std::optional<ui::DialogValues> ShowDialog(const ui::DialogRequest& request) override;
   std::optional<std::string> ChooseFolder(const std::string& title) override;
   std::optional<std::string> ChooseFile(const std::string& title,

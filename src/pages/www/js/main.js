@@ -8,6 +8,7 @@ import { startOnlineCode } from './online_code.js';
 import { readReply } from './reply_reader.js';
 import { startRenewFlow } from './renew_flow.js';
 import { startRevokeFlow } from './revoke_flow.js';
+import { showScreen } from './screens.js';
 import { onAction, openWebWindow, pageHandler, showAbout, showMessage, startUiHost } from './ui_host.js';
 
 // Every eye button shows its password only while it is held down.
@@ -48,7 +49,9 @@ async function start() {
   startFileFlows();
   const version = readReply(await call('getClientVersion'));
   document.getElementById('version').textContent = 'Version:' + version.clientVersion;
+  // The start screen stays until the client may be used.
   if (!(await versionNotices())) return;
+  showScreen('overview');
   await startLoginArea();
 }
 
