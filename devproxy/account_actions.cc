@@ -18,7 +18,8 @@ void Service::GetSysCfg(Call& c) {
 }
 
 void Service::CheckVersion(Call& c) {
-  const VersionPolicy& v = version_;
+  const VersionPolicy v = version_;
+  if (version_.times > 0 && --version_.times == 0) version_ = VersionPolicy();
   if (v.rtn_code == "0" && c.F("version") == kClientVersion) c.Ok(v.rtn_msg);
   else if (v.rtn_code == "0") c.Refuse("1", "您的程式版本過舊，請更新程式");
   else c.Refuse(v.rtn_code, v.rtn_msg.empty() ? "您的程式版本過舊，請更新程式" : v.rtn_msg);

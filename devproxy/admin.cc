@@ -64,6 +64,7 @@ void HandleAdmin(const httplib::Request& req, httplib::Response& res, Service* s
     v.is_show_report_link = str("isShowReportLink", v.is_show_report_link);
     v.width = str("width", v.width);
     v.height = str("height", v.height);
+    v.times = num("times", v.times);
     service->SetVersionPolicy(v);
   } else if (what == "regset" && req.method == "POST") {
     if (!in.contains("items") || !in["items"].is_array()) {

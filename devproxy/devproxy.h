@@ -88,6 +88,7 @@ struct VersionPolicy {
   std::string is_show_report_link = "N";
   std::string width = "400";
   std::string height = "300";
+  int times = -1;  // checks it answers before the default returns; -1: until replaced
 };
 
 // One registry value the operator prescribes, as getRegSet answers it.

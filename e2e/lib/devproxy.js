@@ -7,19 +7,9 @@ import { join } from 'node:path';
 import { createInterface } from 'node:readline';
 import { BUILD } from './quil.js';
 
-export async function startDevProxy() {
-  const data = mkdtempSync(join(tmpdir(), 'quil-devproxy-'));
-  const child = spawn(join(BUILD, 'devproxy', 'quil-devproxy'), ['--data', data], {
-    stdio: ['ignore', 'pipe', 'pipe'],
-  });
-  const exited = new Promise((res) => child.on('exit', res));
-  let stderr = '';
-  child.stderr.on('data', (d) => { stderr += d; });
-  const baseUrl = await new Promise((res, rej) => {
-    const timer = setTimeout(() => rej(new Error('devproxy did not start: ' + stderr)), 60000);
-    createInterface({ input: child.stdout }).once('line', (line) => { clearTimeout(timer); res(line.trim()); });
-    child.on('exit', () => rej(new Error('devproxy exited: ' + stderr)));
-  });
+// The QUIL_* variables of the demo proxy whose data folder is `data`, and
+// a caller of its admin API.
+export function demoProxyAt(data) {
   const env = {};
   for (const line of readFileSync(join(data, 'quil.env'), 'utf8').split('\n')) {
     const eq = line.indexOf('=');
@@ -27,7 +17,7 @@ export async function startDevProxy() {
   }
   const ca = readFileSync(env.QUIL_PROXY_CA);
   const token = readFileSync(join(data, 'admin_token'), 'utf8').trim();
-  const origin = new URL(baseUrl).origin;
+  const origin = new URL(env.QUIL_PROXY_URL).origin;
 
   function admin(method, what, body) {
     return new Promise((res, rej) => {
@@ -43,7 +33,23 @@ export async function startDevProxy() {
       req.end();
     });
   }
+  return { env, admin };
+}
 
+export async function startDevProxy() {
+  const data = mkdtempSync(join(tmpdir(), 'quil-devproxy-'));
+  const child = spawn(join(BUILD, 'devproxy', 'quil-devproxy'), ['--data', data], {
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  const exited = new Promise((res) => child.on('exit', res));
+  let stderr = '';
+  child.stderr.on('data', (d) => { stderr += d; });
+  const baseUrl = await new Promise((res, rej) => {
+    const timer = setTimeout(() => rej(new Error('devproxy did not start: ' + stderr)), 60000);
+    createInterface({ input: child.stdout }).once('line', (line) => { clearTimeout(timer); res(line.trim()); });
+    child.on('exit', () => rej(new Error('devproxy exited: ' + stderr)));
+  });
+  const { env, admin } = demoProxyAt(data);
   return {
     baseUrl, env, data, admin,
     audit: () => admin('GET', 'audit'),

@@ -6,9 +6,10 @@ import { chmodSync, copyFileSync, existsSync, mkdtempSync, readFileSync, rmSync,
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { describe, test } from 'node:test';
+import { demoProxyAt } from '../lib/devproxy.js';
 import { expectMessage } from '../lib/page_actions.js';
-import { endProcess, pidListeningOn } from '../lib/processes.js';
-import { QUIL, openPage, screenshot, startQuil } from '../lib/quil.js';
+import { childrenOf, endProcess, pidListeningOn, processGone } from '../lib/processes.js';
+import { BUILD, QUIL, callInPage, openPage, screenshot, startQuil } from '../lib/quil.js';
 import { browserAndProxy } from '../lib/suite.js';
 
 const suite = browserAndProxy();
@@ -88,6 +89,46 @@ describe('start-up version check', () => {
       await suite.proxy.admin('POST', 'version', { rtnCode: '0' });
       if (newPid) await endProcess(newPid);
       await quil.stop();
+      copy.remove();
+    }
+  });
+
+  test('quil --demo shows a whole update, and every copy keeps the one demo proxy', async () => {
+    const copy = programCopy();
+    copyFileSync(join(BUILD, 'devproxy', 'quil-devproxy'), join(copy.dir, 'quil-devproxy'));
+    chmodSync(join(copy.dir, 'quil-devproxy'), 0o755);
+    const port = freePort();
+    let lastPid = null;
+    const quil = await startQuil({ program: copy.program, args: ['--demo', '--port', String(port)] });
+    const [proxyPid] = childrenOf(quil.child.pid);
+    try {
+      const page = await openPage(suite.browser, quil);
+      await page.getByText('Version:1.9').waitFor();
+      const demo = demoProxyAt(join(quil.home, '.local', 'state', 'quil', 'demo'));
+      // The next check refuses this version once; the page's restart meets it.
+      await demo.admin('POST', 'version', { rtnCode: '1', times: 1 });
+      await callInPage(page, 'openApp');
+
+      const second = await openPage(suite.browser, { url: (await quil.nextLine()).trim() });
+      await expectMessage(second, OUTDATED);
+      await expectMessage(second, RESTARTING);
+      const third = await openPage(suite.browser, { url: (await quil.nextLine()).trim() });
+      await third.locator('#login-name:not([disabled])').waitFor();
+      await screenshot(third, 'update-done');
+
+      lastPid = pidListeningOn(port);
+      assert.deepEqual(cmdline(lastPid), [copy.program, '--no-browser', '--demo', '--port', String(port)]);
+      assert.equal(processGone(proxyPid), false, 'the first demo proxy still serves');
+      assert.ok(environ(lastPid).includes(`QUIL_DEMO_PROXY_PID=${proxyPid}`));
+      assert.ok(copy.names.has('quil.dpc'));
+      assert.equal(existsSync(copy.program + '.dpc'), false);
+      await endProcess(lastPid);
+      lastPid = null;
+      assert.equal(processGone(proxyPid), true, 'the last copy stops the demo proxy');
+    } finally {
+      if (lastPid) await endProcess(lastPid);
+      await quil.stop();
+      if (!processGone(proxyPid)) await endProcess(proxyPid);
       copy.remove();
     }
   });

@@ -1,5 +1,6 @@
 #include "app/app_control.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -12,6 +13,7 @@ namespace {
 std::function<void()> g_quit;
 std::vector<std::string> g_restart_argv;
 int g_restart_delay_ms = 2000;
+std::atomic<bool> g_successor_started{false};
 
 }  // namespace
 
@@ -27,11 +29,14 @@ void RestartApp() {
   std::string program = platform::ProgramPath();
   std::vector<std::string> args;
   if (!g_restart_argv.empty()) args.assign(g_restart_argv.begin() + 1, g_restart_argv.end());
-  platform::StartProgramCopy(program, args);
+  if (platform::StartProgramCopy(program, args)) NoteSuccessorStarted();
   std::this_thread::sleep_for(std::chrono::milliseconds(g_restart_delay_ms));
   RequestQuit();
 }
 
 void SetRestartDelayForTesting(int ms) { g_restart_delay_ms = ms; }
+
+void NoteSuccessorStarted() { g_successor_started = true; }
+bool SuccessorStarted() { return g_successor_started; }
 
 }  // namespace quil

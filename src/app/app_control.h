@@ -21,4 +21,9 @@ void SetRestartCommand(std::vector<std::string> argv);
 void RestartApp();
 void SetRestartDelayForTesting(int ms);
 
+// Whether this process has started its successor (openApp, the update),
+// which then takes over what the host leaves running for it.
+void NoteSuccessorStarted();
+bool SuccessorStarted();
+
 }  // namespace quil

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "platform/program_file.h"
@@ -21,9 +22,7 @@ constexpr char kDownloadFailedText[] = "安控元件安裝檔下載失敗，請�
 constexpr char kStarting[] = "安控元件安裝檔下載完成，現在將開始為您啟動安控元件安裝程序";
 
 std::string LocalTimeDigits() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  std::tm local = platform::CurrentLocalTime().tm;
   char out[16];
   return std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local) ? out : "00000000000000";
 }

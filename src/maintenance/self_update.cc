@@ -1,12 +1,10 @@
 #include "maintenance/self_update.h"
 
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
 #include "base/result_codes.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/program_file.h"
 #include "platform/text_codec.h"
@@ -39,14 +37,14 @@ void Pause(int ms) {
 
 void Tell(const char* text) { ui::CurrentUi().MessageBox(text, ui::Buttons::kOk); }
 
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string& path) { return platform::GetPathInfo(path).kind != platform::PathKind::kMissing; }
 
 // Deletes the program file retired by the last update; one that stays
 // does not stop the start.
 void RemoveRetiredProgram(const std::string& retired) {
   if (!Exists(retired)) return;
   for (int attempt = 0; attempt < kCleanupAttempts; ++attempt) {
-    if (std::remove(retired.c_str()) == 0) return;
+    if (platform::RemoveFile(retired) == 0) return;
     Pause(kCleanupPauseMs);
   }
 }
@@ -55,10 +53,10 @@ void RemoveRetiredProgram(const std::string& retired) {
 // whole program for this machine (an error page served with status 200, a
 // cut-off file) counts as a failed download and is removed.
 bool FetchNewProgram(const std::string& fresh) {
-  std::remove(fresh.c_str());
+  platform::RemoveFile(fresh);
   if (proxy::downloadFile(platform::ToWide(getSetting("app.dlUrl")), fresh) != 0) return false;
   if (platform::IsProgramForThisMachine(fresh) && platform::SetProgramMode(fresh, 0755) == 0) return true;
-  std::remove(fresh.c_str());
+  platform::RemoveFile(fresh);
   return false;
 }
 
@@ -85,13 +83,16 @@ StartupCheck RunStartupVersionCheck(const UpdateTarget& target) {
     return {code, true};
   }
   Tell(kRestarting);
-  if (std::rename(program.c_str(), retired.c_str()) != 0)
+  StartupCheck updated{code, true};
+  if (platform::ReplaceFileByRename(program, retired) != 0) {
     Tell(kRetireFailed);
-  else if (std::rename(fresh.c_str(), program.c_str()) != 0)
+  } else if (platform::ReplaceFileByRename(fresh, program) != 0) {
     Tell(kPlaceFailed);
-  else if (!platform::StartProgramCopy(program, target.restart_args))
-    Tell(kRestartFailed);
-  return {code, true};
+  } else {
+    updated.successor_started = platform::StartProgramCopy(program, target.restart_args);
+    if (!updated.successor_started) Tell(kRestartFailed);
+  }
+  return updated;
 }
 
 void SetUpdatePausesForTesting(bool on) { g_pauses = on; }

@@ -19,6 +19,7 @@ struct UpdateTarget {
 struct StartupCheck {
   int code = 0;        // 0 accepted, 53705 update needed, else the failed check's code
   bool close = false;  // the program must end now (updated, update failed, or refused)
+  bool successor_started = false;  // the new program file runs
 };
 
 // The whole start-up sequence: clean-up of the last update's ".dpc", the

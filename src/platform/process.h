@@ -35,10 +35,22 @@ class ChildProcess {
   // One line of its output without the line break; "" when none came
   // within `timeout` or the output ended.
   virtual std::string ReadLine(std::chrono::seconds timeout) = 0;
+  // Its process id.
+  virtual int Id() const = 0;
+  // Leaves it running when this object goes: a successor of this program
+  // takes it over (TakeOverChildProcess).
+  virtual void Release() = 0;
 };
 // Nothing when the program could not be started. The program starts with
 // ordinary signal handling whatever this process blocks.
 std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, const std::vector<std::string>& args);
+// A program that a predecessor of this one started and released: process
+// `id`, when it still runs the program file named `program_name` (Linux:
+// with exactly `args`), so a number since given to another process is
+// never taken. Nothing otherwise. It has no output to read; destroying it
+// stops it and waits for it to end.
+std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& program_name,
+                                                   const std::vector<std::string>& args);
 
 // Sets an environment variable of this process (and of programs it starts).
 void SetEnv(const std::string& name, const std::string& value);

@@ -105,6 +105,7 @@ TEST(SelfUpdateTest, AnOutdatedClientSwapsItsFileAndStartsTheNewOne) {
     StartupCheck check = RunStartupVersionCheck(b.target);
     EXPECT_EQ(check.code, kVersionMismatch);
     EXPECT_TRUE(check.close);
+    EXPECT_TRUE(check.successor_started);
     EXPECT_EQ(b.Messages(), (std::vector<std::string>{kOutdated, kRestarting}));
     EXPECT_EQ(ReadFileForTest(b.program), b.update);
     struct stat st;
@@ -205,6 +206,7 @@ TEST(SelfUpdateTest, AProgramFileThatCannotBeMovedAsideStaysAndKeepsTheDownload)
   EXPECT_EQ(check.code, kVersionMismatch);
   EXPECT_TRUE(check.close);
   EXPECT_EQ(b.Messages(), (std::vector<std::string>{kOutdated, kRestarting, kRetireFailed}));
+  EXPECT_FALSE(check.successor_started);
   EXPECT_EQ(ReadFileForTest(b.program), kOldProgram);
   EXPECT_EQ(ReadFileForTest(b.program + ".new"), b.update) << "the next update downloads it again";
   EXPECT_FALSE(Exists(b.marker));

@@ -15,6 +15,11 @@ void AppThread::Stop() {
   wake_.notify_all();
 }
 
+void AppThread::Hold() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_ = true;
+}
+
 bool AppThread::Post(std::function<void()> task) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (stopping_) return false;
@@ -28,7 +33,7 @@ void AppThread::Loop() {
     std::function<void()> task;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      wake_.wait(lock, [this] { return stopping_ || (!held_ && !queue_.empty()); });
       if (stopping_) {
         queue_.clear();  // their callers see a broken promise and give up
         return;

@@ -22,7 +22,8 @@ class AppThread {
   bool Run(const std::function<T()>& task, T* result) {
     auto promise = std::make_shared<std::promise<T>>();
     auto future = promise->get_future();
-    if (!Post([task, promise] { promise->set_value(task()); })) return false;
+    // Only the queued task holds the promise, so dropping it breaks the promise.
+    if (!Post([task, promise = std::move(promise)] { promise->set_value(task()); })) return false;
     try {
       *result = future.get();  // a task dropped at stop breaks its promise
       return true;
@@ -34,6 +35,9 @@ class AppThread {
   // Queues `task` without waiting for it; false once the thread is stopping.
   bool Post(std::function<void()> task);
 
+  // Runs no further task (the program is ending): queued and new ones wait
+  // until Stop drops them, so the page learns of the end first.
+  void Hold();
   void Stop();
 
  private:
@@ -43,6 +47,7 @@ class AppThread {
   std::condition_variable wake_;
   std::deque<std::function<void()>> queue_;
   bool stopping_ = false;
+  bool held_ = false;
   std::thread thread_;
 };
 

@@ -1,6 +1,7 @@
 #include "app/host/demo_proxy.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <vector>
 
@@ -24,15 +25,25 @@ std::string FindDevProxy() {
   return {};
 }
 
+constexpr char kPidVariable[] = "QUIL_DEMO_PROXY_PID";
+
 }  // namespace
 
 bool DemoProxy::Start(std::string* problem) {
+  std::string data = platform::StateFolder() + "/demo";
+  std::string handed_over = platform::GetEnv(kPidVariable);
+  if (!handed_over.empty() && !platform::GetEnv("QUIL_PROXY_URL").empty()) {
+    child_ = platform::TakeOverChildProcess(std::atoi(handed_over.c_str()), "quil-devproxy", {"--data", data});
+    if (child_) {
+      base_url_ = platform::GetEnv("QUIL_PROXY_URL");
+      return true;
+    }
+  }
   std::string program = FindDevProxy();
   if (program.empty()) {
     *problem = "quil-devproxy not found next to quil or on PATH";
     return false;
   }
-  std::string data = platform::StateFolder() + "/demo";
   platform::MakeFolders(data);
   child_ = platform::StartChildProcess(program, {"--data", data});
   if (!child_) {
@@ -44,6 +55,7 @@ bool DemoProxy::Start(std::string* problem) {
     *problem = "the demo proxy did not report its address";
     return false;
   }
+  platform::SetEnv(kPidVariable, std::to_string(child_->Id()));
   std::ifstream env(data + "/quil.env");
   std::string line;
   while (std::getline(env, line)) {
@@ -52,6 +64,10 @@ bool DemoProxy::Start(std::string* problem) {
       platform::SetEnv(line.substr(0, eq), line.substr(eq + 1));
   }
   return true;
+}
+
+void DemoProxy::HandOver() {
+  if (child_) child_->Release();
 }
 
 DemoProxy::DemoProxy() = default;

@@ -92,6 +92,9 @@ int main(int argc, char** argv) {
     if (channel.PageGoneFor(std::chrono::seconds(5))) break;
   }
 
+  // A successor started by openApp or the update keeps the demo proxy.
+  if (quil::SuccessorStarted()) demo.HandOver();
+
   // Let the reply of closeApp reach the page, then end.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   channel.Close();

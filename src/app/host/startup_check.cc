@@ -5,8 +5,13 @@
 namespace quil::host {
 
 void PostStartupCheck(AppThread* app, UpdateTarget target) {
-  app->Post([target = std::move(target)] {
-    if (RunStartupVersionCheck(target).close) RequestQuit();
+  app->Post([app, target = std::move(target)] {
+    StartupCheck check = RunStartupVersionCheck(target);
+    if (check.successor_started) NoteSuccessorStarted();
+    if (check.close) {
+      app->Hold();
+      RequestQuit();
+    }
   });
 }
 

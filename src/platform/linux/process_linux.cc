@@ -120,15 +120,48 @@ bool ShowInFileManager(const std::string& path) {
 
 namespace {
 
+// The program file's name and the arguments of a running process.
+bool Runs(pid_t pid, const std::string& program_name, const std::vector<std::string>& args) {
+  std::string proc = "/proc/" + std::to_string(pid);
+  char exe[4096];
+  ssize_t n = readlink((proc + "/exe").c_str(), exe, sizeof exe - 1);
+  if (n <= 0) return false;  // gone, or ended and not yet collected
+  std::string path(exe, static_cast<size_t>(n));
+  if (path.substr(path.rfind('/') + 1) != program_name) return false;
+  int fd = open((proc + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string cmdline;
+  char buf[4096];
+  while ((n = read(fd, buf, sizeof buf)) > 0) cmdline.append(buf, static_cast<size_t>(n));
+  close(fd);
+  std::string want;
+  for (const auto& a : args) want += a + '\0';
+  size_t first = cmdline.find('\0');
+  return first != std::string::npos && cmdline.substr(first + 1) == want;
+}
+
 class LinuxChild : public ChildProcess {
  public:
   LinuxChild(pid_t pid, int out) : pid_(pid), out_(out) {}
+  // One a predecessor started: not our child, so its end shows in /proc.
+  LinuxChild(pid_t pid, std::string program_name, std::vector<std::string> args)
+      : pid_(pid), out_(-1), inherited_(true), program_name_(std::move(program_name)), args_(std::move(args)) {}
   ~LinuxChild() override {
-    close(out_);
+    if (out_ >= 0) close(out_);
+    if (released_) return;
+    if (!inherited_) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      return;
+    }
+    if (!Runs(pid_, program_name_, args_)) return;
     kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
+    for (int i = 0; i < 200 && Runs(pid_, program_name_, args_); ++i) usleep(50 * 1000);
   }
+  int Id() const override { return pid_; }
+  void Release() override { released_ = true; }
   std::string ReadLine(std::chrono::seconds timeout) override {
+    if (out_ < 0) return {};
     std::string line;
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -145,6 +178,10 @@ class LinuxChild : public ChildProcess {
  private:
   pid_t pid_;
   int out_;
+  bool inherited_ = false;
+  bool released_ = false;
+  std::string program_name_;
+  std::vector<std::string> args_;
 };
 
 sigset_t StopSignals() {
@@ -188,6 +225,12 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, cons
     return nullptr;
   }
   return std::make_unique<LinuxChild>(pid, out[0]);
+}
+
+std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& program_name,
+                                                   const std::vector<std::string>& args) {
+  if (id <= 0 || !Runs(id, program_name, args)) return nullptr;
+  return std::make_unique<LinuxChild>(id, program_name, args);
 }
 
 void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }

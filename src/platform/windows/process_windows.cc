@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/windows/wide_text.h"
 
@@ -46,14 +48,20 @@ std::wstring CommandLine(const std::string& program, const std::vector<std::stri
 
 class WindowsChild : public ChildProcess {
  public:
+  // `out` is null for a program a predecessor started.
   WindowsChild(HANDLE process, HANDLE out) : process_(process), out_(out) {}
   ~WindowsChild() override {
-    CloseHandle(out_);
-    TerminateProcess(process_, 1);
-    WaitForSingleObject(process_, 5000);
+    if (out_) CloseHandle(out_);
+    if (!released_) {
+      TerminateProcess(process_, 1);
+      WaitForSingleObject(process_, 5000);
+    }
     CloseHandle(process_);
   }
+  int Id() const override { return static_cast<int>(GetProcessId(process_)); }
+  void Release() override { released_ = true; }
   std::string ReadLine(std::chrono::seconds timeout) override {
+    if (!out_) return {};
     std::string line;
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -78,6 +86,7 @@ class WindowsChild : public ChildProcess {
  private:
   HANDLE process_;
   HANDLE out_;
+  bool released_ = false;
 };
 
 HANDLE g_stop_event = nullptr;
@@ -111,6 +120,46 @@ bool StartProcess(const std::string& program, const std::vector<std::string>& ar
   // A bare name is searched on PATH by CreateProcessW itself.
   BOOL ok = CreateProcessW(HasSeparator(program) ? exe.c_str() : nullptr, command_line.data(), nullptr, nullptr,
                            FALSE, CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &si, &pi);
+  if (!ok) return false;
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return true;
+}
+
+bool StartProgramCopy(const std::string& program, const std::vector<std::string>& args) {
+  // The copy gets this process's standard handles, and no other handle.
+  HANDLE handles[3];
+  DWORD count = 0;
+  for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    HANDLE h = GetStdHandle(which);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || !SetHandleInformation(h, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
+      continue;
+    bool seen = false;
+    for (DWORD i = 0; i < count; ++i) seen = seen || handles[i] == h;
+    if (!seen) handles[count++] = h;
+  }
+  if (count == 0) return StartProcess(program, args);
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<char> buffer(size);
+  auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer.data());
+  if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return false;
+  bool ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, count * sizeof(HANDLE),
+                                      nullptr, nullptr);
+  STARTUPINFOEXW si{};
+  si.StartupInfo.cb = sizeof si;
+  si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  si.StartupInfo.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.StartupInfo.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  si.StartupInfo.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  si.lpAttributeList = list;
+  std::wstring exe = win::NativePath(program);
+  std::wstring command_line = CommandLine(program, args);
+  PROCESS_INFORMATION pi{};
+  ok = ok && CreateProcessW(HasSeparator(program) ? exe.c_str() : nullptr, command_line.data(), nullptr, nullptr, TRUE,
+                            EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
+                            nullptr, nullptr, &si.StartupInfo, &pi);
+  DeleteProcThreadAttributeList(list);
   if (!ok) return false;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
@@ -162,6 +211,34 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, cons
   }
   CloseHandle(pi.hThread);
   return std::make_unique<WindowsChild>(pi.hProcess, read_end);
+}
+
+// Windows offers no cheap look at another process's arguments: the program
+// file's name must match.
+std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& program_name,
+                                                   const std::vector<std::string>&) {
+  if (id <= 0) return nullptr;
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                               static_cast<DWORD>(id));
+  if (!process) return nullptr;
+  wchar_t image[MAX_PATH * 2];
+  DWORD size = MAX_PATH * 2;
+  DWORD exit_code = 0;
+  bool same = QueryFullProcessImageNameW(process, 0, image, &size) && GetExitCodeProcess(process, &exit_code) &&
+              exit_code == STILL_ACTIVE;
+  if (same) {
+    std::string name = win::PortablePath(std::wstring(image, size));
+    name = name.substr(name.find_last_of('/') + 1);
+    for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string want = program_name;
+    for (auto& c : want) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    same = name == want || name == want + ".exe";
+  }
+  if (!same) {
+    CloseHandle(process);
+    return nullptr;
+  }
+  return std::make_unique<WindowsChild>(process, nullptr);
 }
 
 void SetEnv(const std::string& name, const std::string& value) {
