@@ -99,7 +99,7 @@ describe('start-up version check', () => {
     chmodSync(join(copy.dir, 'quil-devproxy'), 0o755);
     const port = freePort();
     let lastPid = null;
-    const quil = await startQuil({ program: copy.program, args: ['--demo', '--port', String(port)] });
+    const quil = await startQuil({ command: [copy.program], args: ['--demo', '--port', String(port)] });
     const [proxyPid] = childrenOf(quil.child.pid);
     try {
       const page = await openPage(suite.browser, quil);
