@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "platform/environment.h"
+#include "platform/linux/spawn_attributes.h"
 
 extern char** environ;
 
@@ -205,19 +206,9 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, cons
   std::vector<char*> argv;
   for (auto& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);
-  // Our SIGINT/SIGTERM may be blocked for the main loop; the child gets them.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  SpawnAttributes attr;
   pid_t pid;
-  int rc = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-  posix_spawnattr_destroy(&attr);
+  int rc = posix_spawnp(&pid, program.c_str(), &actions, attr.get(), argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
   if (rc != 0) {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/spawn_attributes.h"
 #include "platform/registry.h"
 
 extern char** environ;
@@ -41,21 +42,11 @@ pid_t StartServer(const std::string& program, int out_fd) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setpgroup(&attr, 0);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  SpawnAttributes attr(/*own_group=*/true);
   std::string arg = "GetVersion";
   char* argv[] = {const_cast<char*>(program.c_str()), arg.data(), nullptr};
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv, environ);
-  posix_spawnattr_destroy(&attr);
+  int rc = posix_spawn(&pid, program.c_str(), &actions, attr.get(), argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
