@@ -16,7 +16,7 @@ MethodReply cpntAutoUpdate(const MethodArgs&) {
 
 MethodReply getClientReg(const MethodArgs&) {
   ClientRegCheck check = quil::getClientReg();
-  std::string entries = check.code == 0 ? platform::ToWide(AppendMap(check.entries)) : std::string();
+  std::string entries = check.code == kOk ? platform::ToWide(AppendMap(check.entries)) : std::string();
   return {FormatReply(kReplyMap, check.code, "", entries.c_str()), 0};
 }
 

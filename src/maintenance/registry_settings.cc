@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "base/result_codes.h"
 #include "maintenance/security_component.h"
 #include "platform/registry.h"
 #include "platform/text_codec.h"
@@ -56,7 +57,7 @@ ClientRegCheck getClientReg() {
   ClientRegCheck check;
   auto set = proxy::getRegSet();
   check.code = set.code;
-  if (set.code != 0) return check;
+  if (set.code != kOk) return check;
   auto& hive = platform::CurrentUserHive();
   for (const auto& item : set.items) {
     if (!Counts(item)) continue;
@@ -71,7 +72,7 @@ ClientRegCheck getClientReg() {
 
 int setClientReg() {
   auto set = proxy::getRegSet();
-  if (set.code != 0) return set.code;
+  if (set.code != kOk) return set.code;
   auto& hive = platform::CurrentUserHive();
   for (const auto& item : set.items) {
     if (!Counts(item)) continue;
@@ -81,7 +82,7 @@ int setClientReg() {
     hive.SetValue(key, IsDword(item) ? platform::RegDword(name, DwordFromText(item.regValue))
                                      : platform::RegSz(name, platform::ToWide(item.regValue)));
   }
-  return 0;
+  return kOk;
 }
 
 }  // namespace quil

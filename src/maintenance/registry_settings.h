@@ -6,12 +6,13 @@
 // application thread only.
 #include <string>
 
+#include "base/result_codes.h"
 #include "proxy/field_map.h"
 
 namespace quil {
 
 struct [[nodiscard]] ClientRegCheck {
-  int code = 0;  // 0, 59903 (refused or no root), 59905 (empty or not XML)
+  int code = kFailed;  // kOk, 59903 (refused or no root), 59905 (empty or not XML)
   // regId -> current + "#" + required + "#" + description; "A1" is the
   // security component: "1#1#" or "0#1#" + component.activeX.codeBase32.
   FieldMap entries;

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "base/result_codes.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/process.h"
@@ -42,7 +43,7 @@ void cpntAutoUpdate() {
   std::string folder = getPathSetting("env.userHome") + "/mero";
   std::string installer = folder + "/" + LocalTimeDigits() + ".exe";
   platform::MakeFolders(folder);
-  if (proxy::downloadFile(platform::ToWide(getSetting("meroCpnt.dlUrl")), installer) != 0) {
+  if (proxy::downloadFile(platform::ToWide(getSetting("meroCpnt.dlUrl")), installer) != kOk) {
     ui.MessageBox(kDownloadFailedText, ui::Buttons::kOk);
     return;
   }

@@ -54,7 +54,7 @@ void RemoveRetiredProgram(const std::string& retired) {
 // cut-off file) counts as a failed download and is removed.
 bool FetchNewProgram(const std::string& fresh) {
   platform::RemoveFile(fresh);
-  if (proxy::downloadFile(platform::ToWide(getSetting("app.dlUrl")), fresh) != 0) return false;
+  if (proxy::downloadFile(platform::ToWide(getSetting("app.dlUrl")), fresh) != kOk) return false;
   if (platform::IsProgramForThisMachine(fresh) && platform::SetProgramMode(fresh, 0755) == 0) return true;
   platform::RemoveFile(fresh);
   return false;

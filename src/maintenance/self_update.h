@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/result_codes.h"
+
 namespace quil {
 
 // The program file being checked and how its successor is started.
@@ -17,7 +19,7 @@ struct UpdateTarget {
 };
 
 struct StartupCheck {
-  int code = 0;        // 0 accepted, 53705 update needed, else the failed check's code
+  int code = kFailed;  // kOk accepted, 53705 update needed, else the failed check's code
   bool close = false;  // the program must end now (updated, update failed, or refused)
   bool successor_started = false;  // the new program file runs
 };
