@@ -6,8 +6,8 @@
 // application thread only.
 #include <string>
 
+#include "base/field_map.h"
 #include "base/result_codes.h"
-#include "proxy/field_map.h"
 
 namespace quil {
 

@@ -40,7 +40,7 @@ void cpntAutoUpdate() {
   if (isSecurityComponentCurrent()) return;
   auto& ui = ui::CurrentUi();
   if (ui.CaptionedMessageBox(kQuestionCaption, kQuestion, ui::Buttons::kOkCancel) != ui::Answer::kOk) return;
-  std::string folder = getPathSetting("env.userHome") + "/mero";
+  std::string folder = GetPathSetting("env.userHome") + "/mero";
   std::string installer = folder + "/" + LocalTimeDigits() + ".exe";
   platform::MakeFolders(folder);
   if (proxy::downloadFile(platform::ToWide(getSetting("meroCpnt.dlUrl")), installer) != kOk) {

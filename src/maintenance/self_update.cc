@@ -1,8 +1,6 @@
 #include "maintenance/self_update.h"
 
-#include <chrono>
-#include <thread>
-
+#include "base/pause.h"
 #include "base/result_codes.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -27,13 +25,7 @@ constexpr char kCheckFailed[] = "版本檢核失敗，請檢查您的網路連�
 // The old process may still be ending while the new one starts: 20
 // attempts 500 ms apart cover the overlap.
 constexpr int kCleanupAttempts = 20;
-constexpr int kCleanupPauseMs = 500;
-
-bool g_pauses = true;
-
-void Pause(int ms) {
-  if (g_pauses) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+constexpr Milliseconds kCleanupPause{500};
 
 void Tell(const char* text) { ui::CurrentUi().MessageBox(text, ui::Buttons::kOk); }
 
@@ -45,7 +37,7 @@ void RemoveRetiredProgram(const std::string& retired) {
   if (!Exists(retired)) return;
   for (int attempt = 0; attempt < kCleanupAttempts; ++attempt) {
     if (platform::RemoveFile(retired) == 0) return;
-    Pause(kCleanupPauseMs);
+    Pause(kCleanupPause);
   }
 }
 
@@ -76,10 +68,10 @@ StartupCheck RunStartupVersionCheck(const UpdateTarget& target) {
   }
 
   Tell(kOutdated);
-  Pause(1000);
+  Pause(Milliseconds(1000));
   if (!FetchNewProgram(fresh)) {
     Tell(kDownloadFailedText);
-    Pause(2000);
+    Pause(Milliseconds(2000));
     return {code, true};
   }
   Tell(kRestarting);
@@ -94,7 +86,5 @@ StartupCheck RunStartupVersionCheck(const UpdateTarget& target) {
   }
   return updated;
 }
-
-void SetUpdatePausesForTesting(bool on) { g_pauses = on; }
 
 }  // namespace quil

@@ -26,11 +26,9 @@ struct StartupCheck {
 
 // The whole start-up sequence: clean-up of the last update's ".dpc", the
 // check, and for an outdated client the download, the swap and the start
-// of the new program. Only a check that passes leaves `close` false.
+// of the new program. Only a check that passes leaves `close` false. Its
+// pauses (base/pause.h): 500 ms after each failed clean-up attempt, 1000 ms
+// after the first message, 2000 ms after a failed download.
 StartupCheck RunStartupVersionCheck(const UpdateTarget& target);
-
-// The waits of the sequence (500 ms between clean-up attempts, 1000 ms after
-// the first message, 2000 ms after a failed download) are on in production.
-void SetUpdatePausesForTesting(bool on);
 
 }  // namespace quil

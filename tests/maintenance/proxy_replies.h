@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/field_map.h"
 #include "platform/text_codec.h"
-#include "proxy/field_map.h"
 
 namespace quil::testing {
 

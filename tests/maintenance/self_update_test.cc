@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "base/client_version.h"
+#include "base/pause.h"
 #include "base/result_codes.h"
 #include "proxy/fake_proxy.h"
 #include "proxy_replies.h"
@@ -48,11 +50,9 @@ struct UpdateBench {
   UpdateTarget target{program, {"-c", "echo started > " + marker}};
 
   UpdateBench() {
-    SetUpdatePausesForTesting(false);
     WriteFileForTest(program, kOldProgram);
     ServeUpdate(Raw(200, update));
   }
-  ~UpdateBench() { SetUpdatePausesForTesting(true); }
 
   void ServeUpdate(testing::ScriptedReply reply, const std::string& url_path = "/download/QUILSetup.exe") {
     env.proxy().On("getSysCfg",
@@ -60,6 +60,7 @@ struct UpdateBench {
     env.proxy().On(url_path.empty() ? "/download/QUILSetup.exe" : url_path, std::move(reply));
   }
   std::vector<std::string> Messages() { return env.ui().messages; }
+  const std::vector<Milliseconds>& Pauses() { return env.pauses(); }
   void ExpectProgramUntouched() {
     EXPECT_EQ(ReadFileForTest(program), kOldProgram);
     EXPECT_FALSE(Exists(program + ".new")) << "no download is left behind";
@@ -84,9 +85,10 @@ TEST(SelfUpdateTest, AnAcceptedVersionGoesOnAndCleansUpTheLastUpdate) {
   EXPECT_FALSE(check.close);
   EXPECT_TRUE(b.Messages().empty());
   EXPECT_FALSE(Exists(b.program + ".dpc"));
+  EXPECT_TRUE(b.Pauses().empty()) << "deleted at the first attempt";
   b.ExpectProgramUntouched();
   EXPECT_EQ(b.env.proxy().Count("/download/QUILSetup.exe"), 0);
-  EXPECT_EQ(b.env.proxy().Requests("checkVersion").at(0).fields.at("version"), "1.9");
+  EXPECT_EQ(b.env.proxy().Requests("checkVersion").at(0).fields.at("version"), kClientVersion);
 }
 
 TEST(SelfUpdateTest, AnOutdatedClientSwapsItsFileAndStartsTheNewOne) {
@@ -107,6 +109,8 @@ TEST(SelfUpdateTest, AnOutdatedClientSwapsItsFileAndStartsTheNewOne) {
     EXPECT_TRUE(check.close);
     EXPECT_TRUE(check.successor_started);
     EXPECT_EQ(b.Messages(), (std::vector<std::string>{kOutdated, kRestarting}));
+    ASSERT_FALSE(b.Pauses().empty());
+    EXPECT_EQ(b.Pauses().front(), Milliseconds(1000)) << "a second after the first message";
     EXPECT_EQ(ReadFileForTest(b.program), b.update);
     struct stat st;
     ASSERT_EQ(stat(b.program.c_str(), &st), 0);
@@ -141,6 +145,8 @@ TEST(SelfUpdateTest, ADownloadThatIsNotAWholeProgramChangesNothing) {
     EXPECT_EQ(check.code, kVersionMismatch);
     EXPECT_TRUE(check.close);
     EXPECT_EQ(b.Messages(), (std::vector<std::string>{kOutdated, kDownloadFailed}));
+    ASSERT_FALSE(b.Pauses().empty());
+    EXPECT_EQ(b.Pauses().back(), Milliseconds(2000)) << "two seconds after the failure message";
     b.ExpectProgramUntouched();
     EXPECT_FALSE(Exists(b.program + ".dpc"));
     EXPECT_FALSE(Exists(b.marker));
@@ -195,6 +201,7 @@ TEST(SelfUpdateTest, ARetiredFileThatCannotBeDeletedDoesNotStopTheStart) {
   EXPECT_EQ(check.code, 0);
   EXPECT_FALSE(check.close);
   EXPECT_TRUE(b.Messages().empty());
+  EXPECT_EQ(b.Pauses(), std::vector<Milliseconds>(20, Milliseconds(500))) << "20 attempts, 500 ms apart";
   EXPECT_TRUE(Exists(b.program + ".dpc/held"));
 }
 
