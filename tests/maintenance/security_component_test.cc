@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/method_table.h"
+#include "base/pause.h"
 #include "devproxy/devproxy.h"
 #include "platform/registry.h"
 #include "proxy/settings.h"
@@ -52,11 +53,12 @@ class SecurityComponentTest : public ::testing::Test {
     ASSERT_NE(proxy_, nullptr);
     proxy_->ApplySettingsProfile("pfx");
     ResetSettingsForTesting();
-    ui::SetProgressPacingForTesting(false);
+    SetPauseForTesting([](Milliseconds) {});
   }
   void TearDown() override {
     ResetSettingsForTesting();
     ui::ResetProgressWindowForTesting();
+    SetPauseForTesting(nullptr);
   }
 
   std::string Call(const char* method) { return RunMethod(*FindMethod(method), {}).text; }
