@@ -144,6 +144,13 @@ std::unique_ptr<CertStore> ImportPfx(const std::string& bytes, const std::string
 // others follow without attributes. Nothing when a key cannot be read.
 std::optional<std::string> ExportPfx(CertStore& store, const std::string& password);
 
+// --- TLS ---
+
+// The authorities the system trusts beyond OpenSSL's default paths, as DER:
+// on Windows the certificates of the "ROOT" system store (the user's and
+// the machine's); on Linux none, the default paths being the system's.
+std::vector<std::string> SystemTrustAnchors();
+
 // --- Errors ---
 
 // Why the last failing call of this component on this thread failed, as

@@ -1,3 +1,4 @@
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
@@ -7,6 +8,7 @@
 #include <mutex>
 
 #include "base/client_version.h"
+#include "platform/cert_store.h"
 #include "proxy/curl_easy_internal.h"
 #include "proxy/operator_config.h"
 #include "proxy/transport.h"
@@ -43,6 +45,15 @@ X509_STORE* TrustStore(const std::string& bundle) {
     X509_STORE_free(store);
     return nullptr;  // an unreadable bundle fails the exchange, never trusts less
   }
+  // Windows keeps its authorities in a certificate store, not in files.
+  for (const std::string& der : platform::SystemTrustAnchors()) {
+    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+    if (X509* anchor = d2i_X509(nullptr, &p, static_cast<long>(der.size()))) {
+      X509_STORE_add_cert(store, anchor);  // a duplicate is refused harmlessly
+      X509_free(anchor);
+    }
+  }
+  ERR_clear_error();
   cache[key] = store;
   return store;
 }

@@ -200,6 +200,8 @@ std::unique_ptr<CertStore> OpenSystemStore(const std::string& name) {
   return std::make_unique<SystemStore>(upper, std::move(db));
 }
 
+std::vector<std::string> SystemTrustAnchors() { return {}; }
+
 std::unique_ptr<CertStore> OpenMemoryStore() { return std::make_unique<MemoryStore>(); }
 
 bool CreateKeyContainer(const KeyContainer& container) {

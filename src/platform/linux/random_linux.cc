@@ -20,10 +20,4 @@ bool SecureRandomBytes(void* out, std::size_t size) {
   return true;
 }
 
-std::optional<std::uint32_t> SecureRandomUint32() {
-  std::uint32_t v;
-  if (!SecureRandomBytes(&v, sizeof v)) return std::nullopt;
-  return v;
-}
-
 }  // namespace quil::platform

@@ -169,6 +169,17 @@ std::unique_ptr<CertStore> OpenSystemStore(const std::string& name) {
   return std::make_unique<WindowsStore>(upper, store);
 }
 
+std::vector<std::string> SystemTrustAnchors() {
+  std::vector<std::string> out;
+  HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, kEncoding, 0,
+                                  CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG, L"ROOT");
+  if (!root) return out;
+  PCCERT_CONTEXT c = nullptr;
+  while ((c = CertEnumCertificatesInStore(root, c)) != nullptr) out.push_back(win::DerOf(c));
+  CertCloseStore(root, 0);
+  return out;
+}
+
 std::unique_ptr<CertStore> win::AdoptStore(HCERTSTORE store) {
   return std::make_unique<WindowsStore>("", store);
 }

@@ -141,6 +141,19 @@ TEST(Pkcs12, WrongPasswordGivesTheSystemsReason) {
   EXPECT_FALSE(LastCertStoreErrorText().empty());
 }
 
+TEST(SystemStore, RootCertificatesAreTrustAnchors) {
+  testing::ScopedTestHome home;
+  std::string root = testing::SharedCa().root;
+  auto contains = [&] {
+    for (const auto& der : SystemTrustAnchors())
+      if (der == root) return true;
+    return false;
+  };
+  EXPECT_FALSE(contains());
+  ASSERT_EQ(OpenSystemStore("ROOT")->AddNewer(StoredCert{root}), AddResult::kAdded);
+  EXPECT_TRUE(contains());
+}
+
 // Calls the program does not make because Wine lacks them, kept here so a
 // Wine that gains them, and Windows itself, are seen to pass.
 TEST(WineGaps, PfxExportCertStoreExWithPrivateKeys) {
