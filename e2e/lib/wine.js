@@ -49,10 +49,12 @@ export async function startQuilExe(prefix, proxyEnv) {
   const quil = await startQuil({ env, command: ['wine', QUIL_EXE] });
   const kill = quil.stop;
   quil.stop = async () => {
-    await callApi(quil, 'closeApp').catch(() => {});
-    const timer = setTimeout(() => quil.child.kill('SIGTERM'), 10000);
-    await kill.call(quil);
+    // A program stuck in a method answers nothing: the signal ends it then.
+    let timer;
+    const grace = new Promise((res) => { timer = setTimeout(res, 10000); });
+    await Promise.race([callApi(quil, 'closeApp').catch(() => {}), quil.exited, grace]);
     clearTimeout(timer);
+    await kill.call(quil);
   };
   return quil;
 }

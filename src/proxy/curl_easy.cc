@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "base/client_version.h"
+#include "base/openssl_ptr.h"
 #include "platform/cert_store.h"
 #include "proxy/curl_easy_internal.h"
 #include "proxy/operator_config.h"
@@ -46,13 +47,9 @@ X509_STORE* TrustStore(const std::string& bundle) {
     return nullptr;  // an unreadable bundle fails the exchange, never trusts less
   }
   // Windows keeps its authorities in a certificate store, not in files.
-  for (const std::string& der : platform::SystemTrustAnchors()) {
-    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-    if (X509* anchor = d2i_X509(nullptr, &p, static_cast<long>(der.size()))) {
-      X509_STORE_add_cert(store, anchor);  // a duplicate is refused harmlessly
-      X509_free(anchor);
-    }
-  }
+  for (const std::string& der : platform::SystemTrustAnchors())
+    if (auto anchor = ossl::ParseCert(der))
+      X509_STORE_add_cert(store, anchor.get());  // a duplicate is refused harmlessly
   ERR_clear_error();
   cache[key] = store;
   return store;
