@@ -1,5 +1,6 @@
 // quil-devproxy --data DIR [--port N] [--http] [--reset] [--profile NAME]
 //               [--update-file PATH] [--fault ACTION=FAULT]...
+// quil-devproxy --help | --version
 // Runs the demo operator proxy on 127.0.0.1 until SIGINT/SIGTERM. The first
 // line on stdout is the proxy base URL, printed once connections are
 // accepted; DIR/quil.env then holds the QUIL_* variables pointing at it.
@@ -10,6 +11,7 @@
 #include <iostream>
 #include <string>
 
+#include "build_config.h"
 #include "devproxy/devproxy.h"
 
 namespace {
@@ -17,13 +19,46 @@ namespace {
 volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
 
+constexpr char kSynopsis[] =
+    "usage: quil-devproxy --data DIR [--port N] [--http] [--reset]\n"
+    "                     [--profile pfx|store|pfx,store|store,pfx]\n"
+    "                     [--update-file PATH] [--fault ACTION=FAULT]...\n"
+    "       quil-devproxy --help | --version\n";
+
 int Usage() {
-  std::cerr << "usage: quil-devproxy --data DIR [--port N] [--http] [--reset]\n"
-               "                     [--profile pfx|store|pfx,store|store,pfx]\n"
-               "                     [--update-file PATH] [--fault ACTION=FAULT]...\n"
-               "FAULT: malformed | noroot | empty | drop | rtn:CODE[:MSG] | status:N,\n"
-               "      optionally with delay:MS and times:N, joined by ','\n";
+  std::cerr << kSynopsis << "Try 'quil-devproxy --help'.\n";
   return 2;
+}
+
+int Help() {
+  std::cout << kSynopsis
+            << "\n"
+               "The demo certificate proxy for QUIL: the proxy protocol, a certificate\n"
+               "authority of its own and its state in SQLite, served on 127.0.0.1 until\n"
+               "SIGINT or SIGTERM. The first line on standard output is the proxy base URL.\n"
+               "\n"
+               "Options:\n"
+               "  --data DIR             the data folder (keys, authority, database, quil.env)\n"
+               "  --port N               listen on port N (default 0: a free port)\n"
+               "  --http                 plain HTTP instead of HTTPS\n"
+               "  --reset                empty the database and seed the demo customers again\n"
+               "  --profile NAME         where the client stores certificates: pfx, store,\n"
+               "                         pfx,store or store,pfx\n"
+               "  --fault ACTION=FAULT   misbehave on ACTION (or * for every action); FAULT is\n"
+               "                         malformed | noroot | empty | drop | rtn:CODE[:MSG] |\n"
+               "                         status:N, optionally with delay:MS and times:N,\n"
+               "                         joined by ','\n"
+               "  -h, --help             show this text\n"
+               "  --version              show the version\n"
+               "\n"
+               "Files:\n"
+               "  DIR/quil.env           the QUIL_* variables that point QUIL at this proxy\n"
+               "  DIR/admin_token        token of the /admin/ endpoint, new on every start\n"
+               "  DIR/devproxy.db        customers, certificates, codes, audit, mailbox\n"
+               "  DIR/ca/                the authority, the TLS certificate, ca_bundle.pem\n"
+               "\n"
+               "See quil-devproxy(1).\n";
+  return 0;
 }
 
 }  // namespace
@@ -34,7 +69,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-    if (a == "--data") {
+    if (a == "--help" || a == "-h") {
+      return Help();
+    } else if (a == "--version") {
+      std::cout << "quil-devproxy " << QUIL_SOURCE_VERSION << "\n";
+      return 0;
+    } else if (a == "--data") {
       const char* v = value();
       if (!v) return Usage();
       options.data_dir = v;

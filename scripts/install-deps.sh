@@ -12,6 +12,10 @@ packages=(
   # apt-get source for the libraries built for it.
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 dpkg-dev
+  # the expiry reminder's notifications (GDBus); tests run a private bus
+  libglib2.0-dev dbus-daemon
+  # building the Debian package and checking it with the desktop's validators
+  file desktop-file-utils appstream man-db groff-base systemd
 )
 # Node.js may come from elsewhere than Debian (it often bundles npm).
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)

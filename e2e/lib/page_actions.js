@@ -25,6 +25,16 @@ export async function answerQuestion(page, text, yes) {
   await box.waitForElementState('hidden');
 }
 
+// Answers the yes/no question box, whose text matches `text`, with 是 or 否.
+export async function answerYesNo(page, text, yes) {
+  const box = await topBox(page);
+  assert.match(await (await box.$('.body')).innerText(), text);
+  const labels = await box.$$eval('.buttons button', (bs) => bs.map((b) => b.textContent));
+  assert.deepEqual(labels, ['是', '否']);
+  await (await box.$(`button[data-answer=${yes ? 'yes' : 'no'}]`)).click();
+  await box.waitForElementState('hidden');
+}
+
 // Logs in in account mode.
 export async function loginWithAccount(page, { branch, account, password }) {
   await page.locator('#btn-login:not([disabled])').waitFor();

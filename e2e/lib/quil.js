@@ -1,7 +1,7 @@
 // Starts the quil program and a headless Chromium on its page, each test in
 // a home folder of its own.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, mkdirSync, rmSync } from 'node:fs';
+import { chmodSync, copyFileSync, mkdtempSync, mkdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { createInterface } from 'node:readline';
@@ -12,9 +12,15 @@ export const BUILD = process.env.QUIL_BUILD_DIR || join(ROOT, 'build');
 export const QUIL = join(BUILD, 'src', 'quil');
 export const OUT = join(ROOT, 'e2e', 'out');
 
+// A fresh home folder. Its bin/systemctl stands in for the user's service
+// manager (tests/support/fake_systemctl.sh): it knows no unit until a test
+// writes a state into systemctl/state.
 export function makeHome() {
   const home = mkdtempSync(join(tmpdir(), 'quil-e2e-'));
   mkdirSync(join(home, 'tmp'));
+  mkdirSync(join(home, 'bin'));
+  copyFileSync(join(ROOT, 'tests', 'support', 'fake_systemctl.sh'), join(home, 'bin', 'systemctl'));
+  chmodSync(join(home, 'bin', 'systemctl'), 0o755);
   return home;
 }
 
@@ -26,6 +32,7 @@ export function homeEnv(home, extra = {}) {
     XDG_CONFIG_HOME: join(home, '.config'),
     XDG_DATA_HOME: join(home, '.local', 'share'),
     XDG_STATE_HOME: join(home, '.local', 'state'),
+    PATH: `${join(home, 'bin')}:${process.env.PATH}`,
     ...extra,
   };
 }

@@ -6,7 +6,8 @@ import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy, openSession } from '../lib/suite.js';
 import {
-  acceptAgreement, answerQuestion, expectMessage, loginToAgreement, loginWithAccount, newCustomer, submitSave,
+  acceptAgreement, answerQuestion, answerYesNo, expectMessage, loginToAgreement, loginWithAccount, newCustomer,
+  submitSave,
 } from '../lib/page_actions.js';
 import { endProcess, pidListeningOn, waitForListener } from '../lib/processes.js';
 import { callInPage, makeHome, screenshot, startQuil } from '../lib/quil.js';
@@ -264,6 +265,30 @@ describe('application', () => {
       await answerQuestion(page, '路徑已有同檔名的檔案，是否要覆寫？', true);
       await expectMessage(page, '憑證儲存完成！');
       assert.notEqual(readFileSync(file, 'utf8'), 'keep me');
+    } finally {
+      await quil.stop();
+    }
+  });
+});
+
+describe('expiry reminder', () => {
+  test('saving the first certificate offers the daily reminder; yes turns the timer on', async () => {
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['RM12DR'] });
+    const home = makeHome();
+    mkdirSync(join(home, 'systemctl'));
+    writeFileSync(join(home, 'systemctl', 'state'), 'disabled\n');
+    const { quil, page } = await session({ home });
+    try {
+      await loginToAgreement(page, c);
+      await acceptAgreementAndSave(page, join(home, 'mine.P12'), 'pfx12345');
+      await page.locator('#modal-layer .message-window').last().waitFor();
+      await screenshot(page, 'expiry-reminder-offer');
+      await answerYesNo(page, /^要在憑證到期前以桌面通知提醒您嗎？\n/, true);
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+      assert.equal(readFileSync(join(home, 'systemctl', 'state'), 'utf8'), 'enabled\n');
+      assert.deepEqual(readFileSync(join(home, 'systemctl', 'calls'), 'utf8').trim().split('\n'),
+        ['--user is-enabled quil-expiry.timer', '--user enable --now quil-expiry.timer']);
     } finally {
       await quil.stop();
     }

@@ -5,6 +5,7 @@
 #include "base/result_codes.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_import.h"
+#include "maintenance/reminder_offer.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "workflows/application.h"
@@ -20,6 +21,12 @@ namespace {
 using platform::ToWide;
 
 MethodReply Text(std::string text) { return MethodReply{std::move(text), 0}; }
+
+// A certificate has just been saved: the moment to offer the reminder.
+int OfferingReminderAfter(int code) {
+  if (code == 0) offerExpiryReminder();
+  return code;
+}
 
 // A record or field map after errMsg, only on success; `message` decides
 // whether errMsg carries the code's text.
@@ -42,16 +49,18 @@ MethodReply getFnStatus(const MethodArgs& a) {
 
 MethodReply crtNewCert(const MethodArgs& a) {
   workflows::WorkflowResult r = workflows::ApplyForCertificate(a[0]);
-  return Text(FormatReply(kReplyPlain, r.code, r.message.c_str()));
+  return Text(FormatReply(kReplyPlain, OfferingReminderAfter(r.code), r.message.c_str()));
 }
 
 MethodReply crtNewCert2(const MethodArgs& a) {
   workflows::WorkflowResult r = workflows::ApplyAndHandBack(a[0], a[1]);
+  // With the file store nothing is saved yet; savePfx2 saves it.
+  if (r.b64Cert.empty()) (void)OfferingReminderAfter(r.code);
   return Text(FormatReply(kReplyNewCert, r.code, r.message.c_str(), ToWide(r.b64Cert).c_str(), r.applyId));
 }
 
 MethodReply savePfx2(const MethodArgs& a) {
-  return Text(PlainReply(workflows::SaveIssuedCertificate(a[0], a[1], ToWide(a[2]), a[3])));
+  return Text(PlainReply(OfferingReminderAfter(workflows::SaveIssuedCertificate(a[0], a[1], ToWide(a[2]), a[3]))));
 }
 
 MethodReply replaceCert(const MethodArgs& a) {

@@ -13,8 +13,9 @@
 
 namespace quil::ui {
 
-enum class Buttons { kOk, kOkCancel };
-enum class Answer { kOk, kCancel };
+enum class Buttons { kOk, kOkCancel, kYesNo };
+// A closed or unanswered question counts as kCancel (or kNo).
+enum class Answer { kOk, kCancel, kYes, kNo };
 
 struct FileFilter {
   std::string label;    // "憑證檔 (*.P12)"

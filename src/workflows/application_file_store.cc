@@ -53,6 +53,7 @@ int RunWithDialog(WorkflowProgress& progress, const std::string& cn) {
   progress.Next(kSaveText);
   PfxChoiceResult saved = savePfxWithDialog(issued.cert, "");
   if (saved.code != 0) return saved.code;
+  RememberSavedPfx(saved.path, saved.password);
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, platform::ToNarrow(saved.path));

@@ -36,6 +36,7 @@ int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pw
   progress.Next(kSaveText);
   int installed = installIssuedChain(issued.cert);
   if (installed != 0) return installed;
+  RememberInstalledChain(issued.cert);
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, "");

@@ -2,6 +2,7 @@
 
 #include "base/result_codes.h"
 #include "cert/cert_stores.h"
+#include "cert/held_certificate.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_with_dialogs.h"
 #include "proxy/common_name.h"
@@ -17,11 +18,28 @@ FieldMap LatestCertificate(const std::string& idno) {
   return cn.empty() ? FieldMap() : proxy::qryLastActiveCert(cn);
 }
 
+// The record of a certificate read from a file or a store, with where.
+struct ReadCert {
+  CertInfoResult result;
+  HeldLocation where;
+};
+
 // A PKCS#12 file chosen in the load dialog, then its record.
-CertInfoResult FromChosenPfx(const std::string& path) {
+ReadCert FromChosenPfx(const std::string& path) {
   PfxLoadResult loaded = loadPfxInteractive(path, "", "", "", /*ask_first=*/true);
-  if (loaded.code != 0) return {loaded.code, {}};
-  return certInfoFromPkcs12(loaded.pkcs12, loaded.password);
+  if (loaded.code != 0) return {{loaded.code, {}}, {}};
+  return {certInfoFromPkcs12(loaded.pkcs12, loaded.password), InPfxFile(loaded.path)};
+}
+
+ReadCert FromMyStore(const std::string& serial, const std::string& issuer) {
+  return {certInfoFromMyStore(serial, issuer), InMyStore()};
+}
+
+// The chosen file may hold any certificate; only the latest one is held.
+CertInfoResult RememberedIfLatest(const ReadCert& read, const std::string& latest_serial) {
+  if (read.result.code == 0 && FieldOf(read.result.info, "serial") == latest_serial)
+    rememberHeldCertificate(read.result.info, read.where);
+  return read.result;
 }
 
 }  // namespace
@@ -37,14 +55,13 @@ CertInfoResult ClientCertInfo(const std::string& idno) {
   const std::string& serial = FieldOf(latest, "serial");
   const std::string& issuer = FieldOf(latest, "issuer");
 
-  CertInfoResult primary = getSetting("env.read.primaryCertStore") == "ieCertStore"
-                               ? certInfoFromMyStore(serial, issuer)
-                               : FromChosenPfx(path);
-  if (primary.code == 0) return primary;
+  ReadCert primary = getSetting("env.read.primaryCertStore") == "ieCertStore" ? FromMyStore(serial, issuer)
+                                                                              : FromChosenPfx(path);
+  if (primary.result.code == 0) return RememberedIfLatest(primary, serial);
 
   const std::string secondary = getSetting("env.read.secondaryCertStore");
-  if (secondary == "ieCertStore") return certInfoFromMyStore(serial, issuer);
-  if (secondary == "pfx") return FromChosenPfx(path);
+  if (secondary == "ieCertStore") return RememberedIfLatest(FromMyStore(serial, issuer), serial);
+  if (secondary == "pfx") return RememberedIfLatest(FromChosenPfx(path), serial);
   return {kClientCertNoSource, {}};
 }
 
@@ -53,7 +70,7 @@ CertInfoResult PfxCertInfo(const std::string& idno, const std::string& path, con
   if (latest.empty()) return {kNoCurrentCertInfo, {}};
   PfxLoadResult loaded = loadPfxSilent(path, password, FieldOf(latest, "issuer"), FieldOf(latest, "serial"));
   if (loaded.code != 0) return {loaded.code, {}};
-  return certInfoFromPkcs12(loaded.pkcs12, password);
+  return RememberedIfLatest({certInfoFromPkcs12(loaded.pkcs12, password), InPfxFile(path)}, FieldOf(latest, "serial"));
 }
 
 }  // namespace quil::workflows

@@ -2,8 +2,9 @@
 // What the proxy, this computer and a PKCS#12 file know of the customer's
 // certificate. None changes a store or a file; the client and file queries
 // record a PKCS#12 file and password they opened as env.userPfxFilePath
-// and env.userPfxFilePwd. Identity numbers and results are narrow. Every
-// function blocks on the application thread.
+// and env.userPfxFilePwd, and remember the customer's latest certificate
+// they read as the one held (cert/held_certificate.h). Identity numbers and
+// results are narrow. Every function blocks on the application thread.
 #include <string>
 
 #include "cert/cert_info.h"

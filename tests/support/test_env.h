@@ -2,6 +2,7 @@
 // Test isolation: every test that touches the user's folders, hive or
 // stores runs inside a ScopedTestHome, never against the real ones.
 #include <string>
+#include <vector>
 
 namespace quil::testing {
 
@@ -11,6 +12,9 @@ namespace quil::testing {
 // Linux, a key of its own under HKEY_CURRENT_USER on Windows); restores
 // everything on exit. On Windows the system certificate stores cannot be
 // moved: certificates added to them meanwhile are removed again on exit.
+// On Linux it also moves XDG_RUNTIME_DIR there, unsets
+// DBUS_SESSION_BUS_ADDRESS and puts a systemctl of its own first on PATH
+// (see SetUserTimerForTest), so nothing reaches the user's session.
 class ScopedTestHome {
  public:
   ScopedTestHome();
@@ -37,5 +41,13 @@ const char* WineVersion();
 // Runs a command line through the shell, giving its exit status and output
 // (stdout+stderr); -1 when it could not be run.
 int RunCommand(const std::string& command, std::string* output);
+
+// Linux: the user timer the home's systemctl (tests/support/fake_systemctl.sh)
+// knows: its is-enabled state ("disabled", "enabled", ...; empty: no such
+// unit), and whether enabling it fails. Enabling turns the state to
+// "enabled".
+void SetUserTimerForTest(const ScopedTestHome& home, const std::string& state, bool refuse_enable = false);
+// The argument lists systemctl was called with, in order.
+std::vector<std::string> SystemctlCallsForTest(const ScopedTestHome& home);
 
 }  // namespace quil::testing

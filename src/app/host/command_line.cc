@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "build_config.h"
+
 namespace quil::host {
 
 std::optional<Options> ParseCommandLine(const std::vector<std::string>& args, std::string* error) {
@@ -12,8 +14,12 @@ std::optional<Options> ParseCommandLine(const std::vector<std::string>& args, st
       o.open_browser = false;
     } else if (a == "--demo") {
       o.demo = true;
+    } else if (a == "--check-expiry") {
+      o.check_expiry = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
+    } else if (a == "--version") {
+      o.version = true;
     } else if (a == "--port" && i + 1 < args.size()) {
       char* end = nullptr;
       long port = std::strtol(args[++i].c_str(), &end, 10);
@@ -27,15 +33,49 @@ std::optional<Options> ParseCommandLine(const std::vector<std::string>& args, st
       return std::nullopt;
     }
   }
+  if (o.check_expiry && (o.demo || o.port != 0 || !o.open_browser)) {
+    *error = "--check-expiry takes no other option";
+    return std::nullopt;
+  }
   return o;
 }
 
 const char* UsageText() {
   return "usage: quil [--demo] [--port N] [--no-browser]\n"
          "       quil reg query|add|delete KEY ...   (quil reg /? for more)\n"
-         "  --demo        start the demo certificate proxy on loopback and use it\n"
-         "  --port N      serve the page on 127.0.0.1:N (default: a free port)\n"
-         "  --no-browser  print the page address and open no window\n";
+         "       quil --check-expiry\n"
+         "       quil --help | --version\n"
+         "\n"
+         "The desktop certificate manager for the customers of the broker: apply for,\n"
+         "save, renew, download, revoke, back up and import the trading certificate.\n"
+         "\n"
+         "Options:\n"
+         "  --demo          start the demo certificate proxy on loopback and use it\n"
+         "  --port N        serve the page on 127.0.0.1:N (default: a free port)\n"
+         "  --no-browser    print the page address and open no window\n"
+         "  --check-expiry  show a desktop notification for a held certificate that\n"
+         "                  ends within 28, 14, 7, 3 or 1 days or has ended, once per\n"
+         "                  stage, then end (run daily by quil-expiry.timer)\n"
+         "  -h, --help      show this text\n"
+         "  --version       show the version\n"
+         "\n"
+         "Environment:\n"
+         "  QUIL_PROXY_URL     base URL of the certificate proxy (.../PELIProxy/proxy/)\n"
+         "  QUIL_PROXY_PUBKEY  path of the proxy's RSA public key (PEM)\n"
+         "  QUIL_PROXY_CA      CA bundle trusted in addition to the system's\n"
+         "  QUIL_TLS_INSECURE  1 accepts any server certificate (closed test networks only)\n"
+         "  QUIL_BRIDGE_URL    the operator's bridge page\n"
+         "  QUIL_IP_SERVICES   the two public address services, comma-separated\n"
+         "  XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_STATE_HOME move the files below\n"
+         "\n"
+         "Files:\n"
+         "  ~/.config/quil/registry.db     settings, remembered login, held certificates\n"
+         "  ~/.local/share/quil/           certificate stores and key containers\n"
+         "  ~/.local/state/quil/           window profile, demo proxy data\n"
+         "\n"
+         "See quil(1).\n";
 }
+
+std::string VersionText() { return std::string("quil ") + QUIL_SOURCE_VERSION + "\n"; }
 
 }  // namespace quil::host

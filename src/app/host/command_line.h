@@ -7,15 +7,21 @@
 namespace quil::host {
 
 struct Options {
-  int port = 0;             // --port N; 0 picks a free port
-  bool open_browser = true; // --no-browser turns it off
-  bool demo = false;        // --demo: start the demo proxy and use it
+  int port = 0;              // --port N; 0 picks a free port
+  bool open_browser = true;  // --no-browser turns it off
+  bool demo = false;         // --demo: start the demo proxy and use it
+  bool check_expiry = false; // --check-expiry: remind of expiring certificates, then end
   bool help = false;
+  bool version = false;
 };
 
 // Parses argv (without argv[0]); nothing and a message on bad input.
 std::optional<Options> ParseCommandLine(const std::vector<std::string>& args, std::string* error);
 
+// --help: the options, the environment variables and the files.
 const char* UsageText();
+
+// --version: "quil " and the client version.
+std::string VersionText();
 
 }  // namespace quil::host

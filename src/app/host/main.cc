@@ -1,6 +1,7 @@
 // quil: serves the page on loopback, opens its window and runs the bridge.
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -17,6 +18,8 @@
 #include "app/host/startup_check.h"
 #include "cert/openssl_providers.h"
 #include "maintenance/reg_command.h"
+#include "build_config.h"
+#include "maintenance/expiry_reminder.h"
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "ui/ui.h"
@@ -24,6 +27,20 @@
 namespace {
 
 std::atomic<bool> g_quit{false};
+
+// How long --check-expiry stays to start QUIL when a reminder's action is chosen.
+constexpr std::chrono::minutes kReminderActionWait{30};
+
+int CheckExpiry() {
+  quil::ExpiryCheck check;
+  check.app_id = QUIL_APP_ID;
+  check.open_command = {quil::platform::ProgramPath()};
+  check.wait = kReminderActionWait;
+  check.now = std::time(nullptr);
+  quil::ExpiryCheckResult result = quil::runExpiryCheck(check);
+  if (result.status != 0) std::fprintf(stderr, "quil: --check-expiry: %s\n", result.problem.c_str());
+  return result.status;
+}
 
 }  // namespace
 
@@ -34,13 +51,18 @@ int main(int argc, char** argv) {
   std::string error;
   auto options = quil::host::ParseCommandLine(args, &error);
   if (!options) {
-    std::fprintf(stderr, "quil: %s\n%s", error.c_str(), quil::host::UsageText());
+    std::fprintf(stderr, "quil: %s\nTry 'quil --help'.\n", error.c_str());
     return 2;
   }
   if (options->help) {
     std::fputs(quil::host::UsageText(), stdout);
     return 0;
   }
+  if (options->version) {
+    std::fputs(quil::host::VersionText().c_str(), stdout);
+    return 0;
+  }
+  if (options->check_expiry) return CheckExpiry();
 
   if (!quil::LoadOpenSslProviders(&error)) {
     std::fprintf(stderr, "quil: %s\n", error.c_str());

@@ -8,12 +8,18 @@ ui::Answer PageUi::MessageBox(const std::string& text, ui::Buttons buttons) {
 
 ui::Answer PageUi::CaptionedMessageBox(const std::string& caption, const std::string& text,
                                        ui::Buttons buttons) {
-  auto answer = channel_->Ask("messageBox",
-                              {{"caption", caption},
-                               {"text", text},
-                               {"buttons", buttons == ui::Buttons::kOk ? "ok" : "okcancel"}});
-  if (buttons == ui::Buttons::kOk) return ui::Answer::kOk;
-  return answer && answer->value("button", "") == "ok" ? ui::Answer::kOk : ui::Answer::kCancel;
+  const char* kind = buttons == ui::Buttons::kOk ? "ok" : buttons == ui::Buttons::kYesNo ? "yesno" : "okcancel";
+  auto answer = channel_->Ask("messageBox", {{"caption", caption}, {"text", text}, {"buttons", kind}});
+  const std::string button = answer ? answer->value("button", "") : "";
+  switch (buttons) {
+    case ui::Buttons::kOk:
+      return ui::Answer::kOk;
+    case ui::Buttons::kYesNo:
+      return button == "yes" ? ui::Answer::kYes : ui::Answer::kNo;
+    case ui::Buttons::kOkCancel:
+      break;
+  }
+  return button == "ok" ? ui::Answer::kOk : ui::Answer::kCancel;
 }
 
 std::optional<ui::DialogValues> PageUi::ShowDialog(const ui::DialogRequest& request) {

@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "platform/environment.h"
+#include "platform/linux/run_program.h"
 #include "platform/linux/spawn_attributes.h"
 
 extern char** environ;
@@ -67,7 +69,82 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
   return n == 1 && ok == 1;
 }
 
+// Starts `program` with ordinary signal handling (ours may block SIGINT and
+// SIGTERM for the main loop) and its standard output on a pipe, whose
+// reading end goes to `out`; with `quiet`, standard input and error are
+// /dev/null. The pid, or -1 when it could not be started.
+pid_t SpawnWithOutputPipe(const std::string& program, const std::vector<std::string>& args, bool quiet, int* out) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+  if (quiet) {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid;
+  int rc = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipe_fds[1]);
+  if (rc != 0) {
+    close(pipe_fds[0]);
+    return -1;
+  }
+  *out = pipe_fds[0];
+  return pid;
+}
+
 }  // namespace
+
+std::optional<ProgramOutput> RunProgram(const std::string& program, const std::vector<std::string>& args,
+                                        std::chrono::milliseconds limit) {
+  int out = -1;
+  pid_t pid = SpawnWithOutputPipe(program, args, /*quiet=*/true, &out);
+  if (pid < 0) return std::nullopt;
+
+  ProgramOutput result;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  bool timed_out = false;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      timed_out = true;
+      break;
+    }
+    pollfd p{out, POLLIN, 0};
+    int ready = poll(&p, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) continue;
+    char buf[4096];
+    ssize_t n = read(out, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    result.out.append(buf, static_cast<size_t>(n));
+  }
+  close(out);
+  if (timed_out) kill(pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (timed_out) return std::nullopt;
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
 
 bool StartProcess(const std::string& program, const std::vector<std::string>& args) {
   return SpawnDetached(program, args);

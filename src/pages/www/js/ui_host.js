@@ -37,13 +37,13 @@ function openModal(win) {
 }
 
 // Keeps Tab inside the top window of the modal layer; Esc cancels the top
-// window when it can be cancelled.
+// window (or answers its question with 否) when it can.
 document.addEventListener('keydown', (e) => {
   const host = layer();
   if (!host || host.hidden) return;
   const win = host.lastElementChild;
   if (e.key === 'Escape') {
-    win.querySelector('[data-answer=cancel]')?.click();
+    win.querySelector('[data-answer=cancel], [data-answer=no]')?.click();
     return;
   }
   if (e.key !== 'Tab') return;
@@ -63,19 +63,23 @@ function textBlock(text) {
   return body;
 }
 
+// The buttons of each kind of message box: [answer, label], the first one default.
+const MESSAGE_BUTTONS = {
+  ok: [['ok', '確定']],
+  okcancel: [['ok', '確定'], ['cancel', '取消']],
+  yesno: [['yes', '是'], ['no', '否']],
+};
+
 function messageWindow(caption, text, buttons, onAnswer) {
-  const ok = el('button', { type: 'button', class: 'primary', 'data-answer': 'ok', text: '確定' });
-  const row = el('div', { class: 'buttons' }, ok);
-  let cancel = null;
-  if (buttons === 'okcancel') {
-    cancel = el('button', { type: 'button', 'data-answer': 'cancel', text: '取消' });
-    row.append(cancel);
-  }
+  let close = null;
+  const row = el('div', { class: 'buttons' }, ...(MESSAGE_BUTTONS[buttons] || MESSAGE_BUTTONS.ok).map(
+    ([answer, label], i) => el('button', {
+      type: 'button', class: i === 0 ? 'primary' : '', 'data-answer': answer, text: label,
+      onclick: () => { close(); onAnswer(answer); },
+    })));
   const win = el('div', { class: 'window message-window', role: 'alertdialog', 'aria-modal': 'true' },
     el('div', { class: 'caption', text: caption }), textBlock(text), row);
-  const close = openModal(win);
-  ok.addEventListener('click', () => { close(); onAnswer('ok'); });
-  if (cancel) cancel.addEventListener('click', () => { close(); onAnswer('cancel'); });
+  close = openModal(win);
 }
 
 // The page's own message box; resolves when it is closed.

@@ -1,0 +1,13 @@
+#pragma once
+// The one-time offer, after the customer's first certificate has been
+// saved, to turn on the daily expiry reminder.
+namespace quil {
+
+// Asks once per user, with a yes/no question, whether the daily reminder
+// should run, and turns it on for yes (a failure is shown). Asks nothing
+// when the schedule is already on (that counts as offered) or cannot be
+// used here (asked again after a later save). The offer is remembered in
+// the hive (Software\MERO\QUIL\ExpiryReminder, Offered). Application thread.
+void offerExpiryReminder();
+
+}  // namespace quil

@@ -1,0 +1,154 @@
+// The record of the certificate the customer holds follows what the
+// application saves and what the queries read back; the first save offers
+// the daily reminder.
+#include "cert/held_certificate.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "cert/cert_files.h"
+#include "cert/cert_info.h"
+#include "demo_bench.h"
+#include "platform/cert_store.h"
+#include "workflow_test_util.h"
+
+namespace quil::testing {
+namespace {
+
+const char kPassword[] = "abc123";
+const char kOffer[] = "要在憑證到期前以桌面通知提醒您嗎？";
+
+// The end of validity of the certificate in a PKCS#12 file.
+std::string FileNotAfter(const std::string& path) {
+  auto bytes = ReadFileBytes(path);
+  return bytes ? FieldOf(certInfoFromPkcs12(*bytes, kPassword).info, "notAfter") : "";
+}
+
+std::string SaveWithFile(DemoSession& s, const std::string& path) {
+  auto issued = ReplyFields(s.Call("crtNewCert2", {s.customer.idno, ""}));
+  return s.Call("savePfx2", {issued["applyId"], issued["b64Cert"], path, kPassword});
+}
+
+int Offers(DemoSession& s) {
+  int n = 0;
+  for (const auto& m : s.ui->messages) n += m.rfind(kOffer, 0) == 0;
+  return n;
+}
+
+TEST(HeldCertificateRecord, WrittenWhereTheApplicationSavedTheCertificate) {
+  struct Case {
+    const char* name;
+    const char* profile;
+    std::function<void(DemoSession&, const std::string& path)> save;
+    const char* store;
+  } kCases[] = {
+      {"savePfx2",
+       "pfx",
+       [](DemoSession& s, const std::string& path) { EXPECT_EQ(SaveWithFile(s, path), "{'errCode':'0','errMsg':''}"); },
+       "pfx"},
+      {"crtNewCert with the save dialog",
+       "pfx",
+       [](DemoSession& s, const std::string& path) {
+         s.AcceptAgreement();
+         s.AnswerSaveDialog(path, kPassword);
+         EXPECT_EQ(s.Call("crtNewCert", {s.customer.idno}), "{'errCode':'0','errMsg':''}");
+       },
+       "pfx"},
+      {"crtNewCert2 into the store",
+       "store",
+       [](DemoSession& s, const std::string&) {
+         EXPECT_EQ(ReplyFields(s.Call("crtNewCert2", {s.customer.idno, ""}))["errCode"], "0");
+       },
+       "ieCertStore"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    DemoSession s(c.profile);
+    ASSERT_TRUE(s.logged_in);
+    const std::string path = s.home.path() + "/certs/mine.P12";
+    c.save(s, path);
+
+    auto held = heldCertificates();
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].cn, s.customer.cn);
+    EXPECT_EQ(held[0].serial, s.LatestCert().serial);
+    EXPECT_EQ(held[0].where.store, c.store);
+    if (held[0].where.store == "pfx") {
+      EXPECT_EQ(held[0].where.path, path);
+      EXPECT_EQ(held[0].notAfter, FileNotAfter(path));
+    } else {
+      auto my = platform::OpenSystemStore("MY")->Certificates();
+      ASSERT_EQ(my.size(), 1u);
+      EXPECT_EQ(held[0].notAfter, certInfoFromContext(my[0].der)["notAfter"]);
+      EXPECT_EQ(held[0].issuer, certInfoFromContext(my[0].der)["issuer"]);
+    }
+    EXPECT_EQ(held[0].notAfter.size(), 14u);
+  }
+}
+
+TEST(HeldCertificateRecord, AFailedSaveRemembersNothing) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  SetUserTimerForTest(s.home, "disabled");
+  auto issued = ReplyFields(s.Call("crtNewCert2", {s.customer.idno, ""}));
+  auto failed = s.Call("savePfx2", {issued["applyId"], "bm90IGEgY2VydGlmaWNhdGU=", s.home.path() + "/x.P12", kPassword});
+  EXPECT_EQ(ReplyFields(failed)["errCode"], "3006");
+  EXPECT_TRUE(heldCertificates().empty());
+  EXPECT_EQ(Offers(s), 0) << "nothing saved, nothing offered";
+}
+
+TEST(HeldCertificateRecord, QueriesRememberOnlyTheLatestCertificateTheyRead) {
+  std::string other_file;
+  {
+    DemoSession other("pfx");
+    ASSERT_TRUE(other.logged_in);
+    ASSERT_EQ(SaveWithFile(other, other.home.path() + "/other.P12"), "{'errCode':'0','errMsg':''}");
+    other_file = *ReadFileBytes(other.home.path() + "/other.P12");
+  }
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  const std::string path = s.home.path() + "/mine.P12";
+  ASSERT_EQ(SaveWithFile(s, path), "{'errCode':'0','errMsg':''}");
+
+  // Moved by the customer, then read where it is now.
+  const std::string moved = s.home.path() + "/moved/mine.P12";
+  std::filesystem::create_directories(s.home.path() + "/moved");
+  std::filesystem::rename(path, moved);
+  EXPECT_EQ(ReplyFields(s.Call("qryPfxCertInfo", {s.customer.idno, moved, kPassword}))["errCode"], "0");
+  ASSERT_EQ(heldCertificates().size(), 1u);
+  EXPECT_EQ(heldCertificates()[0].where.path, moved);
+
+  // The load dialog opens any file; another certificate is not the one held.
+  const std::string foreign = s.home.path() + "/other.P12";
+  WriteFileForTest(foreign, other_file);
+  s.AnswerLoadDialog(foreign, kPassword);
+  EXPECT_EQ(ReplyFields(s.Call("qryClntCertInfo", {s.customer.idno}))["errCode"], "0");
+  ASSERT_EQ(heldCertificates().size(), 1u);
+  EXPECT_EQ(heldCertificates()[0].serial, s.LatestCert().serial);
+  EXPECT_EQ(heldCertificates()[0].where.path, moved);
+
+  // The customer's own file through the same dialog is.
+  std::filesystem::copy_file(moved, path);
+  s.AnswerLoadDialog(path, kPassword);
+  EXPECT_EQ(ReplyFields(s.Call("qryClntCertInfo", {s.customer.idno}))["errCode"], "0");
+  EXPECT_EQ(heldCertificates()[0].where.path, path);
+}
+
+TEST(HeldCertificateRecord, TheFirstSaveOffersTheReminderOnce) {
+  DemoSession s("pfx");
+  ASSERT_TRUE(s.logged_in);
+  SetUserTimerForTest(s.home, "disabled");
+  s.ui->message_answers.push_back(ui::Answer::kYes);
+  ASSERT_EQ(SaveWithFile(s, s.home.path() + "/mine.P12"), "{'errCode':'0','errMsg':''}");
+  EXPECT_EQ(Offers(s), 1);
+  EXPECT_EQ(ReadFileForTest(s.home.path() + "/systemctl/state"), "enabled\n");
+
+  ASSERT_EQ(s.Call("qryPfxCertInfo", {s.customer.idno, s.home.path() + "/mine.P12", kPassword}).rfind("{'errCode':'0'", 0), 0u);
+  SetUserTimerForTest(s.home, "disabled");
+  ASSERT_EQ(SaveWithFile(s, s.home.path() + "/again.P12").rfind("{'errCode':'", 0), 0u);
+  EXPECT_EQ(Offers(s), 1) << "asked once only";
+}
+
+}  // namespace
+}  // namespace quil::testing
