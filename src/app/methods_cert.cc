@@ -22,7 +22,8 @@ using platform::ToWide;
 
 MethodReply Text(std::string text) { return MethodReply{std::move(text), 0}; }
 
-// A certificate has just been saved: the moment to offer the reminder.
+// A certificate has just been saved (applied for, renewed or downloaded):
+// the moment to offer the reminder.
 int OfferingReminderAfter(int code) {
   if (code == 0) offerExpiryReminder();
   return code;
@@ -65,17 +66,18 @@ MethodReply savePfx2(const MethodArgs& a) {
 
 MethodReply replaceCert(const MethodArgs& a) {
   workflows::WorkflowResult r = workflows::renewWithAgreement(a[0]);
-  return Text(FormatReply(kReplyPlain, r.code, r.message.c_str()));
+  return Text(FormatReply(kReplyPlain, OfferingReminderAfter(r.code), r.message.c_str()));
 }
 
 MethodReply replaceCert2(const MethodArgs& a) {
   workflows::WorkflowResult r = workflows::renewAndHandBack(a[0], ToWide(a[1]), a[2]);
+  if (r.b64Cert.empty()) (void)OfferingReminderAfter(r.code);
   return Text(FormatReply(kReplyNewCert, r.code, r.message.c_str(), ToWide(r.b64Cert).c_str(), r.applyId));
 }
 
 MethodReply dlCert(const MethodArgs& a) {
   workflows::WorkflowResult r = workflows::downloadCertificate(a[0]);
-  return Text(FormatReply(kReplyPlain, r.code, r.message.c_str()));
+  return Text(FormatReply(kReplyPlain, OfferingReminderAfter(r.code), r.message.c_str()));
 }
 
 // Revocation changes nothing on this computer: the proxy's answer is the

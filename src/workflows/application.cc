@@ -1,12 +1,7 @@
 #include "workflows/application.h"
 
 #include "base/result_codes.h"
-#include "cert/cert_files.h"
-#include "cert/cert_stores.h"
-#include "cert/held_certificate.h"
-#include "platform/cert_store.h"
 #include "proxy/actions.h"
-#include "proxy/base64.h"
 #include "proxy/common_name.h"
 #include "proxy/settings.h"
 #include "workflows/agreement_dialog.h"
@@ -23,23 +18,6 @@ Opening OpenApplication(WorkflowProgress& progress, const std::string& cn) {
   proxy::FnStatus status = proxy::getFnStatus(cn);
   if (status.code != 0) return {status.code, 0};
   return {0, status.fnStatus.empty() ? '\0' : status.fnStatus[0]};
-}
-
-void RememberSavedPfx(const std::string& path, const std::string& password) {
-  auto bytes = ReadFileBytes(path);
-  if (!bytes) return;
-  CertInfoResult read = certInfoFromPkcs12(*bytes, password);
-  if (read.code == 0) rememberHeldCertificate(read.info, InPfxFile(path));
-}
-
-void RememberInstalledChain(const std::string& pkcs7_base64) {
-  auto certs = platform::ReadPkcs7Certificates(proxy::base64Decode(pkcs7_base64));
-  if (!certs) return;
-  for (const std::string& der : *certs) {
-    if (classifyCertificate(der) != "EE") continue;
-    rememberHeldCertificate(certInfoFromContext(der), InMyStore());
-    return;
-  }
 }
 
 }  // namespace application

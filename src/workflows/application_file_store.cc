@@ -9,6 +9,7 @@
 #include "proxy/actions.h"
 #include "proxy/settings.h"
 #include "workflows/application_steps.h"
+#include "workflows/held_record.h"
 
 namespace quil::workflows::application {
 namespace {
@@ -53,7 +54,7 @@ int RunWithDialog(WorkflowProgress& progress, const std::string& cn) {
   progress.Next(kSaveText);
   PfxChoiceResult saved = savePfxWithDialog(issued.cert, "");
   if (saved.code != 0) return saved.code;
-  RememberSavedPfx(saved.path, saved.password);
+  RememberStoredPfx(saved.path, saved.password);
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, platform::ToNarrow(saved.path));

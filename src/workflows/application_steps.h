@@ -29,12 +29,6 @@ struct [[nodiscard]] Opening {
 // Step 1 of total 0, then the customer's function status for `cn`.
 Opening OpenApplication(WorkflowProgress& progress, const std::string& cn);
 
-// Remember the certificate just saved as the one the customer holds (see
-// cert/held_certificate.h): the PKCS#12 file written at `path` (wide), or
-// the end certificate of a chain installed into the stores. Never fail.
-void RememberSavedPfx(const std::string& path, const std::string& password);
-void RememberInstalledChain(const std::string& pkcs7_base64);
-
 // The variants, each with its own final report. `pwid` is sent when not
 // empty. Narrow texts.
 int FileStoreWithDialog(const std::string& cn);                                    // crtNewCert, "pfx"

@@ -6,6 +6,7 @@
 #include "proxy/actions.h"
 #include "proxy/settings.h"
 #include "workflows/application_steps.h"
+#include "workflows/held_record.h"
 #include "workflows/store_backup.h"
 
 namespace quil::workflows::application {
@@ -36,7 +37,7 @@ int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pw
   progress.Next(kSaveText);
   int installed = installIssuedChain(issued.cert);
   if (installed != 0) return installed;
-  RememberInstalledChain(issued.cert);
+  RememberStoredCertificate(issued.cert, InMyStore());
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, "");

@@ -6,6 +6,7 @@
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/settings.h"
+#include "workflows/held_record.h"
 #include "workflows/store_backup.h"
 #include "workflows/workflow_progress.h"
 
@@ -60,6 +61,7 @@ int RunFileStore(WorkflowProgress& progress, const std::string& cn) {
   progress.Next(kFileSaveText);
   PfxChoiceResult saved = savePfxWithDialog(issued.cert, "");
   if (saved.code != 0) return saved.code;
+  RememberStoredPfx(saved.path, saved.password);
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, platform::ToNarrow(saved.path));
@@ -86,6 +88,7 @@ int RunWindowsStore(WorkflowProgress& progress, const std::string& cn) {
   progress.Next(kStoreInstallText);
   int installed = installIssuedChain(issued.cert);
   if (installed != 0) return installed;
+  RememberStoredCertificate(issued.cert, InMyStore());
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, "");

@@ -9,6 +9,7 @@
 #include "proxy/actions.h"
 #include "proxy/settings.h"
 #include "workflows/renewal_steps.h"
+#include "workflows/held_record.h"
 #include "workflows/store_backup.h"
 
 namespace quil::workflows::renewal {
@@ -61,11 +62,13 @@ int RunWithDialogs(WorkflowProgress& progress, const std::string& cn) {
   if (getSetting("env.read.primaryCertStore") == "ieCertStore") {
     int installed = installViaTempPfx(renewed.cert);
     if (installed != 0) return installed;
+    RememberStoredCertificate(renewed.cert, InMyStore());
   } else {
     PfxChoiceResult saved = savePfxWithDialog(renewed.cert, "");
     if (saved.code != 0) return saved.code;
     path = saved.path;
     password = saved.password;
+    RememberStoredPfx(path, password);
   }
 
   progress.Next(kReportText);

@@ -7,6 +7,7 @@
 #include "proxy/actions.h"
 #include "proxy/settings.h"
 #include "workflows/renewal_steps.h"
+#include "workflows/held_record.h"
 #include "workflows/store_backup.h"
 
 namespace quil::workflows::renewal {
@@ -44,6 +45,7 @@ int Run(WorkflowProgress& progress, const std::string& cn) {
   progress.Next(kStoreInstallText);
   int installed = installIssuedChain(renewed.cert);
   if (installed != 0) return installed;
+  RememberStoredCertificate(renewed.cert, InMyStore());
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(renewed.certId, "");

@@ -7,7 +7,7 @@
 #include "proxy/reply_reader.h"
 #include "proxy/settings.h"
 #include "workflows/application.h"
-#include "workflows/application_steps.h"
+#include "workflows/held_record.h"
 
 namespace quil::workflows {
 
@@ -15,7 +15,7 @@ int SaveIssuedCertificate(const std::string& applyIdText, const std::string& b64
                           const std::string& password) {
   const int applyId = proxy::ReadNumber(applyIdText);
   if (makePfxFromKeyFolder(b64Cert, path, password) != 0) return kSavePfxWriteFailed;
-  application::RememberSavedPfx(path, password);
+  RememberStoredPfx(path, password);
   if (proxy::activeCert(applyId, platform::ToNarrow(path)) != 0) return kSavePfxReportFailed;
   if (getSetting("env.write.secondaryCertStore") == "ieCertStore")
     (void)importPfxIntoStores(path, password);  // a second place never fails the save

@@ -10,6 +10,8 @@
 #include "cert/cert_files.h"
 #include "cert/cert_info.h"
 #include "demo_bench.h"
+#include "lifecycle_test_util.h"
+#include "proxy/settings.h"
 #include "platform/cert_store.h"
 #include "workflow_test_util.h"
 
@@ -84,6 +86,80 @@ TEST(HeldCertificateRecord, WrittenWhereTheApplicationSavedTheCertificate) {
       EXPECT_EQ(held[0].issuer, certInfoFromContext(my[0].der)["issuer"]);
     }
     EXPECT_EQ(held[0].notAfter.size(), 14u);
+  }
+}
+
+TEST(HeldCertificateRecord, RenewalAndDownloadReplaceItWithTheNewCertificate) {
+  struct Case {
+    const char* name;
+    const char* profile;
+    std::function<void(DemoSession&, const std::string& path)> run;
+    const char* store;
+  } kCases[] = {
+      {"renewal into a new file", "pfx",
+       [](DemoSession& s, const std::string& path) {
+         const std::string old_path = s.home.path() + "/old.P12";
+         HoldCertificateInFile(s, old_path, kPassword);
+         NearItsEnd(s);
+         s.AcceptAgreement();
+         s.AnswerLoadDialog(old_path, kPassword);
+         s.AnswerSaveDialog(path, kPassword);
+         EXPECT_EQ(s.Call("replaceCert", {s.customer.idno}), "{'errCode':'0','errMsg':''}");
+       },
+       "pfx"},
+      {"renewal into the store through a temporary file", "pfx,store",
+       [](DemoSession& s, const std::string&) {
+         const std::string old_path = s.home.path() + "/old.P12";
+         HoldCertificateInFile(s, old_path, kPassword);
+         NearItsEnd(s);
+         setSetting("env.read.primaryCertStore", "ieCertStore");
+         s.AcceptAgreement();
+         s.AnswerLoadDialog(old_path, kPassword);
+         EXPECT_EQ(s.Call("replaceCert", {s.customer.idno}), "{'errCode':'0','errMsg':''}");
+       },
+       "ieCertStore"},
+      {"renewal in the store", "store",
+       [](DemoSession& s, const std::string&) {
+         HoldCertificateInStore(s);
+         NearItsEnd(s);
+         s.AcceptAgreement();
+         EXPECT_EQ(s.Call("replaceCert", {s.customer.idno}), "{'errCode':'0','errMsg':''}");
+       },
+       "ieCertStore"},
+      {"download into a file", "pfx",
+       [](DemoSession& s, const std::string& path) {
+         Fault(s, "applyCert", "lost,times:1");
+         EXPECT_NE(ReplyFields(s.Call("crtNewCert2", {s.customer.idno, ""}))["errCode"], "0");
+         s.AnswerSaveDialog(path, kPassword);
+         EXPECT_EQ(s.Call("dlCert", {s.customer.idno}), "{'errCode':'0','errMsg':''}");
+       },
+       "pfx"},
+      {"download into the store", "store",
+       [](DemoSession& s, const std::string&) {
+         Fault(s, "applyCert", "lost,times:1");
+         EXPECT_NE(ReplyFields(s.Call("crtNewCert2", {s.customer.idno, ""}))["errCode"], "0");
+         EXPECT_EQ(s.Call("dlCert", {s.customer.idno}), "{'errCode':'0','errMsg':''}");
+       },
+       "ieCertStore"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    DemoSession s(c.profile);
+    ASSERT_TRUE(s.logged_in);
+    // A record of an earlier certificate whose reminders were shown.
+    CertInfo earlier{{"cn", s.customer.cn}, {"serial", "0BEF0RE"}, {"notAfter", "20200101000000"}};
+    rememberHeldCertificate(earlier, InPfxFile("/earlier.P12"));
+    rememberAnnounced(heldCertificates().at(0), "expired", "20200102000000");
+
+    const std::string path = s.home.path() + "/new/mine.P12";
+    c.run(s, path);
+    auto held = heldCertificates();
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].serial, s.LatestCert().serial);
+    EXPECT_EQ(held[0].where.store, c.store);
+    EXPECT_EQ(held[0].where.path, held[0].where.store == "pfx" ? path : "");
+    EXPECT_EQ(held[0].notAfter.size(), 14u);
+    EXPECT_TRUE(announcedStages(held[0]).empty()) << "the new certificate's reminders are still to come";
   }
 }
 
