@@ -261,6 +261,21 @@ TEST(ExpiryReminder, ChoosingTheActionStartsQuilAndClosingDoesNot) {
   }
 }
 
+TEST(ExpiryReminder, AServiceWithoutActionsGetsNoneAndIsNotWaitedFor) {
+  ScopedTestHome home;
+  Desktop desktop(FakeNotificationService::Reply::kNoActions);
+  rememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InMyStore());
+  ExpiryCheck check = CheckAt(kEnd - kDay, {"/bin/false"});
+  // The service never closes it: waiting for the action would last this long.
+  check.wait = std::chrono::hours(24);
+  ExpiryCheckResult r = runExpiryCheck(check);
+  EXPECT_EQ(r.shown, 1);
+  EXPECT_FALSE(r.opened);
+  auto got = desktop.service.received();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_TRUE(got[0].actions.empty());
+}
+
 // The program as the daily timer runs it.
 int RunQuil(const std::vector<std::string>& args) {
   std::string program = std::string(QUIL_TEST_BINARY_DIR) + "/src/quil";

@@ -105,7 +105,7 @@ struct FakeNotificationService::State {
       id = next_id++;
     }
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", id));
-    Answer(id);
+    if (reply != Reply::kNoActions) Answer(id);
   }
 
   static void OnCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
@@ -114,9 +114,10 @@ struct FakeNotificationService::State {
     if (g_str_equal(method, "Notify")) {
       self->Notify(params, invocation);
     } else if (g_str_equal(method, "GetCapabilities")) {
-      const gchar* caps[] = {"actions", "body"};
+      const gchar* caps[] = {"body", "actions"};
+      const gssize count = self->reply == Reply::kNoActions ? 1 : 2;
       g_dbus_method_invocation_return_value(invocation,
-                                            g_variant_new("(@as)", g_variant_new_strv(caps, 2)));
+                                            g_variant_new("(@as)", g_variant_new_strv(caps, count)));
     } else if (g_str_equal(method, "GetServerInformation")) {
       g_dbus_method_invocation_return_value(invocation, g_variant_new("(ssss)", "fake", "quil tests", "1", "1.2"));
     } else {

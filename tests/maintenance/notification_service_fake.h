@@ -27,6 +27,7 @@ class FakeNotificationService {
     kCloseAtOnce,   // NotificationClosed right after the reply
     kChooseAction,  // ActionInvoked("open"), then NotificationClosed
     kRefuse,        // Notify fails
+    kNoActions,     // offers no actions and keeps notifications until dismissed
   };
 
   // Starts on the bus at `address`; running() tells whether it owns the name.

@@ -78,6 +78,9 @@ class GioNotificationSession : public NotificationSession {
   }
 
   bool WaitForAction(std::chrono::milliseconds limit) override {
+    // Without actions nothing can be chosen; a notification the service
+    // keeps would hold us until `limit` for nothing.
+    if (!actions_) return false;
     bool timed_out = false;
     GSource* timer = g_timeout_source_new(static_cast<guint>(limit.count()));
     g_source_set_callback(
