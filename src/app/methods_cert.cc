@@ -25,7 +25,7 @@ MethodReply Text(std::string text) { return MethodReply{std::move(text), 0}; }
 // A certificate has just been saved (applied for, renewed or downloaded):
 // the moment to offer the reminder.
 int OfferingReminderAfter(int code) {
-  if (code == 0) offerExpiryReminder();
+  if (code == 0) OfferExpiryReminder();
   return code;
 }
 

@@ -23,7 +23,7 @@ bool StillHeld(platform::RegistryHive& hive, const HeldCertificate& cert) {
 
 }  // namespace
 
-void rememberHeldCertificate(const CertInfo& record, const HeldLocation& where) {
+void RememberHeldCertificate(const CertInfo& record, const HeldLocation& where) {
   const std::string cn = platform::ToWide(FieldOf(record, "cn"));
   const std::string notAfter = platform::ToWide(FieldOf(record, "notAfter"));
   // A backslash would make the cn a path of keys.
@@ -42,7 +42,7 @@ void rememberHeldCertificate(const CertInfo& record, const HeldLocation& where) 
   (void)hive.SetValue(key, platform::RegSz("path", where.path));
 }
 
-std::vector<HeldCertificate> heldCertificates() {
+std::vector<HeldCertificate> HeldCertificates() {
   auto& hive = platform::CurrentUserHive();
   std::vector<HeldCertificate> held;
   for (int i = 0;; ++i) {
@@ -60,7 +60,7 @@ std::vector<HeldCertificate> heldCertificates() {
   return held;
 }
 
-std::vector<std::string> announcedStages(const HeldCertificate& cert) {
+std::vector<std::string> AnnouncedStages(const HeldCertificate& cert) {
   auto& hive = platform::CurrentUserHive();
   std::vector<std::string> stages;
   if (!StillHeld(hive, cert)) return stages;
@@ -72,7 +72,7 @@ std::vector<std::string> announcedStages(const HeldCertificate& cert) {
   return stages;
 }
 
-void rememberAnnounced(const HeldCertificate& cert, const std::string& stage, const std::string& when) {
+void RememberAnnounced(const HeldCertificate& cert, const std::string& stage, const std::string& when) {
   auto& hive = platform::CurrentUserHive();
   if (!StillHeld(hive, cert)) return;
   const std::string key = KeyOf(cert.cn) + kAnnounced;

@@ -44,15 +44,15 @@ struct HeldCertificate {
 // already announced are forgotten with it. A record without cn or notAfter
 // is ignored. Never fails the caller: hive errors are not reported.
 // Application thread.
-void rememberHeldCertificate(const CertInfo& record, const HeldLocation& where);
+void RememberHeldCertificate(const CertInfo& record, const HeldLocation& where);
 
 // Every remembered certificate, in the order of their common names.
-std::vector<HeldCertificate> heldCertificates();
+std::vector<HeldCertificate> HeldCertificates();
 
 // The reminder stages already announced for `cert` (names chosen by the
 // reminder), and remembering one more. A stage is only remembered while the
 // hive still holds `cert` with that serial.
-std::vector<std::string> announcedStages(const HeldCertificate& cert);
-void rememberAnnounced(const HeldCertificate& cert, const std::string& stage, const std::string& when);
+std::vector<std::string> AnnouncedStages(const HeldCertificate& cert);
+void RememberAnnounced(const HeldCertificate& cert, const std::string& stage, const std::string& when);
 
 }  // namespace quil

@@ -50,7 +50,7 @@ std::string WhereText(const HeldLocation& where) {
 
 }  // namespace
 
-std::string dueReminderStage(std::time_t not_after, std::time_t now, int* days_left) {
+std::string DueReminderStage(std::time_t not_after, std::time_t now, int* days_left) {
   const std::time_t left = not_after - now;
   if (left <= 0) {
     *days_left = 0;
@@ -63,7 +63,7 @@ std::string dueReminderStage(std::time_t not_after, std::time_t now, int* days_l
   return due;
 }
 
-std::time_t recordTimeToTime(const std::string& digits) {
+std::time_t RecordTimeToTime(const std::string& digits) {
   if (digits.size() != 14 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return -1;
   auto field = [&](size_t at, size_t n) { return std::stoi(digits.substr(at, n)); };
@@ -81,16 +81,16 @@ std::time_t recordTimeToTime(const std::string& digits) {
   return mktime(&local);
 }
 
-std::vector<DueReminder> dueReminders(std::time_t now) {
+std::vector<DueReminder> DueReminders(std::time_t now) {
   std::vector<DueReminder> due;
-  for (HeldCertificate& cert : heldCertificates()) {
-    const std::time_t not_after = recordTimeToTime(cert.notAfter);
+  for (HeldCertificate& cert : HeldCertificates()) {
+    const std::time_t not_after = RecordTimeToTime(cert.notAfter);
     if (not_after == -1) continue;
     DueReminder r;
-    r.stage = dueReminderStage(not_after, now, &r.days_left);
+    r.stage = DueReminderStage(not_after, now, &r.days_left);
     if (r.stage.empty()) continue;
     const int rank = Rank(r.stage);
-    const auto announced = announcedStages(cert);
+    const auto announced = AnnouncedStages(cert);
     if (std::any_of(announced.begin(), announced.end(), [&](const std::string& s) { return Rank(s) >= rank; }))
       continue;
     r.cert = std::move(cert);
@@ -99,7 +99,7 @@ std::vector<DueReminder> dueReminders(std::time_t now) {
   return due;
 }
 
-ReminderText reminderText(const DueReminder& due) {
+ReminderText ComposeReminder(const DueReminder& due) {
   const std::string when = ShownTime(due.cert.notAfter);
   const std::string where = WhereText(due.cert.where);
   ReminderText text;
@@ -114,28 +114,30 @@ ReminderText reminderText(const DueReminder& due) {
   return text;
 }
 
-ExpiryCheckResult runExpiryCheck(const ExpiryCheck& check) {
+ExpiryCheckResult RunExpiryCheck(const ExpiryCheck& check) {
   ExpiryCheckResult result;
-  const std::vector<DueReminder> due = dueReminders(check.now);
-  if (due.empty()) return result;
-
-  auto session = platform::ConnectNotifications(check.app_id, &result.problem);
-  if (!session) {
-    result.status = 1;
+  const std::vector<DueReminder> due = DueReminders(check.now);
+  if (due.empty()) {
+    result.status = 0;
     return result;
   }
+
+  auto session = platform::ConnectNotifications(check.app_id, &result.problem);
+  if (!session) return result;
   const std::string now_text = LocalTimeText(check.now);
+  bool refused = false;
   for (const DueReminder& r : due) {
-    const ReminderText text = reminderText(r);
+    const ReminderText text = ComposeReminder(r);
     platform::DesktopNotification n{text.summary, text.body, check.app_id, "開啟 QUIL", r.stage == kExpired};
     if (!session->Show(n)) {
-      result.status = 1;
+      refused = true;
       result.problem = "the notification service refused a reminder";
       continue;
     }
-    rememberAnnounced(r.cert, r.stage, now_text);
+    RememberAnnounced(r.cert, r.stage, now_text);
     ++result.shown;
   }
+  result.status = refused ? 1 : 0;
   if (result.shown > 0 && !check.open_command.empty() && session->WaitForAction(check.wait)) {
     const std::vector<std::string> args(check.open_command.begin() + 1, check.open_command.end());
     result.opened = platform::StartProcess(check.open_command.front(), args);

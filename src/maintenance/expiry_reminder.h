@@ -19,11 +19,11 @@ namespace quil {
 // count is not below the days left (counted up: 27 days and an hour are 28
 // days), "expired" from `not_after` on, empty while more than 28 days are
 // left. `days_left` gets the days left (0 once ended).
-std::string dueReminderStage(std::time_t not_after, std::time_t now, int* days_left);
+std::string DueReminderStage(std::time_t not_after, std::time_t now, int* days_left);
 
 // The notAfter text of the record (fourteen local-time digits) as a time;
 // -1 when it is not such a text.
-std::time_t recordTimeToTime(const std::string& digits);
+std::time_t RecordTimeToTime(const std::string& digits);
 
 struct DueReminder {
   HeldCertificate cert;
@@ -33,14 +33,14 @@ struct DueReminder {
 
 // The reminders due at `now` that were not announced yet (neither the stage
 // nor a later one).
-std::vector<DueReminder> dueReminders(std::time_t now);
+std::vector<DueReminder> DueReminders(std::time_t now);
 
 // The notification of one reminder, in Traditional Chinese.
 struct ReminderText {
   std::string summary;
   std::string body;
 };
-ReminderText reminderText(const DueReminder& due);
+ReminderText ComposeReminder(const DueReminder& due);
 
 struct ExpiryCheck {
   std::string app_id;                     // the desktop entry, for the service
@@ -50,7 +50,7 @@ struct ExpiryCheck {
 };
 
 struct [[nodiscard]] ExpiryCheckResult {
-  int status = 0;       // 0, or 1 when a due reminder could not be shown
+  int status = 1;       // 0, or 1 when a due reminder could not be shown
   int shown = 0;        // notifications shown
   bool opened = false;  // the action was chosen and QUIL started
   std::string problem;  // why a reminder could not be shown
@@ -61,6 +61,6 @@ struct [[nodiscard]] ExpiryCheckResult {
 // nothing held) needs no notification service and gives status 0. A stage
 // that could not be shown is not remembered, so the next run tries again.
 // Blocks.
-ExpiryCheckResult runExpiryCheck(const ExpiryCheck& check);
+ExpiryCheckResult RunExpiryCheck(const ExpiryCheck& check);
 
 }  // namespace quil

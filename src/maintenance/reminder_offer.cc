@@ -28,7 +28,7 @@ void RememberOffered() {
 
 }  // namespace
 
-void offerExpiryReminder() {
+void OfferExpiryReminder() {
   if (Offered()) return;
   switch (platform::ReminderScheduleState()) {
     case platform::ReminderSchedule::kUnavailable:

@@ -8,6 +8,6 @@ namespace quil {
 // when the schedule is already on (that counts as offered) or cannot be
 // used here (asked again after a later save). The offer is remembered in
 // the hive (Software\MERO\QUIL\ExpiryReminder, Offered). Application thread.
-void offerExpiryReminder();
+void OfferExpiryReminder();
 
 }  // namespace quil

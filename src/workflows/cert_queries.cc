@@ -38,7 +38,7 @@ ReadCert FromMyStore(const std::string& serial, const std::string& issuer) {
 // The chosen file may hold any certificate; only the latest one is held.
 CertInfoResult RememberedIfLatest(const ReadCert& read, const std::string& latest_serial) {
   if (read.result.code == 0 && FieldOf(read.result.info, "serial") == latest_serial)
-    rememberHeldCertificate(read.result.info, read.where);
+    RememberHeldCertificate(read.result.info, read.where);
   return read.result;
 }
 

@@ -1,29 +1,29 @@
 #include "workflows/held_record.h"
 
-#include "cert/cert_files.h"
+#include "base/files.h"
 #include "cert/cert_stores.h"
 #include "platform/cert_store.h"
-#include "proxy/base64.h"
+#include "base/base64.h"
 
 namespace quil::workflows {
 
 void RememberStoredPfx(const std::string& path, const std::string& password) {
-  auto bytes = ReadFileBytes(path);
+  auto bytes = ReadNonEmptyFile(path);
   if (!bytes) return;
   CertInfoResult read = certInfoFromPkcs12(*bytes, password);
-  if (read.code == 0) rememberHeldCertificate(read.info, InPfxFile(path));
+  if (read.code == 0) RememberHeldCertificate(read.info, InPfxFile(path));
 }
 
 void RememberStoredCertificate(const std::string& cert_text, const HeldLocation& where) {
-  const std::string bytes = proxy::base64Decode(cert_text);
+  const std::string bytes = base64Decode(cert_text);
   auto bundle = platform::ReadPkcs7Certificates(bytes);
   if (!bundle) {
-    rememberHeldCertificate(certInfoFromContext(bytes), where);
+    RememberHeldCertificate(certInfoFromContext(bytes), where);
     return;
   }
   for (const std::string& der : *bundle) {
     if (classifyCertificate(der) != "EE") continue;
-    rememberHeldCertificate(certInfoFromContext(der), where);
+    RememberHeldCertificate(certInfoFromContext(der), where);
     return;
   }
 }

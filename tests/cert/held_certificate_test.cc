@@ -20,12 +20,12 @@ CertInfo Record(const std::string& cn, const std::string& serial, const std::str
 
 TEST(HeldCertificate, OneRecordPerCustomerInWideText) {
   ScopedTestHome home;
-  EXPECT_TRUE(heldCertificates().empty());
-  rememberHeldCertificate(Record("B223456789-01", "3C4D", "20271231235959"), InMyStore());
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", "20270630120000"), InPfxFile("/home/u/憑證.P12"));
-  rememberHeldCertificate(Record("A123456789-01", "5E6F", "20280630120000"), InPfxFile("/home/u/new.P12"));
+  EXPECT_TRUE(HeldCertificates().empty());
+  RememberHeldCertificate(Record("B223456789-01", "3C4D", "20271231235959"), InMyStore());
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", "20270630120000"), InPfxFile("/home/u/憑證.P12"));
+  RememberHeldCertificate(Record("A123456789-01", "5E6F", "20280630120000"), InPfxFile("/home/u/new.P12"));
 
-  auto held = heldCertificates();
+  auto held = HeldCertificates();
   ASSERT_EQ(held.size(), 2u);
   EXPECT_EQ(held[0].cn, "A123456789-01");
   EXPECT_EQ(held[0].serial, "5E6F") << "the later certificate replaced the earlier";
@@ -54,29 +54,29 @@ TEST(HeldCertificate, RecordsThatNameNoCertificateAreIgnored) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     ScopedTestHome home;
-    rememberHeldCertificate(c.record, InMyStore());
-    EXPECT_TRUE(heldCertificates().empty());
+    RememberHeldCertificate(c.record, InMyStore());
+    EXPECT_TRUE(HeldCertificates().empty());
   }
 }
 
 TEST(HeldCertificate, AnnouncedStagesBelongToTheSerial) {
   ScopedTestHome home;
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", "20270630120000"), InMyStore());
-  HeldCertificate held = heldCertificates().at(0);
-  rememberAnnounced(held, "28d", "20270602090000");
-  rememberAnnounced(held, "14d", "20270616090000");
-  EXPECT_EQ(announcedStages(held), (std::vector<std::string>{"28d", "14d"}));
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", "20270630120000"), InMyStore());
+  HeldCertificate held = HeldCertificates().at(0);
+  RememberAnnounced(held, "28d", "20270602090000");
+  RememberAnnounced(held, "14d", "20270616090000");
+  EXPECT_EQ(AnnouncedStages(held), (std::vector<std::string>{"28d", "14d"}));
 
   // Read back from another place: the same certificate, the same memory.
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", "20270630120000"), InPfxFile("/x.P12"));
-  EXPECT_EQ(announcedStages(heldCertificates().at(0)).size(), 2u);
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", "20270630120000"), InPfxFile("/x.P12"));
+  EXPECT_EQ(AnnouncedStages(HeldCertificates().at(0)).size(), 2u);
 
   // Renewed: the memory goes; a stage for the old one is not kept.
-  rememberHeldCertificate(Record("A123456789-01", "5E6F", "20280630120000"), InMyStore());
-  EXPECT_TRUE(announcedStages(heldCertificates().at(0)).empty());
-  rememberAnnounced(held, "7d", "20270623090000");
-  EXPECT_TRUE(announcedStages(heldCertificates().at(0)).empty());
-  EXPECT_TRUE(announcedStages(held).empty());
+  RememberHeldCertificate(Record("A123456789-01", "5E6F", "20280630120000"), InMyStore());
+  EXPECT_TRUE(AnnouncedStages(HeldCertificates().at(0)).empty());
+  RememberAnnounced(held, "7d", "20270623090000");
+  EXPECT_TRUE(AnnouncedStages(HeldCertificates().at(0)).empty());
+  EXPECT_TRUE(AnnouncedStages(held).empty());
 }
 
 }  // namespace

@@ -90,16 +90,16 @@ TEST(ExpiryStage, DaysLeftPickTheNearestStageNotPassed) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     int days = -1;
-    EXPECT_EQ(dueReminderStage(kEnd, kEnd - c.left, &days), c.stage);
+    EXPECT_EQ(DueReminderStage(kEnd, kEnd - c.left, &days), c.stage);
     EXPECT_EQ(days, c.days);
   }
 }
 
 TEST(ExpiryStage, RecordTimesAreFourteenLocalDigits) {
-  EXPECT_EQ(recordTimeToTime(LocalDigits(kEnd)), kEnd);
+  EXPECT_EQ(RecordTimeToTime(LocalDigits(kEnd)), kEnd);
   for (const char* bad : {"", "2026123123595", "202612312359590", "20261331000000", "2026123124000x", "abcdefghijklmn"}) {
     SCOPED_TRACE(bad);
-    EXPECT_EQ(recordTimeToTime(bad), -1);
+    EXPECT_EQ(RecordTimeToTime(bad), -1);
   }
 }
 
@@ -134,11 +134,11 @@ TEST(ExpiryReminder, EachStageIsAnnouncedOnceAsTheDaysPass) {
     ScopedTestHome home;
     Desktop desktop;
     ASSERT_TRUE(desktop.service.running());
-    rememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InPfxFile(home.path() + "/my.P12"));
+    RememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InPfxFile(home.path() + "/my.P12"));
     std::vector<std::string> expected;
     for (const auto& step : seq.steps) {
       SCOPED_TRACE(step.before_end / kHour);
-      ExpiryCheckResult r = runExpiryCheck(CheckAt(kEnd - step.before_end));
+      ExpiryCheckResult r = RunExpiryCheck(CheckAt(kEnd - step.before_end));
       EXPECT_EQ(r.status, 0) << r.problem;
       if (*step.summary) expected.push_back(step.summary);
       EXPECT_EQ(Summaries(desktop.service), expected);
@@ -150,9 +150,9 @@ TEST(ExpiryReminder, NotificationSaysWhoseCertificateEndsWhenAndWhere) {
   ScopedTestHome home;
   Desktop desktop;
   const std::string path = home.path() + "/憑證/my.P12";
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InPfxFile(path));
-  rememberHeldCertificate(Record("B223456789-02", "3C4D", kEnd - 20 * kDay), InMyStore());
-  ASSERT_EQ(runExpiryCheck(CheckAt(kEnd - 3 * kDay)).shown, 2);
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InPfxFile(path));
+  RememberHeldCertificate(Record("B223456789-02", "3C4D", kEnd - 20 * kDay), InMyStore());
+  ASSERT_EQ(RunExpiryCheck(CheckAt(kEnd - 3 * kDay)).shown, 2);
 
   const std::string end = LocalDigits(kEnd);
   const std::string shown_end = end.substr(0, 4) + "/" + end.substr(4, 2) + "/" + end.substr(6, 2) + " " +
@@ -175,18 +175,18 @@ TEST(ExpiryReminder, NotificationSaysWhoseCertificateEndsWhenAndWhere) {
 TEST(ExpiryReminder, RenewedCertificateStartsAfreshAndAReadBackOneDoesNot) {
   ScopedTestHome home;
   Desktop desktop;
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InPfxFile("/old.P12"));
-  ASSERT_EQ(runExpiryCheck(CheckAt(kEnd - 2 * kDay)).shown, 1);
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InPfxFile("/old.P12"));
+  ASSERT_EQ(RunExpiryCheck(CheckAt(kEnd - 2 * kDay)).shown, 1);
 
   // The same certificate read back elsewhere: nothing new to say.
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InPfxFile("/moved.P12"));
-  EXPECT_EQ(runExpiryCheck(CheckAt(kEnd - 2 * kDay)).shown, 0);
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InPfxFile("/moved.P12"));
+  EXPECT_EQ(RunExpiryCheck(CheckAt(kEnd - 2 * kDay)).shown, 0);
 
   // Renewed: a new serial a year later; its own stages come again.
   const std::time_t renewed_end = kEnd + 365 * kDay;
-  rememberHeldCertificate(Record("A123456789-01", "5E6F", renewed_end), InPfxFile("/new.P12"));
-  EXPECT_EQ(runExpiryCheck(CheckAt(kEnd - kDay)).shown, 0) << "the old certificate is not warned about";
-  EXPECT_EQ(runExpiryCheck(CheckAt(renewed_end - 20 * kDay)).shown, 1);
+  RememberHeldCertificate(Record("A123456789-01", "5E6F", renewed_end), InPfxFile("/new.P12"));
+  EXPECT_EQ(RunExpiryCheck(CheckAt(kEnd - kDay)).shown, 0) << "the old certificate is not warned about";
+  EXPECT_EQ(RunExpiryCheck(CheckAt(renewed_end - 20 * kDay)).shown, 1);
   EXPECT_EQ(Summaries(desktop.service).back(), "QUIL：憑證將於 20 天內到期");
 }
 
@@ -199,8 +199,8 @@ TEST(ExpiryReminder, NothingDueNeedsNoSessionAndSucceeds) {
     SCOPED_TRACE(c.name);
     ScopedTestHome home;
     ScopedSessionBusAddress nowhere("unix:path=" + home.path() + "/no-bus");
-    if (c.record) rememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InMyStore());
-    ExpiryCheckResult r = runExpiryCheck(CheckAt(kEnd - 40 * kDay));
+    if (c.record) RememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InMyStore());
+    ExpiryCheckResult r = RunExpiryCheck(CheckAt(kEnd - 40 * kDay));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.shown, 0);
     EXPECT_EQ(r.problem, "");
@@ -209,20 +209,20 @@ TEST(ExpiryReminder, NothingDueNeedsNoSessionAndSucceeds) {
 
 TEST(ExpiryReminder, AStageThatCouldNotBeShownIsTriedAgain) {
   ScopedTestHome home;
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InMyStore());
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InMyStore());
   const std::time_t now = kEnd - 6 * kDay;
   PrivateSessionBus bus;
   ScopedSessionBusAddress address(bus.address());
   {
     SCOPED_TRACE("no session bus at all");
     ScopedSessionBusAddress nowhere("unix:path=" + home.path() + "/no-bus");
-    ExpiryCheckResult r = runExpiryCheck(CheckAt(now));
+    ExpiryCheckResult r = RunExpiryCheck(CheckAt(now));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.problem, "");
   }
   {
     SCOPED_TRACE("a bus without a notification service");
-    ExpiryCheckResult r = runExpiryCheck(CheckAt(now));
+    ExpiryCheckResult r = RunExpiryCheck(CheckAt(now));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.problem.find("no notification service"), std::string::npos) << r.problem;
   }
@@ -230,13 +230,13 @@ TEST(ExpiryReminder, AStageThatCouldNotBeShownIsTriedAgain) {
     SCOPED_TRACE("a service that refuses");
     FakeNotificationService refusing(bus.address(), FakeNotificationService::Reply::kRefuse);
     ASSERT_TRUE(refusing.running());
-    ExpiryCheckResult r = runExpiryCheck(CheckAt(now));
+    ExpiryCheckResult r = RunExpiryCheck(CheckAt(now));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.shown, 0);
   }
-  EXPECT_TRUE(announcedStages(heldCertificates().at(0)).empty());
+  EXPECT_TRUE(AnnouncedStages(HeldCertificates().at(0)).empty());
   FakeNotificationService service(bus.address(), FakeNotificationService::Reply::kCloseAtOnce);
-  ExpiryCheckResult r = runExpiryCheck(CheckAt(now));
+  ExpiryCheckResult r = RunExpiryCheck(CheckAt(now));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(Summaries(service), (std::vector<std::string>{"QUIL：憑證將於 6 天內到期"}));
 }
@@ -247,10 +247,10 @@ TEST(ExpiryReminder, ChoosingTheActionStartsQuilAndClosingDoesNot) {
     SCOPED_TRACE(choose ? "action chosen" : "closed");
     ScopedTestHome home;
     Desktop desktop(reply);
-    rememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InMyStore());
+    RememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InMyStore());
     const std::string marker = home.path() + "/started";
     ExpiryCheckResult r =
-        runExpiryCheck(CheckAt(kEnd - kDay, {"/bin/sh", "-c", "echo quil > '" + marker + "'"}));
+        RunExpiryCheck(CheckAt(kEnd - kDay, {"/bin/sh", "-c", "echo quil > '" + marker + "'"}));
     EXPECT_EQ(r.shown, 1);
     EXPECT_EQ(r.opened, choose);
     if (!choose) continue;
@@ -264,11 +264,11 @@ TEST(ExpiryReminder, ChoosingTheActionStartsQuilAndClosingDoesNot) {
 TEST(ExpiryReminder, AServiceWithoutActionsGetsNoneAndIsNotWaitedFor) {
   ScopedTestHome home;
   Desktop desktop(FakeNotificationService::Reply::kNoActions);
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InMyStore());
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", kEnd), InMyStore());
   ExpiryCheck check = CheckAt(kEnd - kDay, {"/bin/false"});
   // The service never closes it: waiting for the action would last this long.
   check.wait = std::chrono::hours(24);
-  ExpiryCheckResult r = runExpiryCheck(check);
+  ExpiryCheckResult r = RunExpiryCheck(check);
   EXPECT_EQ(r.shown, 1);
   EXPECT_FALSE(r.opened);
   auto got = desktop.service.received();
@@ -298,7 +298,7 @@ TEST(CheckExpiryCommand, RemindsOnceAndEndsWithZero) {
     EXPECT_EQ(RunQuil({"--check-expiry"}), 0);
   }
   Desktop desktop;
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", std::time(nullptr) + 3 * kDay - kHour),
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", std::time(nullptr) + 3 * kDay - kHour),
                           InPfxFile(home.path() + "/my.P12"));
   EXPECT_EQ(RunQuil({"--check-expiry"}), 0);
   EXPECT_EQ(RunQuil({"--check-expiry"}), 0);
@@ -306,16 +306,16 @@ TEST(CheckExpiryCommand, RemindsOnceAndEndsWithZero) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].summary, "QUIL：憑證將於 3 天內到期");
   EXPECT_EQ(got[0].desktop_entry, kAppId);
-  EXPECT_EQ(announcedStages(heldCertificates().at(0)), (std::vector<std::string>{"3d"}));
+  EXPECT_EQ(AnnouncedStages(HeldCertificates().at(0)), (std::vector<std::string>{"3d"}));
 }
 
 TEST(CheckExpiryCommand, AFailedReminderEndsWithOne) {
   ScopedTestHome home;
   PrivateSessionBus bus;
   ScopedSessionBusAddress address(bus.address());
-  rememberHeldCertificate(Record("A123456789-01", "1A2B", std::time(nullptr) - kDay), InMyStore());
+  RememberHeldCertificate(Record("A123456789-01", "1A2B", std::time(nullptr) - kDay), InMyStore());
   EXPECT_EQ(RunQuil({"--check-expiry"}), 1);
-  EXPECT_TRUE(announcedStages(heldCertificates().at(0)).empty());
+  EXPECT_TRUE(AnnouncedStages(HeldCertificates().at(0)).empty());
 }
 
 }  // namespace

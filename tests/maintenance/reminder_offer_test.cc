@@ -34,7 +34,7 @@ TEST(ReminderOffer, AsksOnceWhenTheTimerIsOffAndTurnsItOnForYes) {
     ui::ScopedScriptedUi ui;
     SetUserTimerForTest(home, "disabled", c.refuse);
     ui->message_answers.push_back(c.answer);
-    offerExpiryReminder();
+    OfferExpiryReminder();
     ASSERT_GE(ui->messages.size(), 1u);
     EXPECT_EQ(ui->messages[0].rfind("要在憑證到期前以桌面通知提醒您嗎？", 0), 0u) << ui->messages[0];
     EXPECT_EQ(std::vector<std::string>(ui->messages.begin() + 1, ui->messages.end()), c.messages);
@@ -42,7 +42,7 @@ TEST(ReminderOffer, AsksOnceWhenTheTimerIsOffAndTurnsItOnForYes) {
     EXPECT_EQ(ReadFileForTest(home.path() + "/systemctl/state"), std::string(c.state_after) + "\n");
 
     // Never asked again, whatever the answer was.
-    offerExpiryReminder();
+    OfferExpiryReminder();
     EXPECT_EQ(ui->messages.size(), 1u + c.messages.size());
     EXPECT_EQ(SystemctlCallsForTest(home), c.calls);
   }
@@ -63,10 +63,10 @@ TEST(ReminderOffer, AsksNothingWhenTheTimerIsOnOrMissing) {
     ScopedTestHome home;
     ui::ScopedScriptedUi ui;
     SetUserTimerForTest(home, c.state);
-    offerExpiryReminder();
+    OfferExpiryReminder();
     EXPECT_TRUE(ui->messages.empty());
     SetUserTimerForTest(home, "disabled");
-    offerExpiryReminder();
+    OfferExpiryReminder();
     EXPECT_EQ(ui->messages.size(), c.asked_later ? 1u : 0u);
   }
 }

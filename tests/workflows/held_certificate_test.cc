@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "cert/cert_files.h"
+#include "base/files.h"
 #include "cert/cert_info.h"
 #include "demo_bench.h"
 #include "lifecycle_test_util.h"
@@ -23,7 +23,7 @@ const char kOffer[] = "要在憑證到期前以桌面通知提醒您嗎？";
 
 // The end of validity of the certificate in a PKCS#12 file.
 std::string FileNotAfter(const std::string& path) {
-  auto bytes = ReadFileBytes(path);
+  auto bytes = ReadNonEmptyFile(path);
   return bytes ? FieldOf(certInfoFromPkcs12(*bytes, kPassword).info, "notAfter") : "";
 }
 
@@ -71,7 +71,7 @@ TEST(HeldCertificateRecord, WrittenWhereTheApplicationSavedTheCertificate) {
     const std::string path = s.home.path() + "/certs/mine.P12";
     c.save(s, path);
 
-    auto held = heldCertificates();
+    auto held = HeldCertificates();
     ASSERT_EQ(held.size(), 1u);
     EXPECT_EQ(held[0].cn, s.customer.cn);
     EXPECT_EQ(held[0].serial, s.LatestCert().serial);
@@ -148,18 +148,18 @@ TEST(HeldCertificateRecord, RenewalAndDownloadReplaceItWithTheNewCertificate) {
     ASSERT_TRUE(s.logged_in);
     // A record of an earlier certificate whose reminders were shown.
     CertInfo earlier{{"cn", s.customer.cn}, {"serial", "0BEF0RE"}, {"notAfter", "20200101000000"}};
-    rememberHeldCertificate(earlier, InPfxFile("/earlier.P12"));
-    rememberAnnounced(heldCertificates().at(0), "expired", "20200102000000");
+    RememberHeldCertificate(earlier, InPfxFile("/earlier.P12"));
+    RememberAnnounced(HeldCertificates().at(0), "expired", "20200102000000");
 
     const std::string path = s.home.path() + "/new/mine.P12";
     c.run(s, path);
-    auto held = heldCertificates();
+    auto held = HeldCertificates();
     ASSERT_EQ(held.size(), 1u);
     EXPECT_EQ(held[0].serial, s.LatestCert().serial);
     EXPECT_EQ(held[0].where.store, c.store);
     EXPECT_EQ(held[0].where.path, held[0].where.store == "pfx" ? path : "");
     EXPECT_EQ(held[0].notAfter.size(), 14u);
-    EXPECT_TRUE(announcedStages(held[0]).empty()) << "the new certificate's reminders are still to come";
+    EXPECT_TRUE(AnnouncedStages(held[0]).empty()) << "the new certificate's reminders are still to come";
   }
 }
 
@@ -170,7 +170,7 @@ TEST(HeldCertificateRecord, AFailedSaveRemembersNothing) {
   auto issued = ReplyFields(s.Call("crtNewCert2", {s.customer.idno, ""}));
   auto failed = s.Call("savePfx2", {issued["applyId"], "bm90IGEgY2VydGlmaWNhdGU=", s.home.path() + "/x.P12", kPassword});
   EXPECT_EQ(ReplyFields(failed)["errCode"], "3006");
-  EXPECT_TRUE(heldCertificates().empty());
+  EXPECT_TRUE(HeldCertificates().empty());
   EXPECT_EQ(Offers(s), 0) << "nothing saved, nothing offered";
 }
 
@@ -180,7 +180,7 @@ TEST(HeldCertificateRecord, QueriesRememberOnlyTheLatestCertificateTheyRead) {
     DemoSession other("pfx");
     ASSERT_TRUE(other.logged_in);
     ASSERT_EQ(SaveWithFile(other, other.home.path() + "/other.P12"), "{'errCode':'0','errMsg':''}");
-    other_file = *ReadFileBytes(other.home.path() + "/other.P12");
+    other_file = *ReadNonEmptyFile(other.home.path() + "/other.P12");
   }
   DemoSession s("pfx");
   ASSERT_TRUE(s.logged_in);
@@ -192,23 +192,23 @@ TEST(HeldCertificateRecord, QueriesRememberOnlyTheLatestCertificateTheyRead) {
   std::filesystem::create_directories(s.home.path() + "/moved");
   std::filesystem::rename(path, moved);
   EXPECT_EQ(ReplyFields(s.Call("qryPfxCertInfo", {s.customer.idno, moved, kPassword}))["errCode"], "0");
-  ASSERT_EQ(heldCertificates().size(), 1u);
-  EXPECT_EQ(heldCertificates()[0].where.path, moved);
+  ASSERT_EQ(HeldCertificates().size(), 1u);
+  EXPECT_EQ(HeldCertificates()[0].where.path, moved);
 
   // The load dialog opens any file; another certificate is not the one held.
   const std::string foreign = s.home.path() + "/other.P12";
   WriteFileForTest(foreign, other_file);
   s.AnswerLoadDialog(foreign, kPassword);
   EXPECT_EQ(ReplyFields(s.Call("qryClntCertInfo", {s.customer.idno}))["errCode"], "0");
-  ASSERT_EQ(heldCertificates().size(), 1u);
-  EXPECT_EQ(heldCertificates()[0].serial, s.LatestCert().serial);
-  EXPECT_EQ(heldCertificates()[0].where.path, moved);
+  ASSERT_EQ(HeldCertificates().size(), 1u);
+  EXPECT_EQ(HeldCertificates()[0].serial, s.LatestCert().serial);
+  EXPECT_EQ(HeldCertificates()[0].where.path, moved);
 
   // The customer's own file through the same dialog is.
   std::filesystem::copy_file(moved, path);
   s.AnswerLoadDialog(path, kPassword);
   EXPECT_EQ(ReplyFields(s.Call("qryClntCertInfo", {s.customer.idno}))["errCode"], "0");
-  EXPECT_EQ(heldCertificates()[0].where.path, path);
+  EXPECT_EQ(HeldCertificates()[0].where.path, path);
 }
 
 TEST(HeldCertificateRecord, TheFirstSaveOffersTheReminderOnce) {

@@ -37,7 +37,7 @@ int CheckExpiry() {
   check.open_command = {quil::platform::ProgramPath()};
   check.wait = kReminderActionWait;
   check.now = std::time(nullptr);
-  quil::ExpiryCheckResult result = quil::runExpiryCheck(check);
+  quil::ExpiryCheckResult result = quil::RunExpiryCheck(check);
   if (result.status != 0) std::fprintf(stderr, "quil: --check-expiry: %s\n", result.problem.c_str());
   return result.status;
 }
