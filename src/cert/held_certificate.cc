@@ -6,7 +6,7 @@
 namespace quil {
 namespace {
 
-constexpr char kRoot[] = "Software\\MERO\\QUIL\\HeldCertificates";
+constexpr char kRoot[] = "Software\\MERO\\QUILReminder\\HeldCertificates";
 constexpr char kAnnounced[] = "\\Announced";
 
 std::string KeyOf(const std::string& wide_cn) { return std::string(kRoot) + "\\" + wide_cn; }

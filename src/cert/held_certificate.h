@@ -3,8 +3,9 @@
 // expiry reminder (`quil --check-expiry`) can warn without the proxy and
 // without a password.
 //
-// Kept in the current user's hive, one key per common name:
-//   Software\MERO\QUIL\HeldCertificates\<cn>   cn, serial, issuer, notAfter,
+// Kept in the current user's hive beside (not under) Software\MERO\QUIL,
+// whose subkeys are the pending keys; one key per common name:
+//   Software\MERO\QUILReminder\HeldCertificates\<cn>   cn, serial, issuer, notAfter,
 //                                              store, path (REG_SZ)
 //   ...\<cn>\Announced                         one value per reminder stage
 //                                              already shown (its time)

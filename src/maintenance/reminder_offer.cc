@@ -9,7 +9,7 @@
 namespace quil {
 namespace {
 
-constexpr char kKey[] = "Software\\MERO\\QUIL\\ExpiryReminder";
+constexpr char kKey[] = "Software\\MERO\\QUILReminder";
 constexpr char kOffered[] = "Offered";
 
 constexpr char kQuestion[] =

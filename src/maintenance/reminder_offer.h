@@ -7,7 +7,8 @@ namespace quil {
 // should run, and turns it on for yes (a failure is shown). Asks nothing
 // when the schedule is already on (that counts as offered) or cannot be
 // used here (asked again after a later save). The offer is remembered in
-// the hive (Software\MERO\QUIL\ExpiryReminder, Offered). Application thread.
+// the hive (Software\MERO\QUILReminder, Offered; outside
+// Software\MERO\QUIL, whose subkeys are pending keys). Application thread.
 void OfferExpiryReminder();
 
 }  // namespace quil

@@ -36,7 +36,7 @@ TEST(HeldCertificate, OneRecordPerCustomerInWideText) {
   EXPECT_EQ(held[1].cn, "B223456789-01");
   EXPECT_EQ(held[1].where.store, "ieCertStore");
   EXPECT_EQ(held[1].where.path, "");
-  auto type = platform::CurrentUserHive().QueryValue("Software\\MERO\\QUIL\\HeldCertificates\\B223456789-01",
+  auto type = platform::CurrentUserHive().QueryValue("Software\\MERO\\QUILReminder\\HeldCertificates\\B223456789-01",
                                                      "notAfter");
   ASSERT_TRUE(type);
   EXPECT_EQ(type->type, platform::RegType::kSz);
