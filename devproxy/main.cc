@@ -44,6 +44,8 @@ int Help() {
                "  --reset                empty the database and seed the demo customers again\n"
                "  --profile NAME         where the client stores certificates: pfx, store,\n"
                "                         pfx,store or store,pfx\n"
+               "  --update-file PATH     the client update served when quil checks its version\n"
+               "                         (default: the quil built with this proxy)\n"
                "  --fault ACTION=FAULT   misbehave on ACTION (or * for every action); FAULT is\n"
                "                         malformed | noroot | empty | drop | lost |\n"
                "                         rtn:CODE[:MSG] | status:N, optionally with\n"

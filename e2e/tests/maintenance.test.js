@@ -126,6 +126,8 @@ describe('start-up version check', () => {
       lastPid = null;
       assert.equal(processGone(proxyPid), true, 'the last copy stops the demo proxy');
     } finally {
+      // A failure half-way leaves a restarted copy serving the port.
+      lastPid ??= pidListeningOn(port);
       if (lastPid) await endProcess(lastPid);
       await quil.stop();
       if (!processGone(proxyPid)) await endProcess(proxyPid);
