@@ -45,12 +45,12 @@ std::string PrivateKeyBlob(const std::string& pkcs8, std::uint32_t key_spec) {
   return blob;
 }
 
-// The container's key as PKCS#8 with the spec it is kept under; empty when
-// it holds none or the key cannot leave the container.
+// The container's key as PKCS#8 with the kind it is kept under (exchange or
+// signature); empty when it holds none or the key cannot leave the container.
 std::string ExportedKey(HCRYPTPROV prov, std::uint32_t* key_spec) {
-  for (DWORD spec : {static_cast<DWORD>(AT_KEYEXCHANGE), static_cast<DWORD>(AT_SIGNATURE)}) {
+  for (DWORD kind : {static_cast<DWORD>(AT_KEYEXCHANGE), static_cast<DWORD>(AT_SIGNATURE)}) {
     HCRYPTKEY key = 0;
-    if (!CryptGetUserKey(prov, spec, &key)) continue;
+    if (!CryptGetUserKey(prov, kind, &key)) continue;
     DWORD size = 0;
     std::string blob;
     if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size)) {
@@ -64,7 +64,7 @@ std::string ExportedKey(HCRYPTPROV prov, std::uint32_t* key_spec) {
     ossl::Ptr<EVP_PKEY> pkey(b2i_PrivateKey(&p, static_cast<long>(blob.size())));
     SecureZeroMemory(blob.data(), blob.size());
     if (!pkey) continue;
-    *key_spec = spec;
+    *key_spec = kind;
     return ossl::Pkcs8Der(pkey.get());
   }
   return {};
@@ -138,9 +138,9 @@ std::optional<KeyContainer> AcquireCertificatePrivateKey(const StoredCert& cert)
   if (!context) return std::nullopt;
   if (!win::SetKeyProvInfo(context.get(), *cert.key_prov)) return std::nullopt;
   HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
-  DWORD spec = 0;
+  DWORD key_kind = 0;
   BOOL must_free = FALSE;
-  if (!CryptAcquireCertificatePrivateKey(context.get(), 0, nullptr, &handle, &spec, &must_free))
+  if (!CryptAcquireCertificatePrivateKey(context.get(), 0, nullptr, &handle, &key_kind, &must_free))
     return std::nullopt;
   auto c = ReadContainer(handle, cert.key_prov->container, cert.key_prov->provider, cert.key_prov->provider_type);
   if (must_free) CryptReleaseContext(handle, 0);

@@ -109,9 +109,9 @@ TEST(Pkcs12, ImportedIntoMyIsFoundByIssuerAndSerialBoundToItsKeyAndExportedAgain
   PCCERT_CONTEXT found = FindByIssuerAndSerial(store.h, der);
   ASSERT_TRUE(found);
   HCRYPTPROV_OR_NCRYPT_KEY_HANDLE key = 0;
-  DWORD spec = 0;
+  DWORD key_kind = 0;
   BOOL must_free = FALSE;
-  EXPECT_TRUE(CryptAcquireCertificatePrivateKey(found, 0, nullptr, &key, &spec, &must_free));
+  EXPECT_TRUE(CryptAcquireCertificatePrivateKey(found, 0, nullptr, &key, &key_kind, &must_free));
   if (must_free) CryptReleaseContext(key, 0);
   CertFreeCertificateContext(found);
 
@@ -172,7 +172,7 @@ TEST(WineGaps, PfxExportCertStoreExWithPrivateKeys) {
 }
 
 // Each import makes a container of its own for its key, kept for the
-// exchange key spec.
+// exchange key (KeySpec 1).
 TEST(WineGaps, PfxImportCertStoreMakesANewContainerPerKey) {
   LoadProviders();
   testing::ScopedTestHome home;
@@ -184,7 +184,7 @@ TEST(WineGaps, PfxImportCertStoreMakesANewContainerPerKey) {
   ASSERT_TRUE(a && b);
   if (testing::WineVersion() && (a->container == b->container || a->key_spec != kAtKeyExchange))
     GTEST_SKIP() << "Wine " << testing::WineVersion() << ": PFXImportCertStore puts every key into the container \""
-                 << a->container << "\" (the user's default) with key spec " << a->key_spec;
+                 << a->container << "\" (the user's default) with KeySpec " << a->key_spec;
   EXPECT_NE(a->container, b->container);
   EXPECT_EQ(a->key_spec, kAtKeyExchange);
 }
