@@ -52,9 +52,8 @@ int RunWithDialog(WorkflowProgress& progress, const std::string& cn) {
   if (issued.code != 0) return issued.code;
 
   progress.Next(kSaveText);
-  PfxChoiceResult saved = savePfxWithDialog(issued.cert, "");
+  PfxChoiceResult saved = SavePfxWithDialogAndRemember(issued.cert);
   if (saved.code != 0) return saved.code;
-  RememberStoredPfx(saved.path, saved.password);
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, platform::ToNarrow(saved.path));

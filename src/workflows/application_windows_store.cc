@@ -35,9 +35,8 @@ int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pw
   if (issued.code != 0) return issued.code;
 
   progress.Next(kSaveText);
-  int installed = installIssuedChain(issued.cert);
+  int installed = InstallIssuedChainAndRemember(issued.cert);
   if (installed != 0) return installed;
-  RememberStoredCertificate(issued.cert, InMyStore());
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, "");

@@ -59,9 +59,8 @@ int RunFileStore(WorkflowProgress& progress, const std::string& cn) {
   if (issued.code != 0) return issued.code;
 
   progress.Next(kFileSaveText);
-  PfxChoiceResult saved = savePfxWithDialog(issued.cert, "");
+  PfxChoiceResult saved = SavePfxWithDialogAndRemember(issued.cert);
   if (saved.code != 0) return saved.code;
-  RememberStoredPfx(saved.path, saved.password);
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, platform::ToNarrow(saved.path));
@@ -86,9 +85,8 @@ int RunWindowsStore(WorkflowProgress& progress, const std::string& cn) {
   if (issued.code != 0) return issued.code;
 
   progress.Next(kStoreInstallText);
-  int installed = installIssuedChain(issued.cert);
+  int installed = InstallIssuedChainAndRemember(issued.cert);
   if (installed != 0) return installed;
-  RememberStoredCertificate(issued.cert, InMyStore());
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(issued.certId, "");

@@ -1,9 +1,9 @@
 #include "workflows/held_record.h"
 
+#include "base/base64.h"
 #include "base/files.h"
 #include "cert/cert_stores.h"
 #include "platform/cert_store.h"
-#include "base/base64.h"
 
 namespace quil::workflows {
 
@@ -26,6 +26,18 @@ void RememberStoredCertificate(const std::string& cert_text, const HeldLocation&
     RememberHeldCertificate(certInfoFromContext(der), where);
     return;
   }
+}
+
+PfxChoiceResult SavePfxWithDialogAndRemember(const std::string& cert_text) {
+  PfxChoiceResult saved = savePfxWithDialog(cert_text, "");
+  if (saved.code == 0) RememberStoredPfx(saved.path, saved.password);
+  return saved;
+}
+
+int InstallIssuedChainAndRemember(const std::string& cert_text) {
+  int installed = installIssuedChain(cert_text);
+  if (installed == 0) RememberStoredCertificate(cert_text, InMyStore());
+  return installed;
 }
 
 }  // namespace quil::workflows

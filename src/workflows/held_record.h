@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cert/held_certificate.h"
+#include "cert/pfx_with_dialogs.h"
 
 namespace quil::workflows {
 
@@ -14,5 +15,11 @@ void RememberStoredPfx(const std::string& path, const std::string& password);
 // The issued certificate text (base64 of a DER certificate or of a PKCS#7
 // bundle; the end certificate counts) was put at `where`.
 void RememberStoredCertificate(const std::string& cert_text, const HeldLocation& where);
+
+// The issued certificate stored the usual ways, each remembered once stored:
+// a file the customer picks in the save dialog, or the chain installed into
+// the current user's stores (its result code).
+PfxChoiceResult SavePfxWithDialogAndRemember(const std::string& cert_text);
+int InstallIssuedChainAndRemember(const std::string& cert_text);
 
 }  // namespace quil::workflows

@@ -64,11 +64,10 @@ int RunWithDialogs(WorkflowProgress& progress, const std::string& cn) {
     if (installed != 0) return installed;
     RememberStoredCertificate(renewed.cert, InMyStore());
   } else {
-    PfxChoiceResult saved = savePfxWithDialog(renewed.cert, "");
+    PfxChoiceResult saved = SavePfxWithDialogAndRemember(renewed.cert);
     if (saved.code != 0) return saved.code;
     path = saved.path;
     password = saved.password;
-    RememberStoredPfx(path, password);
   }
 
   progress.Next(kReportText);

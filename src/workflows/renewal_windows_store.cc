@@ -43,9 +43,8 @@ int Run(WorkflowProgress& progress, const std::string& cn) {
   if (renewed.code != 0) return renewed.code;
 
   progress.Next(kStoreInstallText);
-  int installed = installIssuedChain(renewed.cert);
+  int installed = InstallIssuedChainAndRemember(renewed.cert);
   if (installed != 0) return installed;
-  RememberStoredCertificate(renewed.cert, InMyStore());
 
   progress.Next(kReportText);
   int reported = proxy::activeCert(renewed.certId, "");
