@@ -87,18 +87,9 @@ pid_t SpawnWithOutputPipe(const std::string& program, const std::vector<std::str
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   }
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  SpawnAttributes attr;
   pid_t pid;
-  int rc = posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-  posix_spawnattr_destroy(&attr);
+  int rc = posix_spawnp(&pid, program.c_str(), &actions, attr.get(), argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(pipe_fds[1]);
   if (rc != 0) {
@@ -273,26 +264,10 @@ sigset_t StopSignals() {
 }  // namespace
 
 std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, const std::vector<std::string>& args) {
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return nullptr;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  std::vector<std::string> all = {program};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  SpawnAttributes attr;
-  pid_t pid;
-  int rc = posix_spawnp(&pid, program.c_str(), &actions, attr.get(), argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  if (rc != 0) {
-    close(out[0]);
-    return nullptr;
-  }
-  return std::make_unique<LinuxChild>(pid, out[0]);
+  int out = -1;
+  pid_t pid = SpawnWithOutputPipe(program, args, /*quiet=*/false, &out);
+  if (pid < 0) return nullptr;
+  return std::make_unique<LinuxChild>(pid, out);
 }
 
 std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& program_name,
