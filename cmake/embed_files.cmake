@@ -12,3 +12,16 @@ function(quil_embed_folder target folder)
   add_library(${target} STATIC "${out}")
   target_include_directories(${target} PUBLIC "${PROJECT_SOURCE_DIR}/src")
 endfunction()
+
+# Compiles the program built by `program_target` into a static library
+# defining std::string_view quil::<function>() with its bytes.
+function(quil_embed_program target program_target function)
+  set(out "${CMAKE_CURRENT_BINARY_DIR}/${target}_embedded.cc")
+  add_custom_command(
+    OUTPUT "${out}"
+    COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program_target}> -DOUT=${out} -DFUNCTION=${function}
+            -P "${PROJECT_SOURCE_DIR}/cmake/embed_program.cmake"
+    DEPENDS ${program_target} "${PROJECT_SOURCE_DIR}/cmake/embed_program.cmake"
+    COMMENT "Embedding ${program_target}")
+  add_library(${target} STATIC "${out}")
+endfunction()

@@ -59,6 +59,7 @@ class DevProxy::Impl {
   std::unique_ptr<Store> store;
   std::unique_ptr<Service> service;
   std::unique_ptr<httplib::Server> server;
+  std::unique_ptr<TradingSite> trading;
   std::thread thread;
   int port = 0;
 
@@ -167,7 +168,16 @@ class DevProxy::Impl {
   }
 
   void Admin(const httplib::Request& req, httplib::Response& res) {
-    if (Authorised(req, res)) HandleAdmin(req, res, service.get(), &faults);
+    if (!Authorised(req, res)) return;
+    if (req.matches[1] == "trading-visits" && req.method == "GET") {
+      nlohmann::json out = nlohmann::json::array();
+      for (const auto& v : trading->Visits())
+        out.push_back({{"time", v.time}, {"accepted", v.accepted}, {"subject", v.subject},
+                       {"issuer", v.issuer}, {"serial", v.serial}, {"reason", v.reason}});
+      res.set_content(out.dump(), "application/json");
+      return;
+    }
+    HandleAdmin(req, res, service.get(), &faults);
   }
   void Routes();
 };
@@ -191,12 +201,12 @@ void DevProxy::Impl::Routes() {
   server->Get("/mobile/bridge/bridge.ashx", address);
   server->Get("/ip/1", address);
   server->Get("/ip/2", address);
-  auto deploy_template = [](const httplib::Request& req, httplib::Response& res) {
+  auto deploy_template = [this](const httplib::Request& req, httplib::Response& res) {
     if (req.method == "POST" && req.get_param_value("version") != kClientVersion) {
       res.status = 400;
       return;
     }
-    res.set_content(DeployTemplatePage(), "text/html; charset=utf-8");
+    res.set_content(DeployTemplatePage(trading->url()), "text/html; charset=utf-8");
   };
   server->Post("/depCert/QUILDepCert.htm", deploy_template);
   server->Get("/depCert/QUILDepCert.htm", deploy_template);
@@ -333,6 +343,11 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
     impl->faults.Set(item.substr(0, eq), *f);
   }
 
+  CertAuthority* ca = impl->ca.get();
+  impl->trading = TradingSite::Start(ca->tls_cert_path(), ca->tls_key_path(), [ca] { return ca->bundle_pem(); },
+                                     options.trading_port, error);
+  if (!impl->trading) return nullptr;
+
   impl->admin_token = RandomAlnum(32);
   if (!WriteDataFile(impl->data("admin_token"), impl->admin_token + "\n", 0600)) {
     *error = "cannot write the admin token";
@@ -372,6 +387,7 @@ std::string DevProxy::ip_services() const {
 }
 std::string DevProxy::template_url() const { return impl_->origin + "/depCert/QUILDepCert.htm"; }
 std::string DevProxy::mailbox_url() const { return impl_->origin + "/demo/mailbox"; }
+std::string DevProxy::trading_url() const { return impl_->trading->url(); }
 std::string DevProxy::env_file() const { return impl_->data("quil.env"); }
 std::string DevProxy::admin_token() const { return impl_->admin_token; }
 
@@ -424,6 +440,7 @@ std::string DevProxy::FnStatus(const std::string& idno) const {
 }
 std::string DevProxy::CnOf(const std::string& idno) const { return impl_->service->CnOf(idno); }
 std::vector<AuditRecord> DevProxy::AuditRecords() const { return impl_->service->Audit(); }
+std::vector<TradingVisit> DevProxy::TradingVisits() const { return impl_->trading->Visits(); }
 std::vector<MailItem> DevProxy::Mailbox() const { return impl_->service->Mail(); }
 int DevProxy::SessionCount() const { return impl_->service->SessionCount(); }
 

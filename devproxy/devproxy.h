@@ -2,7 +2,8 @@
 // quil-devproxy: the demo operator certificate proxy, run in-process.
 //
 // DevProxy serves the proxy actions under "/PELIProxy/proxy/" plus the
-// surrounding operator pages (bridge page, deployment template, downloads,
+// surrounding operator pages (bridge page, deployment template, demo
+// trading page on a port of its own, downloads,
 // demo mailbox, admin endpoint) on 127.0.0.1 only. It keeps its own CA, TLS
 // certificate, envelope key pair and a SQLite database in Options::data_dir.
 // Start() returns once the listener accepts connections; the server runs on
@@ -13,6 +14,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "devproxy/trading_site.h"
 
 namespace quil::devproxy {
 
@@ -25,6 +28,7 @@ struct Options {
   int session_timeout_s = 1800;  // a session key unused this long is refused
   int online_code_lifetime_s = 300;  // an online code must be entered within this
   int max_sessions = 5000;  // beyond this a login ends the longest-idle session
+  int trading_port = 0;     // the demo trading page's port; 0: a free one
   // Faults switched on from the start, "action=fault;action=fault" (see
   // ParseFault for the fault forms).
   std::string faults;
@@ -185,6 +189,9 @@ class DevProxy {
   std::string ip_services() const;      // two comma-separated address URLs
   std::string template_url() const;     // deployment template
   std::string mailbox_url() const;      // demo mailbox page
+  // The demo trading page, on a port of its own: it asks for a client
+  // certificate and lets in those the demo authority issued.
+  std::string trading_url() const;
   std::string env_file() const;         // data_dir + "/quil.env"
   std::string admin_token() const;      // required by /admin/* as X-Admin-Token
   // setenv QUIL_PROXY_URL, QUIL_PROXY_PUBKEY, QUIL_PROXY_CA, QUIL_BRIDGE_URL,
@@ -221,6 +228,8 @@ class DevProxy {
   std::string CnOf(const std::string& idno) const;  // the customer's certificate cn
 
   std::vector<AuditRecord> AuditRecords() const;
+  // Every visit of the trading page so far, oldest first.
+  std::vector<TradingVisit> TradingVisits() const;
   std::vector<MailItem> Mailbox() const;
   // Number of sessions currently open.
   int SessionCount() const;

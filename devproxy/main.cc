@@ -126,6 +126,7 @@ int main(int argc, char** argv) {
   std::cerr << "quil-devproxy: serving " << proxy->origin() << "\n"
             << "  environment  " << proxy->env_file() << "\n"
             << "  mailbox      " << proxy->mailbox_url() << "\n"
+            << "  trading page " << proxy->trading_url() << "\n"
             << "  admin token  " << options.data_dir << "/admin_token\n";
   while (!g_stop) pause();
   return 0;

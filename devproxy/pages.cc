@@ -6,7 +6,7 @@
 
 namespace quil::devproxy {
 
-std::string DeployTemplatePage() {
+std::string DeployTemplatePage(const std::string& trading_url) {
   return R"(<!DOCTYPE html>
 <html lang="zh-Hant">
 <head>
@@ -26,6 +26,7 @@ td, th { border: 1px solid #999; padding: 4px 8px; text-align: left; }
 <h1>瀏覽器憑證部署</h1>
 <div id="status"></div>
 <table id="fields"></table>
+<p><a id="trading" href=")" + EscapeMarkup(trading_url) + R"(">前往示範網路下單</a></p>
 <script>
 (function () {
   var status = document.getElementById('status');

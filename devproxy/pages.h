@@ -11,8 +11,9 @@ namespace quil::devproxy {
 
 // HTML template with "#importCertInfo#" inside a script block. Its script
 // shows the certInfo it received and keeps (deploy) or drops (remove) it in
-// the browser's localStorage under "quil.deployedCert".
-std::string DeployTemplatePage();
+// the browser's localStorage under "quil.deployedCert", and links to the
+// demo trading page at `trading_url`.
+std::string DeployTemplatePage(const std::string& trading_url);
 
 // The online codes "sent" so far, newest first, as an HTML page (UTF-8).
 std::string MailboxPage(const std::vector<MailItem>& mail);

@@ -53,6 +53,10 @@ MethodReply qrySvrCertInfo2(const MethodArgs& a);
 MethodReply qryClntCertInfo(const MethodArgs& a);  // also qryIECertInfo
 MethodReply qryPfxCertInfo(const MethodArgs& a);
 
+// app/methods_browsers.cc: the browser deployment.
+MethodReply deployCert(const MethodArgs& a);
+MethodReply rmvBrowserCert(const MethodArgs& a);
+
 // app/methods_maintenance.cc: security component, registry settings,
 // the remembered login.
 MethodReply cpntAutoUpdate(const MethodArgs& a);

@@ -28,7 +28,8 @@ std::optional<ui::DialogValues> PageUi::ShowDialog(const ui::DialogRequest& requ
     nlohmann::json filters = nlohmann::json::array();
     for (const auto& filter : f.filters) filters.push_back({{"label", filter.label}, {"pattern", filter.pattern}});
     fields.push_back({{"name", f.name}, {"label", f.label}, {"kind", f.kind}, {"value", f.value},
-                      {"browseTitle", f.browse_title}, {"filters", filters}});
+                      {"browseTitle", f.browse_title}, {"filters", filters}, {"choices", f.choices},
+                      {"single", f.single}});
   }
   auto answer = channel_->Ask("dialog", {{"dialog", request.dialog},
                                          {"caption", request.caption},

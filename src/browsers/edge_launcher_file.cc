@@ -1,0 +1,15 @@
+#include "browsers/edge_launcher_file.h"
+
+#include "platform/environment.h"
+#include "proxy/file_io.h"
+
+namespace quil {
+
+std::string placeEdgeLauncher() {
+  std::string_view program = EdgeLauncherProgram();
+  if (program.empty()) return {};
+  const std::string path = platform::TempFolder() + "/" + kEdgeLauncherName;
+  return WriteFileAtomically(path, program, 0700) == 0 ? path : std::string();
+}
+
+}  // namespace quil

@@ -1,0 +1,285 @@
+#include "platform/browser_cert_db.h"
+
+#include <nss.h>
+#include <p12.h>
+#include <pk11pub.h>
+#include <prerror.h>
+#include <secerr.h>
+#include <secmod.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <mutex>
+
+#include "platform/environment.h"
+
+namespace quil::platform {
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string NssErrorText() {
+  PRErrorCode code = PR_GetError();
+  const char* text = PR_ErrorToString(code, PR_LANGUAGE_I_DEFAULT);
+  if (text && *text) return text;
+  return "錯誤代碼:" + std::to_string(code);
+}
+
+// NSS without a database of its own; each browser database is opened as a
+// slot of its own. Never asks for a password.
+bool NssReady() {
+  static std::once_flag once;
+  static bool ready = false;
+  std::call_once(once, [] {
+    ready = NSS_IsInitialized() || NSS_NoDB_Init(nullptr) == SECSuccess;
+    if (ready) PK11_SetPasswordFunc([](PK11SlotInfo*, PRBool, void*) -> char* { return nullptr; });
+  });
+  return ready;
+}
+
+// A module-spec value in single quotes.
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "'";
+}
+
+struct SlotCloser {
+  void operator()(PK11SlotInfo* slot) const {
+    SECMOD_CloseUserDB(slot);
+    PK11_FreeSlot(slot);
+  }
+};
+using OpenSlot = std::unique_ptr<PK11SlotInfo, SlotCloser>;
+
+struct Opened {
+  OpenSlot slot;
+  CertDbResult failure;  // when !slot
+};
+
+// Opens the database folder as a slot, logged in with the empty password
+// (set on a database that has none yet).
+Opened OpenDb(const std::string& folder) {
+  Opened o;
+  o.failure.status = CertDbStatus::kUnopenable;
+  if (!NssReady()) {
+    o.failure.reason = NssErrorText();
+    return o;
+  }
+  static int opened = 0;
+  std::string spec = "configdir=" + Quoted("sql:" + folder) + " tokenDescription=" +
+                     Quoted("QUIL browser database " + std::to_string(++opened));
+  PK11SlotInfo* raw = SECMOD_OpenUserDB(spec.c_str());
+  if (!raw) {
+    o.failure.reason = NssErrorText();
+    return o;
+  }
+  OpenSlot slot(raw);
+  if (!PK11_IsPresent(slot.get())) {
+    o.failure.reason = NssErrorText();
+    return o;
+  }
+  if (PK11_NeedUserInit(slot.get()) && PK11_InitPin(slot.get(), nullptr, "") != SECSuccess) {
+    o.failure.reason = NssErrorText();
+    return o;
+  }
+  if (PK11_NeedLogin(slot.get()) && !PK11_IsLoggedIn(slot.get(), nullptr) &&
+      PK11_CheckUserPassword(slot.get(), "") != SECSuccess) {
+    o.failure.status = CertDbStatus::kPasswordProtected;
+    o.failure.reason = NssErrorText();
+    return o;
+  }
+  o.slot = std::move(slot);
+  return o;
+}
+
+bool HasDatabase(const std::string& folder) {
+  return Exists(folder + "/cert9.db") || Exists(folder + "/cert8.db");
+}
+
+// The PKCS#12 password as the key derivation takes it: each byte widened to
+// big-endian UCS-2 and two zero bytes at the end, as OpenSSL makes it.
+std::string BmpPassword(const std::string& password) {
+  std::string bmp;
+  for (char c : password) {
+    bmp += '\0';
+    bmp += c;
+  }
+  bmp.append(2, '\0');
+  return bmp;
+}
+
+struct Nickname {
+  std::string user_cert_der;
+  std::string nickname;
+};
+
+SECStatus RenameUserCert(const CERTCertificate* cert, const SECItem*, SECItem** new_nickname, void* arg) {
+  const auto* want = static_cast<const Nickname*>(arg);
+  *new_nickname = nullptr;
+  if (cert->derCert.len != want->user_cert_der.size() ||
+      !std::equal(want->user_cert_der.begin(), want->user_cert_der.end(),
+                  reinterpret_cast<const char*>(cert->derCert.data)))
+    return SECSuccess;
+  SECItem* item = SECITEM_AllocItem(nullptr, nullptr, static_cast<unsigned>(want->nickname.size() + 1));
+  if (!item) return SECFailure;
+  item->type = siAsciiString;
+  std::copy(want->nickname.begin(), want->nickname.end(), item->data);
+  item->data[want->nickname.size()] = 0;
+  *new_nickname = item;
+  return SECSuccess;
+}
+
+// Another certificate with the same nickname and another subject: NSS asks
+// for a new one.
+SECItem* Collision(SECItem* old_nickname, PRBool* cancel, void*) {
+  *cancel = PR_FALSE;
+  std::string base = old_nickname && old_nickname->data
+                         ? std::string(reinterpret_cast<char*>(old_nickname->data), old_nickname->len)
+                         : std::string("QUIL");
+  while (!base.empty() && base.back() == '\0') base.pop_back();
+  std::string name = base + " (2)";
+  SECItem* item = SECITEM_AllocItem(nullptr, nullptr, static_cast<unsigned>(name.size() + 1));
+  if (!item) return nullptr;
+  item->type = siAsciiString;
+  std::copy(name.begin(), name.end(), item->data);
+  item->data[name.size()] = 0;
+  return item;
+}
+
+struct DecoderCloser {
+  void operator()(SEC_PKCS12DecoderContext* d) const { SEC_PKCS12DecoderFinish(d); }
+};
+
+CertDbResult Refused() {
+  CertDbResult r;
+  r.status = CertDbStatus::kRefused;
+  r.reason = NssErrorText();
+  return r;
+}
+
+CertDbResult Import(PK11SlotInfo* slot, const std::string& der, std::string bmp, Nickname* nickname) {
+  SECItem pw{siBuffer, reinterpret_cast<unsigned char*>(bmp.data()), static_cast<unsigned>(bmp.size())};
+  std::unique_ptr<SEC_PKCS12DecoderContext, DecoderCloser> dcx(
+      SEC_PKCS12DecoderStart(&pw, slot, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+  if (!dcx) return Refused();
+  std::string bytes = der;
+  if (SEC_PKCS12DecoderUpdate(dcx.get(), reinterpret_cast<unsigned char*>(bytes.data()), bytes.size()) !=
+          SECSuccess ||
+      SEC_PKCS12DecoderVerify(dcx.get()) != SECSuccess ||
+      SEC_PKCS12DecoderRenameCertNicknames(dcx.get(), RenameUserCert, nickname) != SECSuccess ||
+      SEC_PKCS12DecoderValidateBags(dcx.get(), Collision) != SECSuccess ||
+      SEC_PKCS12DecoderImportBags(dcx.get()) != SECSuccess)
+    return Refused();
+  CertDbResult done;
+  done.status = CertDbStatus::kDone;
+  return done;
+}
+
+// profiles.ini: the folder of each [Profile...] section, relative ones
+// under the file's folder.
+void ReadProfiles(const std::string& base, std::vector<BrowserCertDb>& out) {
+  std::ifstream in(base + "/profiles.ini");
+  if (!in) return;
+  struct Section {
+    std::string name, path;
+    bool relative = true;
+    bool profile = false;
+  };
+  std::vector<Section> sections;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line[0] == '[') {
+      sections.push_back({});
+      sections.back().profile = line.rfind("[Profile", 0) == 0;
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (sections.empty() || eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "Name") sections.back().name = value;
+    else if (key == "Path") sections.back().path = value;
+    else if (key == "IsRelative") sections.back().relative = value != "0";
+  }
+  for (const auto& s : sections) {
+    if (!s.profile || s.path.empty()) continue;
+    std::string folder = s.relative ? base + "/" + s.path : s.path;
+    bool seen = std::any_of(out.begin(), out.end(), [&](const BrowserCertDb& db) { return db.folder == folder; });
+    if (!seen && IsFolder(folder)) out.push_back({BrowserCertDb::Kind::kFirefox, folder, s.name});
+  }
+}
+
+}  // namespace
+
+BrowserCertDb ChromiumCertDb() {
+  std::string legacy = HomeFolder() + "/.pki/nssdb";
+  if (IsFolder(legacy)) return {BrowserCertDb::Kind::kChromium, legacy, ""};
+  std::string data = GetEnv("XDG_DATA_HOME");
+  if (data.empty() || data[0] != '/') data = HomeFolder() + "/.local/share";
+  return {BrowserCertDb::Kind::kChromium, data + "/pki/nssdb", ""};
+}
+
+std::vector<BrowserCertDb> FirefoxCertDbs() {
+  std::vector<BrowserCertDb> dbs;
+  ReadProfiles(HomeFolder() + "/.mozilla/firefox", dbs);
+  ReadProfiles(HomeFolder() + "/.config/mozilla/firefox", dbs);
+  return dbs;
+}
+
+CertDbResult ImportPkcs12IntoCertDb(const BrowserCertDb& db, const std::string& pkcs12_der,
+                                    const std::string& password, const std::string& user_cert_der,
+                                    const std::string& nickname) {
+  if (!MakeFolders(db.folder)) {
+    CertDbResult r;
+    r.status = CertDbStatus::kUnopenable;
+    r.reason = "無法建立資料夾 " + db.folder;
+    return r;
+  }
+  Opened opened = OpenDb(db.folder);
+  if (!opened.slot) return opened.failure;
+  Nickname name{user_cert_der, nickname};
+  CertDbResult r = Import(opened.slot.get(), pkcs12_der, BmpPassword(password), &name);
+  // A file made with an empty password may carry no password at all.
+  if (r.status != CertDbStatus::kDone && password.empty())
+    r = Import(opened.slot.get(), pkcs12_der, std::string(), &name);
+  return r;
+}
+
+CertDbResult RemoveFromCertDb(const BrowserCertDb& db, const std::function<bool(const std::string&)>& matches) {
+  CertDbResult r;
+  r.status = CertDbStatus::kDone;
+  if (!HasDatabase(db.folder)) return r;
+  Opened opened = OpenDb(db.folder);
+  if (!opened.slot) return opened.failure;
+  CERTCertList* list = PK11_ListCertsInSlot(opened.slot.get());
+  if (!list) return r;  // an empty database lists nothing
+  for (CERTCertListNode* node = CERT_LIST_HEAD(list); !CERT_LIST_END(node, list); node = CERT_LIST_NEXT(node)) {
+    std::string der(reinterpret_cast<const char*>(node->cert->derCert.data), node->cert->derCert.len);
+    if (!matches(der)) continue;
+    if (PK11_DeleteTokenCertAndKey(node->cert, nullptr) != SECSuccess) {
+      r.status = CertDbStatus::kRefused;
+      r.reason = NssErrorText();
+      continue;
+    }
+    ++r.removed;
+  }
+  CERT_DestroyCertList(list);
+  return r;
+}
+
+}  // namespace quil::platform

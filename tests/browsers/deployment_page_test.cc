@@ -1,0 +1,149 @@
+#include "browsers/deployment_page.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+
+#include "support/test_env.h"
+#include "ui/scripted_ui.h"
+
+namespace quil::testing {
+namespace {
+
+CertInfoBlock Sample(const char* op) {
+  CertInfoBlock b;
+  b.opType = op;
+  b.cn = "A123456789-01";
+  b.serial = "1F2E3D4C5B6A7988";
+  b.issuer = "CN=QUIL Demo Issuing CA, O=QUIL Demo CA, C=TW";
+  b.subject = "CN=A123456789-01, OU=PELI Securities, O=QUIL Demo CA, C=TW";
+  b.notBefore = "20250101090000";
+  b.notAfter = "20270101085959";
+  return b;
+}
+
+TEST(CertInfoTextTest, TwelveLinesInBothForms) {
+  CertInfoBlock deploy = Sample("deploy");
+  deploy.b64P12Cert = "MIIKaQIBAzCC";
+  deploy.certb64 = "MIIDdzCCAl+g";
+  EXPECT_EQ(certInfoText(deploy),
+            "var certInfo={\n"
+            "\"opType\":\"deploy\",\n"
+            "\"cn\":\"A123456789-01\",\n"
+            "\"serial\":\"1F2E3D4C5B6A7988\",\n"
+            "\"issuer\":\"CN=QUIL Demo Issuing CA, O=QUIL Demo CA, C=TW\",\n"
+            "\"subject\":\"CN=A123456789-01, OU=PELI Securities, O=QUIL Demo CA, C=TW\",\n"
+            "\"notBefore\":\"20250101090000\",\n"
+            "\"notAfter\":\"20270101085959\",\n"
+            "\"certfinger\":\"\",\n"
+            "\"b64P12Cert\":\"MIIKaQIBAzCC\",\n"
+            "\"certb64\":\"MIIDdzCCAl+g\"\n"
+            "};");
+  CertInfoBlock remove = Sample("remove");
+  remove.certfinger = "0A1B2C3D4E5F60718293A4B5C6D7E8F901234567";
+  EXPECT_EQ(certInfoText(remove),
+            "var certInfo={\n"
+            "\"opType\":\"remove\",\n"
+            "\"cn\":\"A123456789-01\",\n"
+            "\"serial\":\"1F2E3D4C5B6A7988\",\n"
+            "\"issuer\":\"CN=QUIL Demo Issuing CA, O=QUIL Demo CA, C=TW\",\n"
+            "\"subject\":\"CN=A123456789-01, OU=PELI Securities, O=QUIL Demo CA, C=TW\",\n"
+            "\"notBefore\":\"20250101090000\",\n"
+            "\"notAfter\":\"20270101085959\",\n"
+            "\"certfinger\":\"0A1B2C3D4E5F60718293A4B5C6D7E8F901234567\",\n"
+            "\"b64P12Cert\":\"\",\n"
+            "\"certb64\":\"\"\n"
+            "};");
+}
+
+TEST(CertInfoTextTest, ValuesCannotEndTheStringOrTheScript) {
+  CertInfoBlock b = Sample("deploy");
+  b.subject = "CN=\"A\\, B\" </script><script>x()";
+  // 功 is A5 5C in code page 950: its second byte is no backslash.
+  b.cn = "\xA5\x5C\n";
+  std::string text = certInfoText(b);
+  EXPECT_NE(text.find("\"subject\":\"CN=\\x22A\\x5C, B\\x22 \\x3C/script>\\x3Cscript>x()\",\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\"cn\":\"\xA5\x5C\\x0A\",\n"), std::string::npos) << text;
+}
+
+TEST(FillTemplateTest, EveryPlaceholderIsReplaced) {
+  struct Case {
+    const char* name;
+    const char* page;
+    const char* expected;
+  } cases[] = {
+      {"none: unchanged", "<html><script></script>\xA5\x5C</html>", "<html><script></script>\xA5\x5C</html>"},
+      {"one", "<script>\n#importCertInfo#\n</script>", "<script>\nBLOCK\n</script>"},
+      {"two", "a#importCertInfo#b#importCertInfo#c", "aBLOCKbBLOCKc"},
+      {"adjacent", "#importCertInfo##importCertInfo#", "BLOCKBLOCK"},
+      {"a different letter case is no placeholder", "#ImportCertInfo#", "#ImportCertInfo#"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(fillTemplate(c.page, "BLOCK"), c.expected);
+  }
+}
+
+std::vector<std::string> FilesOf(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(DeploymentPageTest, ReplacesOlderPagesOnlyAndAnswersTheAddress) {
+  ScopedTestHome home;
+  const std::string folder = home.path() + "/mero";
+  for (const char* name : {"MERODepCert.20240101120000123.htm", "MERODepCert.1.htm", "MERODepCert.x.htm",
+                           "MERODepCert.123.html", "notes.txt", "QUILCert.P12"})
+    WriteFileForTest(folder + "/" + name, "old");
+  std::filesystem::create_directories(folder + "/MERODepCert.999.htm");  // a folder stays
+
+  std::string address = placeDeploymentPage("<html>page</html>");
+
+  auto names = FilesOf(folder);
+  std::vector<std::string> pages;
+  for (const auto& n : names)
+    if (std::regex_match(n, std::regex("^MERODepCert\\.[0-9]{17}\\.htm$"))) pages.push_back(n);
+  ASSERT_EQ(pages.size(), 1u) << ::testing::PrintToString(names);
+  EXPECT_EQ(names, (std::vector<std::string>{"MERODepCert.123.html", pages[0], "MERODepCert.999.htm",
+                                             "MERODepCert.x.htm", "QUILCert.P12", "notes.txt"}));
+  EXPECT_EQ(ReadFileForTest(folder + "/" + pages[0]), "<html>page</html>");
+  EXPECT_EQ(address, "file://" + folder + "/" + pages[0]);
+}
+
+TEST(DeploymentPageTest, AddressOfAHomeWithWhiteSpace) {
+  struct Case {
+    const char* path;
+    const char* address;
+  } cases[] = {
+      {"/home/A B/mero/MERODepCert.1.htm", "file:///home/A%20B/mero/MERODepCert.1.htm"},
+      {"/home/a\tb  c/x.htm", "file:///home/a%20b%20%20c/x.htm"},
+      {"/home/50%#1?/x.htm", "file:///home/50%25%231%3F/x.htm"},
+      {"/home/王小明/x.htm", "file:///home/王小明/x.htm"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(deploymentAddress(c.path), c.address);
+
+  ScopedTestHome home;
+  const std::string spaced = home.path() + "/A B";
+  std::filesystem::create_directories(spaced);
+  setenv("HOME", spaced.c_str(), 1);
+  std::string address = placeDeploymentPage("x");
+  EXPECT_EQ(address.rfind("file://" + home.path() + "/A%20B/mero/MERODepCert.", 0), 0u) << address;
+}
+
+TEST(DeploymentPageTest, PageThatCannotBeWrittenStillGivesItsAddress) {
+  ScopedTestHome home;
+  ui::ScopedScriptedUi ui;
+  WriteFileForTest(home.path() + "/mero", "a file where the folder should be");
+  std::string address = placeDeploymentPage("x");
+  EXPECT_EQ(address.rfind("file://" + home.path() + "/mero/MERODepCert.", 0), 0u);
+  EXPECT_EQ(ui->messages.size(), 1u) << "the writer's own message";
+}
+
+}  // namespace
+}  // namespace quil::testing
