@@ -29,6 +29,17 @@ namespace {
 
 constexpr char kDeployFuncId[] = "7";
 
+std::function<void(const std::string&, const std::string&)>& StartObserver() {
+  static std::function<void(const std::string&, const std::string&)> observer;
+  return observer;
+}
+
+// Starts a browser (or the launcher) on the page, not waiting for it.
+void Start(const std::string& program, const std::string& address) {
+  if (StartObserver()) StartObserver()(program, address);
+  (void)platform::StartProcess(program, {address});
+}
+
 // The current certificate as one of the places of cert.readOrder holds it.
 struct Located {
   int code = kFailed;
@@ -118,10 +129,6 @@ void TrustOperatorHosts() {
   disableLocalMachineLockdown();
 }
 
-void Open(const InstalledBrowser& browser, const std::string& address) {
-  (void)platform::StartProcess(browser.path, {address});
-}
-
 CertInfoBlock DeployBlock(const CertInfo& info) {
   CertInfoBlock b;
   b.opType = "deploy";
@@ -193,7 +200,7 @@ int deployCert(const std::string& idno, const std::string& aid, const std::strin
   for (const auto& browser : dialog.browsers) {
     if (!browser.selected) continue;
     if (browser.id == kEdgeId) TrustOperatorHosts();
-    Open(browser, address);
+    Start(browser.path, address);
     if (browser.id == kChromeId || browser.id == kFirefoxId) proxy::writeLog(idno, aid, kDeployFuncId, "7201");
   }
   return 0;
@@ -214,15 +221,19 @@ int rmvBrowserCert(const std::string& idno, const std::string& aid) {
     if (browser.id == kEdgeId) {
       // Edge is reached through the launcher, never through its own path.
       const std::string launcher = placeEdgeLauncher();
-      if (!launcher.empty()) (void)platform::StartProcess(launcher, {address});
+      if (!launcher.empty()) Start(launcher, address);
       proxy::writeLog(idno, aid, kDeployFuncId, "7213");
       continue;
     }
-    Open(browser, address);
+    Start(browser.path, address);
     if (browser.id == kChromeId) proxy::writeLog(idno, aid, kDeployFuncId, "7211");
     if (browser.id == kFirefoxId) proxy::writeLog(idno, aid, kDeployFuncId, "7212");
   }
   return 0;
+}
+
+void SetStartObserverForTesting(std::function<void(const std::string&, const std::string&)> observer) {
+  StartObserver() = std::move(observer);
 }
 
 }  // namespace quil

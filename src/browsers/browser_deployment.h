@@ -11,6 +11,7 @@
 // browsers have been started, and a failure of writing the page, of a
 // browser database, of starting a browser or of a log entry never changes
 // it. Texts are narrow. Application thread only.
+#include <functional>
 #include <string>
 
 namespace quil {
@@ -35,5 +36,9 @@ int deployCert(const std::string& idno, const std::string& aid, const std::strin
 // supported browser; 55707 no current certificate; 1 or 59999 the template
 // cannot be fetched.
 int rmvBrowserCert(const std::string& idno, const std::string& aid);
+
+// Called with each program about to be started on the page and the page's
+// address (tests); an empty function ends the observation.
+void SetStartObserverForTesting(std::function<void(const std::string& program, const std::string& address)> observer);
 
 }  // namespace quil
