@@ -77,6 +77,7 @@ ui::DialogRequest CQUILSelBrowserDlg::Request() const {
     cells.value = platform::ToWide(getSelectedBrowserNames());
     for (const auto& name : SplitNames(getInstalledBrowserNames())) cells.choices.push_back(platform::ToWide(name));
     cells.single = getSelectedMode() == "S";
+    cells.as_left = cells_clicked_;
     r.fields.push_back(std::move(cells));
   }
   if (isPfxPwdInputCtrlEnable() == "Y") {
@@ -90,6 +91,7 @@ ui::DialogRequest CQUILSelBrowserDlg::Request() const {
 void CQUILSelBrowserDlg::TakeAnswer(const ui::DialogValues& values) {
   auto cells = values.find("browsers");
   if (browserChoiceShown && cells != values.end()) {
+    cells_clicked_ = true;
     // The page's marks, name by name, as its clicks would set them.
     std::vector<std::string> marked = SplitNames(platform::ToNarrow(cells->second));
     for (const auto& name : SplitNames(getInstalledBrowserNames())) {

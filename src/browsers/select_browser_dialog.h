@@ -10,7 +10,8 @@
 // empty, OK "確定", Cancel "取消":
 //   browsers         "browsers"  "請選擇目的瀏覽器(預設全選):"  choices: the
 //                    installed names; value: the selected names; single:
-//                    getSelectedMode() is "S"           (browserChoiceShown)
+//                    getSelectedMode() is "S"; as_left: the customer
+//                    has clicked the cells before       (browserChoiceShown)
 //   passwordHeading  "static"    "請設定憑證保護密碼:"   (passwordShown)
 //   password         "password"  "憑證密碼:"             (passwordShown)
 //   passwordConfirm  "password"  "憑證密碼確認:"         (passwordShown)
@@ -50,13 +51,18 @@ class CQUILSelBrowserDlg {
 
   // The dialog as the page draws it now.
   ui::DialogRequest Request() const;
-  // Takes the page's answer: the browser cells' marks and the passwords.
+  // Takes the page's answer: the passwords, and the browser cells' marks
+  // once the customer has clicked them (until then the preselection stays,
+  // even where the page frames other cells).
   void TakeAnswer(const ui::DialogValues& values);
 
   // Shows the dialog until OK passes its checks (true) or the customer
   // cancels or closes it (false). A failed check shows its message box and
   // the dialog again as the customer left it.
   bool DoModal();
+
+ private:
+  bool cells_clicked_ = false;  // the page's marks have replaced the preselection
 };
 
 }  // namespace quil

@@ -31,15 +31,17 @@ struct DialogField {
   // dialog), "file" (browse: the file chooser with `filters` fills the
   // field), "folder" (browse: the folder chooser; the field becomes the
   // chosen folder followed by the file name the field held), "browsers"
-  // (a cell with its icon for each name of `choices` the page knows; a
-  // click toggles a cell; the value is the names marked, joined with ",",
-  // and comes back as it was given until the first click).
+  // (a cell with its icon for each name of `choices` the page knows,
+  // marked by the page's own rules from the names of `value`; a click
+  // toggles a cell; the answer holds the names marked, joined with ",",
+  // only once the customer has clicked).
   std::string kind;
   std::string value;  // initial value
   std::string browse_title;          // chooser title for "file" and "folder"
   std::vector<FileFilter> filters;   // chooser filters for "file"
   std::vector<std::string> choices;  // "browsers": the names offered, in order
   bool single = false;               // "browsers": at most one cell marked
+  bool as_left = false;              // "browsers": clicked before; marks exactly as `value` says
 };
 
 struct DialogRequest {

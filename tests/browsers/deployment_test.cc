@@ -211,7 +211,9 @@ TEST(DeployCertTest, DialogChecksAndCancel) {
   ASSERT_EQ(d.s.ui->dialogs.size(), 2u);
   EXPECT_EQ(d.s.ui->dialogs[0].fields[0].value, "FireFox") << "single mode stops at the first selection";
   EXPECT_TRUE(d.s.ui->dialogs[0].fields[0].single);
+  EXPECT_FALSE(d.s.ui->dialogs[0].fields[0].as_left);
   EXPECT_EQ(d.s.ui->dialogs[1].fields[0].value, "") << "shown again as the customer left it";
+  EXPECT_TRUE(d.s.ui->dialogs[1].fields[0].as_left);
   EXPECT_TRUE(d.Pages().empty());
   EXPECT_TRUE(d.started.empty());
   EXPECT_TRUE(d.Memos().empty());

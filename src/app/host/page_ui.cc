@@ -29,7 +29,7 @@ std::optional<ui::DialogValues> PageUi::ShowDialog(const ui::DialogRequest& requ
     for (const auto& filter : f.filters) filters.push_back({{"label", filter.label}, {"pattern", filter.pattern}});
     fields.push_back({{"name", f.name}, {"label", f.label}, {"kind", f.kind}, {"value", f.value},
                       {"browseTitle", f.browse_title}, {"filters", filters}, {"choices", f.choices},
-                      {"single", f.single}});
+                      {"single", f.single}, {"asLeft", f.as_left}});
   }
   auto answer = channel_->Ask("dialog", {{"dialog", request.dialog},
                                          {"caption", request.caption},
@@ -43,7 +43,7 @@ std::optional<ui::DialogValues> PageUi::ShowDialog(const ui::DialogRequest& requ
     auto it = got.find(f.name);
     if (it != got.end() && it->is_string()) values[f.name] = it->get<std::string>();
     else if (it != got.end() && it->is_boolean()) values[f.name] = it->get<bool>() ? "1" : "";
-    else values[f.name] = f.value;
+    else if (f.kind != "browsers") values[f.name] = f.value;  // browser cells answer only once clicked
   }
   return values;
 }

@@ -190,7 +190,6 @@ async function saveCertificate(e) {
 
 export function startApplyFlow() {
   onAction(document.querySelector('#menu [data-fn=apply]'), 'click', applyFromMenu);
-  onAction(document.querySelector('#menu [data-fn=deploy]'), 'click', () => showScreen('deploy'));
   onAction($('form-sheetcode'), 'submit', verifySheetCode);
   onAction($('btn-sheet-to-online'), 'click', () => showOnlineRequest('apply'));
   onAction($('form-save'), 'submit', saveCertificate);

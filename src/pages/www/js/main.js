@@ -1,5 +1,6 @@
 // Start-up of the main page.
 import { startApplyFlow } from './apply_flow.js';
+import { startDeployFlow } from './deploy_flow.js';
 import { call } from './bridge.js';
 import { startFileFlows } from './file_flows.js';
 import { startLoginArea } from './login.js';
@@ -47,6 +48,7 @@ async function start() {
   startRenewFlow();
   startRevokeFlow();
   startFileFlows();
+  startDeployFlow();
   const version = readReply(await call('getClientVersion'));
   document.getElementById('version').textContent = 'Version:' + version.clientVersion;
   // The start screen stays until the client may be used.

@@ -2,6 +2,7 @@
 // boxes, dialogs, file and folder choosers, extra windows and the close.
 // Also gives the page's own modal message boxes and questions.
 import { BridgeError, answer, listen, listFolder } from './bridge.js';
+import { drawBrowserCells } from './browser_cells.js';
 import { ReplyError } from './reply_reader.js';
 import { webAddress } from './web_address.js';
 
@@ -154,8 +155,16 @@ function hideProgress() {
 function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
   const form = el('form', { class: 'body dialog-body' });
   const inputs = {};
+  const readers = {};
   let frame = null;
   for (const f of fields) {
+    if (f.kind === 'browsers') {
+      const cells = el('div', { class: 'browser-cells', role: 'group', 'aria-label': f.label });
+      readers[f.name] = drawBrowserCells(cells,
+        { installed: f.choices || [], selected: f.value, single: !!f.single, asLeft: !!f.asLeft });
+      form.append(el('p', { class: 'dialog-heading', text: f.label }), cells);
+      continue;
+    }
     if (f.kind === 'static') {
       form.append(el('p', { text: f.label ? `${f.label} ${f.value}` : f.value }));
       continue;
@@ -197,7 +206,7 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
   const okButton = ok ? el('button', { type: 'submit', class: 'primary', text: ok }) : null;
   if (okButton) row.append(okButton);
   const win = el('div', { class: 'window dialog-window' + (frame ? ' agreement-dialog' : ''), role: 'dialog', 'aria-modal': 'true', 'data-dialog': dialog || '' },
-    el('div', { class: 'caption', text: caption }), form, row);
+    caption ? el('div', { class: 'caption', text: caption }) : null, form, row);
   const closeModal = openModal(win);
   const onMessage = (e) => {
     if (frame && e.source === frame.contentWindow && e.origin === location.origin && e.data?.agreement) submit(e);
@@ -209,6 +218,10 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
     const values = {};
     for (const [name, input] of Object.entries(inputs))
       values[name] = input.type === 'checkbox' ? (input.checked ? '1' : '') : input.value;
+    for (const [name, read] of Object.entries(readers)) {
+      const value = read();
+      if (value !== undefined) values[name] = value;
+    }
     close();
     answerProgram(id, { fields: values });
   };
