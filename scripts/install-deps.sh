@@ -6,8 +6,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libssl-dev openssl libcurl4-openssl-dev libsqlite3-dev libtinyxml2-dev
-  libcpp-httplib-dev nlohmann-json3-dev libgtest-dev libbenchmark-dev
+  libcpp-httplib-dev nlohmann-json3-dev libgtest-dev libbenchmark-dev libnss3-dev
   chromium fonts-noto-cjk xdg-utils xdg-user-dirs
+  firefox-esr libnss3-tools
   # The Windows build: the cross compiler, Wine to run its tests, and
   # apt-get source for the libraries built for it.
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
