@@ -24,6 +24,7 @@
 #include "devproxy/faults.h"
 #include "devproxy/form.h"
 #include "devproxy/pages.h"
+#include "devproxy/server_thread.h"
 #include "devproxy/service.h"
 #include "devproxy/store.h"
 #include "platform/text_codec.h"
@@ -60,7 +61,7 @@ class DevProxy::Impl {
   std::unique_ptr<Service> service;
   std::unique_ptr<httplib::Server> server;
   std::unique_ptr<TradingSite> trading;
-  std::thread thread;
+  std::unique_ptr<ServerThread> thread;
   int port = 0;
 
   FaultTable faults;
@@ -239,8 +240,7 @@ void DevProxy::Impl::Routes() {
 DevProxy::DevProxy(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 DevProxy::~DevProxy() {
-  if (impl_->server) impl_->server->stop();
-  if (impl_->thread.joinable()) impl_->thread.join();
+  impl_->thread.reset();
 }
 
 std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* error) {
@@ -355,9 +355,7 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
   }
   impl->Routes();
   httplib::Server* server = impl->server.get();
-  impl->thread = std::thread([server] { server->listen_after_bind(); });
-  for (int i = 0; i < 500 && !server->is_running(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  impl->thread = std::make_unique<ServerThread>(server);
 
   auto proxy = std::unique_ptr<DevProxy>(new DevProxy(std::move(impl)));
   std::string env;

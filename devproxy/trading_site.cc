@@ -8,11 +8,10 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include <chrono>
 #include <ctime>
-#include <thread>
 
 #include "devproxy/markup.h"
+#include "devproxy/server_thread.h"
 
 namespace quil::devproxy {
 namespace {
@@ -89,7 +88,7 @@ std::string Page(const std::string& title, const std::string& body) {
 class TradingSite::Impl {
  public:
   std::unique_ptr<httplib::SSLServer> server;
-  std::thread thread;
+  std::unique_ptr<ServerThread> thread;
   int port = 0;
   std::function<std::string()> authorities;
   mutable std::mutex mu;
@@ -153,18 +152,13 @@ std::unique_ptr<TradingSite> TradingSite::Start(const std::string& tls_cert_path
     *error = "cannot listen on 127.0.0.1:" + std::to_string(port);
     return nullptr;
   }
-  httplib::SSLServer* server = impl->server.get();
-  impl->thread = std::thread([server] { server->listen_after_bind(); });
-  for (int i = 0; i < 500 && !server->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  impl->thread = std::make_unique<ServerThread>(impl->server.get());
   return std::unique_ptr<TradingSite>(new TradingSite(std::move(impl)));
 }
 
 TradingSite::TradingSite(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-TradingSite::~TradingSite() {
-  impl_->server->stop();
-  if (impl_->thread.joinable()) impl_->thread.join();
-}
+TradingSite::~TradingSite() { impl_->thread.reset(); }
 
 std::string TradingSite::url() const { return "https://127.0.0.1:" + std::to_string(impl_->port) + "/"; }
 

@@ -5,6 +5,7 @@
 // ASCII character in narrow text must step character by character.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quil {
 
@@ -23,5 +24,10 @@ std::string TrimSpace(std::string_view text);
 // Every occurrence of `from` (not empty) replaced by `to`, left to right,
 // as plain text ("$" in `to` is no group reference).
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to);
+
+// The non-empty pieces of `text` between `separator`s, in order. The
+// separator must be a byte below 0x40, which is never the second byte of a
+// narrow character (",", ";", ":").
+std::vector<std::string> SplitNonEmpty(std::string_view text, char separator);
 
 }  // namespace quil

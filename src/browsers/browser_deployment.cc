@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "base/result_codes.h"
+#include "base/text.h"
 #include "browsers/browser_cert_stores.h"
 #include "browsers/browser_detection.h"
 #include "browsers/deployment_page.h"
@@ -98,13 +99,7 @@ Located FromStore(const std::string& issuer, const std::string& serial) {
 // 1 when no token names a place.
 Located Locate(const std::string& password, const std::string& issuer, const std::string& serial) {
   Located last;
-  const std::string order = getSetting("cert.readOrder");
-  size_t start = 0;
-  while (start <= order.size()) {
-    size_t comma = order.find(',', start);
-    if (comma == std::string::npos) comma = order.size();
-    const std::string place = order.substr(start, comma - start);
-    start = comma + 1;
+  for (const auto& place : SplitNonEmpty(getSetting("cert.readOrder"), ',')) {
     if (place == "pfx") last = FromFile(password, issuer, serial);
     else if (place == "ieCertStore") last = FromStore(issuer, serial);
     else continue;
@@ -118,14 +113,7 @@ std::string HostOf(const std::string& address) { return RegexReplace(address, "^
 
 void TrustOperatorHosts() {
   addTrustedSite(HostOf(platform::ToNarrow(proxy::CurrentOperatorConfig().proxy_url)));
-  const std::string targets = getSetting("depCert.targetUrl");
-  size_t start = 0;
-  while (start <= targets.size()) {
-    size_t comma = targets.find(',', start);
-    if (comma == std::string::npos) comma = targets.size();
-    if (comma > start) addTrustedSite(HostOf(targets.substr(start, comma - start)));
-    start = comma + 1;
-  }
+  for (const auto& target : SplitNonEmpty(getSetting("depCert.targetUrl"), ',')) addTrustedSite(HostOf(target));
   disableLocalMachineLockdown();
 }
 

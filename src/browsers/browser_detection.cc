@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "base/text.h"
 #include "cert/regex_text.h"
 #include "platform/browser_programs.h"
 #include "platform/text_codec.h"
@@ -52,13 +53,7 @@ void markDefault(std::vector<InstalledBrowser>& list, const std::string& default
 void preselect(std::vector<InstalledBrowser>& list, const std::string& selection, const std::string& mode) {
   for (auto& b : list) b.selected = false;
   const bool single = mode == "S";
-  size_t start = 0;
-  while (start <= selection.size()) {
-    size_t comma = selection.find(',', start);
-    if (comma == std::string::npos) comma = selection.size();
-    const std::string token = selection.substr(start, comma - start);
-    start = comma + 1;
-    if (token.empty()) continue;
+  for (const auto& token : SplitNonEmpty(selection, ',')) {
     for (auto& b : list) {
       if (token == "ALL") {
         if (!single) b.selected = true;

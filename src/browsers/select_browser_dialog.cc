@@ -1,5 +1,6 @@
 #include "browsers/select_browser_dialog.h"
 
+#include "base/text.h"
 #include "platform/text_codec.h"
 
 namespace quil {
@@ -13,18 +14,6 @@ std::string Joined(const std::vector<InstalledBrowser>& list, bool selected_only
     out += b.name;
   }
   return out;
-}
-
-std::vector<std::string> SplitNames(const std::string& text) {
-  std::vector<std::string> names;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t comma = text.find(',', start);
-    if (comma == std::string::npos) comma = text.size();
-    if (comma > start) names.push_back(text.substr(start, comma - start));
-    start = comma + 1;
-  }
-  return names;
 }
 
 }  // namespace
@@ -75,7 +64,7 @@ ui::DialogRequest CQUILSelBrowserDlg::Request() const {
     cells.label = "請選擇目的瀏覽器(預設全選):";
     cells.kind = "browsers";
     cells.value = platform::ToWide(getSelectedBrowserNames());
-    for (const auto& name : SplitNames(getInstalledBrowserNames())) cells.choices.push_back(platform::ToWide(name));
+    for (const auto& name : SplitNonEmpty(getInstalledBrowserNames(), ',')) cells.choices.push_back(platform::ToWide(name));
     cells.single = getSelectedMode() == "S";
     cells.as_left = cells_clicked_;
     r.fields.push_back(std::move(cells));
@@ -93,8 +82,8 @@ void CQUILSelBrowserDlg::TakeAnswer(const ui::DialogValues& values) {
   if (browserChoiceShown && cells != values.end()) {
     cells_clicked_ = true;
     // The page's marks, name by name, as its clicks would set them.
-    std::vector<std::string> marked = SplitNames(platform::ToNarrow(cells->second));
-    for (const auto& name : SplitNames(getInstalledBrowserNames())) {
+    std::vector<std::string> marked = SplitNonEmpty(platform::ToNarrow(cells->second), ',');
+    for (const auto& name : SplitNonEmpty(getInstalledBrowserNames(), ',')) {
       bool on = false;
       for (const auto& m : marked) on = on || m == name;
       if (on) setBrowserSelected(name);

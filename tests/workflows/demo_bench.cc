@@ -14,6 +14,7 @@
 #include "base/pause.h"
 #include "cert/openssl_providers.h"
 #include "devproxy/form.h"
+#include "devproxy/server_thread.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
@@ -34,7 +35,7 @@ bool IsPublicKeyAction(const std::string& action) {
 
 struct DemoBench::Impl {
   httplib::Server server;
-  std::thread thread;
+  std::unique_ptr<devproxy::ServerThread> thread;
   int port = 0;
   int target_port = 0;
   std::string data_dir;
@@ -96,7 +97,7 @@ DemoBench::DemoBench(std::unique_ptr<devproxy::DevProxy> proxy, std::string data
   impl_->server.Post(R"(/PELIProxy/proxy/([A-Za-z0-9]+))",
                      [this](const httplib::Request& req, httplib::Response& res) { impl_->Handle(req, res); });
   impl_->port = impl_->server.bind_to_any_port("127.0.0.1");
-  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  impl_->thread = std::make_unique<devproxy::ServerThread>(&impl_->server);
   proxy_->ExportEnvironment();
   setenv("QUIL_PROXY_URL", ("http://127.0.0.1:" + std::to_string(impl_->port) + "/PELIProxy/proxy/").c_str(), 1);
 }
@@ -104,10 +105,7 @@ DemoBench::DemoBench(std::unique_ptr<devproxy::DevProxy> proxy, std::string data
 DemoBench::~DemoBench() { Shutdown(); }
 
 void DemoBench::Shutdown() {
-  if (impl_->thread.joinable()) {
-    impl_->server.stop();
-    impl_->thread.join();
-  }
+  impl_->thread.reset();
   proxy_.reset();
   if (!impl_->data_dir.empty()) {
     std::error_code ec;

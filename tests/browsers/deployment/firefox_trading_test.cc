@@ -15,7 +15,7 @@
 #include "browsers/browser_deployment.h"
 #include "cert/test_pki.h"
 #include "demo_bench.h"
-#include "fake_desktop.h"
+#include "browsers/fake_desktop.h"
 
 namespace quil::testing {
 namespace {

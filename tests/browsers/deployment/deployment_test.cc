@@ -12,7 +12,7 @@
 #include "cert/cert_info.h"
 #include "cert/test_pki.h"
 #include "demo_bench.h"
-#include "fake_desktop.h"
+#include "browsers/fake_desktop.h"
 #include "maintenance/trusted_sites.h"
 #include "platform/registry.h"
 #include "proxy/base64.h"
