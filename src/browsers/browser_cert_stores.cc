@@ -30,7 +30,8 @@ std::vector<Target> Databases(const std::vector<InstalledBrowser>& browsers, boo
     if (b.id == kFirefoxId) firefox = true;
     else chromium = true;
   }
-  if (chromium) targets.push_back({platform::ChromiumCertDb(), "Chrome / Microsoft Edge"});
+  if (chromium)
+    for (auto& db : platform::ChromiumCertDbs()) targets.push_back({db, "Chrome / Microsoft Edge"});
   if (firefox)
     for (auto& db : platform::FirefoxCertDbs()) targets.push_back({db, "FireFox (" + db.profile + ")"});
   return targets;

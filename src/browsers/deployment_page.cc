@@ -1,12 +1,10 @@
 #include "browsers/deployment_page.h"
 
-#include <sys/time.h>
-
 #include <cctype>
 #include <cstdio>
-#include <ctime>
 
 #include "base/text.h"
+#include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
@@ -37,14 +35,10 @@ std::string ScriptValue(const std::string& narrow) {
 
 // "%04d%02d%02d%02d%02d%02d%03d" of the local time.
 std::string LocalTimeDigits() {
-  timeval tv{};
-  gettimeofday(&tv, nullptr);
-  time_t secs = tv.tv_sec;
-  tm local{};
-  localtime_r(&secs, &local);
+  const platform::LocalNow now = platform::CurrentLocalTime();
   char digits[64];
-  std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d%03d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(tv.tv_usec / 1000));
+  std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d%03d", now.tm.tm_year + 1900, now.tm.tm_mon + 1,
+                now.tm.tm_mday, now.tm.tm_hour, now.tm.tm_min, now.tm.tm_sec, now.millis);
   return digits;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The browsers' own certificate databases, which no script of a web page
 // can reach: on Linux, Chromium, Chrome and Edge share one NSS database and
-// each Firefox profile has its own. The certificate goes in with its
+// each Firefox profile has its own (Windows: none, see the functions). The certificate goes in with its
 // private key from a PKCS#12 and comes out again with its key, through
 // NSS itself (libnss3). Databases are opened for one call and closed again;
 // a database with a password of its own is not opened. Paths are UTF-8.
@@ -19,13 +19,15 @@ struct BrowserCertDb {
   std::string profile;  // Firefox: the profile's name; "" for Chromium
 };
 
-// Chromium's shared database: $HOME/.pki/nssdb when that folder exists,
-// else $XDG_DATA_HOME/pki/nssdb (default ~/.local/share/pki/nssdb), as
-// current Chromium releases use it. Whether it exists is not checked.
-BrowserCertDb ChromiumCertDb();
+// Chromium's shared database: on Linux $HOME/.pki/nssdb when that folder
+// exists, else $XDG_DATA_HOME/pki/nssdb (default ~/.local/share/pki/nssdb),
+// as current Chromium releases use it (whether it exists is not checked).
+// None where Chrome and Edge use the system's certificate store.
+std::vector<BrowserCertDb> ChromiumCertDbs();
 
-// Every profile of profiles.ini under ~/.mozilla/firefox and
-// ~/.config/mozilla/firefox, in file order, each folder once.
+// Every Firefox profile: on Linux those of profiles.ini under
+// ~/.mozilla/firefox and ~/.config/mozilla/firefox, in file order, each
+// folder once. None where this build has no NSS.
 std::vector<BrowserCertDb> FirefoxCertDbs();
 
 enum class CertDbStatus {

@@ -63,7 +63,9 @@ TEST(DevProxyTradingPage, LetsInCertificatesOfTheDemoAuthorityOnly) {
     auto res = Visit(proxy, c.visitor);
     ASSERT_TRUE(res) << httplib::to_string(res.error());
     EXPECT_EQ(res->status, c.status);
-    if (c.accepted) EXPECT_NE(res->body.find(seed.idno + "-01"), std::string::npos) << res->body;
+    if (c.accepted) {
+      EXPECT_NE(res->body.find(seed.idno + "-01"), std::string::npos) << res->body;
+    }
   }
 
   auto visits = proxy.TradingVisits();

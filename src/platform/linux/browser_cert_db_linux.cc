@@ -226,12 +226,12 @@ void ReadProfiles(const std::string& base, std::vector<BrowserCertDb>& out) {
 
 }  // namespace
 
-BrowserCertDb ChromiumCertDb() {
+std::vector<BrowserCertDb> ChromiumCertDbs() {
   std::string legacy = HomeFolder() + "/.pki/nssdb";
-  if (IsFolder(legacy)) return {BrowserCertDb::Kind::kChromium, legacy, ""};
+  if (IsFolder(legacy)) return {{BrowserCertDb::Kind::kChromium, legacy, ""}};
   std::string data = GetEnv("XDG_DATA_HOME");
   if (data.empty() || data[0] != '/') data = HomeFolder() + "/.local/share";
-  return {BrowserCertDb::Kind::kChromium, data + "/pki/nssdb", ""};
+  return {{BrowserCertDb::Kind::kChromium, data + "/pki/nssdb", ""}};
 }
 
 std::vector<BrowserCertDb> FirefoxCertDbs() {
