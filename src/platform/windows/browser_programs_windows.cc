@@ -47,6 +47,9 @@ std::string FirstFound(std::initializer_list<const wchar_t*> keys, std::initiali
   return {};
 }
 
+// A folder variable in the program's "/" spelling; "" when unset.
+std::string FolderVariable(const char* name) { return win::PortablePath(win::Utf16(GetEnv(name))); }
+
 bool Is32BitOn64BitWindows() {
   BOOL wow = FALSE;
   return IsWow64Process(GetCurrentProcess(), &wow) && wow;
@@ -55,9 +58,9 @@ bool Is32BitOn64BitWindows() {
 }  // namespace
 
 BrowserPrograms FindBrowserPrograms() {
-  const std::string programs32 = GetEnv(Is32BitOn64BitWindows() ? "ProgramFiles(x86)" : "ProgramFiles");
-  const std::string local = GetEnv("LOCALAPPDATA");
-  const std::string windir = GetEnv("WINDIR");
+  const std::string programs32 = FolderVariable(Is32BitOn64BitWindows() ? "ProgramFiles(x86)" : "ProgramFiles");
+  const std::string local = FolderVariable("LOCALAPPDATA");
+  const std::string windir = FolderVariable("WINDIR");
   BrowserPrograms found;
   found.edge = FirstFound(
       {L"SOFTWARE\\WOW6432Node\\Clients\\StartMenuInternet\\Microsoft Edge\\shell\\open\\command",
