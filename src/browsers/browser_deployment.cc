@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "base/base64.h"
 #include "base/result_codes.h"
 #include "base/text.h"
 #include "browsers/browser_cert_stores.h"
@@ -11,7 +12,7 @@
 #include "browsers/select_browser_dialog.h"
 #include "cert/cert_info.h"
 #include "cert/cert_stores.h"
-#include "cert/pfx_file.h"
+#include "cert/pfx_with_dialogs.h"
 #include "cert/pkcs12_copy.h"
 #include "cert/regex_text.h"
 #include "maintenance/trusted_sites.h"
@@ -19,7 +20,6 @@
 #include "platform/process.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
-#include "proxy/base64.h"
 #include "proxy/common_name.h"
 #include "proxy/operator_config.h"
 #include "proxy/settings.h"
@@ -57,7 +57,7 @@ struct Located {
 Located FromFile(const std::string& password, const std::string& issuer, const std::string& serial) {
   Located l;
   PfxLoadResult loaded =
-      loadPfxInteractive(getPathSetting("env.userPfxFilePath"), password, issuer, serial, /*ask_first=*/false);
+      loadPfxInteractive(GetPathSetting("env.userPfxFilePath"), password, issuer, serial, /*ask_first=*/false);
   if (loaded.code != 0) {
     l.code = loaded.code;
     return l;
@@ -179,8 +179,8 @@ int deployCert(const std::string& idno, const std::string& aid, const std::strin
   TemplateResult page = fetchDeploymentTemplate();
   if (page.code != 0) return page.code;
   CertInfoBlock block = DeployBlock(located.info);
-  block.b64P12Cert = proxy::base64Encode(pkcs12);
-  block.certb64 = proxy::base64Encode(cert_der);
+  block.b64P12Cert = base64Encode(pkcs12);
+  block.certb64 = base64Encode(cert_der);
   const std::string address = placeDeploymentPage(fillTemplate(page.page, certInfoText(block)));
 
   if (mode == "N") ui::CurrentUi().MessageBox("即將進行瀏覽器憑證安裝", ui::Buttons::kOk);

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "base/client_version.h"
+#include "base/files.h"
 #include "base/text.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
@@ -10,7 +12,6 @@
 #include "proxy/actions.h"
 #include "proxy/settings.h"
 #include "proxy/transport.h"
-#include "proxy/whole_file.h"
 
 namespace quil {
 namespace {
@@ -70,7 +71,7 @@ std::string fillTemplate(const std::string& page_template, const std::string& ce
 
 TemplateResult fetchDeploymentTemplate() {
   proxy::HttpReply reply =
-      proxy::httpPost(platform::ToWide(getSetting("depCert.templateUrl")), {{"version", proxy::kClientVersion}});
+      proxy::httpPost(platform::ToWide(getSetting("depCert.templateUrl")), {{"version", kClientVersion}});
   if (reply.result != 0) return {reply.result, {}};
   return {0, std::move(reply.body)};
 }
@@ -79,9 +80,9 @@ std::string deploymentFolder() { return platform::HomeFolder() + "/mero"; }
 
 std::string placeDeploymentPage(const std::string& page) {
   const std::string folder = deploymentFolder();
-  proxy::deleteMatchingFiles(folder, "^MERODepCert\\.[0-9]+\\.htm$");
+  deleteMatchingFiles(folder, "^MERODepCert\\.[0-9]+\\.htm$");
   const std::string path = folder + "/MERODepCert." + LocalTimeDigits() + ".htm";
-  (void)proxy::writeWholeFile(path, page);
+  (void)writeWholeFile(path, page);
   return deploymentAddress(path);
 }
 

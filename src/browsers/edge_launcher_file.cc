@@ -1,7 +1,7 @@
 #include "browsers/edge_launcher_file.h"
 
 #include "platform/environment.h"
-#include "proxy/file_io.h"
+#include "base/files.h"
 
 namespace quil {
 

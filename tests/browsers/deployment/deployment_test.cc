@@ -15,7 +15,7 @@
 #include "browsers/fake_desktop.h"
 #include "maintenance/trusted_sites.h"
 #include "platform/registry.h"
-#include "proxy/base64.h"
+#include "base/base64.h"
 #include "proxy/settings.h"
 
 namespace quil::testing {
@@ -29,8 +29,9 @@ constexpr char kPassword[] = "abc123";
 void IssueAndSave(DemoSession& s, const std::string& path) {
   auto issued = ReplyFields(s.Call("crtNewCert2", {s.customer.idno, ""}));
   ASSERT_EQ(issued["errCode"], "0");
-  if (!issued["b64Cert"].empty())
+  if (!issued["b64Cert"].empty()) {
     ASSERT_EQ(s.Call("savePfx2", {issued["applyId"], issued["b64Cert"], path, kPassword}), kOk);
+  }
   s.ClearUi();
 }
 
@@ -147,8 +148,8 @@ TEST(DeployCertTest, ChosenBrowsersGetThePageAndTheCertificate) {
   EXPECT_EQ(values["issuer"], cert.issuer);
   EXPECT_EQ(values["notAfter"], cert.not_after);
   EXPECT_EQ(values["certfinger"], "");
-  EXPECT_EQ(proxy::base64Decode(values["certb64"]), proxy::base64Decode(cert.der_base64));
-  CertInfoResult in_page = certInfoFromPkcs12(proxy::base64Decode(values["b64P12Cert"]), kPassword);
+  EXPECT_EQ(base64Decode(values["certb64"]), base64Decode(cert.der_base64));
+  CertInfoResult in_page = certInfoFromPkcs12(base64Decode(values["b64P12Cert"]), kPassword);
   ASSERT_EQ(in_page.code, 0);
   EXPECT_EQ(FieldOf(in_page.info, "serial"), cert.serial);
 
@@ -235,7 +236,7 @@ TEST(DeployCertTest, StoreCopyIsProtectedByThePasswordOfTheDialog) {
   EXPECT_EQ(kinds, (std::vector<std::string>{"browsers:browsers", "passwordHeading:static", "password:password",
                                              "passwordConfirm:password"}));
   auto values = d.PageValues();
-  CertInfoResult in_page = certInfoFromPkcs12(proxy::base64Decode(values["b64P12Cert"]), "pw1234");
+  CertInfoResult in_page = certInfoFromPkcs12(base64Decode(values["b64P12Cert"]), "pw1234");
   ASSERT_EQ(in_page.code, 0);
   EXPECT_EQ(FieldOf(in_page.info, "serial"), d.s.LatestCert().serial);
   EXPECT_TRUE(HoldsCertAndKey(ChromiumDb(d), d.s.customer.cn));
