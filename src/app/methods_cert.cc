@@ -29,6 +29,25 @@ int OfferingReminderAfter(int code) {
   return code;
 }
 
+// A workflow's code with its message; with the handed-back certificate.
+MethodReply PlainOf(const workflows::WorkflowResult& r) {
+  return Text(FormatReply(kReplyPlain, r.code, r.message.c_str()));
+}
+MethodReply HandBackOf(const workflows::WorkflowResult& r) {
+  return Text(FormatReply(kReplyNewCert, r.code, r.message.c_str(), ToWide(r.b64Cert).c_str(), r.applyId));
+}
+
+// The same for workflows that store a certificate. A handed-back
+// certificate is not stored yet (savePfx2 saves it), so it waits.
+MethodReply SavedPlainOf(const workflows::WorkflowResult& r) {
+  (void)OfferingReminderAfter(r.code);
+  return PlainOf(r);
+}
+MethodReply SavedHandBackOf(const workflows::WorkflowResult& r) {
+  if (r.b64Cert.empty()) (void)OfferingReminderAfter(r.code);
+  return HandBackOf(r);
+}
+
 // A record or field map after errMsg, only on success; `message` decides
 // whether errMsg carries the code's text.
 MethodReply MapReply(int code, const FieldMap& fields, bool with_message) {
@@ -48,37 +67,21 @@ MethodReply getFnStatus(const MethodArgs& a) {
                           certCount, effectCertCount));
 }
 
-MethodReply crtNewCert(const MethodArgs& a) {
-  workflows::WorkflowResult r = workflows::ApplyForCertificate(a[0]);
-  return Text(FormatReply(kReplyPlain, OfferingReminderAfter(r.code), r.message.c_str()));
-}
+MethodReply crtNewCert(const MethodArgs& a) { return SavedPlainOf(workflows::ApplyForCertificate(a[0])); }
 
-MethodReply crtNewCert2(const MethodArgs& a) {
-  workflows::WorkflowResult r = workflows::ApplyAndHandBack(a[0], a[1]);
-  // With the file store nothing is saved yet; savePfx2 saves it.
-  if (r.b64Cert.empty()) (void)OfferingReminderAfter(r.code);
-  return Text(FormatReply(kReplyNewCert, r.code, r.message.c_str(), ToWide(r.b64Cert).c_str(), r.applyId));
-}
+MethodReply crtNewCert2(const MethodArgs& a) { return SavedHandBackOf(workflows::ApplyAndHandBack(a[0], a[1])); }
 
 MethodReply savePfx2(const MethodArgs& a) {
   return Text(PlainReply(OfferingReminderAfter(workflows::SaveIssuedCertificate(a[0], a[1], ToWide(a[2]), a[3]))));
 }
 
-MethodReply replaceCert(const MethodArgs& a) {
-  workflows::WorkflowResult r = workflows::renewWithAgreement(a[0]);
-  return Text(FormatReply(kReplyPlain, OfferingReminderAfter(r.code), r.message.c_str()));
-}
+MethodReply replaceCert(const MethodArgs& a) { return SavedPlainOf(workflows::renewWithAgreement(a[0])); }
 
 MethodReply replaceCert2(const MethodArgs& a) {
-  workflows::WorkflowResult r = workflows::renewAndHandBack(a[0], ToWide(a[1]), a[2]);
-  if (r.b64Cert.empty()) (void)OfferingReminderAfter(r.code);
-  return Text(FormatReply(kReplyNewCert, r.code, r.message.c_str(), ToWide(r.b64Cert).c_str(), r.applyId));
+  return SavedHandBackOf(workflows::renewAndHandBack(a[0], ToWide(a[1]), a[2]));
 }
 
-MethodReply dlCert(const MethodArgs& a) {
-  workflows::WorkflowResult r = workflows::downloadCertificate(a[0]);
-  return Text(FormatReply(kReplyPlain, OfferingReminderAfter(r.code), r.message.c_str()));
-}
+MethodReply dlCert(const MethodArgs& a) { return SavedPlainOf(workflows::downloadCertificate(a[0])); }
 
 // Revocation changes nothing on this computer: the proxy's answer is the
 // whole of it, its verdict in rvkCode and rvkMsg.
