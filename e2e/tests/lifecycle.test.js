@@ -45,6 +45,14 @@ function verifiedSerial(file, password) {
   return openssl('x509', '-in', certFile, '-noout', '-serial').out.trim().replace(/^serial=0*/, '');
 }
 
+// The public key (PEM) of a PKCS#12 file's private key, or of a key file.
+function publicKeyOf(file, password) {
+  const key = password === undefined
+    ? readFileSync(file, 'utf8')
+    : openssl('pkcs12', '-legacy', '-nocerts', '-nodes', '-in', file, '-passin', `pass:${password}`).out;
+  return spawnSync('openssl', ['pkey', '-pubout'], { input: key, encoding: 'utf8' }).stdout;
+}
+
 // The customer applies with the password sheet and saves the file.
 async function applyAndSave(page, c, file, password) {
   await loginToAgreement(page, c);
@@ -76,8 +84,10 @@ async function requestAndEnterCode(page, c, applyType, shotPrefix) {
 }
 
 describe('renewal', () => {
-  test('offered by the guided start near the end, signed with the old file, saved as a new file', async () => {
-    const c = await newCustomer(suite.proxy, { sheetCodes: ['RN12EW'] });
+  // A customer who applied and saved `old.P12` in an earlier run, and whose
+  // certificate now ends in 10 days.
+  async function holderNearTheEnd(sheetCode) {
+    const c = await newCustomer(suite.proxy, { sheetCodes: [sheetCode] });
     const home = makeHome();
     const oldFile = join(home, 'old.P12');
     const first = await session({ home });
@@ -88,7 +98,30 @@ describe('renewal', () => {
     }
     const [old] = await suite.proxy.certs(c.idno);
     assert.equal((await suite.proxy.admin('POST', 'cert-expiry', { idno: c.idno, days: 10 })).ok, true);
+    return { c, home, oldFile, old };
+  }
 
+  // Saves the renewed certificate from the save screen; checks it against
+  // the proxy's records and the old file.
+  async function saveRenewed(page, { c, old, oldFile }, newFile) {
+    await submitSave(page, newFile, 'new12345');
+    await expectMessage(page, '憑證儲存完成！');
+    await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+    const certs = await suite.proxy.certs(c.idno);
+    assert.equal(certs.length, 2);
+    assert.equal(certs[0].replacesSerial, old.serial);
+    assert.ok(certs[0].renewalProof, 'the proxy kept the proof it verified');
+    assert.equal(certs[0].state, '0');
+    assert.equal(certs[1].state, '13');
+    assert.equal(verifiedSerial(newFile, 'new12345'), certs[0].serial);
+    assert.ok(pkcs12Opens(oldFile, 'old12345'), 'the old file is untouched');
+    assert.notEqual(publicKeyOf(newFile, 'new12345'), publicKeyOf(oldFile, 'old12345'), 'a new key');
+    await page.locator('#local-block').getByText(newFile).waitFor();
+  }
+
+  test('offered by the guided start near the end, signed with the old file, saved as a new file', async () => {
+    const holder = await holderNearTheEnd('RN12EW');
+    const { c, home, oldFile } = holder;
     const { quil, page } = await session({ home });
     try {
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
@@ -114,20 +147,7 @@ describe('renewal', () => {
 
       await page.locator('#screen-save').waitFor();
       await screenshot(page, 'renewal-save');
-      const newFile = join(quil.home, 'new.P12');
-      await submitSave(page, newFile, 'new12345');
-      await expectMessage(page, '憑證儲存完成！');
-      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
-
-      const certs = await suite.proxy.certs(c.idno);
-      assert.equal(certs.length, 2);
-      assert.equal(certs[0].replacesSerial, old.serial);
-      assert.ok(certs[0].renewalProof, 'the proxy kept the proof it verified');
-      assert.equal(certs[0].state, '0');
-      assert.equal(certs[1].state, '13');
-      assert.equal(verifiedSerial(newFile, 'new12345'), certs[0].serial);
-      assert.ok(pkcs12Opens(oldFile, 'old12345'), 'the old file is untouched');
-      await page.locator('#local-block').getByText(newFile).waitFor();
+      await saveRenewed(page, holder, join(quil.home, 'new.P12'));
       await screenshot(page, 'renewal-done');
       const logs = await memos(c.idno);
       for (const memo of ['3122', '4008', '4014', '4000', '4211']) assert.ok(logs.includes(memo), `${memo} in ${logs}`);
@@ -135,42 +155,101 @@ describe('renewal', () => {
       await quil.stop();
     }
   });
-});
 
-describe('revocation', () => {
-  test('revoked with an online code, then applied for again with the same code', async () => {
-    const c = await newCustomer(suite.proxy, { sheetCodes: ['RV12OK'] });
-    const { quil, page } = await session();
-    // Only a verified code lets an application through: the new one must
-    // reuse the revocation's.
-    await suite.proxy.admin('POST', 'policy', { requireAuthCode: true });
+  test('a renewal whose reply was lost is offered again at the next login and stored with the kept key', async () => {
+    const holder = await holderNearTheEnd('RN34LT');
+    const { c, home, oldFile } = holder;
+    // The renewal goes through at the proxy, but its answer never arrives.
+    const second = await session({ home });
     try {
-      await applyAndSave(page, c, join(quil.home, 'first.P12'), 'pfx12345');
-      const file = join(quil.home, 'first.P12');
-      const before = readFileSync(file);
-      await page.locator('#menu [data-fn=revoke]').click();
-      assert.equal(await page.locator('#onlinereq-title').innerText(), '申請註銷認證碼');
-      await requestAndEnterCode(page, c, 'revoke', 'revocation');
-      await expectMessage(page, '憑證註銷成功！');
-      await answerQuestion(page, '您確認要移除所有瀏覽器內的電腦憑證？', false);
-      await answerQuestion(page, '您要現在重新申請電腦憑證？', true);
-      assert.deepEqual(readFileSync(file), before, 'revocation changes nothing on the computer');
-
-      await acceptAgreement(page);
-      const again = join(quil.home, 'again.P12');
-      await submitSave(page, again, 'pfx67890');
-      await expectMessage(page, '憑證儲存完成！');
-      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
-      const certs = await suite.proxy.certs(c.idno);
-      assert.deepEqual(certs.map((x) => x.state), ['0', '31']);
-      assert.equal(verifiedSerial(again, 'pfx67890'), certs[0].serial);
-      const logs = await memos(c.idno);
-      for (const memo of ['8015', '8000', '8201', '3100']) assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+      await suite.proxy.admin('POST', 'fault', { action: 'renewCert', fault: 'lost,times:1' });
+      await loginWithAccount(second.page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(second.page, '您的憑證即將到期，直接進行憑證更新？', false);
+      const reply = callInPage(second.page, 'replaceCert2', c.idno, oldFile, 'old12345');
+      await expectMessage(second.page, /^與伺服器\(127\.0\.0\.1:\d+\)間網路連線發生錯誤!!/);
+      assert.match(await reply, /^\{'errCode':'4009',/);
     } finally {
-      await suite.proxy.admin('POST', 'policy', { requireAuthCode: false });
+      await suite.proxy.admin('POST', 'faults/clear');
+      await endKeepingHome(second.quil);
+    }
+    const [issued] = await suite.proxy.certs(c.idno);
+    assert.equal(issued.state, '10', 'issued, not stored');
+    const keyFolder = join(home, 'MERO');
+    const keysBefore = readdirSync(keyFolder).filter((f) => f.endsWith('.p8')).sort();
+
+    const { quil, page } = await session({ home });
+    try {
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await page.locator('#modal-layer .message-window').waitFor();
+      await screenshot(page, 'renewal-continue-question');
+      await answerQuestion(page, '您的憑證更新操作尚未完成，繼續進行憑證更新？', true);
+      assert.equal(await page.locator('#onlinereq-title').innerText(), '申請更新認證碼');
+      await requestAndEnterCode(page, c, 'new');
+      await page.locator('#screen-renewfile').waitFor();
+      await page.locator('#renew-path').fill(oldFile);
+      await page.locator('#renew-pw').fill('old12345');
+      await page.locator('#form-renewfile button[type=submit]').click();
+      await page.locator('#screen-save').waitFor();
+      const newFile = join(quil.home, 'new.P12');
+      await saveRenewed(page, holder, newFile);
+      assert.equal(verifiedSerial(newFile, 'new12345'), issued.serial, 'the certificate issued before');
+      assert.deepEqual(readdirSync(keyFolder).filter((f) => f.endsWith('.p8')).sort(), keysBefore, 'no new key');
+      const kept = keysBefore.map((k) => publicKeyOf(join(keyFolder, k)));
+      assert.ok(kept.includes(publicKeyOf(newFile, 'new12345')), 'stored with the key made for the lost renewal');
+      const logs = await memos(c.idno);
+      for (const memo of ['4014', '4000']) assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+    } finally {
       await quil.stop();
     }
   });
+});
+
+describe('revocation', () => {
+  // The new application either follows the question at once or starts from
+  // the apply button later in the same run; both reuse the revocation's code.
+  for (const road of ['at once', 'from the apply button']) {
+    test(`revoked with an online code, then applied for again with the same code (${road})`, async () => {
+      const c = await newCustomer(suite.proxy, { sheetCodes: ['RV12OK'] });
+      const { quil, page } = await session();
+      // Only a verified code lets an application through: the new one must
+      // reuse the revocation's.
+      await suite.proxy.admin('POST', 'policy', { requireAuthCode: true });
+      try {
+        const file = join(quil.home, 'first.P12');
+        await applyAndSave(page, c, file, 'pfx12345');
+        const before = readFileSync(file);
+        await page.locator('#menu [data-fn=revoke]').click();
+        assert.equal(await page.locator('#onlinereq-title').innerText(), '申請註銷認證碼');
+        await requestAndEnterCode(page, c, 'revoke', road === 'at once' ? 'revocation' : undefined);
+        await expectMessage(page, '憑證註銷成功！');
+        await answerQuestion(page, '您確認要移除所有瀏覽器內的電腦憑證？', false);
+        await answerQuestion(page, '您要現在重新申請電腦憑證？', road === 'at once');
+        assert.deepEqual(readFileSync(file), before, 'revocation changes nothing on the computer');
+        if (road !== 'at once') {
+          await page.locator('#screen-overview').waitFor();
+          await page.locator('#server-block').getByText('憑證已註銷').first().waitFor();
+          for (const fn of ['renew', 'revoke']) assert.ok(await page.locator(`#menu [data-fn=${fn}]`).isDisabled(), fn);
+          await screenshot(page, 'revocation-done');
+          await page.locator('#menu [data-fn=apply]').click();
+        }
+
+        await acceptAgreement(page);
+        const again = join(quil.home, 'again.P12');
+        await submitSave(page, again, 'pfx67890');
+        await expectMessage(page, '憑證儲存完成！');
+        await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+        const certs = await suite.proxy.certs(c.idno);
+        assert.deepEqual(certs.map((x) => x.state), ['0', '31']);
+        assert.equal(verifiedSerial(again, 'pfx67890'), certs[0].serial);
+        assert.equal((await suite.proxy.mailbox()).filter((m) => m.idno === c.idno).length, 1, 'one code for both');
+        const logs = await memos(c.idno);
+        for (const memo of ['8015', '8000', '8201', '3100']) assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+      } finally {
+        await suite.proxy.admin('POST', 'policy', { requireAuthCode: false });
+        await quil.stop();
+      }
+    });
+  }
 
   test('a revocation the proxy refuses is shown as a failure', async () => {
     const c = await newCustomer(suite.proxy, { sheetCodes: ['RV34NO'] });
@@ -297,10 +376,7 @@ describe('download', () => {
       const keyFolder = join(quil.home, 'MERO');
       const keys = readdirSync(keyFolder).filter((f) => f.endsWith('.p8'));
       assert.equal(keys.length, 1, 'the key made for the application');
-      const fileKey = openssl('pkcs12', '-legacy', '-nocerts', '-nodes', '-in', file, '-passin', 'pass:down1234');
-      const kept = openssl('pkey', '-pubout', '-in', join(keyFolder, keys[0])).out;
-      const pub = spawnSync('openssl', ['pkey', '-pubout'], { input: fileKey.out, encoding: 'utf8' }).stdout;
-      assert.equal(pub, kept);
+      assert.equal(publicKeyOf(file, 'down1234'), publicKeyOf(join(keyFolder, keys[0])));
       const [stored] = await suite.proxy.certs(c.idno);
       assert.equal(stored.state, '0');
       assert.equal(stored.certPath, file);
