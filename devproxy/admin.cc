@@ -119,6 +119,9 @@ void HandleAdmin(const httplib::Request& req, httplib::Response& res, Service* s
     if (!service->Unlock(str("idno"))) fail("no such customer");
   } else if (what == "cert-expiry" && req.method == "POST") {
     if (!service->SetCertExpiry(str("idno"), num("days", 10))) fail("no live certificate");
+  } else if (what == "cert-state" && req.method == "POST") {
+    if (!service->SetCertState(str("idno"), str("state")))
+      fail("states: issued (of a live certificate), revoked; the customer needs a certificate");
   } else if (what == "certs" && req.method == "GET") {
     out = nlohmann::json::array();
     auto certs = req.has_param("idno") ? service->Certificates(req.get_param_value("idno"))

@@ -427,6 +427,9 @@ std::vector<CustomerSeed> DevProxy::DemoCustomers() const { return DemoCustomerS
 bool DevProxy::SetCertExpiryForTesting(const std::string& idno, int days) {
   return impl_->service->SetCertExpiry(idno, days);
 }
+bool DevProxy::SetCertStateForTesting(const std::string& idno, const std::string& state) {
+  return impl_->service->SetCertState(idno, state);
+}
 std::vector<CertRecord> DevProxy::Certificates(const std::string& idno) const {
   return impl_->service->Certificates(idno);
 }

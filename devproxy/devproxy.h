@@ -222,6 +222,10 @@ class DevProxy {
   // Makes the customer's live certificate expire `days` from now (re-signed
   // by the CA, same serial), to walk into the renewal window.
   bool SetCertExpiryForTesting(const std::string& idno, int days);
+  // Puts the customer's newest certificate into `state`: "issued" (issued
+  // but never stored: its answer was lost; a renewal's predecessor is live
+  // again) or "revoked" (revoked elsewhere). False without such a certificate.
+  bool SetCertStateForTesting(const std::string& idno, const std::string& state);
   std::vector<CertRecord> Certificates(const std::string& idno) const;
   std::vector<CertRecord> AllCertificates() const;
   std::string FnStatus(const std::string& idno) const;

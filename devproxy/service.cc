@@ -1,6 +1,7 @@
 // The action service: sessions, dispatch, settings and administration.
 #include "devproxy/service_call.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "devproxy/crypto.h"
@@ -375,6 +376,31 @@ bool Service::SetCertExpiry(const std::string& idno, int days) {
     return store_->UpdateCert(r);
   }
   return false;
+}
+
+bool Service::SetCertState(const std::string& idno, const std::string& state) {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::vector<CertRow> rows = store_->CertsOf(Upper(idno));
+  auto newest = std::find_if(rows.begin(), rows.end(), IsPc);
+  if (newest == rows.end()) return false;
+  if (state == "revoked") {
+    newest->state = kStateRevoked;
+    return store_->UpdateCert(*newest);
+  }
+  if (state != "issued" || (newest->state != kStateValid && newest->state != kStateIssued)) return false;
+  // As if its answer never arrived: not installed, and a renewal's
+  // predecessor still the live certificate.
+  if (newest->replaces) {
+    auto old = store_->CertById(newest->replaces);
+    if (old && old->state == kStateReplaced) {
+      old->state = kStateValid;
+      if (!store_->UpdateCert(*old)) return false;
+    }
+  }
+  newest->state = kStateIssued;
+  newest->activated = false;
+  newest->cert_path.clear();
+  return store_->UpdateCert(*newest);
 }
 
 std::vector<AuditRecord> Service::Audit() {

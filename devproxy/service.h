@@ -74,6 +74,7 @@ class Service {
   std::vector<CertRecord> Certificates(const std::string& idno);
   std::vector<CertRecord> AllCertificates();
   bool SetCertExpiry(const std::string& idno, int days);
+  bool SetCertState(const std::string& idno, const std::string& state);
   std::vector<AuditRecord> Audit();
   // The latest actions run (faults answered before the service are not here).
   std::vector<RequestRecord> Requests();

@@ -253,6 +253,50 @@ TEST(DevProxyCertificates, LostRepliesLeaveTheCertificateIssuedAndRenewalsKeepTh
   EXPECT_EQ(certs[0].renewal_proof, sign);
 }
 
+// The admin endpoint reaches the states a lost answer or a revocation at the
+// counter leave, without them happening.
+TEST(DevProxyCertificates, AdminPutsTheNewestCertificateBackToIssuedOrRevoked) {
+  DevProxy& proxy = SharedProxy();
+  TestClient client(proxy);
+  Customer c = LoggedIn(proxy, client);
+  EXPECT_FALSE(proxy.SetCertStateForTesting(c.seed.idno, "issued")) << "no certificate yet";
+  Request req = MakeRequest(c.cn);
+  Reply applied = client.Aes("applyCert", {{"csr", req.csr}, {"userId", c.seed.idno}}, c.key);
+  ASSERT_EQ(applied["rtnCode"], "0");
+  auto activate = [&](const Reply& r) {
+    return client.Aes("activeCert", {{"certApplyId", r.blocks.at("certInfo").at("certId")}, {"certPath", "/x.P12"}},
+                      c.key)["rtnCode"];
+  };
+  ASSERT_EQ(activate(applied), "0");
+
+  ASSERT_TRUE(proxy.SetCertStateForTesting(c.seed.idno, "issued"));
+  EXPECT_EQ(Fn(client, c), "20001");
+  EXPECT_EQ(proxy.Certificates(c.seed.idno)[0].cert_path, "");
+  EXPECT_EQ(client.Aes("dlCert", {{"cn", c.cn}}, c.key)["cert"], applied["cert"]);
+  ASSERT_EQ(activate(applied), "0");
+
+  // A renewal put back: its predecessor is the live certificate again.
+  ASSERT_TRUE(proxy.SetCertExpiryForTesting(c.seed.idno, 10));
+  std::string old_serial = proxy.Certificates(c.seed.idno)[0].serial;
+  Request renew = MakeRequest(c.cn);
+  std::string sign = SignText(req.key.get(), UserCertDer(applied["cert"]), renew.csr);
+  Reply renewed = client.Aes("renewCert", {{"csr", renew.csr}, {"hexSerial", old_serial}, {"sign", sign}}, c.key);
+  ASSERT_EQ(renewed["rtnCode"], "0") << renewed["rtnMsg"];
+  ASSERT_EQ(activate(renewed), "0");
+  ASSERT_TRUE(proxy.SetCertStateForTesting(c.seed.idno, "issued"));
+  EXPECT_EQ(Fn(client, c), "02111");
+  EXPECT_EQ(client.Aes("qryLastActiveCert", {{"cn", c.cn}}, c.key)["serial"], old_serial);
+  EXPECT_EQ(client.Aes("renewCert", {{"csr", ""}, {"hexSerial", old_serial}, {"sign", ""}}, c.key)["cert"],
+            renewed["cert"]);
+  ASSERT_EQ(activate(renewed), "0");
+  EXPECT_EQ(proxy.Certificates(c.seed.idno)[1].state, "13");
+
+  ASSERT_TRUE(proxy.SetCertStateForTesting(c.seed.idno, "revoked"));
+  EXPECT_EQ(Fn(client, c), "10000");
+  EXPECT_FALSE(proxy.SetCertStateForTesting(c.seed.idno, "issued")) << "a revoked certificate stays revoked";
+  EXPECT_FALSE(proxy.SetCertStateForTesting(c.seed.idno, "lost"));
+}
+
 TEST(DevProxyCertificates, PolicyShapesTheAnswer) {
   Options o;
   o.data_dir = FreshDataDir("policy");

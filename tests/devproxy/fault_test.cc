@@ -145,6 +145,7 @@ TEST(DevProxyAdmin, RequiresItsTokenAndDrivesTheProxy) {
        R"({"idno":"Q100000001","password":"abc12345","branch":"9A00","account":"7654321","birthday":"19700101","email":"q@example.com","sheetCodes":["ZX98CV"]})", 200},
       {"duplicate customer", "/admin/customer",
        R"({"idno":"Q100000001","password":"abc12345","branch":"9A00","account":"7654322"})", 400},
+      {"state of no certificate", "/admin/cert-state", R"({"idno":"Q100000001","state":"issued"})", 400},
       {"unknown", "/admin/teleport", "{}", 404},
   };
   for (const auto& c : kCases) {
