@@ -156,7 +156,7 @@ describe('renewal', () => {
     }
   });
 
-  test('a renewal whose reply was lost is offered again at the next login and stored with the kept key', async () => {
+  test('a renewal whose reply was lost is offered again after the next login and stored with the kept key', async () => {
     const holder = await holderNearTheEnd('RN34LT');
     const { c, home, oldFile } = holder;
     // The renewal goes through at the proxy, but its answer never arrives.
@@ -182,6 +182,10 @@ describe('renewal', () => {
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
       await page.locator('#modal-layer .message-window').waitFor();
       await screenshot(page, 'renewal-continue-question');
+      // Declined at the guided start, then taken up from the renew button.
+      await answerQuestion(page, '您的憑證更新操作尚未完成，繼續進行憑證更新？', false);
+      await page.locator('#screen-overview').waitFor();
+      await page.locator('#menu [data-fn=renew]').click();
       await answerQuestion(page, '您的憑證更新操作尚未完成，繼續進行憑證更新？', true);
       assert.equal(await page.locator('#onlinereq-title').innerText(), '申請更新認證碼');
       await requestAndEnterCode(page, c, 'new');
@@ -205,8 +209,9 @@ describe('renewal', () => {
 });
 
 describe('revocation', () => {
-  // The new application either follows the question at once or starts from
-  // the apply button later in the same run; both reuse the revocation's code.
+  // Revoked from the revoke button and applied for again at once, or revoked
+  // because the apply button found a valid certificate and applied for later
+  // from the same button; both applications reuse the revocation's code.
   for (const road of ['at once', 'from the apply button']) {
     test(`revoked with an online code, then applied for again with the same code (${road})`, async () => {
       const c = await newCustomer(suite.proxy, { sheetCodes: ['RV12OK'] });
@@ -218,7 +223,12 @@ describe('revocation', () => {
         const file = join(quil.home, 'first.P12');
         await applyAndSave(page, c, file, 'pfx12345');
         const before = readFileSync(file);
-        await page.locator('#menu [data-fn=revoke]').click();
+        if (road === 'at once') {
+          await page.locator('#menu [data-fn=revoke]').click();
+        } else {
+          await page.locator('#menu [data-fn=apply]').click();
+          await answerQuestion(page, '您仍擁有有效憑證，要註銷再重新申請？', true);
+        }
         assert.equal(await page.locator('#onlinereq-title').innerText(), '申請註銷認證碼');
         await requestAndEnterCode(page, c, 'revoke', road === 'at once' ? 'revocation' : undefined);
         await expectMessage(page, '憑證註銷成功！');
