@@ -136,6 +136,18 @@ describe('renewal', () => {
       await requestAndEnterCode(page, c, 'new', 'renewal');
 
       await page.locator('#screen-renewfile').waitFor();
+      // A file of some other authority cannot sign for this certificate.
+      const stranger = join(home, 'stranger.P12');
+      const made = openssl('req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-subj', '/CN=stranger', '-days', '30',
+        '-keyout', `${stranger}.key`, '-out', `${stranger}.crt`);
+      assert.ok(made.ok, made.out);
+      const exported = openssl('pkcs12', '-export', '-legacy', '-inkey', `${stranger}.key`, '-in', `${stranger}.crt`,
+        '-out', stranger, '-passout', 'pass:old12345');
+      assert.ok(exported.ok, exported.out);
+      await page.locator('#renew-path').fill(stranger);
+      await page.locator('#renew-pw').fill('old12345');
+      await page.locator('#form-renewfile button[type=submit]').click();
+      await expectMessage(page, '【4007】憑證展期失敗！\n請確認選擇正確的憑證檔案。');
       await page.locator('#renew-path').fill(oldFile);
       await page.locator('#renew-pw').fill('wrong123');
       await screenshot(page, 'renewal-file');
@@ -150,7 +162,7 @@ describe('renewal', () => {
       await saveRenewed(page, holder, join(quil.home, 'new.P12'));
       await screenshot(page, 'renewal-done');
       const logs = await memos(c.idno);
-      for (const memo of ['3122', '4008', '4014', '4000', '4211']) assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+      for (const memo of ['3122', '4007', '4008', '4014', '4000', '4211']) assert.ok(logs.includes(memo), `${memo} in ${logs}`);
     } finally {
       await quil.stop();
     }
