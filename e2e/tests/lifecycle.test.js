@@ -70,6 +70,12 @@ async function mailedCode(c, applyType) {
   return mail.code;
 }
 
+// The title of the online code request screen, once it shows.
+async function onlineRequestTitle(page) {
+  await page.locator('#screen-onlinereq').waitFor();
+  return page.locator('#onlinereq-title').innerText();
+}
+
 // Requests an online code on the request screen and types it in.
 async function requestAndEnterCode(page, c, applyType, shotPrefix) {
   await page.locator('#screen-onlinereq').waitFor();
@@ -132,7 +138,7 @@ describe('renewal', () => {
       await screenshot(page, 'renewal-agreement');
       await frame.locator('#chbAgree').check();
       await frame.locator('#ButtonOK').click();
-      assert.equal(await page.locator('#onlinereq-title').innerText(), '申請更新認證碼');
+      assert.equal(await onlineRequestTitle(page), '申請更新認證碼');
       await requestAndEnterCode(page, c, 'new', 'renewal');
 
       await page.locator('#screen-renewfile').waitFor();
@@ -199,7 +205,7 @@ describe('renewal', () => {
       await page.locator('#screen-overview').waitFor();
       await page.locator('#menu [data-fn=renew]').click();
       await answerQuestion(page, '您的憑證更新操作尚未完成，繼續進行憑證更新？', true);
-      assert.equal(await page.locator('#onlinereq-title').innerText(), '申請更新認證碼');
+      assert.equal(await onlineRequestTitle(page), '申請更新認證碼');
       await requestAndEnterCode(page, c, 'new');
       await page.locator('#screen-renewfile').waitFor();
       await page.locator('#renew-path').fill(oldFile);
@@ -241,7 +247,7 @@ describe('revocation', () => {
           await page.locator('#menu [data-fn=apply]').click();
           await answerQuestion(page, '您仍擁有有效憑證，要註銷再重新申請？', true);
         }
-        assert.equal(await page.locator('#onlinereq-title').innerText(), '申請註銷認證碼');
+        assert.equal(await onlineRequestTitle(page), '申請註銷認證碼');
         await requestAndEnterCode(page, c, 'revoke', road === 'at once' ? 'revocation' : undefined);
         await expectMessage(page, '憑證註銷成功！');
         await answerQuestion(page, '您確認要移除所有瀏覽器內的電腦憑證？', false);
