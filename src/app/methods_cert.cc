@@ -75,13 +75,13 @@ MethodReply savePfx2(const MethodArgs& a) {
   return Text(PlainReply(OfferingReminderAfter(workflows::SaveIssuedCertificate(a[0], a[1], ToWide(a[2]), a[3]))));
 }
 
-MethodReply replaceCert(const MethodArgs& a) { return SavedPlainOf(workflows::renewWithAgreement(a[0])); }
+MethodReply replaceCert(const MethodArgs& a) { return SavedPlainOf(workflows::RenewWithAgreement(a[0])); }
 
 MethodReply replaceCert2(const MethodArgs& a) {
-  return SavedHandBackOf(workflows::renewAndHandBack(a[0], ToWide(a[1]), a[2]));
+  return SavedHandBackOf(workflows::RenewAndHandBack(a[0], ToWide(a[1]), a[2]));
 }
 
-MethodReply dlCert(const MethodArgs& a) { return SavedPlainOf(workflows::downloadCertificate(a[0])); }
+MethodReply dlCert(const MethodArgs& a) { return SavedPlainOf(workflows::DownloadCertificate(a[0])); }
 
 // Revocation changes nothing on this computer: the proxy's answer is the
 // whole of it, its verdict in rvkCode and rvkMsg.
@@ -97,12 +97,12 @@ MethodReply crtRevokeCert2(const MethodArgs& a) {
 
 MethodReply impUserCert(const MethodArgs&) { return Text(PlainReply(importPfxIntoStores("", ""))); }
 
-MethodReply bakUserCert(const MethodArgs& a) { return Text(PlainReply(workflows::backupUserCertificate(a[0]))); }
+MethodReply bakUserCert(const MethodArgs& a) { return Text(PlainReply(workflows::BackupUserCertificate(a[0]))); }
 
-MethodReply changePfxPwd(const MethodArgs&) { return Text(PlainReply(workflows::changePfxPasswordWithDialog())); }
+MethodReply changePfxPwd(const MethodArgs&) { return Text(PlainReply(workflows::ChangePfxPasswordWithDialog())); }
 
 MethodReply changePfxPwd2(const MethodArgs& a) {
-  return Text(PlainReply(workflows::changePfxPasswordVerified(a[0], ToWide(a[1]), a[2], a[3])));
+  return Text(PlainReply(workflows::ChangePfxPasswordVerified(a[0], ToWide(a[1]), a[2], a[3])));
 }
 
 MethodReply qrySvrCertInfo(const MethodArgs& a) {

@@ -1,12 +1,11 @@
 #include "cert/pfx_password.h"
 
-#include "base/result_codes.h"
 #include "base/files.h"
 #include "platform/cert_store.h"
 
 namespace quil {
 
-PfxRewriteResult rewritePfxWithPassword(const std::string& path, const std::string& pkcs12,
+PfxRewriteResult RewritePfxWithPassword(const std::string& path, const std::string& pkcs12,
                                          const std::string& current_password, const std::string& new_password) {
   auto opened = platform::ImportPfx(pkcs12, current_password, true);
   if (!opened) opened = platform::ImportPfx(pkcs12, current_password, false);

@@ -14,16 +14,17 @@
 namespace quil {
 
 struct [[nodiscard]] PfxRewriteResult {
-  // 0; 54503 the bytes do not open with the current password; 53303 they
-  // cannot be written out again; 53301 / 53303 the file cannot be replaced
-  // (after writeWholeFile's own message box).
+  // kOk; kImportPfxRefused the bytes do not open with the current password;
+  // kWriteFileWriteFailed they cannot be written out again; that or
+  // kWriteFileOpenFailed the file cannot be replaced (after the writer's own
+  // message box).
   int code = kFailed;
   std::string reason;  // why the bytes did not open, as the store words it
 };
 
 // Re-protects `pkcs12` (the bytes of the file at `path`) with `new_password`
 // and writes them over `path`. Blocks.
-PfxRewriteResult rewritePfxWithPassword(const std::string& path, const std::string& pkcs12,
+PfxRewriteResult RewritePfxWithPassword(const std::string& path, const std::string& pkcs12,
                                          const std::string& current_password, const std::string& new_password);
 
 }  // namespace quil

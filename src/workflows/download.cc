@@ -46,7 +46,7 @@ int OpenDownload(WorkflowProgress& progress, const std::string& cn, const Status
   if (status.fnStatus[kDownloadFlag] == '0') return codes.not_allowed;
   progress.SetTotal(kTotal);
   progress.Next(kStartText);
-  return 0;
+  return kOk;
 }
 
 int RunFileStore(WorkflowProgress& progress, const std::string& cn) {
@@ -72,7 +72,7 @@ int RunFileStore(WorkflowProgress& progress, const std::string& cn) {
     (void)importPfxIntoStores(saved.path, saved.password);
     (void)BackupStoreCertificate(cn);
   }
-  return 0;
+  return kOk;
 }
 
 int RunWindowsStore(WorkflowProgress& progress, const std::string& cn) {
@@ -96,7 +96,7 @@ int RunWindowsStore(WorkflowProgress& progress, const std::string& cn) {
     progress.Next(kStoreBackupText);
     (void)BackupStoreCertificate(cn);  // a second place never fails the download
   }
-  return 0;
+  return kOk;
 }
 
 template <typename Run>
@@ -109,7 +109,7 @@ int WithProgress(Run run, const std::string& cn) {
 
 }  // namespace
 
-WorkflowResult downloadCertificate(const std::string& cn) {
+WorkflowResult DownloadCertificate(const std::string& cn) {
   const std::string store = getSetting("env.write.primaryCertStore");
   if (store == "pfx") return EndedWith(WithProgress(RunFileStore, cn));
   if (store == "ieCertStore") return EndedWith(WithProgress(RunWindowsStore, cn));

@@ -15,6 +15,6 @@ namespace quil::workflows {
 // as a PKCS#12 file chosen in the save dialog; "ieCertStore" installs it
 // with its chain into the stores. Another store setting: code 1 with an
 // empty message. No agreement dialog.
-WorkflowResult downloadCertificate(const std::string& cn);
+WorkflowResult DownloadCertificate(const std::string& cn);
 
 }  // namespace quil::workflows

@@ -31,7 +31,7 @@ void ShowFailure(const PfxRewriteResult& change) {
 
 }  // namespace
 
-int changePfxPasswordWithDialog() {
+int ChangePfxPasswordWithDialog() {
   PfxPasswordChange preset{GetPathSetting("env.userPfxFilePath"), "", ""};
   const PfxPasswordRules rules = PfxPasswordRulesFromSettings();
   for (;;) {
@@ -40,14 +40,14 @@ int changePfxPasswordWithDialog() {
     preset = {input->path, "", ""};
     auto bytes = ReadNonEmptyFile(input->path);
     if (!bytes) continue;
-    PfxRewriteResult change = rewritePfxWithPassword(input->path, *bytes, platform::ToNarrow(input->currentPassword),
+    PfxRewriteResult change = RewritePfxWithPassword(input->path, *bytes, platform::ToNarrow(input->currentPassword),
                                                       platform::ToNarrow(input->newPassword));
-    if (change.code == 0) return 0;
+    if (change.code == 0) return kOk;
     ShowFailure(change);
   }
 }
 
-int changePfxPasswordVerified(const std::string& idno, const std::string& path, const std::string& current_password,
+int ChangePfxPasswordVerified(const std::string& idno, const std::string& path, const std::string& current_password,
                               const std::string& new_password) {
   auto bytes = ReadNonEmptyFile(path);
   if (!bytes) return kPfxFileLoadFailed;
@@ -64,8 +64,8 @@ int changePfxPasswordVerified(const std::string& idno, const std::string& path, 
     return verified;
   }
 
-  PfxRewriteResult change = rewritePfxWithPassword(path, *bytes, current_password, new_password);
-  if (change.code == 0) return 0;
+  PfxRewriteResult change = RewritePfxWithPassword(path, *bytes, current_password, new_password);
+  if (change.code == 0) return kOk;
   ShowFailure(change);
   // The proof may have come from the store while the file refuses the
   // password typed: that is the customer's to correct.

@@ -14,7 +14,7 @@ namespace quil::workflows {
 // cancels (54801). A file that cannot be read or opened, or not written
 // again, shows its message and the dialog again with the path kept and the
 // passwords emptied. The settings are not changed.
-int changePfxPasswordWithDialog();
+int ChangePfxPasswordWithDialog();
 
 // changePfxPwd2 for the identity number `idno`, the file at `path` (wide,
 // "/"), its current password and the new one (narrow). Codes: 52301 the
@@ -24,7 +24,7 @@ int changePfxPasswordWithDialog();
 // after the message "驗章失敗[...]"; 52303 the file does not open with the
 // current password ("讀取憑證失敗[...]"); 53301 / 53303 not written
 // ("憑證檔寫入失敗, 請重新選擇憑證檔"); 0.
-int changePfxPasswordVerified(const std::string& idno, const std::string& path, const std::string& current_password,
+int ChangePfxPasswordVerified(const std::string& idno, const std::string& path, const std::string& current_password,
                               const std::string& new_password);
 
 }  // namespace quil::workflows

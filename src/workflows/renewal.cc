@@ -33,7 +33,7 @@ Opening OpenRenewal(WorkflowProgress& progress, const std::string& cn, const Ope
 
 }  // namespace renewal
 
-WorkflowResult renewWithAgreement(const std::string& idno) {
+WorkflowResult RenewWithAgreement(const std::string& idno) {
   // The terms come first: a customer who declines has sent nothing.
   if (!ShowAgreementDialog()) return EndedWith(kRenewDeclined);
   const std::string store = getSetting("env.write.primaryCertStore");
@@ -42,7 +42,7 @@ WorkflowResult renewWithAgreement(const std::string& idno) {
   return EndedWith(store == "pfx" ? renewal::FileStoreWithDialogs(cn) : renewal::WindowsStore(cn));
 }
 
-WorkflowResult renewAndHandBack(const std::string& cn, const std::string& path, const std::string& password) {
+WorkflowResult RenewAndHandBack(const std::string& cn, const std::string& path, const std::string& password) {
   const std::string store = getSetting("env.write.primaryCertStore");
   if (store == "ieCertStore") return EndedWith(renewal::WindowsStore(cn));
   if (store != "pfx") return UnknownStore();

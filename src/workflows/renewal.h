@@ -20,7 +20,7 @@ namespace quil::workflows {
 // the signature through the load dialog and the new PKCS#12 file through
 // the save dialog ("pfx"), or key container and the "MY" store
 // ("ieCertStore"). Another store setting: code 1 with an empty message.
-WorkflowResult renewWithAgreement(const std::string& idno);
+WorkflowResult RenewWithAgreement(const std::string& idno);
 
 // replaceCert2 for the common name `cn`: "pfx" renews with the signature
 // made from the PKCS#12 file at `path` (wide, "/"; empty: the remembered
@@ -28,6 +28,6 @@ WorkflowResult renewWithAgreement(const std::string& idno);
 // (b64Cert, applyId) without storing it, with the codes 4001 to 4004 and
 // 4009 or the signature's own code; "ieCertStore" completes the whole
 // renewal with the Windows store (path and password unused).
-WorkflowResult renewAndHandBack(const std::string& cn, const std::string& path, const std::string& password);
+WorkflowResult RenewAndHandBack(const std::string& cn, const std::string& path, const std::string& password);
 
 }  // namespace quil::workflows

@@ -33,7 +33,7 @@ struct [[nodiscard]] Proof {
 // load dialog asks for them.
 Proof RequestAndSign(WorkflowProgress& progress, const std::string& cn, const Opening& opening,
                      const std::string& path, const std::string& password, bool interactive) {
-  if (opening.second != '1') return {0, ProofStep::kNone, "", ""};
+  if (opening.second != '1') return {kOk, ProofStep::kNone, "", ""};
   RequestResult request =
       makeKeyFileAndRequest(cn, kKeyBits, GetPathSetting("env.userPrivateKeyFolder"));
   if (request.code != 0) return {request.code, ProofStep::kRequest, "", ""};
@@ -42,7 +42,7 @@ Proof RequestAndSign(WorkflowProgress& progress, const std::string& cn, const Op
   SignResult signature = signWithCurrentCertificate(request.request, path, password, FieldOf(opening.current, "issuer"),
                                                     FieldOf(opening.current, "serial"), interactive);
   if (signature.code != 0) return {signature.code, ProofStep::kSignature, "", ""};
-  return {0, ProofStep::kNone, request.request, signature.signature};
+  return {kOk, ProofStep::kNone, request.request, signature.signature};
 }
 
 int RunWithDialogs(WorkflowProgress& progress, const std::string& cn) {
@@ -83,7 +83,7 @@ int RunWithDialogs(WorkflowProgress& progress, const std::string& cn) {
   } else if (secondary == "pfx") {
     (void)BackupStoreCertificate(cn);
   }
-  return 0;
+  return kOk;
 }
 
 WorkflowResult RunHandBack(WorkflowProgress& progress, const std::string& cn, const std::string& path,
@@ -100,7 +100,7 @@ WorkflowResult RunHandBack(WorkflowProgress& progress, const std::string& cn, co
   progress.Next(kSendText);
   proxy::CertReply renewed = proxy::renewCert(proof.csr, FieldOf(opening.current, "serial"), proof.sign);
   if (renewed.code != 0) return EndedWith(kRenewFileSendFailed);
-  WorkflowResult out = EndedWith(0);
+  WorkflowResult out = EndedWith(kOk);
   out.b64Cert = renewed.cert;
   out.applyId = renewed.certId;
   return out;

@@ -54,7 +54,7 @@ int Run(WorkflowProgress& progress, const std::string& cn) {
     progress.Next(kStoreBackupText);
     (void)BackupStoreCertificate(cn);  // a second place never fails the renewal
   }
-  return 0;
+  return kOk;
 }
 
 }  // namespace

@@ -18,6 +18,6 @@ int BackupStoreCertificate(const std::string& cn) {
   return exportStoreToPfx(*collected.store, "").code;
 }
 
-int backupUserCertificate(const std::string& idno) { return BackupStoreCertificate(CommonNameFromIdno(idno)); }
+int BackupUserCertificate(const std::string& idno) { return BackupStoreCertificate(CommonNameFromIdno(idno)); }
 
 }  // namespace quil::workflows

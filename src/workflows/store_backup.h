@@ -15,6 +15,6 @@ int BackupStoreCertificate(const std::string& cn);
 
 // bakUserCert: the same for the identity number `idno`, whose common name
 // comes from the proxy (getCn) first.
-int backupUserCertificate(const std::string& idno);
+int BackupUserCertificate(const std::string& idno);
 
 }  // namespace quil::workflows

@@ -59,7 +59,7 @@ TEST(PfxPassword, RewritesUnderTheNewPasswordInTheStoresFormat) {
   CertInfoResult old_record = certInfoFromPkcs12(before, "old111");
   ASSERT_EQ(old_record.code, 0);
 
-  PfxRewriteResult r = rewritePfxWithPassword(path, before, "old111", "new222");
+  PfxRewriteResult r = RewritePfxWithPassword(path, before, "old111", "new222");
   ASSERT_EQ(r.code, 0) << r.reason;
   EXPECT_EQ(OpensWith(path, {"old111", "new222"}), "new222");
   std::string info;
@@ -73,7 +73,7 @@ TEST(PfxPassword, RewritesUnderTheNewPasswordInTheStoresFormat) {
 
   // A wrong current password changes nothing and says why.
   const std::string now = testing::ReadFileForTest(path);
-  r = rewritePfxWithPassword(path, now, "old111", "x");
+  r = RewritePfxWithPassword(path, now, "old111", "x");
   EXPECT_EQ(r.code, kImportPfxRefused);
   EXPECT_FALSE(r.reason.empty());
   EXPECT_TRUE(testing::ReadFileForTest(path) == now);
@@ -91,7 +91,7 @@ TEST(PfxPassword, AKillAtAnyMomentLeavesAFileThatOpens) {
 
   // One change, timed, so the kills spread over whole changes here.
   auto started = std::chrono::steady_clock::now();
-  ASSERT_EQ(rewritePfxWithPassword(path, testing::ReadFileForTest(path), "aaa111", "bbb222").code, 0);
+  ASSERT_EQ(RewritePfxWithPassword(path, testing::ReadFileForTest(path), "aaa111", "bbb222").code, 0);
   const auto one_change = std::chrono::steady_clock::now() - started;
   const int spread_us =
       static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(one_change).count()) * 3 + 1000;
@@ -105,8 +105,8 @@ TEST(PfxPassword, AKillAtAnyMomentLeavesAFileThatOpens) {
       for (;;) {
         auto bytes = ReadNonEmptyFile(path);
         if (!bytes) _exit(3);
-        if (rewritePfxWithPassword(path, *bytes, "aaa111", "bbb222").code != 0 &&
-            rewritePfxWithPassword(path, *bytes, "bbb222", "aaa111").code != 0)
+        if (RewritePfxWithPassword(path, *bytes, "aaa111", "bbb222").code != 0 &&
+            RewritePfxWithPassword(path, *bytes, "bbb222", "aaa111").code != 0)
           _exit(4);
       }
     }
