@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libssl-dev openssl libcurl4-openssl-dev libsqlite3-dev libtinyxml2-dev
-  libcpp-httplib-dev nlohmann-json3-dev libgtest-dev libbenchmark-dev libnss3-dev
+  libcpp-httplib-dev libre2-dev nlohmann-json3-dev libgtest-dev libbenchmark-dev libnss3-dev
   chromium fonts-noto-cjk xdg-utils xdg-user-dirs
   firefox-esr libnss3-tools
   # The Windows build: the cross compiler, Wine to run its tests, and

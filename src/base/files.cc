@@ -4,8 +4,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <regex>
 
+#include "base/regex_text.h"
 #include "base/result_codes.h"
 #include "platform/files.h"
 #include "ui/ui.h"
@@ -150,20 +150,16 @@ int writeWholeFile(const std::string& path, const std::string& bytes) {
 }
 
 void deleteMatchingFiles(const std::string& folder, const std::string& pattern) {
-  static const std::regex kDots("^\\.+$", std::regex::ECMAScript | std::regex::multiline);
-  std::optional<std::regex> match;
+  std::optional<Regex> match;
   if (!pattern.empty()) {
-    try {
-      match.emplace(pattern, std::regex::ECMAScript | std::regex::multiline);
-    } catch (const std::regex_error&) {
-      return;  // a pattern that does not compile matches nothing
-    }
+    match = Regex::Compile(pattern);
+    if (!match) return;  // a pattern that does not compile matches nothing
   }
   auto entries = platform::ListFolder(folder);
   if (!entries) return;
   for (const auto& e : *entries) {
-    if (std::regex_search(e.name, kDots)) continue;
-    if (match && !std::regex_search(e.name, *match)) continue;
+    if (RegexSearch(e.name, "^\\.+$")) continue;
+    if (match && !match->Search(e.name)) continue;
     if (e.kind == platform::PathKind::kFolder) continue;
     platform::RemoveFile(folder + "/" + e.name);
   }

@@ -14,7 +14,7 @@
 #include "cert/cert_stores.h"
 #include "cert/pfx_with_dialogs.h"
 #include "cert/pkcs12_copy.h"
-#include "cert/regex_text.h"
+#include "base/regex_text.h"
 #include "maintenance/trusted_sites.h"
 #include "platform/cert_store.h"
 #include "platform/process.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "base/text.h"
-#include "cert/regex_text.h"
+#include "base/regex_text.h"
 #include "platform/browser_programs.h"
 #include "platform/text_codec.h"
 

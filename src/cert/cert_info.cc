@@ -6,9 +6,9 @@
 #include <ctime>
 
 #include "base/openssl_ptr.h"
+#include "base/regex_text.h"
 #include "base/result_codes.h"
 #include "cert/dn_text.h"
-#include "cert/regex_text.h"
 #include "platform/clock.h"
 #include "platform/text_codec.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "cert/regex_text.h"
+#include "base/regex_text.h"
 #include "platform/clock.h"
 
 namespace quil {

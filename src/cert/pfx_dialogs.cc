@@ -1,7 +1,7 @@
 #include "cert/pfx_dialogs.h"
 
+#include "base/regex_text.h"
 #include "base/text.h"
-#include "cert/regex_text.h"
 #include "platform/text_codec.h"
 
 namespace quil {

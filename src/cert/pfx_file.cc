@@ -7,6 +7,7 @@
 #include "base/base64.h"
 #include "base/files.h"
 #include "base/openssl_ptr.h"
+#include "base/regex_text.h"
 #include "base/result_codes.h"
 #include "cert/dn_text.h"
 #include "platform/environment.h"

@@ -1,6 +1,6 @@
 #include "maintenance/trusted_sites.h"
 
-#include "cert/regex_text.h"
+#include "base/regex_text.h"
 #include "platform/registry.h"
 #include "platform/text_codec.h"
 

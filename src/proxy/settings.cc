@@ -1,7 +1,7 @@
 #include "proxy/settings.h"
 
-#include <regex>
 
+#include "base/regex_text.h"
 #include "base/text.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
@@ -26,7 +26,13 @@ SettingsMap& Settings() {
 // written for Windows clients.
 constexpr const char* kPathSettings[] = {"default.pfxFilePath", "default.pfxFileName"};
 
-constexpr auto kSyntax = std::regex::ECMAScript | std::regex::multiline;
+// Plain text replacement: the values are paths that may hold "$", which a
+// regex replacement would read as a group reference.
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
 
 std::string StoreName(const std::string& part) {
   return part == "pfx" || part == "ieCertStore" ? part : std::string();
@@ -35,17 +41,15 @@ std::string StoreName(const std::string& part) {
 // Splits "first,second" into two store names; a text that does not match
 // counts as a single part.
 std::pair<std::string, std::string> StoreOrder(const std::string& text) {
-  static const std::regex kPattern("^([^,]+),?([^,]+)?$", kSyntax);
-  std::smatch m;
-  if (!std::regex_search(text, m, kPattern)) return {StoreName(text), ""};
-  return {StoreName(m[1].str()), StoreName(m[2].matched ? m[2].str() : std::string())};
+  auto m = RegexSearch(text, "^([^,]+),?([^,]+)?$");
+  if (!m) return {StoreName(text), ""};
+  return {StoreName((*m)[1].value_or("")), StoreName((*m)[2].value_or(""))};
 }
 
 // The desktop as a folder under the profile: only its last path element.
 std::string DesktopUnderHome(const std::string& home, const std::string& desktop) {
   if (desktop.empty()) return home;
-  static const std::regex kLast("^.*/([^/]+)$", kSyntax);
-  std::string last = std::regex_replace(desktop, kLast, "$1");
+  std::string last = RegexReplace(desktop, "^.*/([^/]+)$", "$1");
   return home + "/" + last;
 }
 

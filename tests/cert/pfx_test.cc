@@ -188,6 +188,41 @@ TEST(CertInfoFromPkcs12, FillsTheRecord) {
   EXPECT_EQ(certInfoFromPkcs12(bytes, "wrong").code, kPkcs12ParseFailed);
 }
 
+// Certificate files come from outside: crafted names and serials are read
+// whole, without hanging or exhausting the stack.
+TEST(CertInfoFromPkcs12, CraftedFilesAreReadWhole) {
+  PfxEnv env;
+  std::string items;
+  for (int i = 0; i < 40; ++i) items += "a=a, ";
+  const std::string long_cn = std::string(30000, 'A') + "-01";
+  const std::string long_serial = "7" + std::string(32767, 'F');  // 16 KB
+  struct Case {
+    const char* name;
+    std::string cn;
+    std::string serial_hex;
+    testing::NameParts issuer;
+    int load_code;  // against the usual issuer and serial 1A2B3C
+  } kCases[] = {
+      {"issuer O of ambiguous items", "A123456789-01", "1A2B3C",
+       {{"CN", "Exmpl User CA"}, {"OU", "Sec"}, {"O", items + "x"}, {"C", "TW"}}, kCertFileWrongIssuer},
+      {"30,000-character common name", long_cn, "1A2B3C", testing::IssuerName(), 0},
+      {"16 KB serial", "A123456789-01", long_serial, testing::IssuerName(), kCertFileWrongSerial},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    testing::CertTemplate tmpl{{{"CN", c.cn}}, c.serial_hex};
+    std::string der = testing::IssueCert(tmpl, SharedUser().key.key, c.issuer, SharedCa().ca_key.key);
+    std::string path = env.home.path() + "/crafted.p12";
+    ASSERT_EQ(makePfxFile(testing::Base64(der), SharedUser().pem(), path, "pw"), 0);
+    CertInfoResult r = certInfoFromPkcs12(testing::ReadFileForTest(path), "pw");
+    ASSERT_EQ(r.code, 0);
+    EXPECT_EQ(r.info["cn"], c.cn);
+    EXPECT_EQ(r.info["certUserId"], c.cn.substr(0, c.cn.find('-')));
+    EXPECT_EQ(r.info["serial"], c.serial_hex);
+    EXPECT_EQ(loadPfxSilent(path, "pw", testing::kIssuerText, "1A2B3C").code, c.load_code);
+  }
+}
+
 TEST(LoadPfxSilent, Codes) {
   PfxEnv env;
   std::string path = env.home.path() + "/a.p12";

@@ -201,6 +201,26 @@ TEST(RealWorldNames, TextFormsStoreSearchAndFileCheck) {
   EXPECT_EQ(loadPfxSilent(pfx, "pw", "CN=Exmpl Real CA, O=Other, Inc., C=TW", "9F03").code, kCertFileWrongIssuer);
 }
 
+// A crafted certificate in the store is read whole by every search.
+TEST(StoreSearch, CraftedCertificatesAreReadWhole) {
+  StoreEnv env;
+  testing::TestKey key = testing::NewTestKey(1024);
+  std::string items;
+  for (int i = 0; i < 40; ++i) items += "a=a, ";
+  testing::CertTemplate tmpl{{{"CN", std::string(30000, 'A') + "-01"}, {"O", items + "x"}}, "7F01"};
+  testing::NameParts issuer = {{"CN", "Exmpl User CA"}, {"O", items + "x"}, {"C", "TW"}};
+  std::string crafted = testing::IssueCert(tmpl, key.key, issuer, SharedCa().ca_key.key);
+  std::string user = SharedCa().Issue(key.key, "A123456789-01", "9F01");
+  ASSERT_EQ(installIssuedChain(testing::Base64(testing::Pkcs7Bundle({crafted}))), 0);
+  ASSERT_EQ(installIssuedChain(testing::Base64(testing::Pkcs7Bundle({user}))), 0);
+  auto my = openUserStore("MY");
+  EXPECT_EQ(findCertificate(my.get(), testing::kIssuerText, "9F01").code, 0);
+  EXPECT_EQ(findCertificate(my.get(), testing::kIssuerText, "7F01").code, kFindCertNoMatch);
+  CertInfoResult r = certInfoFromMyStore("7F01", "CN=Exmpl User CA, O=" + items + "x, C=TW");
+  ASSERT_EQ(r.code, 0);
+  EXPECT_EQ(r.info["serial"], "7F01");
+}
+
 TEST(CollectCertWithChain, GathersCertificateAndIssuers) {
   StoreEnv env;
   RequestResult req = makeContainerAndRequest("A2", 2048);

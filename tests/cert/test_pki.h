@@ -2,6 +2,7 @@
 // A small certificate authority for tests: keys, certificates with chosen
 // names, serials, validity and basic constraints, PKCS#7 bundles.
 // Header-only so the platform tests can use it too.
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs7.h>
@@ -70,11 +71,17 @@ inline TestKey RequestPublicKey(const std::string& request_b64) {
   return TestKey(key);
 }
 
+// Values beyond the standard's length bounds are stored as they are, as a
+// crafted file would hold them.
 inline X509_NAME* MakeName(const NameParts& parts, bool bmp = false) {
   X509_NAME* name = X509_NAME_new();
-  for (const auto& [field, value] : parts)
-    X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(value.data()), static_cast<int>(value.size()), -1, 0);
+  for (const auto& [field, value] : parts) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
+    if (!X509_NAME_add_entry_by_txt(name, field.c_str(), MBSTRING_UTF8, bytes, static_cast<int>(value.size()), -1, 0)) {
+      ERR_clear_error();
+      X509_NAME_add_entry_by_txt(name, field.c_str(), V_ASN1_UTF8STRING, bytes, static_cast<int>(value.size()), -1, 0);
+    }
+  }
   return name;
 }
 

@@ -99,6 +99,32 @@ TEST(DnAttributes, PickAndExtract) {
   }
 }
 
+// Names and serials come from certificate files: any length and any shape
+// must be read whole, in time that grows with the length only.
+TEST(DnAttributes, CraftedNamesOfAnyShapeAreRead) {
+  std::string items;
+  for (int i = 0; i < 40; ++i) items += "a=a, ";
+  const std::string issuer = "CN=Exmpl User CA, O=" + items + "x=x, C=TW";
+  EXPECT_EQ(pickDnAttribute(issuer, "OU"), issuer);  // absent: the text comes back whole
+  EXPECT_EQ(pickDnAttribute(issuer, "CN"), "Exmpl User CA");
+  EXPECT_EQ(extractDnValue(issuer, "O"), "");  // its value would hold "="
+  EXPECT_EQ(extractDnValue(issuer, "CN"), "Exmpl User CA");
+  CertInfo record{{"issuer_cn", "Exmpl User CA"}, {"serial", "01"}};
+  EXPECT_TRUE(recordMatchesKey("//" + items + "O_CN=Other" + issuerKey("CN=Exmpl User CA", "01"), record));
+
+  const std::string long_cn = std::string(30000, 'A') + "-01";
+  EXPECT_EQ(userIdFromCn(long_cn, UserIdPattern::kPkcs12Reader), std::string(30000, 'A'));
+  EXPECT_EQ(userIdFromCn(long_cn, UserIdPattern::kStoreReader), std::string(30000, 'A'));
+  const std::string long_dn = "CN=" + long_cn + ", OU=" + std::string(30000, 'B') + ", C=TW";
+  EXPECT_EQ(pickDnAttribute(long_dn, "C"), "TW");
+  EXPECT_EQ(extractDnValue(long_dn, "OU"), std::string(30000, 'B'));
+
+  const std::string serial = std::string(1, '\0') + std::string(16383, '\xAB');
+  std::string hex;
+  for (int i = 0; i < 16383; ++i) hex += "AB";
+  EXPECT_EQ(serialText(serial), hex);
+}
+
 TEST(IssuerKey, ConvertsIssuerAttributesAndAppendsSerial) {
   EXPECT_EQ(issuerKey("CN=Exmpl User CA, OU=Sec, O=Exmpl, C=TW", "1A2B3C"),
             "//O_CN=Exmpl User CA,O_OU=Sec,O_O=Exmpl,O_C=TW,S_SN=1A2B3C//");

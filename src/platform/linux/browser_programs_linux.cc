@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <fstream>
 #include <optional>
-#include <regex>
 #include <vector>
 
 #include "platform/environment.h"
@@ -361,14 +360,39 @@ BrowserPrograms FindBrowserPrograms() {
   return found;
 }
 
+namespace {
+
+// The first run of digits followed by at least one ".digits" (an output
+// comes from outside: read in one pass, no regular expression).
+std::string FirstDottedNumber(const std::string& text) {
+  auto digit = [&](size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+  for (size_t start = 0; start < text.size();) {
+    if (!digit(start)) {
+      ++start;
+      continue;
+    }
+    size_t end = start;
+    while (digit(end)) ++end;
+    size_t whole = end;
+    while (whole < text.size() && text[whole] == '.' && digit(whole + 1)) {
+      whole += 1;
+      while (digit(whole)) ++whole;
+    }
+    if (whole > end) return text.substr(start, whole - start);
+    start = end;
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string ExecutableVersion(const std::string& path) {
   if (!IsExecutableFile(path)) return {};
   auto output = RunForOutput(path, {"--version"}, g_version_timeout_ms);
   if (!output) return {};
-  static const std::regex kDotted("[0-9]+(\\.[0-9]+)+");
-  std::smatch m;
-  if (!std::regex_search(*output, m, kDotted)) return {};
-  std::vector<std::string> parts = SplitList(m.str(), '.');
+  std::string dotted = FirstDottedNumber(*output);
+  if (dotted.empty()) return {};
+  std::vector<std::string> parts = SplitList(dotted, '.');
   parts.resize(4, "0");
   return parts[0] + "." + parts[1] + "." + parts[2] + "." + parts[3];
 }

@@ -3,6 +3,7 @@
 // Also gives the page's own modal message boxes and questions.
 import { BridgeError, answer, listen, listFolder } from './bridge.js';
 import { drawBrowserCells } from './browser_cells.js';
+import { filterMatches } from './file_filter.js';
 import { ReplyError } from './reply_reader.js';
 import { webAddress } from './web_address.js';
 
@@ -238,13 +239,6 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
 function withChosenFolder(path, folder) {
   const name = path.slice(path.lastIndexOf('/') + 1);
   return (folder.endsWith('/') ? folder : folder + '/') + name;
-}
-
-// "*.P12" matches "a.p12"; "*.*" matches every file.
-function filterMatches(pattern, name) {
-  if (pattern === '*.*' || pattern === '*') return true;
-  const re = new RegExp('^' + pattern.split('*').map((p) => p.replace(/[.+?^${}()|[\]\\]/g, '\\$&')).join('.*') + '$', 'i');
-  return re.test(name);
 }
 
 // The page's own chooser over /api/fs. Resolves to the chosen path or null.
