@@ -12,14 +12,14 @@ quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" quil quil-devproxy proxy_bench devproxy_bench cert_bench >/dev/null
+"$root/scripts/build.sh" quil quil-devproxy proxy_bench devproxy_bench cert_bench name_text_bench bridge_load_bench >/dev/null
 [ -d "$root/e2e/node_modules/playwright-core" ] ||
   (cd "$root/e2e" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 
 echo "== $(date -u +%FT%TZ) $(nproc) cores, load: $(cut -d' ' -f1-3 /proc/loadavg)"
 min_time=()
 [ "$quick" = 1 ] && min_time=(--benchmark_min_time=0.2)
-for b in proxy_bench devproxy_bench cert_bench; do
+for b in proxy_bench devproxy_bench cert_bench name_text_bench bridge_load_bench; do
   echo "== $b"
   "$build/bench/$b" "${min_time[@]}" 2>&1 | grep -v '^\*\*\*WARNING'
 done

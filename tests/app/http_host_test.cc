@@ -37,6 +37,7 @@ class HttpHostTest : public ::testing::Test {
   httplib::Client Client() {
     httplib::Client c("127.0.0.1", host_.port());
     c.set_read_timeout(10, 0);
+    c.set_connection_timeout(10, 0);
     return c;
   }
 
@@ -224,6 +225,108 @@ TEST_F(HttpHostTest, FolderListingGivesNamesAndKinds) {
   EXPECT_EQ(listing["entries"], (json::array({{{"name", "a.p12"}, {"kind", "file"}}})));
   auto missing = Client().Get("/api/fs?path=/no/such", {{"X-QUIL-Token", token_}});
   EXPECT_EQ(missing->status, 404);
+  // The system would read only up to the NUL and list another folder.
+  std::string with_nul = httplib::detail::encode_query_param(home.path() + "/certs") + "%00/x";
+  EXPECT_EQ(Client().Get(("/api/fs?path=" + with_nul).c_str(), {{"X-QUIL-Token", token_}})->status, 400);
+  EXPECT_EQ(Client().Get("/api/fs?path=/%00", {{"X-QUIL-Token", token_}})->status, 400);
+}
+
+TEST_F(HttpHostTest, BodiesAboveTheLimitAreRefusedUnread) {
+  std::string big(kMaxBodyBytes + 1, ' ');
+  auto res = Client().Post("/api/call", {{"X-QUIL-Token", token_}}, big, "application/json");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 413);
+  // Without the token the answer comes before any of the body is read.
+  quil::testing::RawConnection stranger(host_.port());
+  stranger.Send("POST /api/call HTTP/1.1\r\nHost: " + HostHeader() + "\r\nContent-Length: 100000000\r\n\r\n");
+  auto refused = stranger.ReadUntilClosed(std::chrono::seconds(10));
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_EQ(refused->substr(0, 12), "HTTP/1.1 403");
+  // A body within the limit is read as before.
+  std::string padded = json{{"method", "getClientVersion"}, {"args", json::array()}}.dump();
+  padded.append(kMaxBodyBytes - padded.size(), ' ');
+  auto fits = Client().Post("/api/call", {{"X-QUIL-Token", token_}}, padded, "application/json");
+  ASSERT_TRUE(fits);
+  EXPECT_EQ(fits->status, 200);
+}
+
+// A host whose time limits are short, for clients that never finish.
+class ShortLimitsHostTest : public ::testing::Test {
+ protected:
+  static ServerLimits Limits() {
+    ServerLimits l;
+    l.head_time = std::chrono::milliseconds(500);
+    l.body_time = std::chrono::milliseconds(500);
+    l.max_head = 4096;
+    return l;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(host_.Bind(0));
+    host_.Start();
+  }
+  void TearDown() override {
+    channel_.Close();
+    app_.Stop();
+    host_.Stop();
+  }
+  const std::string token_ = MakeToken();
+  EventChannel channel_;
+  AppThread app_;
+  HttpHost host_{&channel_, &app_, token_, Limits()};
+};
+
+TEST_F(ShortLimitsHostTest, RequestsThatDoNotArriveInTimeAreClosed) {
+  std::string host = "Host: 127.0.0.1:" + std::to_string(host_.port()) + "\r\n";
+  struct Case {
+    const char* name;
+    std::string sent;
+    const char* answer;  // the status line's start, or "" for none
+  } kCases[] = {
+      {"nothing at all", "", "HTTP/1.1 408"},
+      {"half a head", "GET / HTTP/1.1\r\nHo", "HTTP/1.1 408"},
+      {"head without end", "GET / HTTP/1.1\r\nX-A: " + std::string(5000, 'a'), "HTTP/1.1 431"},
+      {"body cut short", "POST /api/call HTTP/1.1\r\n" + host + "X-QUIL-Token: " + token_ +
+                             "\r\nContent-Length: 100\r\n\r\n{\"method\"", ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    quil::testing::RawConnection client(host_.port());
+    ASSERT_TRUE(client.connected());
+    client.Send(c.sent);
+    auto answer = client.ReadUntilClosed(std::chrono::seconds(10));
+    ASSERT_TRUE(answer.has_value()) << "the connection is still open";
+    EXPECT_EQ(answer->substr(0, std::string(c.answer).size()), c.answer);
+  }
+}
+
+// Local processes other than the page may open as many connections as they
+// like and send as slowly as they like: the page's calls are still answered.
+TEST_F(HttpHostTest, SlowAndIdleClientsLeaveThePageServed) {
+  EventReader events(host_.port(), token_);
+  std::vector<std::unique_ptr<quil::testing::RawConnection>> others;
+  for (int i = 0; i < 100; ++i) others.push_back(std::make_unique<quil::testing::RawConnection>(host_.port()));
+  for (int i = 0; i < 300; ++i) {  // more than wait at once: the oldest go
+    auto idle = std::make_unique<quil::testing::RawConnection>(host_.port());
+    idle->Send("GET / HTTP/1.1\r\n");
+    others.push_back(std::move(idle));
+  }
+  std::atomic<bool> done{false};
+  std::thread slow([&] {
+    // One byte of a request head every 100 ms from each of the first 100.
+    const std::string head = "GET /api/call HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Padding: " + std::string(200, 'x');
+    for (size_t at = 0; !done && at < head.size(); ++at) {
+      for (int i = 0; i < 100; ++i) others[i]->Send(head.substr(at, 1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    SCOPED_TRACE(i);
+    auto res = Call("getClientVersion", json::array());
+    ASSERT_TRUE(res) << "the page's call was not answered";
+    EXPECT_EQ(res->status, 200);
+  }
+  done = true;
+  slow.join();
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #pragma once
 // Looks at a loopback server's side of a connection from inside the same
 // process, where the server under test runs.
+#include <chrono>
 #include <optional>
+#include <string>
 
 namespace quil::testing {
 
@@ -10,5 +12,25 @@ namespace quil::testing {
 // has TCP_NODELAY set. Nothing is sent. Empty when the connection fails or
 // the server has not accepted it within a few seconds.
 std::optional<bool> AcceptedSocketHasNoDelay(int server_port);
+
+// A client connection to 127.0.0.1:port that sends exactly what it is told,
+// as slowly as it is told: for servers facing misbehaving clients.
+class RawConnection {
+ public:
+  explicit RawConnection(int port);
+  ~RawConnection();
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  bool connected() const { return fd_ >= 0; }
+  // False when the server has closed the connection.
+  bool Send(const std::string& bytes);
+  // Everything the server sends until it closes the connection, or nothing
+  // when it is still open after `limit`.
+  std::optional<std::string> ReadUntilClosed(std::chrono::milliseconds limit);
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace quil::testing

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <thread>
 
+#include "app/host/bridge_server.h"
+#include "app/host/bridge_request.h"
 #include "app/method_table.h"
 #include "pages/embedded_files.h"
 #include "platform/environment.h"
@@ -18,8 +20,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char kCookieName[] = "quil_token";
-constexpr const char kTokenHeader[] = "X-QUIL-Token";
 constexpr const char kContentSecurityPolicy[] =
     "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data:; "
     "connect-src 'self'; frame-src 'self'; object-src 'none'; base-uri 'none'; "
@@ -42,19 +42,6 @@ bool SameToken(const std::string& a, const std::string& b) {
   return a.size() == b.size() && !a.empty() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-std::string CookieValue(const std::string& header, const std::string& name) {
-  size_t pos = 0;
-  while (pos < header.size()) {
-    size_t end = header.find(';', pos);
-    if (end == std::string::npos) end = header.size();
-    std::string part = header.substr(pos, end - pos);
-    size_t b = part.find_first_not_of(' ');
-    if (b != std::string::npos) part = part.substr(b);
-    if (part.compare(0, name.size() + 1, name + "=") == 0) return part.substr(name.size() + 1);
-    pos = end + 1;
-  }
-  return {};
-}
 
 const char* ContentType(const std::string& path) {
   auto ends = [&](const char* ext) {
@@ -116,11 +103,16 @@ std::string MakeToken() {
   return out;
 }
 
-HttpHost::HttpHost(EventChannel* channel, AppThread* app, std::string token)
-    : channel_(channel), app_(app), token_(std::move(token)), server_(new httplib::Server) {
-  // Idle keep-alive connections hold a worker until they time out; keep that
-  // short so the program ends promptly.
-  server_->set_keep_alive_timeout(1);
+HttpHost::HttpHost(EventChannel* channel, AppThread* app, std::string token, const ServerLimits& limits)
+    : channel_(channel),
+      app_(app),
+      token_(std::move(token)),
+      server_(new BridgeServer([this](std::string_view head) { return SameToken(PresentedToken(head), token_); },
+                               limits)) {
+  // Idle page connections hold a worker; keep that short so the program
+  // ends promptly.
+  server_->set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.keep_alive).count());
+  server_->set_payload_max_length(kMaxBodyBytes);
   // The library writes an answer's head and body separately; with Nagle's
   // algorithm on, the body then waits for the page's delayed acknowledgement
   // (about 40 ms on every call).
@@ -150,11 +142,11 @@ std::string HttpHost::PageAddress() const {
 }
 
 void HttpHost::Start() {
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  thread_ = std::thread([this] { server_->Serve(); });
 }
 
 void HttpHost::Stop() {
-  if (server_) server_->stop();
+  if (server_) server_->Shutdown();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -193,25 +185,21 @@ void HttpHost::Routes() {
         Refuse(res, 403, "token required");
         return httplib::Server::HandlerResponse::Handled;
       }
+      return httplib::Server::HandlerResponse::Unhandled;
     }
-    return httplib::Server::HandlerResponse::Unhandled;
+    if (req.method != "GET" && req.method != "HEAD") return httplib::Server::HandlerResponse::Unhandled;
+    ServeEmbeddedFile(req, res);
+    return httplib::Server::HandlerResponse::Handled;
   });
 
   s.Post("/api/call", [this](const httplib::Request& req, httplib::Response& res) {
-    json body = json::parse(req.body, nullptr, false);
-    if (!body.is_object() || !body.contains("method") || !body["method"].is_string())
-      return Refuse(res, 400, "expected {\"method\": name, \"args\": [strings]}");
-    json args = body.value("args", json::array());
-    if (!args.is_array()) return Refuse(res, 400, "args must be an array of strings");
-    std::vector<std::string> wide_args;
-    for (const auto& a : args) {
-      if (!a.is_string()) return Refuse(res, 400, "args must be an array of strings");
-      wide_args.push_back(a.get<std::string>());
-    }
-    const MethodEntry* method = FindMethod(body["method"].get<std::string>());
+    CallRequest call = ParseCallBody(req.body);
+    if (!call.error.empty()) return Refuse(res, 400, call.error);
+    const MethodEntry* method = FindMethod(call.method);
     if (!method) return Refuse(res, 404, "unknown method");
-    if (static_cast<int>(wide_args.size()) != method->arg_count)
+    if (static_cast<int>(call.args.size()) != method->arg_count)
       return Refuse(res, 400, "wrong number of arguments");
+    std::vector<std::string> wide_args = std::move(call.args);
     if (channel_->closed()) return Refuse(res, 503, "closed");
     MethodReply reply;
     std::function<MethodReply()> task = [&] { return RunMethod(*method, wide_args); };
@@ -237,7 +225,10 @@ void HttpHost::Routes() {
   });
 
   s.Get("/api/fs", [](const httplib::Request& req, httplib::Response& res) {
-    json listing = ListFolder(req.get_param_value("path"));
+    std::string path = req.get_param_value("path");
+    // The system would read the path only up to the NUL: another folder.
+    if (path.find('\0') != std::string::npos) return Refuse(res, 400, "path holds a NUL character");
+    json listing = ListFolder(path);
     if (listing.is_null()) return Refuse(res, 404, "not a readable folder");
     SendJson(res, 200, listing);
   });
@@ -271,17 +262,16 @@ void HttpHost::Routes() {
         },
         [this](bool) { channel_->StreamClosed(); });
   });
+}
 
-  s.Get(R"(/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
-    std::string path = req.matches[1];
-    if (path.empty()) path = "index.html";
-    const pages::EmbeddedFile* file = pages::FindEmbeddedFile(path);
-    if (!file) return Refuse(res, 404, "not found");
-    if (req.has_param("token") && SameToken(req.get_param_value("token"), token_))
-      res.set_header("Set-Cookie", std::string(kCookieName) + "=" + token_ +
-                                       "; Path=/; HttpOnly; SameSite=Strict");
-    res.set_content(std::string(file->data, file->size), ContentType(path));
-  });
+void HttpHost::ServeEmbeddedFile(const httplib::Request& req, httplib::Response& res) const {
+  std::string path = req.path.empty() ? std::string() : req.path.substr(1);
+  if (path.empty()) path = "index.html";
+  const pages::EmbeddedFile* file = pages::FindEmbeddedFile(path);
+  if (!file) return Refuse(res, 404, "not found");
+  if (req.has_param("token") && SameToken(req.get_param_value("token"), token_))
+    res.set_header("Set-Cookie", std::string(kCookieName) + "=" + token_ + "; Path=/; HttpOnly; SameSite=Strict");
+  res.set_content(std::string(file->data, file->size), ContentType(path));
 }
 
 }  // namespace quil::host

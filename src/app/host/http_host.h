@@ -10,16 +10,24 @@
 
 #include "app/host/app_thread.h"
 #include "app/host/event_channel.h"
+#include "app/host/server_limits.h"
 
 namespace httplib {
-class Server;
+struct Request;
+struct Response;
 }
 
 namespace quil::host {
 
+class BridgeServer;
+
+// The largest request body taken (413 above it); calls carry a few
+// certificates at most.
+constexpr size_t kMaxBodyBytes = 1024 * 1024;
+
 class HttpHost {
  public:
-  HttpHost(EventChannel* channel, AppThread* app, std::string token);
+  HttpHost(EventChannel* channel, AppThread* app, std::string token, const ServerLimits& limits = {});
   ~HttpHost();
 
   // Binds 127.0.0.1 (port 0: a free port); retries a fixed port for a few
@@ -34,6 +42,7 @@ class HttpHost {
 
  private:
   void Routes();
+  void ServeEmbeddedFile(const httplib::Request& req, httplib::Response& res) const;
   bool HostAllowed(const std::string& host) const;
   bool OriginAllowed(const std::string& origin) const;
 
@@ -41,7 +50,7 @@ class HttpHost {
   AppThread* app_;
   std::string token_;
   int port_ = 0;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<BridgeServer> server_;
   std::thread thread_;
 };
 

@@ -1,0 +1,31 @@
+#pragma once
+// Reading what a bridge request presents: the page's token (header, cookie
+// or the page address's parameter) and the method call in an /api/call
+// body. Both come from any local process: no input makes them fail other
+// than by refusing it.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quil::host {
+
+inline constexpr char kCookieName[] = "quil_token";
+inline constexpr char kTokenHeader[] = "X-QUIL-Token";
+
+// The value of cookie `name` in a Cookie header; "" when absent.
+std::string CookieValue(const std::string& header, const std::string& name);
+
+// The token a complete request head (request line and header lines)
+// presents: the token header, else the cookie, else the "token" parameter
+// of the address (the page's first load); "" when none.
+std::string PresentedToken(std::string_view head);
+
+// {"method": name, "args": [strings]}; `error` says what is wrong instead.
+struct CallRequest {
+  std::string method;
+  std::vector<std::string> args;  // UTF-8, as the page sent them
+  std::string error;
+};
+CallRequest ParseCallBody(const std::string& body);
+
+}  // namespace quil::host
