@@ -1,7 +1,9 @@
 // quil-devproxy --data DIR [--port N] [--http] [--reset] [--profile NAME]
-//               [--update-file PATH] [--fault ACTION=FAULT]...
+//               [--update-file PATH] [--fault ACTION=FAULT]... [--end-with-stdin]
 // quil-devproxy --help | --version
-// Runs the demo operator proxy on 127.0.0.1 until SIGINT/SIGTERM. The first
+// Runs the demo operator proxy on 127.0.0.1 until SIGINT/SIGTERM (or, with
+// --end-with-stdin, until its standard input ends: the parent holds the
+// other end of a pipe, which closes however the parent ends). The first
 // line on stdout is the proxy base URL, printed once connections are
 // accepted; DIR/quil.env then holds the QUIL_* variables pointing at it.
 #include <csignal>
@@ -10,6 +12,11 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <thread>
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include "build_config.h"
 #include "devproxy/devproxy.h"
@@ -22,7 +29,7 @@ void OnSignal(int) { g_stop = 1; }
 constexpr char kSynopsis[] =
     "usage: quil-devproxy --data DIR [--port N] [--http] [--reset]\n"
     "                     [--profile pfx|store|pfx,store|store,pfx]\n"
-    "                     [--update-file PATH] [--fault ACTION=FAULT]...\n"
+    "                     [--update-file PATH] [--fault ACTION=FAULT]... [--end-with-stdin]\n"
     "       quil-devproxy --help | --version\n";
 
 int Usage() {
@@ -50,6 +57,8 @@ int Help() {
                "                         malformed | noroot | empty | drop | lost |\n"
                "                         rtn:CODE[:MSG] | status:N, optionally with\n"
                "                         delay:MS and times:N, joined by ','\n"
+               "  --end-with-stdin       also stop when standard input ends (the parent's end\n"
+               "                         of the pipe closes however the parent ends)\n"
                "  -h, --help             show this text\n"
                "  --version              show the version\n"
                "\n"
@@ -68,6 +77,7 @@ int Help() {
 int main(int argc, char** argv) {
   quil::devproxy::Options options;
   std::string profile;
+  bool end_with_stdin = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -88,6 +98,8 @@ int main(int argc, char** argv) {
       options.port = static_cast<int>(port);
     } else if (a == "--http") {
       options.plain_http = true;
+    } else if (a == "--end-with-stdin") {
+      end_with_stdin = true;
     } else if (a == "--reset") {
       options.reset = true;
     } else if (a == "--profile") {
@@ -128,6 +140,15 @@ int main(int argc, char** argv) {
             << "  mailbox      " << proxy->mailbox_url() << "\n"
             << "  trading page " << proxy->trading_url() << "\n"
             << "  admin token  " << options.data_dir << "/admin_token\n";
+  if (end_with_stdin) {
+    pthread_t main_thread = pthread_self();
+    std::thread([main_thread] {
+      char buf[256];
+      while (read(0, buf, sizeof buf) > 0) {
+      }
+      pthread_kill(main_thread, SIGTERM);  // wakes pause() below
+    }).detach();
+  }
   while (!g_stop) pause();
   return 0;
 }

@@ -37,12 +37,12 @@ export function homeEnv(home, extra = {}) {
   };
 }
 
-// Runs quil --no-browser; resolves once it printed its page address.
-// `command` runs it through another program (wine, for quil.exe) or runs
-// another copy of it. `nextLine()` waits for further output lines (a
-// restarted copy prints its address to the same output).
-export function startQuil({ home = makeHome(), args = [], env = {}, command = [QUIL] } = {}) {
-  const child = spawn(command[0], [...command.slice(1), '--no-browser', ...args], {
+// Runs quil (with --no-browser unless `window`); resolves once it printed its
+// page address. `command` runs it through another program (wine, for
+// quil.exe) or runs another copy of it. `nextLine()` waits for further
+// output lines (a restarted copy prints its address to the same output).
+export function startQuil({ home = makeHome(), args = [], env = {}, command = [QUIL], window = false } = {}) {
+  const child = spawn(command[0], [...command.slice(1), ...(window ? [] : ['--no-browser']), ...args], {
     env: homeEnv(home, env),
     stdio: ['ignore', 'pipe', 'pipe'],
   });

@@ -1,14 +1,15 @@
 // The page, its chooser and the window's lifetime, in a real browser.
 import assert from 'node:assert/strict';
-import { mkdirSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy } from '../lib/suite.js';
 import { childrenOf, endProcess, pidListeningOn, processGone, waitForListener } from '../lib/processes.js';
-import { callApi, callInPage, openPage, screenshot, startQuil as startQuilBare } from '../lib/quil.js';
+import { callApi, callInPage, makeHome, openPage, screenshot, startQuil as startQuilBare } from '../lib/quil.js';
 
 const suite = browserAndProxy();
 const startQuil = (options = {}) => startQuilBare({ env: suite.proxy.env, ...options });
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 describe('main page', () => {
   test('shows the client version below the login area and the about box', async () => {
@@ -154,6 +155,48 @@ describe('lifetime', () => {
   });
 });
 
+describe('the window', () => {
+  // Every local user can read a program's command line: the browser starts
+  // from a file only this user can read, which quil removes once the page is up.
+  test('the browser starts from a private page and never sees the token in its arguments', async () => {
+    const home = makeHome();
+    const bin = join(home, 'bin');
+    const seen = join(home, 'seen');
+    mkdirSync(bin);
+    mkdirSync(seen);
+    // A "chromium" that notes how it was started, then runs the real one without a display.
+    writeFileSync(join(bin, 'chromium'), [
+      '#!/bin/sh',
+      `echo $$ > ${seen}/pid`,
+      `for a in "$@"; do case "$a" in --app=file://*) f="\${a#--app=file://}"; stat -c %a "$f" > ${seen}/mode; cp "$f" ${seen}/page;; esac; done`,
+      `printf '%s\\n' "$@" > ${seen}/args.tmp && mv ${seen}/args.tmp ${seen}/args`,
+      'exec /usr/bin/chromium --headless=new --no-sandbox --disable-gpu --disable-quic --disable-component-update "$@"',
+    ].join('\n') + '\n', { mode: 0o755 });
+    const quil = await startQuilBare({
+      home, window: true, env: { ...suite.proxy.env, PATH: `${bin}:${process.env.PATH}`, DISPLAY: ':0' },
+    });
+    let browser = null;
+    try {
+      assert.ok(quil.token, 'the first line still gives the address with its token');
+      for (const until = Date.now() + 20000; !existsSync(join(seen, 'args')) && Date.now() < until;) await sleep(50);
+      browser = Number(readFileSync(join(seen, 'pid'), 'utf8'));
+      const args = readFileSync(join(seen, 'args'), 'utf8');
+      assert.ok(!args.includes(quil.token), 'the token is in the browser\'s arguments');
+      assert.ok(!readFileSync(`/proc/${quil.child.pid}/cmdline`, 'utf8').includes(quil.token));
+      const launch = args.split('\n').find((a) => a.startsWith('--app=file://'));
+      assert.ok(launch, 'the browser starts from a local file');
+      assert.equal(readFileSync(join(seen, 'mode'), 'utf8').trim(), '600');
+      assert.ok(readFileSync(join(seen, 'page'), 'utf8').includes(quil.url));
+      const file = decodeURIComponent(launch.slice('--app=file://'.length));
+      for (const until = Date.now() + 30000; existsSync(file) && Date.now() < until;) await sleep(100);
+      assert.ok(!existsSync(file), 'the file is removed once the page is up');
+    } finally {
+      if (browser && !processGone(browser)) await endProcess(browser);
+      await quil.stop();
+    }
+  });
+});
+
 describe('signals and restart', () => {
   test('SIGTERM ends the program cleanly', async () => {
     const quil = await startQuil();
@@ -200,6 +243,21 @@ describe('demo', () => {
       assert.equal((await quil.exited).code, 0);
       assert.ok(processGone(started[0]), 'the demo proxy outlived quil');
     } finally {
+      await quil.stop();
+    }
+  });
+
+  test('the demo proxy ends when quil is killed', async () => {
+    const quil = await startQuilBare({ args: ['--demo'] });
+    const [proxy] = childrenOf(quil.child.pid);
+    try {
+      assert.ok(proxy, 'quil runs a demo proxy');
+      quil.child.kill('SIGKILL');
+      await quil.exited;
+      for (const until = Date.now() + 10000; !processGone(proxy) && Date.now() < until;) await sleep(50);
+      assert.ok(processGone(proxy), 'the demo proxy outlived quil');
+    } finally {
+      if (proxy && !processGone(proxy)) await endProcess(proxy);
       await quil.stop();
     }
   });

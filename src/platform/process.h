@@ -27,8 +27,11 @@ bool ShellOpen(const std::string& target);
 bool ShowInFileManager(const std::string& path);
 
 // A program started with its standard output on a pipe to us (the demo
-// proxy, which prints its address). Destroying it asks the program to stop
-// (SIGTERM; on Windows it is terminated) and waits for it.
+// proxy, which prints its address) and its standard input on a pipe whose
+// other end only this process holds: the program reads the end of its
+// input once this process has ended, in whatever way (also killed or
+// crashed). Destroying it asks the program to stop (SIGTERM; on Windows it
+// is terminated) and waits for it.
 class ChildProcess {
  public:
   virtual ~ChildProcess() = default;
@@ -38,7 +41,9 @@ class ChildProcess {
   // Its process id.
   virtual int Id() const = 0;
   // Leaves it running when this object goes: a successor of this program
-  // takes it over (TakeOverChildProcess).
+  // takes it over (TakeOverChildProcess). On Linux a copy started by
+  // StartProgramCopy holds the input pipe too, so the program runs until
+  // the last of them ends; on Windows it ends with this process.
   virtual void Release() = 0;
 };
 // Nothing when the program could not be started. The program starts with

@@ -5,8 +5,9 @@
 
 namespace quil::host {
 
-// True when a window was started; otherwise `problem` says why (no
-// display, no browser).
+// True when a window was started on `url`; otherwise `problem` says why (no
+// display, no browser). Every local user can read the command line of the
+// browser: `url` must hold no secret.
 bool OpenAppWindow(const std::string& url, std::string* problem);
 
 }  // namespace quil::host

@@ -27,13 +27,16 @@ std::string FindDevProxy() {
 
 constexpr char kPidVariable[] = "QUIL_DEMO_PROXY_PID";
 
+// Its standard input ends when the last copy of quil does, however it ends.
+std::vector<std::string> Arguments(const std::string& data) { return {"--data", data, "--end-with-stdin"}; }
+
 }  // namespace
 
 bool DemoProxy::Start(std::string* problem) {
   std::string data = platform::StateFolder() + "/demo";
   std::string handed_over = platform::GetEnv(kPidVariable);
   if (!handed_over.empty() && !platform::GetEnv("QUIL_PROXY_URL").empty()) {
-    child_ = platform::TakeOverChildProcess(std::atoi(handed_over.c_str()), "quil-devproxy", {"--data", data});
+    child_ = platform::TakeOverChildProcess(std::atoi(handed_over.c_str()), "quil-devproxy", Arguments(data));
     if (child_) {
       base_url_ = platform::GetEnv("QUIL_PROXY_URL");
       return true;
@@ -45,7 +48,7 @@ bool DemoProxy::Start(std::string* problem) {
     return false;
   }
   platform::MakeFolders(data);
-  child_ = platform::StartChildProcess(program, {"--data", data});
+  child_ = platform::StartChildProcess(program, Arguments(data));
   if (!child_) {
     *problem = "cannot start " + program;
     return false;

@@ -1,10 +1,11 @@
 #pragma once
 // `quil --demo`: runs the demo certificate proxy beside QUIL on a free
 // loopback port and points this process at it through the QUIL_* variables
-// it writes to its quil.env. A restarted copy (openApp, the update) keeps
-// using the same proxy: the old copy hands it over instead of stopping it,
-// and the new one finds it through QUIL_DEMO_PROXY_PID and the QUIL_*
-// variables it inherited.
+// it writes to its quil.env. The proxy ends when this process ends, in
+// whatever way. A restarted copy (openApp, the update) keeps using the same
+// proxy: the old copy hands it over instead of stopping it, and the new one
+// finds it through QUIL_DEMO_PROXY_PID and the QUIL_* variables it
+// inherited (on Linux it also inherits the pipe that keeps the proxy up).
 #include <memory>
 #include <string>
 

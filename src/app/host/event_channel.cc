@@ -84,6 +84,11 @@ bool EventChannel::PageGoneFor(std::chrono::milliseconds grace) const {
          std::chrono::steady_clock::now() - last_stream_end_ > grace;
 }
 
+bool EventChannel::PageConnected() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ever_connected_;
+}
+
 void EventChannel::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) return;

@@ -46,6 +46,8 @@ class EventChannel {
   void StreamClosed();
   // True once a stream had been open and none has been for `grace`.
   bool PageGoneFor(std::chrono::milliseconds grace) const;
+  // True once the page has opened a stream.
+  bool PageConnected() const;
 
   // Sends "close", releases every waiting question and stream.
   void Close();

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "app/host/demo_proxy.h"
 #include "app/host/event_channel.h"
 #include "app/host/http_host.h"
+#include "app/host/launch_page.h"
 #include "app/host/page_ui.h"
 #include "app/host/startup_check.h"
 #include "cert/openssl_providers.h"
@@ -101,9 +103,11 @@ int main(int argc, char** argv) {
   std::printf("%s\n", host.PageAddress().c_str());
   std::fflush(stdout);
 
+  std::unique_ptr<quil::host::LaunchPage> launch;
   if (options->open_browser) {
     std::string problem;
-    if (!quil::host::OpenAppWindow(host.PageAddress(), &problem))
+    launch = quil::host::LaunchPage::Create(host.PageAddress(), &problem);
+    if (!launch || !quil::host::OpenAppWindow(launch->url(), &problem))
       std::fprintf(stderr, "quil: cannot open a window (%s); open the address above in a browser\n",
                    problem.c_str());
   }
@@ -111,6 +115,7 @@ int main(int argc, char** argv) {
   // Run until closeApp, a signal, or the window has been gone for 5 s.
   while (!g_quit) {
     if (quil::platform::WaitForStopRequest(std::chrono::milliseconds(250))) break;
+    if (launch && channel.PageConnected()) launch.reset();  // the page is up: the file has done its work
     if (channel.PageGoneFor(std::chrono::seconds(5))) break;
   }
 

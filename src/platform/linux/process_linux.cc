@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -20,10 +22,39 @@ extern char** environ;
 namespace quil::platform {
 namespace {
 
+// The writing ends of our children's standard input (see ChildProcess). A
+// successor copy of this program inherits them, so a child it takes over
+// still ends when the last of us ends. Read after fork: plain atomics.
+std::atomic<int> g_lifelines[4] = {-1, -1, -1, -1};
+
+void AddLifeline(int fd) {
+  if (fd < 0) return;
+  for (auto& slot : g_lifelines) {
+    int empty = -1;
+    if (slot.compare_exchange_strong(empty, fd)) return;
+  }
+}
+
+void RemoveLifeline(int fd) {
+  for (auto& slot : g_lifelines) {
+    int mine = fd;
+    if (slot.compare_exchange_strong(mine, -1)) return;
+  }
+}
+
+// In the forked child only: the lifelines survive its exec.
+void PassLifelines() {
+  for (auto& slot : g_lifelines) {
+    int fd = slot.load();
+    if (fd >= 0) fcntl(fd, F_SETFD, 0);
+  }
+}
+
 // Spawns through a short-lived intermediate child so the program is
 // re-parented to init and never left as a zombie of ours. Its standard
-// input is /dev/null; its output goes there too unless `keep_output`.
-bool SpawnDetached(const std::string& program, const std::vector<std::string>& args, bool keep_output = false) {
+// input is /dev/null; its output goes there too unless it is a copy of
+// this program, which also inherits the lifelines of our children.
+bool SpawnDetached(const std::string& program, const std::vector<std::string>& args, bool program_copy = false) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -47,11 +78,12 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
     int devnull = open("/dev/null", O_RDWR);
     if (devnull >= 0) {
       dup2(devnull, 0);
-      if (!keep_output) {
+      if (!program_copy) {
         dup2(devnull, 1);
         dup2(devnull, 2);
       }
     }
+    if (program_copy) PassLifelines();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     pid_t grandchild;
@@ -73,16 +105,24 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
 // SIGTERM for the main loop) and its standard output on a pipe, whose
 // reading end goes to `out`; with `quiet`, standard input and error are
 // /dev/null. The pid, or -1 when it could not be started.
-pid_t SpawnWithOutputPipe(const std::string& program, const std::vector<std::string>& args, bool quiet, int* out) {
+pid_t SpawnWithOutputPipe(const std::string& program, const std::vector<std::string>& args, bool quiet, int* out,
+                          int* life = nullptr) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return -1;
+  int life_fds[2] = {-1, -1};
+  if (life && pipe2(life_fds, O_CLOEXEC) != 0) {
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    return -1;
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+  if (life) posix_spawn_file_actions_adddup2(&actions, life_fds[0], 0);
   if (quiet) {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
@@ -92,11 +132,14 @@ pid_t SpawnWithOutputPipe(const std::string& program, const std::vector<std::str
   int rc = posix_spawnp(&pid, program.c_str(), &actions, attr.get(), argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(pipe_fds[1]);
+  if (life) close(life_fds[0]);
   if (rc != 0) {
     close(pipe_fds[0]);
+    if (life) close(life_fds[1]);
     return -1;
   }
   *out = pipe_fds[0];
+  if (life) *life = life_fds[1];
   return pid;
 }
 
@@ -142,7 +185,7 @@ bool StartProcess(const std::string& program, const std::vector<std::string>& ar
 }
 
 bool StartProgramCopy(const std::string& program, const std::vector<std::string>& args) {
-  return SpawnDetached(program, args, /*keep_output=*/true);
+  return SpawnDetached(program, args, /*program_copy=*/true);
 }
 
 bool HasProgram(const std::string& name) {
@@ -211,23 +254,23 @@ bool Runs(pid_t pid, const std::string& program_name, const std::vector<std::str
 
 class LinuxChild : public ChildProcess {
  public:
-  LinuxChild(pid_t pid, int out) : pid_(pid), out_(out) {}
+  LinuxChild(pid_t pid, int out, int life) : pid_(pid), out_(out), life_(life) { AddLifeline(life_); }
   // One a predecessor started: not our child, so its end shows in /proc.
-  LinuxChild(pid_t pid, std::string program_name, std::vector<std::string> args)
-      : pid_(pid), out_(-1), inherited_(true), program_name_(std::move(program_name)), args_(std::move(args)) {}
+  LinuxChild(pid_t pid, int life, std::string program_name, std::vector<std::string> args)
+      : pid_(pid), out_(-1), life_(life), inherited_(true), program_name_(std::move(program_name)),
+        args_(std::move(args)) {
+    AddLifeline(life_);
+  }
   ~LinuxChild() override {
     if (out_ >= 0) close(out_);
-    if (released_) return;
-    if (!inherited_) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-      return;
+    if (!released_) Stop();
+    if (life_ >= 0) {
+      RemoveLifeline(life_);
+      close(life_);
     }
-    if (!Runs(pid_, program_name_, args_)) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 200 && Runs(pid_, program_name_, args_); ++i) usleep(50 * 1000);
   }
   int Id() const override { return pid_; }
+  // A successor started before this already holds a copy of the lifeline.
   void Release() override { released_ = true; }
   std::string ReadLine(std::chrono::seconds timeout) override {
     if (out_ < 0) return {};
@@ -245,8 +288,20 @@ class LinuxChild : public ChildProcess {
   }
 
  private:
+  void Stop() {
+    if (!inherited_) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+      return;
+    }
+    if (!Runs(pid_, program_name_, args_)) return;
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 200 && Runs(pid_, program_name_, args_); ++i) usleep(50 * 1000);
+  }
+
   pid_t pid_;
   int out_;
+  int life_;  // the writing end of the program's standard input, or -1
   bool inherited_ = false;
   bool released_ = false;
   std::string program_name_;
@@ -265,15 +320,45 @@ sigset_t StopSignals() {
 
 std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, const std::vector<std::string>& args) {
   int out = -1;
-  pid_t pid = SpawnWithOutputPipe(program, args, /*quiet=*/false, &out);
+  int life = -1;
+  pid_t pid = SpawnWithOutputPipe(program, args, /*quiet=*/false, &out, &life);
   if (pid < 0) return nullptr;
-  return std::make_unique<LinuxChild>(pid, out);
+  return std::make_unique<LinuxChild>(pid, out, life);
 }
+
+namespace {
+
+// The writing end of process `pid`'s standard input pipe among the files
+// this process holds (inherited from the predecessor), made private again.
+int FindLifeline(pid_t pid) {
+  char target[256];
+  ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), target, sizeof target - 1);
+  if (n <= 0) return -1;
+  std::string pipe_name(target, static_cast<size_t>(n));
+  if (pipe_name.rfind("pipe:", 0) != 0) return -1;
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return -1;
+  int found = -1;
+  while (dirent* e = readdir(dir)) {
+    int fd = atoi(e->d_name);
+    if (fd <= 2 || fd == dirfd(dir)) continue;
+    ssize_t m = readlink(("/proc/self/fd/" + std::string(e->d_name)).c_str(), target, sizeof target - 1);
+    if (m > 0 && std::string(target, static_cast<size_t>(m)) == pipe_name) {
+      found = fd;
+      break;
+    }
+  }
+  closedir(dir);
+  if (found >= 0) fcntl(found, F_SETFD, FD_CLOEXEC);
+  return found;
+}
+
+}  // namespace
 
 std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& program_name,
                                                    const std::vector<std::string>& args) {
   if (id <= 0 || !Runs(id, program_name, args)) return nullptr;
-  return std::make_unique<LinuxChild>(id, program_name, args);
+  return std::make_unique<LinuxChild>(id, FindLifeline(id), program_name, args);
 }
 
 void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }

@@ -48,8 +48,8 @@ std::wstring CommandLine(const std::string& program, const std::vector<std::stri
 
 class WindowsChild : public ChildProcess {
  public:
-  // `out` is null for a program a predecessor started.
-  WindowsChild(HANDLE process, HANDLE out) : process_(process), out_(out) {}
+  // `out` and `life` are null for a program a predecessor started.
+  WindowsChild(HANDLE process, HANDLE out, HANDLE life) : process_(process), out_(out), life_(life) {}
   ~WindowsChild() override {
     if (out_) CloseHandle(out_);
     if (!released_) {
@@ -57,6 +57,7 @@ class WindowsChild : public ChildProcess {
       WaitForSingleObject(process_, 5000);
     }
     CloseHandle(process_);
+    if (life_) CloseHandle(life_);
   }
   int Id() const override { return static_cast<int>(GetProcessId(process_)); }
   void Release() override { released_ = true; }
@@ -87,6 +88,7 @@ class WindowsChild : public ChildProcess {
   HANDLE process_;
   HANDLE out_;
   bool released_ = false;
+  HANDLE life_;  // the writing end of the program's standard input
 };
 
 HANDLE g_stop_event = nullptr;
@@ -193,24 +195,33 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, cons
   HANDLE read_end = nullptr, write_end = nullptr;
   if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return nullptr;
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  HANDLE life_read = nullptr, life_write = nullptr;
+  if (!CreatePipe(&life_read, &life_write, &inherit, 0)) {
+    CloseHandle(read_end);
+    CloseHandle(write_end);
+    return nullptr;
+  }
+  SetHandleInformation(life_write, HANDLE_FLAG_INHERIT, 0);
   std::wstring exe = win::NativePath(program);
   std::wstring command_line = CommandLine(program, args);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdInput = life_read;
   si.hStdOutput = write_end;
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi{};
   BOOL ok = CreateProcessW(HasSeparator(program) ? exe.c_str() : nullptr, command_line.data(), nullptr, nullptr,
                            TRUE, CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &si, &pi);
   CloseHandle(write_end);
+  CloseHandle(life_read);
   if (!ok) {
     CloseHandle(read_end);
+    CloseHandle(life_write);
     return nullptr;
   }
   CloseHandle(pi.hThread);
-  return std::make_unique<WindowsChild>(pi.hProcess, read_end);
+  return std::make_unique<WindowsChild>(pi.hProcess, read_end, life_write);
 }
 
 // Windows offers no cheap look at another process's arguments: the program
@@ -238,7 +249,7 @@ std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& pr
     CloseHandle(process);
     return nullptr;
   }
-  return std::make_unique<WindowsChild>(process, nullptr);
+  return std::make_unique<WindowsChild>(process, nullptr, nullptr);
 }
 
 void SetEnv(const std::string& name, const std::string& value) {
