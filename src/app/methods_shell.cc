@@ -90,13 +90,7 @@ MethodReply getRandom(const MethodArgs&) {
 
 MethodReply isFileExist(const MethodArgs& a) {
   std::string path = platform::ToWide(a[0]);
-  int code = kPfxFileLoadFailed;
-  if (std::FILE* f = platform::OpenFile(path, "rb")) {
-    platform::PathInfo info = platform::GetPathInfo(path);
-    if (info.kind == platform::PathKind::kFile && info.size > 0) code = 0;
-    std::fclose(f);
-  }
-  return Text(FormatReply(kReplyCodeOnly, code));
+  return Text(FormatReply(kReplyCodeOnly, IsReadableRegularFile(path) ? 0 : kPfxFileLoadFailed));
 }
 
 }  // namespace quil::methods

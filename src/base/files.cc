@@ -4,10 +4,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "base/regex_text.h"
 #include "base/result_codes.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "ui/ui.h"
 
 namespace quil {
@@ -37,18 +39,27 @@ bool WriteAll(int fd, const char* p, size_t n) {
   return true;
 }
 
-// Writes a sibling temporary file through `fill` and renames it over `path`.
-template <typename Fill>
-int ReplaceWith(const std::string& path, unsigned mode, Fill fill) {
-  std::string name = FolderOf(path) + "/.quil-tmp-XXXXXX";
-  int fd = platform::CreateUniqueFile(&name, mode);
-  if (fd < 0) return errno;
-  errno = 0;
-  int err = fill(fd) ? platform::SyncFile(fd) : (errno ? errno : EIO);
-  if (close(fd) != 0 && err == 0) err = errno;
-  if (err == 0) err = platform::ReplaceFileByRename(name, path);
-  if (err != 0) platform::RemoveFile(name);
-  return err;
+constexpr char kScratchPrefix[] = ".quil-tmp-";
+
+bool HasNul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+// Removes what writers of the folder left behind when their process ended
+// before they were done: scratch names carry the writer's process id.
+void RemoveAbandoned(const std::string& folder) {
+  auto entries = platform::ListFolder(folder);
+  if (!entries) return;
+  const size_t prefix = sizeof kScratchPrefix - 1;
+  for (const auto& e : *entries) {
+    if (e.name.compare(0, prefix, kScratchPrefix) != 0 || e.kind != platform::PathKind::kFile) continue;
+    char* end = nullptr;
+    long pid = std::strtol(e.name.c_str() + prefix, &end, 10);
+    if (end == e.name.c_str() + prefix || *end != '-' || pid == platform::CurrentProcessId()) continue;
+    if (!platform::ProcessIsRunning(pid)) platform::RemoveFile(folder + "/" + e.name);
+  }
+}
+
+std::string ScratchTemplate(const std::string& folder) {
+  return folder + "/" + kScratchPrefix + std::to_string(platform::CurrentProcessId()) + "-XXXXXX";
 }
 
 
@@ -68,47 +79,123 @@ void MakeFoldersOnPath(const std::string& path) {
 
 }  // namespace
 
+// New content on its way to a target. Where the system allows, the file has
+// no name until it is complete, so a process killed while writing leaves
+// nothing; otherwise it is named after this process, and the next writer in
+// the folder removes it once this process is gone.
+struct Scratch {
+  int fd = -1;
+  std::string name;  // empty while the file has none
+
+  // 0, or the errno of the failed step.
+  int Open(const std::string& folder, unsigned mode) {
+    RemoveAbandoned(folder);
+    fd = platform::CreateUnnamedFile(folder, mode);
+    if (fd >= 0) return 0;
+    if (errno == ENOENT || errno == ENOTDIR || errno == EACCES || errno == EROFS) return errno;
+    name = ScratchTemplate(folder);
+    fd = platform::CreateUniqueFile(&name, mode);
+    if (fd >= 0) return 0;
+    int err = errno;
+    name.clear();
+    return err;
+  }
+
+  // Syncs the content and gives it the target's name: 0, or the errno of the
+  // failed step (the scratch file is then gone).
+  int CommitTo(const std::string& target) {
+    int err = platform::SyncFile(fd);
+    if (err == 0 && name.empty()) {
+      // A name of its own first: renaming is what replaces in one step.
+      std::string named = ScratchTemplate(FolderOf(target));
+      int placeholder = platform::CreateUniqueFile(&named, 0600);
+      if (placeholder < 0) {
+        err = errno;
+      } else {
+        close(placeholder);
+        platform::RemoveFile(named);
+        err = platform::NameUnnamedFile(fd, named);
+        if (err == 0) name = named;
+      }
+    }
+    if (close(fd) != 0 && err == 0) err = errno;
+    fd = -1;
+    if (err == 0) err = platform::ReplaceFileByRename(name, target);
+    if (err == 0) name.clear();
+    Discard();
+    return err;
+  }
+
+  void Discard() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+    if (!name.empty()) platform::RemoveFile(name);
+    name.clear();
+  }
+};
+
+namespace {
+
+// Writes the new content through `fill` and gives it the name `path`.
+template <typename Fill>
+int ReplaceWith(const std::string& path, unsigned mode, Fill fill) {
+  Scratch scratch;
+  if (int err = scratch.Open(FolderOf(path), mode)) return err;
+  errno = 0;
+  if (!fill(scratch.fd)) {
+    int err = errno ? errno : EIO;
+    scratch.Discard();
+    return err;
+  }
+  return scratch.CommitTo(path);
+}
+
+}  // namespace
+
+bool IsReadableRegularFile(const std::string& path) {
+  if (HasNul(path)) return false;
+  std::FILE* f = platform::OpenRegularFile(path);
+  if (!f) return false;
+  std::fclose(f);
+  return platform::GetPathInfo(path).size > 0;
+}
+
 int WriteFileAtomically(const std::string& path, std::string_view bytes, unsigned mode) {
   return ReplaceWith(path, mode, [&](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); });
 }
 
-PendingFile::PendingFile(std::string target, std::string temp, int fd)
-    : target_(std::move(target)), temp_(std::move(temp)), fd_(fd) {}
+PendingFile::PendingFile(std::string target, std::unique_ptr<Scratch> scratch)
+    : target_(std::move(target)), scratch_(std::move(scratch)) {}
 
 std::unique_ptr<PendingFile> PendingFile::Create(const std::string& target, unsigned mode) {
-  std::string name = FolderOf(target) + "/.quil-tmp-XXXXXX";
-  int fd = platform::CreateUniqueFile(&name, mode);
-  if (fd < 0) return nullptr;
-  return std::unique_ptr<PendingFile>(new PendingFile(target, name, fd));
+  auto scratch = std::make_unique<Scratch>();
+  if (int err = scratch->Open(FolderOf(target), mode)) {
+    errno = err;
+    return nullptr;
+  }
+  return std::unique_ptr<PendingFile>(new PendingFile(target, std::move(scratch)));
 }
 
-PendingFile::~PendingFile() {
-  if (fd_ >= 0) close(fd_);
-  if (!temp_.empty()) platform::RemoveFile(temp_);
-}
+PendingFile::~PendingFile() { scratch_->Discard(); }
 
 bool PendingFile::Write(std::string_view bytes) {
-  return fd_ >= 0 && WriteAll(fd_, bytes.data(), bytes.size());
+  return scratch_->fd >= 0 && WriteAll(scratch_->fd, bytes.data(), bytes.size());
 }
 
 int PendingFile::Commit() {
-  if (fd_ < 0) return EBADF;
-  int err = platform::SyncFile(fd_);
-  if (close(fd_) != 0 && err == 0) err = errno;
-  fd_ = -1;
-  if (err == 0) err = platform::ReplaceFileByRename(temp_, target_);
-  if (err == 0) temp_.clear();  // renamed: nothing left to remove
-  return err;
+  if (scratch_->fd < 0) return EBADF;
+  return scratch_->CommitTo(target_);
 }
 
 int CopyFileReplacing(const std::string& src, const std::string& dst) {
+  if (HasNul(src)) return kWinFileNotFound;
+  if (HasNul(dst)) return kWinPathNotFound;
   platform::PathInfo info = platform::GetPathInfo(src);
-  if (info.kind == platform::PathKind::kFolder) return kWinAccessDenied;
-  std::FILE* in = platform::OpenFile(src, "rb");
+  std::FILE* in = platform::OpenRegularFile(src);
   if (!in) {
     if (errno == ENOENT) return kWinFileNotFound;
     if (errno == ENOTDIR) return kWinPathNotFound;
-    if (errno == EACCES || errno == EPERM) return kWinAccessDenied;
+    if (errno == EACCES || errno == EPERM || errno == EISDIR) return kWinAccessDenied;
     return errno;
   }
   unsigned mode = info.mode & 0777;

@@ -3,7 +3,9 @@
 // (platform/files.h). Paths are UTF-8 with "/" separators. A file is never
 // truncated in place: new content goes to a temporary file in the same
 // folder, which is synced and then renamed over the target, so a reader
-// sees the old file or the complete new one.
+// sees the old file or the complete new one. A process killed at any moment
+// leaves the old file or the new one, and no temporary once the next write
+// into that folder has run.
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,13 +43,23 @@ int WriteFileAtomically(const std::string& path, std::string_view bytes, unsigne
 
 // Copies `src` over `dst`, replacing an existing destination atomically.
 // Returns 0, or the Windows error number the page tells apart: 2 the source
-// does not exist, 3 the destination folder does not exist, 5 access denied;
-// other failures give their errno.
+// does not exist, 3 the destination folder does not exist, 5 access denied
+// (also for a source that is not a regular file: a folder, a pipe, a
+// device); other failures give their errno. Never waits for a writer.
 int CopyFileReplacing(const std::string& src, const std::string& dst);
 
-// A file being written beside its target (same folder, hidden temporary
-// name). Commit() flushes and syncs it and renames it over the target;
-// destroying it uncommitted removes it.
+// True when `path` names a regular file that can be opened for reading and
+// holds at least one byte. Pipes, devices and folders are not files here;
+// nothing waits for a writer.
+bool IsReadableRegularFile(const std::string& path);
+
+struct Scratch;
+
+// A file being written beside its target (same folder; without a name while
+// the system allows, else a hidden temporary name that a later writer in
+// the folder removes if this process dies). Commit() syncs it and renames
+// it over the target; destroying it uncommitted removes it, so the target
+// is either the old file or the complete new one.
 class PendingFile {
  public:
   // Nothing when the temporary file cannot be created (errno says why).
@@ -62,10 +74,9 @@ class PendingFile {
   [[nodiscard]] int Commit();
 
  private:
-  PendingFile(std::string target, std::string temp, int fd);
+  PendingFile(std::string target, std::unique_ptr<Scratch> scratch);
   std::string target_;
-  std::string temp_;
-  int fd_;
+  std::unique_ptr<Scratch> scratch_;
 };
 
 }  // namespace quil

@@ -41,6 +41,20 @@ int RemoveFile(const std::string& path);
 // fopen with a UTF-8 path.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// Opens a regular file for reading ("rb") without ever waiting: nothing
+// when it cannot be opened (errno says why), also for a folder, a pipe or a
+// device (errno EISDIR), which would make a reader wait or never end.
+std::FILE* OpenRegularFile(const std::string& path);
+
+// A new file in `folder` that has no name yet, where the platform can make
+// one (so a process killed while writing it leaves nothing behind), open
+// for writing with the permission bits `mode`; -1 with errno set otherwise
+// (ENOSYS where the platform has no such files).
+int CreateUnnamedFile(const std::string& folder, unsigned mode);
+// Gives a file of CreateUnnamedFile the name `path` (no file may be there):
+// 0 or errno.
+int NameUnnamedFile(int fd, const std::string& path);
+
 // Creates a new file whose name is `path_template` with its trailing
 // "XXXXXX" replaced, with the permission bits `mode` where the platform
 // has them (else private to the user as its folder is), open for reading

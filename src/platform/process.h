@@ -57,6 +57,11 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, cons
 std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& program_name,
                                                    const std::vector<std::string>& args);
 
+// The id of this process, and whether a process with that id runs (an id
+// of a process that has ended may be given to a new one later).
+long CurrentProcessId();
+bool ProcessIsRunning(long id);
+
 // Sets an environment variable of this process (and of programs it starts).
 void SetEnv(const std::string& name, const std::string& value);
 

@@ -149,6 +149,36 @@ TEST(ShellMethodsTest, IsFileExist) {
   EXPECT_EQ(Call("isFileExist", {full}), "{'errCode':'0'}");
 }
 
+// Only regular files exist here: a pipe would wait for a writer and hold
+// every other call back, a device never ends.
+TEST(ShellMethodsTest, OnlyRegularFilesAreFilesAndNothingWaits) {
+  ScopedTestHome home;
+  std::string fifo = home.path() + "/pipe.p12";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string full = home.path() + "/full.p12";
+  WriteFileForTest(full, "x");
+  std::string dst = home.path() + "/copy.p12";
+  struct Case {
+    const char* name;
+    std::string path;
+    const char* exists;
+    const char* copied;
+  } kCases[] = {
+      {"named pipe", fifo, "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
+      {"device", "/dev/null", "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
+      {"endless device", "/dev/zero", "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
+      {"folder", home.path(), "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
+      {"NUL inside the path", full + std::string("\0/x", 3), "{'errCode':'52301'}",
+       "{'errCode':'-1','errMsg':'2'}"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Call("isFileExist", {c.path}), c.exists);
+    EXPECT_EQ(Call("copyFile", {c.path, dst}), c.copied);
+    EXPECT_NE(access(dst.c_str(), F_OK), 0) << "a failed copy leaves nothing";
+  }
+}
+
 TEST(ShellMethodsTest, IsFileExistTakesChinesePaths) {
   ScopedTestHome home;
   std::string path = home.path() + "/憑證.p12";

@@ -3,6 +3,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -232,6 +233,26 @@ TEST(WholeFileTest, WriteCreatesFoldersAndReplacesWhole) {
   EXPECT_FALSE(readWholeFile(home.path() + "/missing").has_value());
   testing::WriteFileForTest(home.path() + "/empty", "");
   EXPECT_EQ(readWholeFile(home.path() + "/empty"), "");
+}
+
+// A writer killed in the middle leaves at most a temporary named after its
+// process; the next write into the folder removes it, and no one else's.
+TEST(WholeFileTest, TemporariesOfEndedWritersAreRemovedByTheNext) {
+  testing::ScopedTestHome home;
+  ui::ScopedScriptedUi ui;
+  const std::string dir = home.path() + "/certs";
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);  // an ended process
+  const std::string ended = ".quil-tmp-" + std::to_string(child) + "-0";
+  const std::string running = ".quil-tmp-" + std::to_string(getppid()) + "-0";
+  for (const std::string& f : {ended, running, std::string(".quil-tmp-unknown"), std::string("a.p12")})
+    testing::WriteFileForTest(dir + "/" + f, "x");
+  ASSERT_EQ(writeWholeFile(dir + "/b.p12", "new"), 0);
+  std::vector<std::string> kept = {running, ".quil-tmp-unknown", "a.p12", "b.p12"};
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(Listing(dir), kept);
 }
 
 TEST(WholeFileTest, DeleteMatchingFiles) {

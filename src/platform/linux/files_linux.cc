@@ -51,6 +51,49 @@ int RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 ? 0 :
 
 std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
+std::FILE* OpenRegularFile(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return nullptr;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EISDIR;
+    return nullptr;
+  }
+  // It may have been replaced since: open without waiting and look again.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return nullptr;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = fdopen(fd, "rb");
+  if (!f) close(fd);
+  return f;
+}
+
+int CreateUnnamedFile(const std::string& folder, unsigned mode) {
+  // Naming it later goes through /proc; without it, say so up front.
+  if (access("/proc/self/fd", X_OK) != 0) {
+    errno = ENOSYS;
+    return -1;
+  }
+  int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  if (fchmod(fd, mode) != 0) {
+    int err = errno;
+    close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+int NameUnnamedFile(int fd, const std::string& path) {
+  std::string self = "/proc/self/fd/" + std::to_string(fd);
+  return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
 int CreateUniqueFile(std::string* path_template, unsigned mode) {
   std::vector<char> name(path_template->begin(), path_template->end());
   name.push_back('\0');

@@ -361,6 +361,10 @@ std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& pr
   return std::make_unique<LinuxChild>(id, FindLifeline(id), program_name, args);
 }
 
+long CurrentProcessId() { return getpid(); }
+
+bool ProcessIsRunning(long id) { return id > 0 && (kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH); }
+
 void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
 
 void CatchStopRequests() {

@@ -87,6 +87,28 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
   return _wfopen(win::NativePath(path).c_str(), win::Utf16(mode).c_str());
 }
 
+std::FILE* OpenRegularFile(const std::string& path) {
+  // Devices (CON, NUL, COM1, ...) and pipes open like files but are none.
+  if (GetPathInfo(path).kind != PathKind::kFile) {
+    errno = GetPathInfo(path).kind == PathKind::kMissing ? ENOENT : EISDIR;
+    return nullptr;
+  }
+  std::FILE* f = OpenFile(path, "rb");
+  if (f && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)))) != FILE_TYPE_DISK) {
+    std::fclose(f);
+    errno = EISDIR;
+    return nullptr;
+  }
+  return f;
+}
+
+int CreateUnnamedFile(const std::string&, unsigned) {
+  errno = ENOSYS;
+  return -1;
+}
+
+int NameUnnamedFile(int, const std::string&) { return ENOSYS; }
+
 int CreateUniqueFile(std::string* path_template, unsigned /*mode*/) {
   const std::string& t = *path_template;
   if (t.size() < 6 || t.compare(t.size() - 6, 6, "XXXXXX") != 0) {

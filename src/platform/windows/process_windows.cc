@@ -252,6 +252,18 @@ std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& pr
   return std::make_unique<WindowsChild>(process, nullptr, nullptr);
 }
 
+long CurrentProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+bool ProcessIsRunning(long id) {
+  if (id <= 0) return false;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+  if (!process) return GetLastError() == ERROR_ACCESS_DENIED;  // someone else's, running
+  DWORD code = 0;
+  bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+  CloseHandle(process);
+  return running;
+}
+
 void SetEnv(const std::string& name, const std::string& value) {
   // Through the C runtime, which passes it on to the process environment.
   _wputenv_s(win::Utf16(name).c_str(), win::Utf16(value).c_str());
