@@ -15,11 +15,10 @@ std::string Read(const char* name) {
 }  // namespace
 
 void setLoginInfo(const LoginInfo& info) {
-  auto& hive = platform::CurrentUserHive();
-  if (hive.CreateKey(kLoginKey) != platform::kRegSuccess) return;
-  hive.SetValue(kLoginKey, platform::RegSz("LoginType", info.type));
-  hive.SetValue(kLoginKey, platform::RegSz("LoginValue", info.value));
-  hive.SetValue(kLoginKey, platform::RegSz("Branch", info.branch));
+  // One write: a login read back always has its three parts from one call.
+  (void)platform::CurrentUserHive().SetValues(
+      kLoginKey, {platform::RegSz("LoginType", info.type), platform::RegSz("LoginValue", info.value),
+                  platform::RegSz("Branch", info.branch)});
 }
 
 LoginInfo getLoginInfo() { return {Read("LoginType"), Read("LoginValue"), Read("Branch")}; }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quil::platform {
 
@@ -47,6 +48,9 @@ class RegistryHive {
 
   // Sets a value on an existing key (kRegNotFound when the key is missing).
   virtual long SetValue(const std::string& path, const RegValue& value) = 0;
+  // Creates the key when missing and sets every value, all or none: no
+  // reader, and no crash at any moment, sees some of them written.
+  virtual long SetValues(const std::string& path, const std::vector<RegValue>& values) = 0;
   virtual std::optional<RegValue> QueryValue(const std::string& path,
                                              const std::string& name) = 0;
   virtual long DeleteValue(const std::string& path, const std::string& name) = 0;

@@ -74,6 +74,19 @@ TEST(RegistryHiveTest, EnumerationDeletionAndMissingKeys) {
   EXPECT_EQ(hive.DeleteKey(kQuil), kRegNotFound);
 }
 
+TEST(RegistryHiveTest, SetValuesCreatesTheKeyAndWritesEveryValue) {
+  ScopedTestHome home;
+  RegistryHive& hive = CurrentUserHive();
+  const std::string key = std::string(kQuil) + "\\Login";
+  ASSERT_EQ(hive.SetValues(key, {RegSz("A", "1"), RegDword("B", 2), RegSz("a", "3")}), kRegSuccess);
+  EXPECT_TRUE(hive.KeyExists(key));
+  EXPECT_EQ(hive.QueryValue(key, "A")->data, "3") << "a later value of the same name wins";
+  EXPECT_EQ(hive.QueryValue(key, "B")->dword, 2u);
+  ASSERT_EQ(hive.SetValues(key, {RegSz("B", "text")}), kRegSuccess);
+  EXPECT_EQ(hive.QueryValue(key, "B")->type, RegType::kSz);
+  EXPECT_EQ(hive.SetValues(key, {}), kRegSuccess);
+}
+
 TEST(RegistryHiveTest, ValuesEnumerateInTheOrderFirstWritten) {
   ScopedTestHome home;
   RegistryHive& hive = CurrentUserHive();

@@ -83,15 +83,7 @@ class SqliteRegistryHive : public RegistryHive {
 
   long CreateKey(const std::string& path) override {
     auto parts = Components(path);
-    bool ok = db_->Transaction([&] {
-      for (size_t n = 1; n <= parts.size(); ++n) {
-        SqliteStatement st(db_->handle(),
-                           "INSERT OR IGNORE INTO reg_keys(lower, parent, name) VALUES(?, ?, ?)");
-        st.Bind(1, Lower(Join(parts, n))).Bind(2, Lower(Join(parts, n - 1))).Bind(3, parts[n - 1]);
-        if (st.Step() != SQLITE_DONE) return false;
-      }
-      return true;
-    });
+    bool ok = db_->Transaction([&] { return InsertKeys(parts); });
     return ok ? kRegSuccess : kRegAccessDenied;
   }
 
@@ -116,13 +108,17 @@ class SqliteRegistryHive : public RegistryHive {
 
   long SetValue(const std::string& path, const RegValue& value) override {
     if (!KeyExists(path)) return kRegNotFound;
-    std::string data = value.type == RegType::kDword ? DwordBytes(value.dword) : value.data;
-    SqliteStatement st(db_->handle(),
-                       "INSERT INTO reg_values(key_lower, lower, name, type, data) VALUES(?, ?, ?, ?, ?) "
-                       "ON CONFLICT(key_lower, lower) DO UPDATE SET type = excluded.type, data = excluded.data");
-    st.Bind(1, KeyId(path)).Bind(2, Lower(value.name)).Bind(3, value.name)
-        .Bind(4, static_cast<long long>(value.type)).BindBlob(5, data);
-    return st.Step() == SQLITE_DONE ? kRegSuccess : kRegAccessDenied;
+    return WriteValue(path, value) ? kRegSuccess : kRegAccessDenied;
+  }
+
+  long SetValues(const std::string& path, const std::vector<RegValue>& values) override {
+    bool ok = db_->Transaction([&] {
+      if (!InsertKeys(Components(path))) return false;
+      for (const auto& v : values)
+        if (!WriteValue(path, v)) return false;
+      return true;
+    });
+    return ok ? kRegSuccess : kRegAccessDenied;
   }
 
   std::optional<RegValue> QueryValue(const std::string& path, const std::string& name) override {
@@ -160,6 +156,26 @@ class SqliteRegistryHive : public RegistryHive {
   }
 
  private:
+  // The key and each missing parent; inside a transaction.
+  bool InsertKeys(const std::vector<std::string>& parts) {
+    for (size_t n = 1; n <= parts.size(); ++n) {
+      SqliteStatement st(db_->handle(), "INSERT OR IGNORE INTO reg_keys(lower, parent, name) VALUES(?, ?, ?)");
+      st.Bind(1, Lower(Join(parts, n))).Bind(2, Lower(Join(parts, n - 1))).Bind(3, parts[n - 1]);
+      if (st.Step() != SQLITE_DONE) return false;
+    }
+    return true;
+  }
+
+  bool WriteValue(const std::string& path, const RegValue& value) {
+    std::string data = value.type == RegType::kDword ? DwordBytes(value.dword) : value.data;
+    SqliteStatement st(db_->handle(),
+                       "INSERT INTO reg_values(key_lower, lower, name, type, data) VALUES(?, ?, ?, ?, ?) "
+                       "ON CONFLICT(key_lower, lower) DO UPDATE SET type = excluded.type, data = excluded.data");
+    st.Bind(1, KeyId(path)).Bind(2, Lower(value.name)).Bind(3, value.name)
+        .Bind(4, static_cast<long long>(value.type)).BindBlob(5, data);
+    return st.Step() == SQLITE_DONE;
+  }
+
   std::unique_ptr<SqliteDb> db_;
 };
 
@@ -171,6 +187,7 @@ class UnavailableHive : public RegistryHive {
   bool KeyExists(const std::string&) override { return false; }
   long DeleteKey(const std::string&) override { return kRegAccessDenied; }
   long SetValue(const std::string&, const RegValue&) override { return kRegAccessDenied; }
+  long SetValues(const std::string&, const std::vector<RegValue>&) override { return kRegAccessDenied; }
   std::optional<RegValue> QueryValue(const std::string&, const std::string&) override { return std::nullopt; }
   long DeleteValue(const std::string&, const std::string&) override { return kRegAccessDenied; }
   std::optional<std::string> EnumKey(const std::string&, int) override { return std::nullopt; }

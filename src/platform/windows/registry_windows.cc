@@ -3,6 +3,7 @@
 #include "platform/registry.h"
 
 #include <windows.h>
+#include <ktmw32.h>
 
 #include <mutex>
 
@@ -48,6 +49,22 @@ RegValue MakeValue(const std::wstring& name, DWORD type, const std::string& raw)
   return v;
 }
 
+long Write(HKEY key, const RegValue& value) {
+  std::wstring name = win::Utf16(value.name);
+  std::string raw;
+  if (value.type == RegType::kSz || value.type == RegType::kExpandSz) {
+    std::wstring text = win::Utf16(value.data);
+    text.push_back(L'\0');
+    raw.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  } else if (value.type == RegType::kDword) {
+    for (int i = 0; i < 4; ++i) raw.push_back(static_cast<char>((value.dword >> (8 * i)) & 0xFF));
+  } else {
+    raw = value.data;
+  }
+  return RegSetValueExW(key, name.c_str(), 0, static_cast<DWORD>(value.type),
+                        reinterpret_cast<const BYTE*>(raw.data()), static_cast<DWORD>(raw.size()));
+}
+
 class WindowsHive : public RegistryHive {
  public:
   // `root`: the subkey of HKEY_CURRENT_USER that is this hive's root ("" for
@@ -79,19 +96,29 @@ class WindowsHive : public RegistryHive {
     Key key;
     long rc = Open(path, KEY_SET_VALUE, &key);
     if (rc != ERROR_SUCCESS) return rc;
-    std::wstring name = win::Utf16(value.name);
-    std::string raw;
-    if (value.type == RegType::kSz || value.type == RegType::kExpandSz) {
-      std::wstring text = win::Utf16(value.data);
-      text.push_back(L'\0');
-      raw.assign(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-    } else if (value.type == RegType::kDword) {
-      for (int i = 0; i < 4; ++i) raw.push_back(static_cast<char>((value.dword >> (8 * i)) & 0xFF));
-    } else {
-      raw = value.data;
+    return Write(key.get(), value);
+  }
+
+  // In one transaction of the kernel's transaction manager. Where there is
+  // none (Wine), the values are written one by one.
+  long SetValues(const std::string& path, const std::vector<RegValue>& values) override {
+    HANDLE tx = CreateTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr);
+    Key key;
+    long rc = tx == INVALID_HANDLE_VALUE
+                  ? RegCreateKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                    key.out(), nullptr)
+                  : RegCreateKeyTransactedW(HKEY_CURRENT_USER, Full(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                            nullptr, key.out(), nullptr, tx, nullptr);
+    for (const auto& v : values) {
+      if (rc != ERROR_SUCCESS) break;
+      rc = Write(key.get(), v);
     }
-    return RegSetValueExW(key.get(), name.c_str(), 0, static_cast<DWORD>(value.type),
-                          reinterpret_cast<const BYTE*>(raw.data()), static_cast<DWORD>(raw.size()));
+    if (tx != INVALID_HANDLE_VALUE) {
+      if (rc == ERROR_SUCCESS && !CommitTransaction(tx)) rc = static_cast<long>(GetLastError());
+      if (rc != ERROR_SUCCESS) RollbackTransaction(tx);
+      CloseHandle(tx);
+    }
+    return rc;
   }
 
   // By enumeration, so the value comes back with the spelling it was first
