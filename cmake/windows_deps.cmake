@@ -29,6 +29,8 @@ function(quil_header_library target)
 endfunction()
 
 quil_imported_library(tinyxml2::tinyxml2 libtinyxml2.a)
+quil_imported_library(PkgConfig::RE2 libre2.a)
+set_property(TARGET PkgConfig::RE2 PROPERTY INTERFACE_LINK_LIBRARIES Threads::Threads)
 quil_header_library(nlohmann_json::nlohmann_json)
 quil_header_library(PkgConfig::HTTPLIB)
 set_property(TARGET PkgConfig::HTTPLIB PROPERTY INTERFACE_LINK_LIBRARIES ws2_32)

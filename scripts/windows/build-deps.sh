@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libraries the Windows build links statically, for
 # x86_64-w64-mingw32, from Debian's own source packages: OpenSSL 3
-# (legacy provider built in), libcurl on that OpenSSL, tinyxml2, and
+# (legacy provider built in), libcurl on that OpenSSL, tinyxml2, RE2, and
 # GoogleTest from the sources libgtest-dev ships, cpp-httplib's single
 # header from its source package (Debian's binary package splits it into a
 # shared library). nlohmann-json's headers are copied from the host's
@@ -135,6 +135,22 @@ build_gtest() {
   stamp gtest "$version"
 }
 
+build_re2() {
+  local dir version
+  dir="$(fetch_source re2)"
+  version="$(basename "$dir")"
+  built re2 "$version" && return 0
+  log "building $version"
+  local b="$src/build-re2"
+  rm -rf "$b"
+  cmake -S "$dir" -B "$b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/../../cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF -DRE2_BUILD_TESTING=OFF \
+    -DCMAKE_CXX_COMPILER_LAUNCHER="$(command -v ccache || true)" >/dev/null
+  ninja -C "$b" -j"$jobs" install >/dev/null
+  rm -rf "$b"
+  stamp re2 "$version"
+}
+
 copy_headers() {
   local dir
   dir="$(fetch_source cpp-httplib)"
@@ -146,4 +162,5 @@ build_openssl
 build_curl
 build_tinyxml2
 build_gtest
+build_re2
 copy_headers
