@@ -17,6 +17,10 @@ packages=(
   libglib2.0-dev dbus-daemon
   # building the Debian package and checking it with the desktop's validators
   file desktop-file-utils appstream man-db groff-base systemd
+  # RE2's Unicode tables for that build are generated from unicode-data.
+  unicode-data python3 python3-six perl
+  # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.
+  clang libclang-rt-dev
 )
 # Node.js may come from elsewhere than Debian (it often bundles npm).
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)

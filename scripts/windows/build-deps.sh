@@ -141,6 +141,15 @@ build_re2() {
   version="$(basename "$dir")"
   built re2 "$version" && return 0
   log "building $version"
+  # Debian's source leaves out the generated Unicode and Perl class tables;
+  # they are made from unicode-data as its own build does.
+  local t
+  for t in perl_groups:perl unicode_casefold:/usr/bin/python3 unicode_groups:/usr/bin/python3; do
+    [ -f "$dir/re2/${t%%:*}.cc" ] && continue
+    local script="$dir/re2/make_${t%%:*}.pl"
+    [ -f "$script" ] || script="$dir/re2/make_${t%%:*}.py"
+    (cd "$dir/re2" && "${t#*:}" "$script" >"${t%%:*}.cc.tmp" && mv "${t%%:*}.cc.tmp" "${t%%:*}.cc")
+  done
   local b="$src/build-re2"
   rm -rf "$b"
   cmake -S "$dir" -B "$b" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/../../cmake/mingw-w64-x86_64.cmake" \
