@@ -11,9 +11,14 @@ bool LoadOpenSslProviders(std::string* error) {
   static std::once_flag once;
   static bool ok = false;
   static std::string reason;
+  // The loaded providers stay for the process's life; their handles are
+  // kept so that they are still referenced when it ends.
+  static OSSL_PROVIDER* handles[2] = {};
   std::call_once(once, [] {
-    for (const char* name : {"legacy", "default"}) {
-      if (OSSL_PROVIDER_load(nullptr, name)) continue;
+    const char* names[2] = {"legacy", "default"};
+    for (int i = 0; i < 2; ++i) {
+      const char* name = names[i];
+      if ((handles[i] = OSSL_PROVIDER_load(nullptr, name))) continue;
       char buf[256] = {};
       ERR_error_string_n(ERR_get_error(), buf, sizeof buf);
       reason = std::string("OpenSSL provider \"") + name + "\" cannot be loaded: " + buf;

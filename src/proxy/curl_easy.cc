@@ -27,19 +27,24 @@ void GlobalInitOnce() {
 // The trust store of every verified exchange: the system's authorities plus
 // the operator's bundle, built once per bundle file (and again when the file
 // changes) because parsing the system bundle costs far more than a loopback
-// handshake. Stores are shared by reference; OpenSSL counts them.
+// handshake. Stores are shared by reference; OpenSSL counts them, so one
+// replaced here lives on in the exchanges still using it.
 X509_STORE* TrustStore(const std::string& bundle) {
+  struct Built {
+    std::string stamp;  // size and time of the bundle it was built from
+    X509_STORE* store = nullptr;
+  };
   static std::mutex mu;
-  static std::map<std::string, X509_STORE*> cache;  // kept for the process
-  std::string key = bundle;
+  static auto* cache = new std::map<std::string, Built>;  // kept for the process
+  std::string stamp;
   if (!bundle.empty()) {
     struct stat st;
     if (stat(bundle.c_str(), &st) != 0) return nullptr;
-    key += "|" + std::to_string(st.st_mtime) + "|" + std::to_string(st.st_size);
+    stamp = std::to_string(st.st_mtime) + "|" + std::to_string(st.st_size);
   }
   std::lock_guard<std::mutex> lock(mu);
-  auto it = cache.find(key);
-  if (it != cache.end()) return it->second;
+  Built& built = (*cache)[bundle];
+  if (built.store && built.stamp == stamp) return built.store;
   X509_STORE* store = X509_STORE_new();
   if (!store || X509_STORE_set_default_paths(store) != 1 ||
       (!bundle.empty() && X509_STORE_load_file(store, bundle.c_str()) != 1)) {
@@ -51,7 +56,8 @@ X509_STORE* TrustStore(const std::string& bundle) {
     if (auto anchor = ossl::ParseCert(der))
       X509_STORE_add_cert(store, anchor.get());  // a duplicate is refused harmlessly
   ERR_clear_error();
-  cache[key] = store;
+  X509_STORE_free(built.store);
+  built = {stamp, store};
   return store;
 }
 

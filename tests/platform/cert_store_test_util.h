@@ -11,8 +11,10 @@
 namespace quil::platform {
 
 inline void LoadProviders() {
-  static bool loaded = OSSL_PROVIDER_load(nullptr, "legacy") && OSSL_PROVIDER_load(nullptr, "default");
-  ASSERT_TRUE(loaded);
+  // The handles stay referenced: the providers live as long as the process.
+  static OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+  static OSSL_PROVIDER* fallback = OSSL_PROVIDER_load(nullptr, "default");
+  ASSERT_TRUE(legacy && fallback);
 }
 
 inline testing::TestKey& Key() {
