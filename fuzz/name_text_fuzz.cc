@@ -54,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string serial = quil::serialText(text);
   std::string key = quil::issuerKey(text, "01");
   quil::CertInfo record{{"cn", text}, {"serial", "01"}, {"issuer_cn", text}};
-  (void)quil::recordMatchesKey(text, record);
-  (void)quil::recordMatchesKey(key, record);
+  (void)quil::RecordMatchesKey(text, record);
+  (void)quil::RecordMatchesKey(key, record);
   if (compare) {
     Check(pkcs12_user == Reference(text, "^([^-]+)(-.*)?$", "$1"));
     Check(store_user == Reference(text, "^([^-]+).*$", "$1"));

@@ -110,7 +110,7 @@ TEST(DnAttributes, CraftedNamesOfAnyShapeAreRead) {
   EXPECT_EQ(extractDnValue(issuer, "O"), "");  // its value would hold "="
   EXPECT_EQ(extractDnValue(issuer, "CN"), "Exmpl User CA");
   CertInfo record{{"issuer_cn", "Exmpl User CA"}, {"serial", "01"}};
-  EXPECT_TRUE(recordMatchesKey("//" + items + "O_CN=Other" + issuerKey("CN=Exmpl User CA", "01"), record));
+  EXPECT_TRUE(RecordMatchesKey("//" + items + "O_CN=Other" + issuerKey("CN=Exmpl User CA", "01"), record));
 
   const std::string long_cn = std::string(30000, 'A') + "-01";
   EXPECT_EQ(userIdFromCn(long_cn, UserIdPattern::kPkcs12Reader), std::string(30000, 'A'));
