@@ -1,5 +1,5 @@
-// quil killed with SIGKILL at random moments while it saves PKCS#12 files
-// and writes the hive, round after round: afterwards every file opens with
+// quil killed with SIGKILL at random moments while it saves PKCS#12 files,
+// changes their password and writes the hive, round after round: afterwards every file opens with
 // its old or its new content, a login read back is one call's, no temporary
 // outlives the next save, and every database passes its integrity check.
 #include <gtest/gtest.h>
@@ -134,7 +134,7 @@ std::set<std::string> Temporaries(const std::string& folder) {
   return out;
 }
 
-TEST(CrashConsistency, KilledWhileSavingAndWritingTheHive) {
+TEST(CrashConsistency, KilledWhileSavingChangingPasswordsAndWritingTheHive) {
   testing::ScopedTestHome home;
   std::string error;
   ASSERT_TRUE(LoadOpenSslProviders(&error)) << error;  // to open the files as quil does
@@ -167,7 +167,7 @@ TEST(CrashConsistency, KilledWhileSavingAndWritingTheHive) {
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> kill_after_ms(0, 400);
 
-  int completed = -1;  // the last save that answered
+  int completed = -1;  // the last step that answered
   std::set<std::string> left_by_kills;
   int kills_that_left_a_temporary = 0;
   for (int round = 0; round < kRounds; ++round) {
@@ -176,11 +176,21 @@ TEST(CrashConsistency, KilledWhileSavingAndWritingTheHive) {
     ASSERT_TRUE(quil.started());
     std::atomic<int> started{completed}, answered{completed};
     std::atomic<bool> first_answered{false};
+    // Step i leaves the file under "pw<i>": a new save on even steps, a
+    // password change from the previous step's on odd ones.
+    std::atomic<bool> refused{false};
     std::thread work([&] {
       for (int i = completed + 1;; ++i) {
         started = i;
         std::string n = std::to_string(i);
-        if (!quil.Call("savePfx2", {applyId, b64Cert, pfx, "pw" + n})) return;
+        auto reply = i % 2 == 0 ? quil.Call("savePfx2", {applyId, b64Cert, pfx, "pw" + n})
+                                : quil.Call("changePfxPwd2", {customer.idno, pfx, "pw" + std::to_string(i - 1), "pw" + n});
+        if (!reply) return;
+        if (Field(*reply, "errCode") != "0") {
+          refused = true;
+          ADD_FAILURE() << "step " << i << ": " << *reply;
+          return;
+        }
         answered = i;
         first_answered = true;
         if (!quil.Call("setLoginInfo", {"type" + n, "value" + n, "branch" + n})) return;
@@ -188,20 +198,25 @@ TEST(CrashConsistency, KilledWhileSavingAndWritingTheHive) {
     });
     // Temporaries of the previous round's kill are gone once a save ran.
     for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-         !first_answered && std::chrono::steady_clock::now() < until;)
+         !first_answered && !refused && std::chrono::steady_clock::now() < until;)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(first_answered) << "no save answered";
+    if (!first_answered || refused) {
+      quil.Kill();
+      work.join();
+      FAIL() << "no step answered";
+    }
     for (const auto& t : Temporaries(folder)) EXPECT_EQ(left_by_kills.count(t), 0u) << t << " outlived a save";
     std::this_thread::sleep_for(std::chrono::milliseconds(kill_after_ms(rng)));
     quil.Kill();
     work.join();
     completed = answered;
 
-    // The file holds the last answered save, or the one under way.
+    // The file holds the last answered step's content, or the one under way.
     int opened_with = -1;
     for (int i = completed; i <= started && opened_with < 0; ++i)
       if (checkPfxFile(pfx, "pw" + std::to_string(i)) == 0) opened_with = i;
-    EXPECT_GE(opened_with, 0) << "the file opens with neither the old nor the new password";
+    ASSERT_GE(opened_with, 0) << "the file opens with neither the old nor the new password";
+    completed = opened_with;  // the next round goes on from the file as it is
 
     auto hive = platform::OpenRegistryHive(platform::ConfigFolder() + "/registry.db");
     ASSERT_TRUE(hive);
