@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the C++ unit and
-# integration tests (ctest), the same tests cross-built for Windows under
-# Wine, then the browser tests (Playwright driving Debian's chromium).
+# integration tests (ctest), the same tests under the sanitizers and the
+# fuzz targets for a bounded time, the same tests cross-built for Windows
+# under Wine, then the browser tests (Playwright driving Debian's chromium).
 # Screenshots of the main screens land in e2e/out/.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -16,6 +17,16 @@ trap 'rm -f "$log"' EXIT
 
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 600 2>&1 | tee "$log"
 ctest_rc=${PIPESTATUS[0]}
+
+# The C++ tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then every fuzz target for a bounded time (the same build). Not counted in
+# the closing line: these are the same tests once more.
+sanitize_start=$SECONDS
+"$root/scripts/sanitize.sh"
+sanitize_rc=$?
+"$root/scripts/fuzz.sh"
+fuzz_rc=$?
+echo "sanitizer and fuzz part: $((SECONDS - sanitize_start)) s"
 
 # Windows: cross-build (the libraries once, cached in the build folder) and
 # run the C++ tests under Wine.
@@ -45,6 +56,7 @@ failed=$(( ${c_failed:-0} + ${n_fail:-0} ))
 skipped=$(( ${c_skipped:-0} + ${n_skip:-0} ))
 if [ "$ctest_rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
 if [ "$windows_rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+if [ "$sanitize_rc" -ne 0 ] || [ "$fuzz_rc" -ne 0 ]; then failed=$((failed + 1)); fi
 if [ "$e2e_rc" -ne 0 ] && [ "${n_fail:-0}" -eq 0 ]; then failed=$((failed + 1)); fi
 echo
 echo "all: $passed passed, $failed failed, $skipped skipped"
