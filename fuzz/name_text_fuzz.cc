@@ -29,10 +29,6 @@ std::string Reference(const std::string& text, const std::string& pattern, const
                             matches_only ? std::regex_constants::format_no_copy : std::regex_constants::format_default);
 }
 
-std::string ListPattern(const std::string& name) {
-  return "(\\s*[a-zA-Z]+\\s*=\\s*[^,]+\\s*,\\s*)*(\\s*" + name + "\\s*=\\s*([^,]+))(\\s*,\\s*[a-zA-Z]+\\s*=\\s*[^,]+)*";
-}
-
 std::string AnchoredPattern(const std::string& name) {
   return "^.*\\s*" + name + "\\s*=\\s*\"?([^=]*)\"?(\\s*,\\s*([a-zA-Z0-9_]+)\\s*=\\s*.*)*$";
 }
@@ -51,8 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const char* name : {"CN", "OU", "O", "C"}) {
     std::string picked = quil::pickDnAttribute(text, name);
     std::string extracted = quil::extractDnValue(text, name);
+    // pickDnAttribute reads NAME=value items (a name inside another item's
+    // value is no item of its own), so it has no pattern to compare with.
+    (void)picked;
     if (compare) {
-      Check(picked == Reference(text, ListPattern(name), "$3"));
       Check(extracted == Reference(Reference(text, AnchoredPattern(name), "$1", true), "^[\\s\"]+|[\\s\"]+$", ""));
     }
   }

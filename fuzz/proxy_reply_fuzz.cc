@@ -27,7 +27,7 @@ std::unique_ptr<quil::proxy::ProxyPublicKey> MakeKey() {
 
 void Walk(const quil::proxy::XmlElement& e) {
   (void)quil::proxy::collectFields(e, true);
-  (void)quil::proxy::readList(e, "item");
+  (void)quil::proxy::ReadList(e, "item");
   (void)quil::proxy::fieldText(e, "rtnCode");
   for (const auto& child : e.children) Walk(child);
 }
@@ -37,13 +37,13 @@ void Walk(const quil::proxy::XmlElement& e) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const auto key = MakeKey();
   const std::string text(reinterpret_cast<const char*>(data), size);
-  quil::proxy::ReplyDocument doc = quil::proxy::parseReply(text);
+  quil::proxy::ReplyDocument doc = quil::proxy::ParseReply(text);
   if (doc.has_root) {
-    (void)quil::proxy::isAccepted(doc.root);
-    (void)quil::proxy::readBlock(doc.root, "pcCert");
+    (void)quil::proxy::IsAccepted(doc.root);
+    (void)quil::proxy::ReadBlock(doc.root, "pcCert");
     Walk(doc.root);
   }
-  (void)quil::proxy::readNumber(text);
+  (void)quil::proxy::ReadNumber(text);
   (void)quil::proxy::OpenAesBody("0123456789abcdef", text);
   (void)quil::proxy::OpenRsaBody(*key, text);
   (void)quil::proxy::CutAtZero(text);
