@@ -19,7 +19,7 @@ if ((${#targets[@]} == 0)); then
   for d in "$root"/fuzz/corpus/*/; do targets+=("$(basename "$d")"); done
 fi
 
-"$root/scripts/sanitize.sh" --build-only || exit 1
+"$root/scripts/sanitize.sh" --build-parsers || exit 1
 
 artifacts="$build/fuzz-artifacts"
 scratch="$(mktemp -d)"

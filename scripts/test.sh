@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the C++ unit and
-# integration tests (ctest), the same tests under the sanitizers and the
-# fuzz targets for a bounded time, the same tests cross-built for Windows
+# integration tests (ctest), the parsers' tests under the sanitizers and
+# the fuzz targets for a bounded time, the same tests cross-built for Windows
 # under Wine, then the browser tests (Playwright driving Debian's chromium).
 # Screenshots of the main screens land in e2e/out/.
 set -uo pipefail
@@ -18,13 +18,15 @@ trap 'rm -f "$log"' EXIT
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 600 2>&1 | tee "$log"
 ctest_rc=${PIPESTATUS[0]}
 
-# The C++ tests again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then every fuzz target for a bounded time (the same build). Not counted in
-# the closing line: these are the same tests once more.
+# The tests of the layers that read outside input again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then every fuzz target
+# for a bounded time (the same build; scripts/sanitize.sh alone runs every
+# C++ test so). Not counted in the closing line: these are the same tests
+# once more.
 sanitize_start=$SECONDS
-"$root/scripts/sanitize.sh"
+"$root/scripts/sanitize.sh" --parsers
 sanitize_rc=$?
-"$root/scripts/fuzz.sh"
+"$root/scripts/fuzz.sh" 10
 fuzz_rc=$?
 echo "sanitizer and fuzz part: $((SECONDS - sanitize_start)) s"
 
