@@ -99,26 +99,19 @@ class WindowsHive : public RegistryHive {
     return Write(key.get(), value);
   }
 
-  // In one transaction of the kernel's transaction manager. Where there is
-  // none (Wine), the values are written one by one.
+  // All values or none, in a registry transaction where the system has
+  // them (Wine has the calls but answers ERROR_CALL_NOT_IMPLEMENTED: there
+  // the values are written one by one).
   long SetValues(const std::string& path, const std::vector<RegValue>& values) override {
     HANDLE tx = CreateTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr);
-    Key key;
-    long rc = tx == INVALID_HANDLE_VALUE
-                  ? RegCreateKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                    key.out(), nullptr)
-                  : RegCreateKeyTransactedW(HKEY_CURRENT_USER, Full(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                            nullptr, key.out(), nullptr, tx, nullptr);
-    for (const auto& v : values) {
-      if (rc != ERROR_SUCCESS) break;
-      rc = Write(key.get(), v);
-    }
     if (tx != INVALID_HANDLE_VALUE) {
+      long rc = WriteValues(path, values, tx);
       if (rc == ERROR_SUCCESS && !CommitTransaction(tx)) rc = static_cast<long>(GetLastError());
       if (rc != ERROR_SUCCESS) RollbackTransaction(tx);
       CloseHandle(tx);
+      if (rc != ERROR_CALL_NOT_IMPLEMENTED) return rc;
     }
-    return rc;
+    return WriteValues(path, values, nullptr);
   }
 
   // By enumeration, so the value comes back with the spelling it was first
@@ -161,6 +154,19 @@ class WindowsHive : public RegistryHive {
   }
 
  private:
+  long WriteValues(const std::string& path, const std::vector<RegValue>& values, HANDLE tx) {
+    Key key;
+    long rc = tx ? RegCreateKeyTransactedW(HKEY_CURRENT_USER, Full(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                           nullptr, key.out(), nullptr, tx, nullptr)
+                 : RegCreateKeyExW(HKEY_CURRENT_USER, Full(path).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                   key.out(), nullptr);
+    for (const auto& v : values) {
+      if (rc != ERROR_SUCCESS) break;
+      rc = Write(key.get(), v);
+    }
+    return rc;
+  }
+
   std::wstring Full(const std::string& path) const {
     std::string full = root_;
     if (!full.empty() && !path.empty()) full += "\\";
