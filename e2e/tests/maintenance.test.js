@@ -113,7 +113,8 @@ describe('start-up version check', () => {
       await expectMessage(second, OUTDATED);
       await expectMessage(second, RESTARTING);
       const third = await openPage(suite.browser, { url: (await quil.nextLine()).trim() });
-      await third.locator('#login-name:not([disabled])').waitFor();
+      // Three starts, two start-up checks and a download: slow on a busy machine.
+      await third.locator('#login-name:not([disabled])').waitFor({ timeout: 90000 });
       await screenshot(third, 'update-done');
 
       lastPid = pidListeningOn(port);

@@ -162,7 +162,7 @@ describe('the window', () => {
     const home = makeHome();
     const bin = join(home, 'bin');
     const seen = join(home, 'seen');
-    mkdirSync(bin);
+    mkdirSync(bin, { recursive: true });
     mkdirSync(seen);
     // A "chromium" that notes how it was started, then runs the real one without a display.
     writeFileSync(join(bin, 'chromium'), [
