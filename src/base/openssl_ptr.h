@@ -69,6 +69,26 @@ inline Ptr<X509> ParseCert(const std::string& der) { return FromDer(d2i_X509, de
 inline std::string CertDer(X509* cert) { return ToDer(i2d_X509, cert); }
 inline Ptr<PKCS12> ParsePkcs12(const std::string& der) { return FromDer(d2i_PKCS12, der); }
 
+// What a PKCS#12 structure holds once `password` opens it; `opened` is
+// false when it does not (each part may be missing even then).
+struct Pkcs12Contents {
+  bool opened = false;
+  Ptr<EVP_PKEY> key;
+  Ptr<X509> cert;
+  Ptr<STACK_OF(X509)> ca;
+};
+inline Pkcs12Contents OpenPkcs12(PKCS12* p12, const std::string& password) {
+  Pkcs12Contents c;
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  STACK_OF(X509)* ca = nullptr;
+  c.opened = p12 && PKCS12_parse(p12, password.c_str(), &key, &cert, &ca) == 1;
+  c.key.reset(key);
+  c.cert.reset(cert);
+  c.ca.reset(ca);
+  return c;
+}
+
 // A PKCS#8 PrivateKeyInfo and back.
 inline Ptr<EVP_PKEY> ParsePkcs8(const std::string& der) {
   auto info = FromDer(d2i_PKCS8_PRIV_KEY_INFO, der);

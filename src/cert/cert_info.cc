@@ -79,14 +79,9 @@ std::string StoreTimeText(const ASN1_TIME* t) {
 
 CertInfoResult certInfoFromPkcs12(const std::string& pkcs12_der, const std::string& password) {
   auto p12 = ossl::ParsePkcs12(pkcs12_der);
-  EVP_PKEY* key_raw = nullptr;
-  X509* cert_raw = nullptr;
-  STACK_OF(X509)* ca_raw = nullptr;
-  bool parsed = p12 && PKCS12_parse(p12.get(), password.c_str(), &key_raw, &cert_raw, &ca_raw) == 1;
-  Ptr<EVP_PKEY> key(key_raw);
-  Ptr<X509> cert(cert_raw);
-  Ptr<STACK_OF(X509)> ca(ca_raw);
-  if (!parsed || !cert) {
+  ossl::Pkcs12Contents opened = ossl::OpenPkcs12(p12.get(), password);
+  const Ptr<X509>& cert = opened.cert;
+  if (!opened.opened || !cert) {
     ERR_clear_error();
     return {kPkcs12ParseFailed, {}};
   }

@@ -47,19 +47,13 @@ Signed SignData(X509* cert, EVP_PKEY* key, const std::string& text) {
 Pkcs7Result signPkcs7WithPfx(const std::string& pkcs12_der, const std::string& password, const std::string& text) {
   Pkcs7Result r;
   auto p12 = ossl::ParsePkcs12(pkcs12_der);
-  EVP_PKEY* key_raw = nullptr;
-  X509* cert_raw = nullptr;
-  STACK_OF(X509)* ca = nullptr;
-  bool parsed = p12 && PKCS12_parse(p12.get(), password.c_str(), &key_raw, &cert_raw, &ca) == 1;
-  Ptr<EVP_PKEY> key(key_raw);
-  Ptr<X509> cert(cert_raw);
-  sk_X509_pop_free(ca, X509_free);
-  if (!parsed || !key || !cert) {
+  ossl::Pkcs12Contents opened = ossl::OpenPkcs12(p12.get(), password);
+  if (!opened.opened || !opened.key || !opened.cert) {
     r.code = kSignPfxParseFailed;
     r.error_text = ossl::TakeErrorText();
     return r;
   }
-  Signed s = SignData(cert.get(), key.get(), text);
+  Signed s = SignData(opened.cert.get(), opened.key.get(), text);
   r.error_text = ossl::TakeErrorText();
   switch (s.step) {
     case SignStep::kKeyMismatch: r.code = kSignPfxKeyMismatch; break;

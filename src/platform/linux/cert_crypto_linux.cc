@@ -76,16 +76,14 @@ std::unique_ptr<CertStore> ImportPfx(const std::string& bytes, const std::string
     ossl::SetLastError("not a PKCS#12 file");
     return nullptr;
   }
-  EVP_PKEY* key_raw = nullptr;
-  X509* cert_raw = nullptr;
-  STACK_OF(X509)* ca_raw = nullptr;
-  if (PKCS12_parse(p12.get(), password.c_str(), &key_raw, &cert_raw, &ca_raw) != 1) {
+  quil::ossl::Pkcs12Contents opened = quil::ossl::OpenPkcs12(p12.get(), password);
+  if (!opened.opened) {
     ossl::SetLastError("the PKCS#12 file cannot be read with this password");
     return nullptr;
   }
-  ossl::Ptr<EVP_PKEY> key(key_raw);
-  ossl::Ptr<X509> cert(cert_raw);
-  ossl::Ptr<STACK_OF(X509)> ca(ca_raw);
+  const auto& key = opened.key;
+  const auto& cert = opened.cert;
+  const auto& ca = opened.ca;
 
   auto store = OpenMemoryStore();
   if (cert) {
