@@ -29,6 +29,10 @@ export function makeWinePrefix() {
     WINEDLLOVERRIDES: 'mscoree,mshtml=',
   };
   execFileSync('wineboot', ['--init'], { env, stdio: 'ignore', timeout: 300000 });
+  // wineboot returns while the prefix's set-up still runs; until it ends the
+  // crypto providers are not registered and OpenSSL finds no seed
+  // ("Insufficient randomness" on the first TLS exchange).
+  execFileSync('wineserver', ['-w'], { env, stdio: 'ignore', timeout: 300000 });
   return {
     env,
     // Wine's reg.exe on the prefix's registry.

@@ -1,6 +1,7 @@
 // The road of one application with quil.exe, the Windows build, running
 // under Wine against the demo proxy: the PKCS#12 file it writes opens with
-// openssl.
+// openssl, and with the store profile the certificate is in Wine's "MY"
+// store of the current user, bound to a key container.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { join } from 'node:path';
@@ -12,10 +13,11 @@ import {
 import { openPage, screenshot } from '../lib/quil.js';
 import { makeWinePrefix, startQuilExe, wineMissing, windowsPath } from '../lib/wine.js';
 
-// quil.exe's first proxy exchange under Wine sometimes never answers (not
-// yet understood), so this road runs only when asked for.
+// Runs only when asked for: the hang of quil.exe's first exchange (a new
+// prefix whose crypto providers were not registered yet) is mended in
+// makeWinePrefix, but has not yet been seen away in enough runs.
 const missing = wineMissing() ||
-  (process.env.QUIL_WINE_E2E !== '1' && 'set QUIL_WINE_E2E=1: the first proxy exchange under Wine hangs at times');
+  (process.env.QUIL_WINE_E2E !== '1' && 'set QUIL_WINE_E2E=1 to run quil.exe under Wine');
 
 describe('quil.exe under Wine', { skip: missing || false }, () => {
   const suite = browserAndProxy();
@@ -50,6 +52,41 @@ describe('quil.exe under Wine', { skip: missing || false }, () => {
       assert.match(r.stdout, new RegExp(c.idno));
       assert.match(r.stdout, /BEGIN PRIVATE KEY/);
     } finally {
+      await quil.stop();
+    }
+  });
+
+  // Open fault: after this road the prefix has neither a MY store key nor a
+  // key container (HKCU\Software\Wine\Crypto), as though the application
+  // had taken the file road; it runs and reports without failing the file.
+  test('with the store profile the certificate lands in the user\'s MY store with its key', {
+    todo: 'the store road under Wine leaves the MY store empty (being traced)',
+  }, async () => {
+    await suite.proxy.admin('POST', 'profile', { name: 'store' });
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['WN34ST'] });
+    const { quil, page } = await session();
+    try {
+      // The application installs the certificate itself; the save screen
+      // that follows has nothing to save.
+      await loginToAgreement(page, c);
+      await acceptAgreement(page);
+
+      // The prefix is new: the one certificate of its MY store is this one.
+      const certs = prefix.reg('query', 'HKCU\\Software\\Microsoft\\SystemCertificates\\MY\\Certificates', '/s');
+      assert.equal(certs.status, 0, certs.stderr);
+      const keys = certs.stdout.split(/\r?\n/).filter((l) => /\\Certificates\\[0-9A-F]{40}$/i.test(l.trim()));
+      assert.equal(keys.length, 1, certs.stdout);
+      const blobLine = certs.stdout.split(/\r?\n/).find((l) => l.includes('REG_BINARY'));
+      const blob = Buffer.from(blobLine.trim().split(/\s+/).pop(), 'hex');
+      assert.ok(blob.includes(Buffer.from(c.idno)), 'the certificate is the customer\'s');
+      // Its key provider property names a container that Wine's provider keeps.
+      const containers = prefix.reg('query', 'HKCU\\Software\\Wine\\Crypto\\RSA');
+      assert.equal(containers.status, 0, containers.stderr);
+      const named = containers.stdout.split(/\r?\n/).map((l) => l.trim().split('\\').pop())
+        .filter((name) => name.length > 8 && blob.includes(Buffer.from(name, 'utf16le')));
+      assert.equal(named.length, 1, `one container named in the certificate's properties: ${containers.stdout}`);
+    } finally {
+      await suite.proxy.admin('POST', 'profile', { name: 'pfx' });
       await quil.stop();
     }
   });
