@@ -47,7 +47,7 @@ bool NssReady() {
   return ready;
 }
 
-// A module-spec value in single quotes.
+// A value of the NSS module parameters, in single quotes.
 std::string Quoted(const std::string& text) {
   std::string out = "'";
   for (char c : text) {
@@ -80,9 +80,9 @@ Opened OpenDb(const std::string& folder) {
     return o;
   }
   static int opened = 0;
-  std::string spec = "configdir=" + Quoted("sql:" + folder) + " tokenDescription=" +
-                     Quoted("QUIL browser database " + std::to_string(++opened));
-  PK11SlotInfo* raw = SECMOD_OpenUserDB(spec.c_str());
+  std::string params = "configdir=" + Quoted("sql:" + folder) + " tokenDescription=" +
+                       Quoted("QUIL browser database " + std::to_string(++opened));
+  PK11SlotInfo* raw = SECMOD_OpenUserDB(params.c_str());
   if (!raw) {
     o.failure.reason = NssErrorText();
     return o;
