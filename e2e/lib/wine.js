@@ -2,7 +2,7 @@
 // own for a test file (so Wine's registry and certificate stores start
 // empty), and the way to reach what it wrote.
 import { execFileSync, spawnSync } from 'node:child_process';
-import { existsSync, mkdtempSync, rmSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { BUILD, callApi, startQuil } from './quil.js';
@@ -21,8 +21,13 @@ export const windowsPath = (unixPath) => 'Z:' + unixPath;
 
 export function makeWinePrefix() {
   const root = mkdtempSync(join(tmpdir(), 'quil-wine-'));
+  mkdirSync(join(root, 'tmp'));
   const env = {
     ...process.env,
+    // Wine finds the prefix's server under TMPDIR: every program on this
+    // prefix (quil.exe included, whose home has a TMPDIR of its own) gets the
+    // same one, or a second server keeps a registry of its own.
+    TMPDIR: join(root, 'tmp'),
     WINEPREFIX: join(root, 'prefix'),
     WINEARCH: 'win64',
     WINEDEBUG: '-all',

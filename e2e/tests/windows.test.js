@@ -13,11 +13,7 @@ import {
 import { openPage, screenshot } from '../lib/quil.js';
 import { makeWinePrefix, startQuilExe, wineMissing, windowsPath } from '../lib/wine.js';
 
-// Runs only when asked for: the hang of quil.exe's first exchange (a new
-// prefix whose crypto providers were not registered yet) is mended in
-// makeWinePrefix, but has not yet been seen away in enough runs.
-const missing = wineMissing() ||
-  (process.env.QUIL_WINE_E2E !== '1' && 'set QUIL_WINE_E2E=1 to run quil.exe under Wine');
+const missing = wineMissing();
 
 describe('quil.exe under Wine', { skip: missing || false }, () => {
   const suite = browserAndProxy();
@@ -56,12 +52,7 @@ describe('quil.exe under Wine', { skip: missing || false }, () => {
     }
   });
 
-  // Open fault: after this road the prefix has neither a MY store key nor a
-  // key container (HKCU\Software\Wine\Crypto), as though the application
-  // had taken the file road; it runs and reports without failing the file.
-  test('with the store profile the certificate lands in the user\'s MY store with its key', {
-    todo: 'the store road under Wine leaves the MY store empty (being traced)',
-  }, async () => {
+  test('with the store profile the certificate lands in the user\'s MY store with its key', async () => {
     await suite.proxy.admin('POST', 'profile', { name: 'store' });
     const c = await newCustomer(suite.proxy, { sheetCodes: ['WN34ST'] });
     const { quil, page } = await session();
