@@ -299,6 +299,37 @@ TEST_F(ShortLimitsHostTest, RequestsThatDoNotArriveInTimeAreClosed) {
   }
 }
 
+// The page's connection is kept: requests that arrive together, or in
+// pieces, are each answered in turn, none losing bytes to the one before.
+TEST_F(HttpHostTest, KeptConnectionAnswersRequestsThatArriveTogetherOrInPieces) {
+  auto request = [&](const std::string& method, const json& args, bool last) {
+    std::string body = json{{"method", method}, {"args", args}}.dump();
+    return "POST /api/call HTTP/1.1\r\nHost: " + HostHeader() + "\r\nX-QUIL-Token: " + token_ +
+           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+           (last ? "Connection: close\r\n" : "") + "\r\n" + body;
+  };
+  quil::testing::RawConnection client(host_.port());
+  ASSERT_TRUE(client.connected());
+  ASSERT_TRUE(client.Send(request("getClientVersion", json::array(), false) + request("doTest", {"A1"}, false)));
+  std::string third = request("getClientVersion", json::array(), true);
+  for (size_t at = 0; at < third.size(); at += 97) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(client.Send(third.substr(at, 97)));
+  }
+  auto answers = client.ReadUntilClosed(std::chrono::seconds(10));
+  ASSERT_TRUE(answers.has_value()) << "the connection is still open";
+  std::vector<std::string> bodies;
+  for (size_t at = answers->find("HTTP/1.1 "); at != std::string::npos; at = answers->find("HTTP/1.1 ", at + 1)) {
+    EXPECT_EQ(answers->substr(at, 12), "HTTP/1.1 200");
+    size_t body = answers->find("\r\n\r\n", at) + 4;
+    bodies.push_back(answers->substr(body, answers->find("HTTP/1.1 ", body) - body));
+  }
+  ASSERT_EQ(bodies.size(), 3u) << *answers;
+  EXPECT_NE(bodies[0].find("clientVersion"), std::string::npos);
+  EXPECT_EQ(json::parse(bodies[1]), (json{{"returns", "nothing"}}));
+  EXPECT_NE(bodies[2].find("clientVersion"), std::string::npos);
+}
+
 // Local processes other than the page may open as many connections as they
 // like and send as slowly as they like: the page's calls are still answered.
 TEST_F(HttpHostTest, SlowAndIdleClientsLeaveThePageServed) {

@@ -21,9 +21,12 @@ void AppThread::Hold() {
 }
 
 bool AppThread::Post(std::function<void()> task) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (stopping_) return false;
-  queue_.push_back(std::move(task));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return false;
+    queue_.push_back(std::move(task));
+  }
+  // Woken outside the lock, the thread does not wait for it once more.
   wake_.notify_all();
   return true;
 }

@@ -72,26 +72,24 @@ class ConnectionStream : public httplib::Stream {
   }
   bool is_writable() const override { return platform::WaitWritable(socket_, limits_.write_time); }
 
+  // The library reads a request head a byte at a time, so the socket is read
+  // in chunks that later calls take their bytes from.
   ssize_t read(char* ptr, size_t size) override {
-    if (!buffered_.empty()) {
-      size_t n = std::min(size, buffered_.size() - taken_);
-      std::memcpy(ptr, buffered_.data() + taken_, n);
-      taken_ += n;
-      if (taken_ == buffered_.size()) {
-        buffered_.clear();
-        taken_ = 0;
-      }
-      return static_cast<ssize_t>(n);
+    if (buffered_.empty()) {
+      if (size >= kChunkBytes) return Receive(ptr, size);
+      buffered_.resize(kChunkBytes);
+      ssize_t n = Receive(buffered_.data(), buffered_.size());
+      buffered_.resize(n > 0 ? static_cast<size_t>(n) : 0);
+      if (n <= 0) return n;
     }
-    while (!stopping_) {
-      milliseconds left = Until(read_deadline_);
-      if (left.count() == 0) return -1;
-      if (!platform::WaitReadable({socket_}, std::min(left, kStopCheck))[0]) continue;
-      platform::SocketTransfer t = platform::ReceiveAvailable(socket_, ptr, size);
-      if (t.bytes > 0) return static_cast<ssize_t>(t.bytes);
-      if (t.ended) return -1;
+    size_t n = std::min(size, buffered_.size() - taken_);
+    std::memcpy(ptr, buffered_.data() + taken_, n);
+    taken_ += n;
+    if (taken_ == buffered_.size()) {
+      buffered_.clear();
+      taken_ = 0;
     }
-    return -1;
+    return static_cast<ssize_t>(n);
   }
 
   ssize_t write(const char* ptr, size_t size) override {
@@ -117,6 +115,22 @@ class ConnectionStream : public httplib::Stream {
   socket_t socket() const override { return static_cast<socket_t>(socket_); }
 
  private:
+  static constexpr size_t kChunkBytes = 4096;
+
+  // What one receive brings, within the request's deadline; -1 when the
+  // connection ends, the time runs out or the server stops.
+  ssize_t Receive(char* ptr, size_t size) {
+    while (!stopping_) {
+      milliseconds left = Until(read_deadline_);
+      if (left.count() == 0) return -1;
+      if (!platform::WaitReadable({socket_}, std::min(left, kStopCheck))[0]) continue;
+      platform::SocketTransfer t = platform::ReceiveAvailable(socket_, ptr, size);
+      if (t.bytes > 0) return static_cast<ssize_t>(t.bytes);
+      if (t.ended) return -1;
+    }
+    return -1;
+  }
+
   SocketHandle socket_;
   std::string buffered_;
   size_t taken_ = 0;
