@@ -9,6 +9,7 @@
 
 #include "app/host/page_ui.h"
 #include "support/socket_probe.h"
+#include "support/web_socket_frames.h"
 #include "support/test_env.h"
 
 namespace quil::host {
@@ -124,6 +125,12 @@ TEST_F(HttpHostTest, PageSetsAStrictCookieOnlyForTheRightTokenAndCarriesAPolicy)
   auto foreign = Client().Get("/", {{"Host", "evil.example"}});
   EXPECT_EQ(foreign->status, 403);
   EXPECT_EQ(Client().Get("/no-such-file.js")->status, 404);
+
+  // Loopback bytes are not worth compressing, whatever the browser accepts.
+  auto script = Client().Get("/js/main.js", {{"Accept-Encoding", "gzip, deflate, br, zstd"}});
+  ASSERT_TRUE(script);
+  EXPECT_EQ(script->status, 200);
+  EXPECT_FALSE(script->has_header("Content-Encoding"));
 }
 
 TEST_F(HttpHostTest, CallAnswersByReturnKindAndRejectsBadRequests) {
@@ -328,6 +335,58 @@ TEST_F(HttpHostTest, KeptConnectionAnswersRequestsThatArriveTogetherOrInPieces) 
   EXPECT_NE(bodies[0].find("clientVersion"), std::string::npos);
   EXPECT_EQ(json::parse(bodies[1]), (json{{"returns", "nothing"}}));
   EXPECT_NE(bodies[2].find("clientVersion"), std::string::npos);
+}
+
+// The page's calls on its socket answer as /api/call does; the socket opens
+// only for the page (its token, its origin, this program's host).
+TEST_F(HttpHostTest, TheSocketCarriesThePagesCallsAndOpensOnlyForThePage) {
+  using quil::testing::ClientFrame;
+  const std::string origin = "http://" + HostHeader();
+  auto opening = [&](const std::string& extra) {
+    return "GET /api/socket HTTP/1.1\r\nHost: " + HostHeader() +
+           "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+           "Sec-WebSocket-Version: 13\r\n" + extra + "\r\n";
+  };
+  {
+    quil::testing::RawConnection page(host_.port());
+    ASSERT_TRUE(page.connected());
+    ASSERT_TRUE(page.Send(opening("Cookie: quil_token=" + token_ + "\r\nOrigin: " + origin + "\r\n") +
+                          ClientFrame(0x81, R"({"id":7,"method":"getClientVersion","args":[]})") +
+                          ClientFrame(0x81, R"({"id":8,"method":"noSuchMethod","args":[]})") +
+                          ClientFrame(0x81, R"({"id":9,"method":"doTest","args":["A1"]})") +
+                          ClientFrame(0x88, std::string("\x03\xE8", 2))));
+    auto answer = page.ReadUntilClosed(std::chrono::seconds(10));
+    ASSERT_TRUE(answer.has_value()) << "the socket is still open";
+    const size_t head_end = answer->find("\r\n\r\n");
+    ASSERT_NE(head_end, std::string::npos) << *answer;
+    EXPECT_EQ(answer->substr(0, 12), "HTTP/1.1 101");
+    EXPECT_NE(answer->find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"), std::string::npos);
+    auto frames = quil::testing::ServerFrames(std::string_view(*answer).substr(head_end + 4));
+    ASSERT_EQ(frames.size(), 4u) << *answer;
+    EXPECT_EQ(json::parse(frames[0].payload),
+              (json{{"id", 7}, {"status", 200},
+                    {"body", {{"returns", "text"}, {"value", "{'errCode':'0','errMsg':'','clientVersion':'1.9'}"}}}}));
+    EXPECT_EQ(json::parse(frames[1].payload),
+              (json{{"id", 8}, {"status", 404}, {"body", {{"error", "unknown method"}}}}));
+    EXPECT_EQ(json::parse(frames[2].payload), (json{{"id", 9}, {"status", 200}, {"body", {{"returns", "nothing"}}}}));
+    EXPECT_EQ(frames[3].opcode, 0x8);
+  }
+  struct Case {
+    const char* name;
+    std::string extra;
+  } kRefused[] = {
+      {"no token", "Origin: " + origin + "\r\n"},
+      {"wrong token", "Cookie: quil_token=" + std::string(64, '0') + "\r\n"},
+      {"foreign origin", "Cookie: quil_token=" + token_ + "\r\nOrigin: http://evil.example\r\n"},
+  };
+  for (const auto& c : kRefused) {
+    SCOPED_TRACE(c.name);
+    quil::testing::RawConnection other(host_.port());
+    ASSERT_TRUE(other.Send(opening(c.extra) + ClientFrame(0x81, R"({"id":1,"method":"doTest","args":["A1"]})")));
+    auto answer = other.ReadUntilClosed(std::chrono::seconds(10));
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->substr(0, 12), "HTTP/1.1 403") << *answer;
+  }
 }
 
 // Local processes other than the page may open as many connections as they

@@ -36,6 +36,24 @@ std::string CookieValue(const std::string& header, const std::string& name) {
   return {};
 }
 
+std::string HeaderValue(std::string_view head, std::string_view name) {
+  for (size_t at = head.find('\n'); at != std::string_view::npos && at < head.size();) {
+    size_t next = head.find('\n', at + 1);
+    std::string_view line = head.substr(at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1);
+    size_t colon = line.find(':');
+    if (colon != std::string_view::npos && SameLetters(line.substr(0, colon), name))
+      return std::string(Trimmed(line.substr(colon + 1)));
+    at = next;
+  }
+  return {};
+}
+
+bool AsksForSocket(std::string_view head) {
+  std::string_view request_line = head.substr(0, head.find('\n'));
+  const std::string expected = std::string("GET ") + kSocketPath + " ";
+  return request_line.substr(0, expected.size()) == expected && SameLetters(HeaderValue(head, "Upgrade"), "websocket");
+}
+
 std::string PresentedToken(std::string_view head) {
   size_t line_end = head.find('\n');
   std::string_view request_line = head.substr(0, line_end);
@@ -52,19 +70,9 @@ std::string PresentedToken(std::string_view head) {
       at = amp + 1;
     }
   }
-  std::string from_cookie;
-  for (size_t at = line_end; at != std::string_view::npos && at < head.size();) {
-    size_t next = head.find('\n', at + 1);
-    std::string_view line = head.substr(at + 1, next == std::string_view::npos ? std::string_view::npos : next - at - 1);
-    size_t colon = line.find(':');
-    if (colon != std::string_view::npos) {
-      std::string_view name = line.substr(0, colon);
-      std::string_view value = Trimmed(line.substr(colon + 1));
-      if (SameLetters(name, kTokenHeader)) return std::string(value);
-      if (SameLetters(name, "Cookie")) from_cookie = CookieValue(std::string(value), kCookieName);
-    }
-    at = next;
-  }
+  std::string from_header = HeaderValue(head, kTokenHeader);
+  if (!from_header.empty()) return from_header;
+  std::string from_cookie = CookieValue(HeaderValue(head, "Cookie"), kCookieName);
   return !from_cookie.empty() ? from_cookie : from_address;
 }
 

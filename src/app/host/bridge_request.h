@@ -20,6 +20,17 @@ std::string CookieValue(const std::string& header, const std::string& name);
 // of the address (the page's first load); "" when none.
 std::string PresentedToken(std::string_view head);
 
+// The value of header `name` (any letter case) in a complete request head;
+// "" when absent.
+std::string HeaderValue(std::string_view head, std::string_view name);
+
+// The path the page's socket is opened on.
+inline constexpr char kSocketPath[] = "/api/socket";
+
+// Whether a complete request head asks to open the page's socket: a GET of
+// kSocketPath with "Upgrade: websocket".
+bool AsksForSocket(std::string_view head);
+
 // {"method": name, "args": [strings]}; `error` says what is wrong instead.
 struct CallRequest {
   std::string method;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/host/bridge_request.h"
 #include "platform/socket_io.h"
 
 namespace quil::host {
@@ -48,7 +49,7 @@ void SendAndClose(SocketHandle socket, const char* status_line) {
 // The stream httplib reads a request from and writes its answer to: first
 // the bytes the accepting thread already read, then the socket, each read
 // within the request's deadline.
-class ConnectionStream : public httplib::Stream {
+class ConnectionStream : public httplib::Stream, public BridgeServer::Channel {
  public:
   ConnectionStream(SocketHandle socket, std::string buffered, const ServerLimits& limits,
                    const std::atomic<bool>& stopping)
@@ -65,6 +66,26 @@ class ConnectionStream : public httplib::Stream {
       if (left.count() == 0) return false;
     }
     return false;
+  }
+
+  bool WaitForData() override {
+    while (!stopping_)
+      if (WaitForMore(kStopCheck)) return true;
+    return false;
+  }
+
+  bool ReadExact(char* buffer, size_t n) override {
+    StartRequest();
+    for (size_t got = 0; got < n;) {
+      ssize_t r = read(buffer + got, n - got);
+      if (r <= 0) return false;
+      got += static_cast<size_t>(r);
+    }
+    return true;
+  }
+
+  bool Write(std::string_view bytes) override {
+    return write(bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   }
 
   bool is_readable() const override {
@@ -285,6 +306,18 @@ void BridgeServer::Dispatch(Connection c) {
 }
 
 void BridgeServer::ServeConnection(Connection& c, bool page) {
+  if (page && socket_handler_ && AsksForSocket(std::string_view(c.head).substr(0, c.head_end))) {
+    // The handler answers the head; the stream starts after it.
+    const std::string head = c.head.substr(0, c.head_end);
+    ConnectionStream stream(c.socket, c.head.substr(c.head_end), limits_, stopping_);
+    try {
+      socket_handler_(head, stream);
+    } catch (...) {
+      // As an HTTP connection that fails: it ends, the server goes on.
+    }
+    platform::CloseConnection(c.socket);
+    return;
+  }
   ConnectionStream stream(c.socket, std::move(c.head), limits_, stopping_);
   try {
     for (int n = 1; !stopping_; ++n) {

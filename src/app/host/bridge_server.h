@@ -29,6 +29,24 @@ class BridgeServer : public httplib::Server {
   explicit BridgeServer(std::function<bool(std::string_view head)> is_page, ServerLimits limits = {});
   ~BridgeServer() override;
 
+  // A page connection that left HTTP behind (the page's socket).
+  class Channel {
+   public:
+    virtual ~Channel() = default;
+    // Waits for the next bytes; false once the server stops.
+    virtual bool WaitForData() = 0;
+    // Exactly `n` bytes, each read within the time a request body is given;
+    // false when the connection ends.
+    virtual bool ReadExact(char* buffer, size_t n) = 0;
+    virtual bool Write(std::string_view bytes) = 0;
+  };
+  // Serves a page connection whose first request asks for the page's socket
+  // (AsksForSocket) on a page worker, instead of answering it over HTTP;
+  // the connection closes when `serve` returns.
+  void SetSocketHandler(std::function<void(std::string_view head, Channel& channel)> serve) {
+    socket_handler_ = std::move(serve);
+  }
+
   // Serves on the calling thread until Shutdown(); a port must be bound.
   // Returns once every worker has ended and the port is closed.
   void Serve();
@@ -44,6 +62,7 @@ class BridgeServer : public httplib::Server {
   void ServeConnection(Connection& connection, bool page);
 
   std::function<bool(std::string_view)> is_page_;
+  std::function<void(std::string_view, Channel&)> socket_handler_;
   ServerLimits limits_;
   std::atomic<bool> stopping_{false};
   std::unique_ptr<Pool> page_pool_;

@@ -9,6 +9,7 @@
 
 #include "app/host/bridge_server.h"
 #include "app/host/bridge_request.h"
+#include "app/host/web_socket.h"
 #include "app/method_table.h"
 #include "pages/embedded_files.h"
 #include "platform/environment.h"
@@ -117,6 +118,8 @@ HttpHost::HttpHost(EventChannel* channel, AppThread* app, std::string token, con
   // algorithm on, the body then waits for the page's delayed acknowledgement
   // (about 40 ms on every call).
   server_->set_tcp_nodelay(true);
+  server_->SetSocketHandler(
+      [this](std::string_view head, BridgeServer::Channel& channel) { ServeSocket(head, channel); });
   Routes();
 }
 
@@ -170,6 +173,11 @@ void HttpHost::Routes() {
 
   // Every request: right Host and Origin; every /api/ request: the token.
   s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    // The library compresses text answers for a browser that accepts it, with
+    // Brotli at its slowest setting: most of the program's work while the
+    // page loads, for bytes that never leave the machine. The request is the
+    // library's own, not a constant.
+    const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
     if (!HostAllowed(req.get_header_value("Host"))) {
       Refuse(res, 403, "host not allowed");
       return httplib::Server::HandlerResponse::Handled;
@@ -193,25 +201,8 @@ void HttpHost::Routes() {
   });
 
   s.Post("/api/call", [this](const httplib::Request& req, httplib::Response& res) {
-    CallRequest call = ParseCallBody(req.body);
-    if (!call.error.empty()) return Refuse(res, 400, call.error);
-    const MethodEntry* method = FindMethod(call.method);
-    if (!method) return Refuse(res, 404, "unknown method");
-    if (static_cast<int>(call.args.size()) != method->arg_count)
-      return Refuse(res, 400, "wrong number of arguments");
-    std::vector<std::string> wide_args = std::move(call.args);
-    if (channel_->closed()) return Refuse(res, 503, "closed");
-    MethodReply reply;
-    std::function<MethodReply()> task = [&] { return RunMethod(*method, wide_args); };
-    if (!app_->Run(task, &reply)) return Refuse(res, 503, "closed");
-    switch (method->returns) {
-      case Returns::kText:
-        return SendJson(res, 200, {{"returns", "text"}, {"value", reply.text}});
-      case Returns::kShort:
-        return SendJson(res, 200, {{"returns", "short"}, {"value", reply.value}});
-      case Returns::kNothing:
-        return SendJson(res, 200, {{"returns", "nothing"}});
-    }
+    auto [status, body] = Call(req.body);
+    SendJson(res, status, body);
   });
 
   s.Post("/api/answer", [this](const httplib::Request& req, httplib::Response& res) {
@@ -262,6 +253,62 @@ void HttpHost::Routes() {
         },
         [this](bool) { channel_->StreamClosed(); });
   });
+}
+
+std::pair<int, json> HttpHost::Call(const std::string& body) {
+  auto refused = [](int status, const char* why) { return std::make_pair(status, json{{"error", why}}); };
+  CallRequest call = ParseCallBody(body);
+  if (!call.error.empty()) return {400, json{{"error", call.error}}};
+  const MethodEntry* method = FindMethod(call.method);
+  if (!method) return refused(404, "unknown method");
+  if (static_cast<int>(call.args.size()) != method->arg_count) return refused(400, "wrong number of arguments");
+  std::vector<std::string> wide_args = std::move(call.args);
+  if (channel_->closed()) return refused(503, "closed");
+  MethodReply reply;
+  std::function<MethodReply()> task = [&] { return RunMethod(*method, wide_args); };
+  if (!app_->Run(task, &reply)) return refused(503, "closed");
+  switch (method->returns) {
+    case Returns::kText:
+      return {200, json{{"returns", "text"}, {"value", reply.text}}};
+    case Returns::kShort:
+      return {200, json{{"returns", "short"}, {"value", reply.value}}};
+    case Returns::kNothing:
+      break;
+  }
+  return {200, json{{"returns", "nothing"}}};
+}
+
+void HttpHost::ServeSocket(std::string_view head, BridgeServer::Channel& channel) {
+  const std::string key = HeaderValue(head, "Sec-WebSocket-Key");
+  if (!HostAllowed(HeaderValue(head, "Host")) || !OriginAllowed(HeaderValue(head, "Origin")) || key.empty() ||
+      HeaderValue(head, "Sec-WebSocket-Version") != "13") {
+    (void)channel.Write("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    return;
+  }
+  if (!channel.Write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Accept: " + WebSocketAccept(key) + "\r\n\r\n"))
+    return;
+  auto read_exact = [&](char* buffer, size_t n) { return channel.ReadExact(buffer, n); };
+  auto pong = [&](std::string_view payload) { return channel.Write(WebSocketFrame(WebSocketOpcode::kPong, payload)); };
+  // One message is one call, answered before the next is read: the calls
+  // run one at a time on the application thread anyway.
+  while (channel.WaitForData()) {
+    auto message = ReadWebSocketMessage(read_exact, pong, kMaxBodyBytes);
+    if (!message) return;
+    if (message->kind == WebSocketMessage::Kind::kClose) {
+      (void)channel.Write(WebSocketCloseFrame(1000));
+      return;
+    }
+    if (message->kind == WebSocketMessage::Kind::kRefused) {
+      (void)channel.Write(WebSocketCloseFrame(message->close_code));
+      return;
+    }
+    json request = json::parse(message->payload, nullptr, false);
+    json id = request.is_object() && request.contains("id") ? request["id"] : json();
+    auto [status, body] = Call(message->payload);
+    if (!channel.Write(WebSocketFrame(WebSocketOpcode::kText, Dump({{"id", id}, {"status", status}, {"body", body}}))))
+      return;
+  }
 }
 
 void HttpHost::ServeEmbeddedFile(const httplib::Request& req, httplib::Response& res) const {

@@ -1,14 +1,20 @@
 #pragma once
 // The loopback HTTP host: serves the embedded pages and the bridge API
-// (/api/call, /api/events, /api/answer, /api/fs) to the one page that holds
+// (/api/call and the socket that carries the same calls, /api/events,
+// /api/answer, /api/fs) to the one page that holds
 // the token. Refuses foreign Host and Origin headers, and every /api/
 // request without the token, with 403 before anything runs.
 #include <atomic>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
+
+#include <nlohmann/json.hpp>
 
 #include "app/host/app_thread.h"
+#include "app/host/bridge_server.h"
 #include "app/host/event_channel.h"
 #include "app/host/server_limits.h"
 
@@ -18,8 +24,6 @@ struct Response;
 }
 
 namespace quil::host {
-
-class BridgeServer;
 
 // The largest request body taken (413 above it); calls carry a few
 // certificates at most.
@@ -42,6 +46,11 @@ class HttpHost {
 
  private:
   void Routes();
+  // One method call from an /api/call body: the HTTP status and the answer.
+  std::pair<int, nlohmann::json> Call(const std::string& body);
+  // The page's socket: each text message an /api/call body with an "id",
+  // answered {"id", "status", "body"} as /api/call would answer it.
+  void ServeSocket(std::string_view head, BridgeServer::Channel& channel);
   void ServeEmbeddedFile(const httplib::Request& req, httplib::Response& res) const;
   bool HostAllowed(const std::string& host) const;
   bool OriginAllowed(const std::string& origin) const;
