@@ -3,13 +3,17 @@
 //   - page ready: from starting `quil --no-browser` to the first answered
 //     call of the loaded page (the browser is started beforehand);
 //   - bridge round trip of getClientVersion from the page's own call (its
-//     socket) and from a plain HTTP client over one kept-alive connection;
+//     socket), in the Playwright-driven browser and in one nothing
+//     instruments, and from a plain HTTP client over one kept-alive
+//     connection;
 //   - quil's resident memory idle and at its peak through one application
 //     (login, sheet code, agreement, key and request, PKCS#12 file).
 // Prints one JSON object; bench/run.sh shows it with the other figures.
 //   node bench/page_bench.mjs [--calls N] [--starts N]
-import { readFileSync } from 'node:fs';
+import { spawn } from 'node:child_process';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { Agent, request } from 'node:http';
+import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { parseArgs } from 'node:util';
 import { startDevProxy } from '../e2e/lib/devproxy.js';
@@ -83,6 +87,57 @@ async function roundTripsFromPage(page, calls) {
   }, [calls, WARMUP]);
 }
 
+// The same calls in a browser that nothing instruments: Playwright's network
+// events cost each message a few tenths of a millisecond. Chromium is driven
+// over its DevTools pipe with nothing but Runtime.evaluate.
+async function roundTripsWithoutPlaywright(quil, calls) {
+  const profile = mkdtempSync(join(tmpdir(), 'quil-bench-chromium-'));
+  const chromium = spawn('/usr/bin/chromium', [
+    '--headless=new', '--no-sandbox', '--remote-debugging-pipe', `--user-data-dir=${profile}`,
+    '--disable-background-networking', '--disable-component-update', '--no-first-run', '--disable-sync',
+    '--disable-quic', 'about:blank'], { stdio: ['ignore', 'ignore', 'ignore', 'pipe', 'pipe'] });
+  let lastId = 0;
+  let received = '';
+  const pending = new Map();
+  chromium.stdio[4].on('data', (d) => {
+    received += d;
+    for (let end; (end = received.indexOf('\0')) >= 0; received = received.slice(end + 1)) {
+      const message = JSON.parse(received.slice(0, end));
+      pending.get(message.id)?.(message);
+      pending.delete(message.id);
+    }
+  });
+  const send = (method, params, sessionId) => new Promise((resolve) => {
+    const id = ++lastId;
+    pending.set(id, resolve);
+    chromium.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + '\0');
+  });
+  const evaluate = async (session, expression) =>
+    (await send('Runtime.evaluate', { expression, awaitPromise: true, returnByValue: true }, session)).result?.result?.value;
+  try {
+    const target = await send('Target.createTarget', { url: quil.url });
+    const session = (await send('Target.attachToTarget', { targetId: target.result.targetId, flatten: true }))
+      .result.sessionId;
+    for (let i = 0; i < 100 && !(await evaluate(session, "document.body?.innerText.includes('Version:1.9')")); i++)
+      await new Promise((r) => setTimeout(r, 100));
+    return await evaluate(session, `(async () => {
+      const bridge = await import('/js/bridge.js');
+      for (let i = 0; i < ${WARMUP}; i++) await bridge.call('getClientVersion');
+      const times = [];
+      for (let i = 0; i < ${calls}; i++) {
+        const t = performance.now();
+        await bridge.call('getClientVersion');
+        times.push(performance.now() - t);
+      }
+      return times;
+    })()`);
+  } finally {
+    chromium.kill();
+    await new Promise((r) => (chromium.exitCode === null ? chromium.on('exit', r) : r()));
+    rmSync(profile, { recursive: true, force: true });
+  }
+}
+
 async function roundTripsPlain(quil, calls) {
   const agent = new Agent({ keepAlive: true, maxSockets: 1 });
   const body = JSON.stringify({ method: 'getClientVersion', args: [] });
@@ -144,6 +199,7 @@ try {
   await page.goto(quil.url);
   await page.getByText('Version:1.9').waitFor();
   result.bridge_from_page = stats(await roundTripsFromPage(page, CALLS));
+  result.bridge_from_page_without_playwright = stats(await roundTripsWithoutPlaywright(quil, CALLS));
   result.memory_idle = memory(quil.child.pid);
   await application(page, proxy, quil.home);
   result.memory_after_application = memory(quil.child.pid);
