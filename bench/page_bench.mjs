@@ -4,13 +4,13 @@
 //     call of the loaded page (the browser is started beforehand);
 //   - bridge round trip of getClientVersion from the page's own call (its
 //     socket), in the Playwright-driven browser and in one nothing
-//     instruments, and from a plain HTTP client over one kept-alive
-//     connection;
+//     instruments, and from plain HTTP clients (node's http, Python's
+//     http.client) over one kept-alive connection;
 //   - quil's resident memory idle and at its peak through one application
 //     (login, sheet code, agreement, key and request, PKCS#12 file).
 // Prints one JSON object; bench/run.sh shows it with the other figures.
 //   node bench/page_bench.mjs [--calls N] [--starts N]
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { Agent, request } from 'node:http';
 import { tmpdir } from 'node:os';
@@ -132,9 +132,12 @@ async function roundTripsWithoutPlaywright(quil, calls) {
       return times;
     })()`);
   } finally {
-    chromium.kill();
-    await new Promise((r) => (chromium.exitCode === null ? chromium.on('exit', r) : r()));
-    rmSync(profile, { recursive: true, force: true });
+    const exited = new Promise((r) => (chromium.exitCode === null ? chromium.on('exit', r) : r()));
+    await Promise.race([send('Browser.close', {}), new Promise((r) => setTimeout(r, 5000))]);
+    if (chromium.exitCode === null) chromium.kill();
+    await exited;
+    // Its helper processes may still be writing the profile for a moment.
+    rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 200 });
   }
 }
 
@@ -182,6 +185,10 @@ let browser;
 try {
   // Before the browser starts, so that nothing else runs in this process.
   result.bridge_plain_http = stats(await roundTripsPlain(quil, CALLS));
+  const python = spawnSync('python3', [join(import.meta.dirname, 'plain_client.py'), quil.url, String(CALLS)],
+    { encoding: 'utf8' });
+  if (python.status !== 0) throw new Error(`plain_client.py: ${python.stderr}`);
+  result.bridge_plain_http_python = stats(JSON.parse(python.stdout));
   browser = await launchBrowser();
   const starts = [];
   const printed = [];
