@@ -27,6 +27,7 @@
 #include "devproxy/server_thread.h"
 #include "devproxy/service.h"
 #include "devproxy/store.h"
+#include "platform/socket_io.h"
 #include "platform/text_codec.h"
 
 namespace quil::devproxy {
@@ -311,8 +312,7 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
   impl->server->set_tcp_nodelay(true);
   int listen_fd = -1;
   impl->server->set_socket_options([&listen_fd](int fd) {
-    int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    platform::ListenAlone(fd);
     listen_fd = fd;
   });
   impl->port = options.port == 0 ? impl->server->bind_to_any_port("127.0.0.1")

@@ -13,6 +13,12 @@ namespace quil::platform {
 using SocketHandle = std::intptr_t;
 constexpr SocketHandle kNoSocket = -1;
 
+// Set on a socket before it is bound to listen: no other socket may listen
+// on its port while it does (a second listener would take a share of the
+// connections meant for this one), but a restarted copy may bind a port
+// whose earlier connections are still closing.
+void ListenAlone(SocketHandle socket);
+
 // Lets as many connections as the system allows wait on `listener` to be
 // accepted (a short queue makes clients retry after seconds under a flood).
 void AllowLongListenQueue(SocketHandle listener);

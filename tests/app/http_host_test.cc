@@ -1,16 +1,20 @@
 // The bridge API over real loopback HTTP, as the page and automation use it.
 #include "app/host/http_host.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <thread>
 
 #include "app/host/page_ui.h"
 #include "support/socket_probe.h"
-#include "support/web_socket_frames.h"
 #include "support/test_env.h"
+#include "support/web_socket_frames.h"
 
 namespace quil::host {
 namespace {
@@ -59,6 +63,23 @@ class HttpHostTest : public ::testing::Test {
 // body waits for the page's delayed acknowledgement on every call.
 TEST_F(HttpHostTest, ConnectionsSendWithoutWaitingForAcknowledgements) {
   EXPECT_EQ(quil::testing::AcceptedSocketHasNoDelay(host_.port()), std::optional<bool>(true));
+}
+
+// No second socket listens on the page's port beside the host: it would take
+// a share of the page's connections (a restarted copy's predecessor resets
+// them as it ends; another program would read the page's cookie).
+TEST_F(HttpHostTest, NoOtherSocketListensOnThePort) {
+  int other = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(other, 0);
+  int yes = 1;
+  setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  setsockopt(other, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_port = htons(static_cast<uint16_t>(host_.port()));
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_NE(bind(other, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  close(other);
 }
 
 TEST_F(HttpHostTest, RefusesForeignOrUnauthenticatedRequestsBeforeRunningAnything) {

@@ -15,6 +15,7 @@
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/random.h"
+#include "platform/socket_io.h"
 
 namespace quil::host {
 namespace {
@@ -118,6 +119,10 @@ HttpHost::HttpHost(EventChannel* channel, AppThread* app, std::string token, con
   // algorithm on, the body then waits for the page's delayed acknowledgement
   // (about 40 ms on every call).
   server_->set_tcp_nodelay(true);
+  // The library's own choice on Linux, SO_REUSEPORT, lets a second copy
+  // listen on the port beside this one: the copy a restart starts would
+  // share the page's connections with the one that is ending.
+  server_->set_socket_options([](socket_t s) { platform::ListenAlone(static_cast<platform::SocketHandle>(s)); });
   server_->SetSocketHandler(
       [this](std::string_view head, BridgeServer::Channel& channel) { ServeSocket(head, channel); });
   Routes();

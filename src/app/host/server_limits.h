@@ -13,7 +13,9 @@ struct ServerLimits {
   std::chrono::milliseconds write_time{5000};  // a write that moves nothing for this long fails
   size_t max_head = 64 * 1024;                 // bytes of one request head
   size_t max_waiting = 256;                    // connections whose head is unfinished
-  int page_workers = 8;
+  // A browser keeps up to six connections to one host, plus the event
+  // stream and the page's socket, which hold a worker each while open.
+  int page_workers = 10;
   int other_workers = 2;
   size_t max_queued = 64;  // complete requests waiting for a worker, per pool
 };

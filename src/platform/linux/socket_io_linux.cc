@@ -11,6 +11,12 @@
 
 namespace quil::platform {
 
+void ListenAlone(SocketHandle socket) {
+  // SO_REUSEADDR only: SO_REUSEPORT would let another socket listen beside it.
+  int yes = 1;
+  setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
+
 void AllowLongListenQueue(SocketHandle listener) { listen(static_cast<int>(listener), SOMAXCONN); }
 
 SocketHandle AcceptConnection(SocketHandle listener) {

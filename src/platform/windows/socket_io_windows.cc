@@ -30,6 +30,11 @@ SocketTransfer Outcome(int n) {
 
 }  // namespace
 
+void ListenAlone(SocketHandle socket) {
+  BOOL yes = TRUE;
+  setsockopt(Native(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
+}
+
 void AllowLongListenQueue(SocketHandle listener) { listen(Native(listener), SOMAXCONN); }
 
 SocketHandle AcceptConnection(SocketHandle listener) {
