@@ -5,26 +5,22 @@
 #include <string_view>
 #include <vector>
 
+#include "app/host/web_socket.h"
+
 namespace quil::testing {
 
 // A frame as a client sends it: `first_byte` (FIN and opcode) and the
-// payload, masked unless told otherwise.
+// payload, masked unless told otherwise. The length is encoded as the
+// server encodes it.
 inline std::string ClientFrame(uint8_t first_byte, std::string_view payload, bool masked = true) {
-  std::string f(1, static_cast<char>(first_byte));
-  const uint64_t n = payload.size();
-  const int mask_bit = masked ? 0x80 : 0;
-  if (n < 126) {
-    f.push_back(static_cast<char>(mask_bit | static_cast<int>(n)));
-  } else if (n <= 0xFFFF) {
-    f.push_back(static_cast<char>(mask_bit | 126));
-    for (int shift = 8; shift >= 0; shift -= 8) f.push_back(static_cast<char>((n >> shift) & 0xFF));
-  } else {
-    f.push_back(static_cast<char>(mask_bit | 127));
-    for (int shift = 56; shift >= 0; shift -= 8) f.push_back(static_cast<char>((n >> shift) & 0xFF));
-  }
+  std::string f = host::WebSocketFrame(host::WebSocketOpcode::kText, payload);
+  const size_t head = f.size() - payload.size();
+  f[0] = static_cast<char>(first_byte);
+  if (!masked) return f;
+  f[1] = static_cast<char>(f[1] | 0x80);
   const char mask[4] = {0x12, 0x34, 0x56, 0x78};
-  if (masked) f.append(mask, 4);
-  for (size_t i = 0; i < n; ++i) f.push_back(masked ? static_cast<char>(payload[i] ^ mask[i & 3]) : payload[i]);
+  f.insert(head, mask, 4);
+  for (size_t i = 0; i < payload.size(); ++i) f[head + 4 + i] = static_cast<char>(payload[i] ^ mask[i & 3]);
   return f;
 }
 

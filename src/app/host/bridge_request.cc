@@ -80,6 +80,7 @@ CallRequest ParseCallBody(const std::string& body) {
   using nlohmann::json;
   CallRequest call;
   json parsed = json::parse(body, nullptr, false);
+  if (parsed.is_object() && parsed.contains("id")) call.id = parsed["id"];
   if (!parsed.is_object() || !parsed.contains("method") || !parsed["method"].is_string()) {
     call.error = "expected {\"method\": name, \"args\": [strings]}";
     return call;

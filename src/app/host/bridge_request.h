@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace quil::host {
 
 inline constexpr char kCookieName[] = "quil_token";
@@ -31,10 +33,12 @@ inline constexpr char kSocketPath[] = "/api/socket";
 // kSocketPath with "Upgrade: websocket".
 bool AsksForSocket(std::string_view head);
 
-// {"method": name, "args": [strings]}; `error` says what is wrong instead.
+// {"method": name, "args": [strings]}, on the page's socket with an "id";
+// `error` says what is wrong instead.
 struct CallRequest {
   std::string method;
   std::vector<std::string> args;  // UTF-8, as the page sent them
+  nlohmann::json id;              // the socket message's "id"; null when absent
   std::string error;
 };
 CallRequest ParseCallBody(const std::string& body);

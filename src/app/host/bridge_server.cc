@@ -306,27 +306,22 @@ void BridgeServer::Dispatch(Connection c) {
 }
 
 void BridgeServer::ServeConnection(Connection& c, bool page) {
-  if (page && socket_handler_ && AsksForSocket(std::string_view(c.head).substr(0, c.head_end))) {
-    // The handler answers the head; the stream starts after it.
-    const std::string head = c.head.substr(0, c.head_end);
-    ConnectionStream stream(c.socket, c.head.substr(c.head_end), limits_, stopping_);
-    try {
-      socket_handler_(head, stream);
-    } catch (...) {
-      // As an HTTP connection that fails: it ends, the server goes on.
-    }
-    platform::CloseConnection(c.socket);
-    return;
-  }
-  ConnectionStream stream(c.socket, std::move(c.head), limits_, stopping_);
+  const bool socket = page && socket_handler_ && AsksForSocket(std::string_view(c.head).substr(0, c.head_end));
+  // The socket's handler answers the head itself; its stream starts after it.
+  const std::string head = socket ? c.head.substr(0, c.head_end) : std::string();
+  ConnectionStream stream(c.socket, socket ? c.head.substr(c.head_end) : std::move(c.head), limits_, stopping_);
   try {
-    for (int n = 1; !stopping_; ++n) {
-      // Others get one request per connection; the page keeps its own.
-      bool last = !page || n >= kMaxRequestsPerConnection;
-      bool closed_by_client = false;
-      stream.StartRequest();
-      if (!process_request(stream, last, closed_by_client, nullptr)) break;
-      if (last || closed_by_client || !stream.WaitForMore(limits_.keep_alive)) break;
+    if (socket) {
+      socket_handler_(head, stream);
+    } else {
+      for (int n = 1; !stopping_; ++n) {
+        // Others get one request per connection; the page keeps its own.
+        bool last = !page || n >= kMaxRequestsPerConnection;
+        bool closed_by_client = false;
+        stream.StartRequest();
+        if (!process_request(stream, last, closed_by_client, nullptr)) break;
+        if (last || closed_by_client || !stream.WaitForMore(limits_.keep_alive)) break;
+      }
     }
   } catch (...) {
     // A connection that fails ends; the server goes on.

@@ -36,8 +36,10 @@ void SendJson(httplib::Response& res, int status, const json& body) {
   res.set_content(Dump(body), "application/json; charset=utf-8");
 }
 
+json ErrorBody(const std::string& why) { return {{"error", why}}; }
+
 void Refuse(httplib::Response& res, int status, const std::string& why) {
-  SendJson(res, status, {{"error", why}});
+  SendJson(res, status, ErrorBody(why));
 }
 
 bool SameToken(const std::string& a, const std::string& b) {
@@ -206,7 +208,7 @@ void HttpHost::Routes() {
   });
 
   s.Post("/api/call", [this](const httplib::Request& req, httplib::Response& res) {
-    auto [status, body] = Call(req.body);
+    auto [status, body] = Call(ParseCallBody(req.body));
     SendJson(res, status, body);
   });
 
@@ -260,18 +262,16 @@ void HttpHost::Routes() {
   });
 }
 
-std::pair<int, json> HttpHost::Call(const std::string& body) {
-  auto refused = [](int status, const char* why) { return std::make_pair(status, json{{"error", why}}); };
-  CallRequest call = ParseCallBody(body);
-  if (!call.error.empty()) return {400, json{{"error", call.error}}};
+std::pair<int, json> HttpHost::Call(CallRequest call) {
+  if (!call.error.empty()) return {400, ErrorBody(call.error)};
   const MethodEntry* method = FindMethod(call.method);
-  if (!method) return refused(404, "unknown method");
-  if (static_cast<int>(call.args.size()) != method->arg_count) return refused(400, "wrong number of arguments");
+  if (!method) return {404, ErrorBody("unknown method")};
+  if (static_cast<int>(call.args.size()) != method->arg_count) return {400, ErrorBody("wrong number of arguments")};
   std::vector<std::string> wide_args = std::move(call.args);
-  if (channel_->closed()) return refused(503, "closed");
+  if (channel_->closed()) return {503, ErrorBody("closed")};
   MethodReply reply;
   std::function<MethodReply()> task = [&] { return RunMethod(*method, wide_args); };
-  if (!app_->Run(task, &reply)) return refused(503, "closed");
+  if (!app_->Run(task, &reply)) return {503, ErrorBody("closed")};
   switch (method->returns) {
     case Returns::kText:
       return {200, json{{"returns", "text"}, {"value", reply.text}}};
@@ -308,9 +308,9 @@ void HttpHost::ServeSocket(std::string_view head, BridgeServer::Channel& channel
       (void)channel.Write(WebSocketCloseFrame(message->close_code));
       return;
     }
-    json request = json::parse(message->payload, nullptr, false);
-    json id = request.is_object() && request.contains("id") ? request["id"] : json();
-    auto [status, body] = Call(message->payload);
+    CallRequest call = ParseCallBody(message->payload);
+    json id = call.id;
+    auto [status, body] = Call(std::move(call));
     if (!channel.Write(WebSocketFrame(WebSocketOpcode::kText, Dump({{"id", id}, {"status", status}, {"body", body}}))))
       return;
   }

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/host/app_thread.h"
+#include "app/host/bridge_request.h"
 #include "app/host/bridge_server.h"
 #include "app/host/event_channel.h"
 #include "app/host/server_limits.h"
@@ -46,8 +47,8 @@ class HttpHost {
 
  private:
   void Routes();
-  // One method call from an /api/call body: the HTTP status and the answer.
-  std::pair<int, nlohmann::json> Call(const std::string& body);
+  // One method call (an /api/call body, read): the HTTP status and the answer.
+  std::pair<int, nlohmann::json> Call(CallRequest call);
   // The page's socket: each text message an /api/call body with an "id",
   // answered {"id", "status", "body"} as /api/call would answer it.
   void ServeSocket(std::string_view head, BridgeServer::Channel& channel);

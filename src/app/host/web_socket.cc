@@ -34,15 +34,10 @@ std::string WebSocketFrame(WebSocketOpcode opcode, std::string_view payload) {
   frame.reserve(payload.size() + 10);
   frame.push_back(static_cast<char>(0x80 | static_cast<uint8_t>(opcode)));
   const uint64_t n = payload.size();
-  if (n < 126) {
-    frame.push_back(static_cast<char>(n));
-  } else if (n <= 0xFFFF) {
-    frame.push_back(static_cast<char>(126));
-    for (int shift = 8; shift >= 0; shift -= 8) frame.push_back(static_cast<char>((n >> shift) & 0xFF));
-  } else {
-    frame.push_back(static_cast<char>(127));
-    for (int shift = 56; shift >= 0; shift -= 8) frame.push_back(static_cast<char>((n >> shift) & 0xFF));
-  }
+  // The length in 7 bits, or a marker and 2 or 8 bytes, most significant first.
+  const int extra_bytes = n < 126 ? 0 : n <= 0xFFFF ? 2 : 8;
+  frame.push_back(static_cast<char>(extra_bytes == 0 ? n : extra_bytes == 2 ? 126 : 127));
+  for (int i = extra_bytes - 1; i >= 0; --i) frame.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
   frame.append(payload);
   return frame;
 }
