@@ -24,6 +24,7 @@
 #include "maintenance/expiry_reminder.h"
 #include "platform/environment.h"
 #include "platform/process.h"
+#include "proxy/operator_config.h"
 #include "ui/ui.h"
 
 namespace {
@@ -65,6 +66,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options->check_expiry) return CheckExpiry();
+
+  for (const std::string& problem : quil::proxy::OperatorConfigProblems())
+    std::fprintf(stderr, "quil: %s\n", problem.c_str());
 
   if (!quil::LoadOpenSslProviders(&error)) {
     std::fprintf(stderr, "quil: %s\n", error.c_str());
