@@ -3,10 +3,13 @@
 # second build), then checks both: where every file lands, the package's
 # metadata and computed dependencies, the desktop entry, the AppStream
 # file, the user units and the manual pages with their own validators, and
-# that the packaged programs run.
+# that the packaged programs run. The packaged quil is run in a private
+# mount namespace whose /etc is an overlay, to see the order in which it
+# reads its configuration files without touching the machine's /etc.
 # usage: package_test.sh BUILD_DIR
 set -uo pipefail
 build="$1"
+here="$(cd "$(dirname "$0")" && pwd)"
 app_id="tw.com.example.quil"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -23,7 +26,8 @@ quiet() {
 # The files every installation has, relative to the prefix.
 expected_files() {
   printf '%s\n' bin/quil bin/quil-devproxy \
-    "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml" \
+    "share/applications/$app_id.desktop" "share/applications/$app_id.demo.desktop" \
+    "share/metainfo/$app_id.metainfo.xml" share/doc/quil/copyright share/doc/quil/changelog.gz \
     "share/icons/hicolor/scalable/apps/$app_id.svg" \
     share/man/man1/quil.1.gz share/man/man1/quil-devproxy.1.gz \
     lib/systemd/user/quil-expiry.service lib/systemd/user/quil-expiry.timer
@@ -37,6 +41,11 @@ DESTDIR="$work/staged" cmake --install "$build" --prefix /opt/quil >/dev/null ||
 while read -r f; do
   [ -f "$work/staged/opt/quil/$f" ] || fail "cmake --install did not install $f"
 done < <(expected_files)
+[ -f "$work/staged/etc/quil/quil.conf" ] || fail "cmake --install did not install /etc/quil/quil.conf"
+# A second installation keeps the operator's configuration.
+echo "QUIL_PROXY_URL=https://operator.example/PELIProxy/proxy/" >"$work/staged/etc/quil/quil.conf"
+DESTDIR="$work/staged" cmake --install "$build" --prefix /opt/quil >/dev/null || fail "cmake --install again"
+grep -q operator.example "$work/staged/etc/quil/quil.conf" || fail "cmake --install replaced the operator's quil.conf"
 grep -qx 'ExecStart=/opt/quil/bin/quil --check-expiry' "$work/staged/opt/quil/lib/systemd/user/quil-expiry.service" ||
   fail "the service does not start the installed program: $(grep ExecStart "$work/staged/opt/quil/lib/systemd/user/quil-expiry.service")"
 
@@ -62,9 +71,11 @@ done
 field Description | awk 'length > 80 {bad = 1} END {exit bad}' || fail "description lines longer than 80 characters"
 
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||' | grep -v '/$' | sort >"$work/contents"
-expected_files | sed 's|^|usr/|' | sort >"$work/expected"
+{ expected_files | sed 's|^|usr/|'; echo etc/quil/quil.conf; } | sort >"$work/expected"
 diff -u "$work/expected" "$work/contents" >"$work/diff" || fail "package contents differ from the installation: $(cat "$work/diff")"
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ && $2 != "root/root" {print}' | grep . && fail "files not owned by root"
+
+[ "$(dpkg-deb -I "$deb" conffiles)" = /etc/quil/quil.conf ] || fail "conffiles: $(dpkg-deb -I "$deb" conffiles 2>&1)"
 
 dpkg-deb -x "$deb" "$work/root"
 root="$work/root/usr"
@@ -74,9 +85,24 @@ file -b "$root/bin/quil" | grep -q 'not stripped' && fail "quil is not stripped"
 [ "$("$root/bin/quil-devproxy" --version)" = "quil-devproxy $(field Version)" ] || fail "packaged quil-devproxy --version"
 
 # --- validators
-quiet desktop-file-validate desktop-file-validate "$root/share/applications/$app_id.desktop"
-grep -q '^Name\[zh_TW\]=' "$root/share/applications/$app_id.desktop" || fail "no Traditional Chinese name"
+for entry in "$app_id" "$app_id.demo"; do
+  quiet "desktop-file-validate $entry" desktop-file-validate "$root/share/applications/$entry.desktop"
+done
+grep -qx 'Name\[zh_TW\]=QUIL 憑證管理' "$root/share/applications/$app_id.desktop" || fail "the entry's Traditional Chinese name"
 grep -q '^Exec=quil$' "$root/share/applications/$app_id.desktop" || fail "the entry does not start quil"
+grep -qx 'Name\[zh_TW\]=QUIL 憑證管理（示範）' "$root/share/applications/$app_id.demo.desktop" ||
+  fail "the demo entry's Traditional Chinese name"
+grep -qx 'Exec=quil --demo' "$root/share/applications/$app_id.demo.desktop" || fail "the demo entry does not start quil --demo"
+grep -qx 'Icon=tw.com.example.quil' "$root/share/applications/$app_id.demo.desktop" || fail "the demo entry's icon"
+
+# The copyright file in the machine-readable format, the changelog dpkg reads.
+grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$root/share/doc/quil/copyright" ||
+  fail "copyright: not in the machine-readable format"
+grep -q '^Files: \*$' "$root/share/doc/quil/copyright" || fail "copyright: no Files paragraph"
+zcat "$root/share/doc/quil/changelog.gz" >"$work/changelog" || fail "changelog.gz is not gzip"
+[ "$(dpkg-parsechangelog -l "$work/changelog" -S Version 2>&1)" = "$(field Version)" ] ||
+  fail "the changelog's last version is not the package's: $(dpkg-parsechangelog -l "$work/changelog" -S Version 2>&1)"
+[ "$(dpkg-parsechangelog -l "$work/changelog" -S Source 2>&1)" = quil ] || fail "the changelog's source name"
 if ! out="$(appstreamcli validate --no-net --explain "$root/share/metainfo/$app_id.metainfo.xml" 2>&1)"; then
   fail "appstreamcli validate: $out"
 elif grep -q '^[EW]:' <<<"$out"; then
@@ -102,6 +128,54 @@ for program in quil quil-devproxy; do
     grep -q -- "$option" <<<"$text" || fail "man $program does not describe $option"
   done
 done
+
+# --- the configuration files: the installation's, the user's, then the
+# environment, each winning over the one before. The packaged quil runs
+# with /etc overlaid by a folder of this test's, against a loopback server
+# that logs the path of every request (the start-up's version check goes
+# to the proxy URL).
+grep -q '^#QUIL_PROXY_URL=' "$work/root/etc/quil/quil.conf" || fail "the packaged quil.conf does not show QUIL_PROXY_URL"
+grep -q '^[^#[:space:]]' "$work/root/etc/quil/quil.conf" && fail "the packaged quil.conf sets something"
+if [ "$(id -u)" -ne 0 ] || ! unshare --mount true 2>/dev/null; then
+  echo "note: not root, or no private mount namespace: the configuration read order is not checked" >&2
+else
+  python3 "$here/request_log_server.py" "$work/requests" 120 >"$work/port" &
+  server_pid=$!
+  for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+  port="$(cat "$work/port")"
+  mkdir -p "$work/etc-upper/quil" "$work/etc-work" "$work/home/.config/quil"
+  proxy() { echo "QUIL_PROXY_URL=http://127.0.0.1:$port/$1/PELIProxy/proxy/"; }
+  # The version check is sealed with the proxy's key: it goes beside the
+  # installation's file, named relatively.
+  openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 2>/dev/null |
+    openssl pkey -pubout -out "$work/etc-upper/quil/proxy.pem" || fail "openssl: no proxy key"
+  { echo "# the operator's"; proxy system; echo "QUIL_PROXY_PUBKEY = proxy.pem"; } >"$work/etc-upper/quil/quil.conf"
+  # The first request of a start with this environment: "system", "user" or "env".
+  first_request_of() {
+    : >"$work/requests"
+    env -i PATH=/usr/bin:/bin HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" "$@" \
+      unshare --mount sh -c 'mount -t overlay overlay -o "lowerdir=/etc,upperdir=$1,workdir=$2" /etc && exec "$3" --no-browser' \
+      sh "$work/etc-upper" "$work/etc-work" "$root/bin/quil" >"$work/quil.out" 2>&1 &
+    local pid=$!
+    for _ in $(seq 150); do [ -s "$work/requests" ] && break; sleep 0.1; done
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    sed -n '1s|^/\([a-z]*\)/PELIProxy/proxy/.*|\1|p' "$work/requests"
+  }
+  got="$(first_request_of)"
+  [ "$got" = system ] || fail "with /etc/quil/quil.conf alone the proxy was '$got': $(cat "$work/quil.out")"
+  proxy user >"$work/home/.config/quil/quil.conf"
+  got="$(first_request_of)"
+  [ "$got" = user ] || fail "the user's quil.conf did not win over /etc/quil/quil.conf: '$got'"
+  got="$(first_request_of QUIL_PROXY_URL="http://127.0.0.1:$port/env/PELIProxy/proxy/")"
+  [ "$got" = env ] || fail "QUIL_PROXY_URL did not win over the files: '$got'"
+  echo "QUIL_PROXY_URLL=typo" >>"$work/home/.config/quil/quil.conf"
+  first_request_of >/dev/null
+  grep -qF "$work/home/.config/quil/quil.conf:2: unknown setting QUIL_PROXY_URLL" "$work/quil.out" ||
+    fail "a wrong line of quil.conf is not named: $(cat "$work/quil.out")"
+  kill "$server_pid" 2>/dev/null
+  wait "$server_pid" 2>/dev/null
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
