@@ -8,6 +8,8 @@ packages=(
   libssl-dev openssl libcurl4-openssl-dev libsqlite3-dev libtinyxml2-dev
   libcpp-httplib-dev libre2-dev nlohmann-json3-dev libgtest-dev libbenchmark-dev libnss3-dev
   chromium fonts-noto-cjk xdg-utils xdg-user-dirs
+  # the app window's browser tests: a virtual display, keys typed through it
+  xvfb xdotool
   firefox-esr libnss3-tools
   # The Windows build: the cross compiler, Wine to run its tests, and
   # apt-get source for the libraries built for it.

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -188,9 +189,13 @@ bool StartProgramCopy(const std::string& program, const std::vector<std::string>
   return SpawnDetached(program, args, /*program_copy=*/true);
 }
 
-bool HasProgram(const std::string& name) {
-  if (name.empty()) return false;
-  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0;
+namespace {
+
+// The full path of an executable program: `name` itself when it holds a
+// "/", else the first match on PATH; "" when there is none.
+std::string FindProgram(const std::string& name) {
+  if (name.empty()) return {};
+  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : std::string();
   std::string path = GetEnv("PATH");
   size_t start = 0;
   while (start <= path.size()) {
@@ -200,13 +205,16 @@ bool HasProgram(const std::string& name) {
     if (!dir.empty()) {
       std::string full = dir + "/" + name;
       struct stat st;
-      if (stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(full.c_str(), X_OK) == 0)
-        return true;
+      if (stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(full.c_str(), X_OK) == 0) return full;
     }
     start = end + 1;
   }
-  return false;
+  return {};
 }
+
+}  // namespace
+
+bool HasProgram(const std::string& name) { return !FindProgram(name).empty(); }
 
 bool ShellOpen(const std::string& target) {
   if (!HasProgram("xdg-open")) return false;
@@ -380,13 +388,51 @@ bool WaitForStopRequest(std::chrono::milliseconds timeout) {
   return sigtimedwait(&signals, nullptr, &tick) > 0;
 }
 
+namespace {
+
+// Whether this user may make the namespaces Chromium's sandbox lives in
+// (tried in a child that ends at once).
+bool UserNamespacesWork() {
+  pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) _exit(unshare(CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNET) == 0 ? 0 : 1);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool IsSetuidRootHelper(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0 &&
+         (st.st_mode & S_ISUID);
+}
+
+// Chromium's sandbox starts for this user: never for root (Chromium refuses
+// to), else with user namespaces or the browser's setuid helper.
+bool BrowserSandboxWorks(const std::string& program) {
+  if (geteuid() == 0) return false;
+  if (UserNamespacesWork()) return true;
+  if (IsSetuidRootHelper(GetEnv("CHROME_DEVEL_SANDBOX"))) return true;
+  std::string folder = "/usr/lib/chromium";
+  if (char* real = realpath(FindProgram(program).c_str(), nullptr)) {
+    std::string resolved = real;
+    free(real);
+    folder = resolved.substr(0, resolved.rfind('/'));
+  }
+  return IsSetuidRootHelper(folder + "/chrome-sandbox") || IsSetuidRootHelper("/usr/lib/chromium/chrome-sandbox");
+}
+
+}  // namespace
+
 std::vector<AppModeBrowser> FindAppModeBrowsers() {
   std::vector<AppModeBrowser> out;
   for (const char* name : {"chromium", "chromium-browser", "google-chrome", "google-chrome-stable"}) {
     if (!HasProgram(name)) continue;
     AppModeBrowser b{name, {}};
-    // Chromium refuses to start its sandbox as root.
-    if (geteuid() == 0) b.extra_args.push_back("--no-sandbox");
+    // Without it the browser would not start at all; it then shows a bar
+    // about the flag, which the page makes room for.
+    if (!BrowserSandboxWorks(name)) b.extra_args.push_back("--no-sandbox");
     out.push_back(std::move(b));
   }
   return out;

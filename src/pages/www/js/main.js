@@ -11,6 +11,7 @@ import { startRenewFlow } from './renew_flow.js';
 import { startRevokeFlow } from './revoke_flow.js';
 import { showScreen } from './screens.js';
 import { onAction, openWebWindow, pageHandler, showAbout, showMessage, startUiHost } from './ui_host.js';
+import { startWindowFit } from './window_fit.js';
 
 // Every eye button shows its password only while it is held down.
 function wireEyeButtons() {
@@ -38,6 +39,7 @@ async function versionNotices() {
 }
 
 async function start() {
+  startWindowFit();
   wireEyeButtons();
   // The token is in the cookie now; keep it out of the address bar.
   if (location.search) history.replaceState(null, '', '/');

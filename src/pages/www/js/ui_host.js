@@ -180,6 +180,8 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
       id: `dlg-${id}-${f.name}`,
       name: f.name,
       type: f.kind === 'password' ? 'password' : f.kind === 'checkbox' ? 'checkbox' : 'text',
+      // Certificate file passwords and paths: nothing for the browser to keep or offer.
+      autocomplete: 'off',
     });
     if (f.kind === 'checkbox') input.checked = f.value === '1';
     else input.value = f.value;
