@@ -65,7 +65,8 @@ describe('the app window', { skip: !hasXvfb && 'needs Xvfb and xdotool' }, () =>
       env: { ...s.proxy.env, DISPLAY: s.x.display, LANG: 'en_US.UTF-8' },
     });
     const devtools = join(s.profile, 'DevToolsActivePort');
-    await until('the browser\'s DevTools port', () => existsSync(devtools) && readFileSync(devtools, 'utf8').includes('\n'), 60000);
+    await until('the browser\'s DevTools port',
+      () => existsSync(devtools) && readFileSync(devtools, 'utf8').includes('\n'), 60000);
     s.browser = await chromium.connectOverCDP('http://127.0.0.1:' + readFileSync(devtools, 'utf8').split('\n')[0]);
     s.page = await until('the page', () => s.browser.contexts().flatMap((c) => c.pages())
       .find((p) => p.url().startsWith(s.quil.origin)));

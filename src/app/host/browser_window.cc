@@ -24,11 +24,11 @@ constexpr int kFlagBarHeight = 56;
 std::vector<std::string> AppWindowArguments(const std::string& url, const std::string& profile,
                                             const std::vector<std::string>& browser_args) {
   bool flag_bar = std::find(browser_args.begin(), browser_args.end(), "--no-sandbox") != browser_args.end();
+  int height = kPageHeight + (flag_bar ? kFlagBarHeight : 0);
   std::vector<std::string> args = {
       "--app=" + url, "--user-data-dir=" + profile,
-      "--window-size=" + std::to_string(kPageWidth) + "," + std::to_string(kPageHeight + (flag_bar ? kFlagBarHeight : 0)),
-      "--window-position=0,0", "--no-first-run", "--no-default-browser-check",
-      "--disable-background-networking", "--disable-sync",
+      "--window-size=" + std::to_string(kPageWidth) + "," + std::to_string(height), "--window-position=0,0",
+      "--no-first-run", "--no-default-browser-check", "--disable-background-networking", "--disable-sync",
       // No keyring question on the first start: the profile keeps no secret.
       "--password-store=basic"};
   args.insert(args.end(), browser_args.begin(), browser_args.end());
