@@ -1,13 +1,14 @@
 // Fits QUIL's app window to the page: 687 x 470 CSS pixels at the page's
 // zoom, with whatever frame and bars the browser puts around it (the bar
 // about --no-sandbox included), never beyond the screen's free area; what
-// does not fit then scrolls. Again whenever the zoom, a bar or the screen
-// changes. A browser tab ignores the request, as it should.
+// does not fit then scrolls. Again whenever the zoom or a bar changes. A
+// browser tab ignores the request, as it should.
 export const PAGE_WIDTH = 687;
 export const PAGE_HEIGHT = 470;
 
-// Tries in a row: a window manager that insists on another size must not
-// make the page and it resize each other for ever. A pause starts afresh.
+// Tries in a row for one size: a window manager that insists on another
+// size must not make the page and it resize each other for ever. A pause
+// starts afresh.
 const MAX_TRIES = 3;
 const PAUSE_MS = 2000;
 
@@ -40,24 +41,35 @@ function figures() {
 }
 
 export function startWindowFit() {
+  let asked = null;
   let tries = 0;
   let lastTry = 0;
   const fit = () => {
-    if (Date.now() - lastTry > PAUSE_MS) tries = 0;
     const now = figures();
     const want = fittedWindow(now);
-    if (!want || tries >= MAX_TRIES) return;
-    if (Math.abs(want.width - now.outerWidth) <= 1 && Math.abs(want.height - now.outerHeight) <= 1) {
-      tries = 0;
-      return;
-    }
+    if (!want) return;
+    if (Math.abs(want.width - now.outerWidth) <= 1 && Math.abs(want.height - now.outerHeight) <= 1) return;
+    const again = asked && asked.width === want.width && asked.height === want.height;
+    if (!again || Date.now() - lastTry > PAUSE_MS) tries = 0;
+    if (tries >= MAX_TRIES) return;
     tries += 1;
     lastTry = Date.now();
+    asked = want;
     if (want.left !== now.screenX || want.top !== now.screenY) window.moveTo(want.left, want.top);
     window.resizeTo(want.width, want.height);
   };
-  // A bar that comes or goes, a zoom step, a screen change: all resize the viewport.
-  window.addEventListener('resize', fit);
+  // A zoom step changes the pixel ratio; a bar that comes or goes changes
+  // the page's room but not the window. A window that changed size itself
+  // was resized by us, or by the customer (maximised, dragged): left so.
+  let ratio = window.devicePixelRatio;
+  let outer = [window.outerWidth, window.outerHeight];
+  window.addEventListener('resize', () => {
+    const zoomed = window.devicePixelRatio !== ratio;
+    const sameWindow = Math.abs(window.outerWidth - outer[0]) <= 1 && Math.abs(window.outerHeight - outer[1]) <= 1;
+    ratio = window.devicePixelRatio;
+    outer = [window.outerWidth, window.outerHeight];
+    if (zoomed || sameWindow) fit();
+  });
   // The window's first size is the browser's guess; the bars may come a moment later.
   fit();
   setTimeout(fit, 1000);
