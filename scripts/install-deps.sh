@@ -15,6 +15,9 @@ packages=(
   # apt-get source for the libraries built for it.
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine wine64 dpkg-dev
+  # quil.exe's icon from the PNGs (icotool; wrestool reads resources back),
+  # and its installer (makensis)
+  icoutils nsis
   # the expiry reminder's notifications (GDBus); tests run a private bus
   libglib2.0-dev dbus-daemon
   # building the Debian package and checking it with the desktop's validators

@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 
+#include "build_config.h"
 #include "platform/browser_programs.h"
 #include "platform/environment.h"
 #include "support/test_env.h"
@@ -97,6 +98,23 @@ TEST(WindowsBrowserPrograms, VersionFromTheVersionResource) {
   testing::WriteFileForTest(home.path() + "/plain.exe", "not a program");
   EXPECT_EQ(ExecutableVersion(home.path() + "/plain.exe"), "");
   EXPECT_EQ(ExecutableVersion(home.path() + "/missing.exe"), "");
+}
+
+// quil.exe carries a version resource read the way a browser's is; the
+// test build of an older version says so in its own.
+TEST(WindowsBrowserPrograms, QuilsOwnVersionResource) {
+  const struct {
+    const char* name;
+    std::string path;
+    std::string version;
+  } cases[] = {
+      {"quil.exe", QUIL_TEST_BINARY_DIR "/src/quil.exe", QUIL_SOURCE_VERSION ".0.0"},
+      {"the older test build", QUIL_TEST_BINARY_DIR "/tests/packaging/older/quil.exe", "1.8.0.0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ExecutableVersion(c.path), c.version);
+  }
 }
 
 }  // namespace
