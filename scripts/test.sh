@@ -30,12 +30,17 @@ sanitize_rc=$?
 fuzz_rc=$?
 echo "sanitizer and fuzz part: $((SECONDS - sanitize_start)) s"
 
-# Windows: cross-build (the libraries once, cached in the build folder) and
-# run the C++ tests under Wine.
+# Windows: cross-build (the libraries once, cached in the build folder), run
+# the C++ tests under Wine and build the installer.
 windows_start=$SECONDS
 if "$root/scripts/windows/build.sh"; then
   "$root/scripts/windows/test.sh" 2>&1 | tee -a "$log"
   windows_rc=${PIPESTATUS[0]}
+  # The installer, which the browser tests install under Wine.
+  if ! "$root/scripts/windows/package.sh" --exe "$build/windows/src/quil.exe" >/dev/null; then
+    echo "the Windows installer failed"
+    windows_rc=1
+  fi
 else
   echo "the Windows build failed"
   windows_rc=1

@@ -36,9 +36,10 @@ export function demoProxyAt(data) {
   return { env, admin };
 }
 
-export async function startDevProxy() {
+// `args`: further options (`--update-file PATH`, see devproxy/README.md).
+export async function startDevProxy({ args = [] } = {}) {
   const data = mkdtempSync(join(tmpdir(), 'quil-devproxy-'));
-  const child = spawn(join(BUILD, 'devproxy', 'quil-devproxy'), ['--data', data], {
+  const child = spawn(join(BUILD, 'devproxy', 'quil-devproxy'), ['--data', data, ...args], {
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   const exited = new Promise((res) => child.on('exit', res));

@@ -3,11 +3,12 @@ import { after, before } from 'node:test';
 import { startDevProxy } from './devproxy.js';
 import { launchBrowser, openPage, startQuil } from './quil.js';
 
-export function browserAndProxy() {
+// `proxyOptions` go to startDevProxy.
+export function browserAndProxy(proxyOptions = {}) {
   const suite = { browser: null, proxy: null };
   before(async () => {
     suite.browser = await launchBrowser();
-    suite.proxy = await startDevProxy();
+    suite.proxy = await startDevProxy(proxyOptions);
   });
   after(async () => {
     await suite.browser?.close();

@@ -31,7 +31,9 @@ export function makeWinePrefix() {
     WINEPREFIX: join(root, 'prefix'),
     WINEARCH: 'win64',
     WINEDEBUG: '-all',
-    WINEDLLOVERRIDES: 'mscoree,mshtml=',
+    // No Mono or Gecko prompts, and no Linux menu entries for the
+    // shortcuts an installer makes.
+    WINEDLLOVERRIDES: 'mscoree,mshtml,winemenubuilder.exe=',
   };
   execFileSync('wineboot', ['--init'], { env, stdio: 'ignore', timeout: 300000 });
   // wineboot returns while the prefix's set-up still runs; until it ends the
@@ -50,12 +52,13 @@ export function makeWinePrefix() {
 }
 
 // Starts quil.exe --no-browser in the prefix with the proxy's variables,
-// its file paths turned into Windows ones. Stopping asks it to close.
-export async function startQuilExe(prefix, proxyEnv) {
+// its file paths turned into Windows ones; `program` is another quil.exe
+// (an installed one, by its Windows path). Stopping asks it to close.
+export async function startQuilExe(prefix, proxyEnv, { program = QUIL_EXE, args = [] } = {}) {
   const env = { ...prefix.env, ...proxyEnv };
   for (const name of ['QUIL_PROXY_PUBKEY', 'QUIL_PROXY_CA'])
     if (env[name]) env[name] = windowsPath(env[name]);
-  const quil = await startQuil({ env, command: ['wine', QUIL_EXE] });
+  const quil = await startQuil({ env, args, command: ['wine', program] });
   const kill = quil.stop;
   quil.stop = async () => {
     // A program stuck in a method answers nothing: the signal ends it then.

@@ -152,11 +152,11 @@ Section "Uninstall"
   Delete "$INSTDIR\quil.exe.dpc"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
-  ; The entry and the registration belong to this folder's installation
-  ; only while they name it (a later installation elsewhere took them).
+  ; The entry and the registration stay while they name an installation
+  ; elsewhere that still has its program (a later one in another folder).
   ReadRegStr $0 HKCU "${UNINST_KEY}" "InstallLocation"
-  ${If} $0 == "$INSTDIR"
-  ${OrIf} $0 == ""
+  ${If} $0 == ""
+  ${OrIfNot} ${FileExists} "$0\quil.exe"
     Delete "${SHORTCUT}"
     DeleteRegKey HKCU "${UNINST_KEY}"
   ${EndIf}
