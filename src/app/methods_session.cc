@@ -8,7 +8,9 @@
 #include "platform/files.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
+#include "proxy/common_name.h"
 #include "proxy/settings.h"
+#include "workflows/held_record.h"
 
 namespace quil::methods {
 namespace {
@@ -31,6 +33,7 @@ bool FileExists(const std::string& path) {
 
 MethodReply doLogin(const MethodArgs& a) {
   auto r = proxy::doLogin(a[0], a[1]);
+  if (r.code == 0) workflows::ProposeHeldPfxFile(CommonNameFromIdno(FieldOf(r.result, "id")));
   return Text(FormatReply(kReplyLogin, r.code, MakeErrorText(r.code).c_str(), ToWide(AppendMap(r.result)).c_str(),
                           ToWide(r.extraMsg).c_str()));
 }

@@ -1,6 +1,9 @@
 #include "cert/cert_info.h"
 
 #include <openssl/asn1.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <openssl/objects.h>
 
 #include <ctime>
@@ -97,6 +100,25 @@ CertInfoResult certInfoFromPkcs12(const std::string& pkcs12_der, const std::stri
   info["ou"] = FirstEntry(subject, NID_organizationalUnitName);
   info["o"] = FirstEntry(subject, NID_organizationName);
   return {0, std::move(info)};
+}
+
+std::string certFingerprintFromPkcs12(const std::string& pkcs12_der, const std::string& password) {
+  auto p12 = ossl::ParsePkcs12(pkcs12_der);
+  ossl::Pkcs12Contents opened = ossl::OpenPkcs12(p12.get(), password);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (!opened.opened || !opened.cert || X509_digest(opened.cert.get(), EVP_sha256(), digest, &length) != 1) {
+    ERR_clear_error();
+    return {};
+  }
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned int i = 0; i < length; ++i) {
+    if (i) text += ':';
+    text += kHex[digest[i] >> 4];
+    text += kHex[digest[i] & 15];
+  }
+  return text;
 }
 
 CertInfo certInfoFromContext(const std::string& der) {

@@ -26,6 +26,11 @@ struct [[nodiscard]] CertInfoResult {
 // when the file cannot be unpacked with `password` (no field set then).
 CertInfoResult certInfoFromPkcs12(const std::string& pkcs12_der, const std::string& password);
 
+// The SHA-256 fingerprint of the user certificate of a PKCS#12 file, as
+// upper-case hexadecimal bytes joined by ":" (the form certificate viewers
+// show); empty when the file does not open with `password`.
+std::string certFingerprintFromPkcs12(const std::string& pkcs12_der, const std::string& password);
+
 // The record of a store certificate: cn (display name), serial, notBefore,
 // notAfter, subject and issuer (X.500 texts), ou, o, c (from the subject),
 // issuer_cn, issuer_ou, issuer_o, issuer_c. Empty values for bytes that are

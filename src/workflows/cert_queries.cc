@@ -70,7 +70,11 @@ CertInfoResult PfxCertInfo(const std::string& idno, const std::string& path, con
   if (latest.empty()) return {kNoCurrentCertInfo, {}};
   PfxLoadResult loaded = loadPfxSilent(path, password, FieldOf(latest, "issuer"), FieldOf(latest, "serial"));
   if (loaded.code != 0) return {loaded.code, {}};
-  return RememberedIfLatest({certInfoFromPkcs12(loaded.pkcs12, password), InPfxFile(path)}, FieldOf(latest, "serial"));
+  CertInfoResult read =
+      RememberedIfLatest({certInfoFromPkcs12(loaded.pkcs12, password), InPfxFile(path)}, FieldOf(latest, "serial"));
+  // What the customer checks a file against beside its record.
+  if (read.code == 0) read.info["sha256Fingerprint"] = certFingerprintFromPkcs12(loaded.pkcs12, password);
+  return read;
 }
 
 }  // namespace quil::workflows

@@ -28,7 +28,8 @@ proxy::Cert2Result ServerCertInfo2(const std::string& idno);
 CertInfoResult ClientCertInfo(const std::string& idno);
 
 // The record of the PKCS#12 file at `path` (wide, "/") opened with
-// `password`, which must hold the customer's latest certificate. Codes:
+// `password`, which must hold the customer's latest certificate, with the
+// certificate's SHA-256 fingerprint as `sha256Fingerprint`. Codes:
 // 54035 (no latest certificate), 52301, 52203, 52303, 52205, 52207, 52403, 0.
 CertInfoResult PfxCertInfo(const std::string& idno, const std::string& path, const std::string& password);
 

@@ -4,6 +4,9 @@
 #include "base/files.h"
 #include "cert/cert_stores.h"
 #include "platform/cert_store.h"
+#include "platform/files.h"
+#include "platform/text_codec.h"
+#include "proxy/settings.h"
 
 namespace quil::workflows {
 
@@ -38,6 +41,17 @@ int InstallIssuedChainAndRemember(const std::string& cert_text) {
   int installed = installIssuedChain(cert_text);
   if (installed == 0) RememberStoredCertificate(cert_text, InMyStore());
   return installed;
+}
+
+void ProposeHeldPfxFile(const std::string& cn) {
+  if (cn.empty()) return;
+  const std::string wide_cn = platform::ToWide(cn);
+  for (const HeldCertificate& held : HeldCertificates()) {
+    if (held.cn != wide_cn || held.where.store != "pfx" || held.where.path.empty()) continue;
+    if (platform::GetPathInfo(held.where.path).kind == platform::PathKind::kFile)
+      SetPathSetting("env.userPfxFilePath", held.where.path);
+    return;
+  }
 }
 
 }  // namespace quil::workflows

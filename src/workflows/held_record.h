@@ -22,4 +22,11 @@ void RememberStoredCertificate(const std::string& cert_text, const HeldLocation&
 PfxChoiceResult SavePfxWithDialogAndRemember(const std::string& cert_text);
 int InstallIssuedChainAndRemember(const std::string& cert_text);
 
+// The other way: a new run starts from what the record knows. When the
+// record of `cn` (narrow) names a PKCS#12 file that still exists, that file
+// becomes env.userPfxFilePath, the last file written or opened (in an earlier
+// run), in place of the operator's default path; so the screens propose the
+// file of the current certificate. Called once the customer has logged in.
+void ProposeHeldPfxFile(const std::string& cn);
+
 }  // namespace quil::workflows

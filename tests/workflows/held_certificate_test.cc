@@ -211,6 +211,38 @@ TEST(HeldCertificateRecord, QueriesRememberOnlyTheLatestCertificateTheyRead) {
   EXPECT_EQ(HeldCertificates()[0].where.path, path);
 }
 
+TEST(HeldCertificateRecord, ANewRunProposesTheFileOfTheHeldCertificate) {
+  struct Case {
+    const char* name;
+    std::function<void(DemoSession&, const std::string& held)> before;
+    bool proposed;
+  } kCases[] = {
+      {"the held file", [](DemoSession&, const std::string&) {}, true},
+      {"the held file is gone", [](DemoSession&, const std::string& held) { std::filesystem::remove(held); }, false},
+      {"the record names the store",
+       [](DemoSession& s, const std::string&) {
+         RememberHeldCertificate({{"cn", s.customer.cn}, {"serial", "1"}, {"notAfter", "20990101000000"}},
+                                 InMyStore());
+       },
+       false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    DemoSession s("pfx");
+    ASSERT_TRUE(s.logged_in);
+    const std::string held = s.home.path() + "/certs/mine.P12";
+    ASSERT_EQ(SaveWithFile(s, held), "{'errCode':'0','errMsg':''}");
+    c.before(s, held);
+
+    // The next run starts from the operator's default path, until the login.
+    ResetSettingsForTesting();
+    const std::string by_default = GetPathSetting("env.userPfxFilePath");
+    ASSERT_NE(by_default, held);
+    ASSERT_EQ(ReplyFields(s.Call("doLogin", {s.customer.aid, s.customer.password}))["errCode"], "0");
+    EXPECT_EQ(ReplyFields(s.Call("getClientPfxFilePath", {}))["pfxFilePath"], c.proposed ? held : by_default);
+  }
+}
+
 TEST(HeldCertificateRecord, TheFirstSaveOffersTheReminderOnce) {
   DemoSession s("pfx");
   ASSERT_TRUE(s.logged_in);

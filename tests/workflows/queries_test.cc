@@ -3,6 +3,9 @@
 
 #include <openssl/pkcs12.h>
 #include <openssl/rsa.h>
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <functional>
@@ -31,6 +34,31 @@ std::string KeyOnlyPkcs12(const char* password) {
   PKCS12_free(p12);
   EVP_PKEY_free(key);
   return bytes;
+}
+
+// "AB:01:..." over the DER of the file's user certificate.
+std::string Sha256OfUserCert(const std::string& pkcs12_der, const char* password) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(pkcs12_der.data());
+  PKCS12* p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(pkcs12_der.size()));
+  EVP_PKEY* key = nullptr;
+  X509* cert = nullptr;
+  std::string text;
+  if (p12 && PKCS12_parse(p12, password, &key, &cert, nullptr) == 1 && cert) {
+    unsigned char* der = nullptr;
+    int n = i2d_X509(cert, &der);
+    unsigned char digest[32];
+    SHA256(der, static_cast<size_t>(n), digest);
+    OPENSSL_free(der);
+    char byte[4];
+    for (unsigned char b : digest) {
+      std::snprintf(byte, sizeof byte, "%s%02X", text.empty() ? "" : ":", b);
+      text += byte;
+    }
+  }
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  PKCS12_free(p12);
+  return text;
 }
 
 // Applies with the file store and saves the certificate at `path`.
@@ -302,6 +330,7 @@ TEST(PfxCertInfo, OpensTheFileSilentlyAndChecksItHoldsTheLatestCertificate) {
   auto reply = ReplyFields(s.Call("qryPfxCertInfo", {s.customer.idno, path, kPassword}));
   EXPECT_EQ(reply["errCode"], "0");
   EXPECT_EQ(reply["serial"], s.LatestCert().serial);
+  EXPECT_EQ(reply["sha256Fingerprint"], Sha256OfUserCert(*ReadNonEmptyFile(path), kPassword));
   EXPECT_EQ(getSetting("env.userPfxFilePath"), path);
   EXPECT_EQ(getSetting("env.userPfxFilePwd"), kPassword);
   EXPECT_TRUE(s.ui->dialogs.empty()) << "never asks";
