@@ -45,7 +45,8 @@ int RunCommand(const std::string& command, std::string* output);
 // Linux: the user timer the home's systemctl (tests/support/fake_systemctl.sh)
 // knows: its is-enabled state ("disabled", "enabled", ...; empty: no such
 // unit), and whether enabling it fails. Enabling turns the state to
-// "enabled".
+// "enabled". A new test home's timer is "enabled" (the reminder is on and
+// never offered); tests of the offer set it.
 void SetUserTimerForTest(const ScopedTestHome& home, const std::string& state, bool refuse_enable = false);
 // The argument lists systemctl was called with, in order.
 std::vector<std::string> SystemctlCallsForTest(const ScopedTestHome& home);

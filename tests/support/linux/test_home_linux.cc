@@ -26,6 +26,8 @@ void InstallSystemctl(const std::string& root) {
   std::filesystem::create_directories(root + "/bin");
   std::filesystem::create_directories(root + "/systemctl");
   std::filesystem::copy_file(QUIL_TEST_SOURCE_DIR "/tests/support/fake_systemctl.sh", root + "/bin/systemctl");
+  // The reminder is on: saving a certificate offers nothing.
+  WriteFileForTest(root + "/systemctl/state", "enabled\n");
   const char* path = getenv("PATH");
   setenv("PATH", (root + "/bin:" + (path ? path : "/usr/bin:/bin")).c_str(), 1);
 }
