@@ -1,7 +1,7 @@
 // Starts the quil program and a headless Chromium on its page, each test in
 // a home folder of its own.
 import { spawn } from 'node:child_process';
-import { chmodSync, copyFileSync, mkdtempSync, mkdirSync, rmSync } from 'node:fs';
+import { chmodSync, copyFileSync, mkdtempSync, mkdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { createInterface } from 'node:readline';
@@ -13,17 +13,22 @@ export const QUIL = join(BUILD, 'src', 'quil');
 export const OUT = join(ROOT, 'e2e', 'out');
 
 // A fresh home folder. Its bin/systemctl stands in for the user's service
-// manager (tests/support/fake_systemctl.sh): it knows no unit until a test
-// writes a state into systemctl/state.
+// manager (tests/support/fake_systemctl.sh): its reminder timer is on (so
+// saving offers nothing) until a test writes another state into
+// systemctl/state, or removes it (no timer installed).
 export function makeHome() {
   const home = mkdtempSync(join(tmpdir(), 'quil-e2e-'));
   mkdirSync(join(home, 'tmp'));
   mkdirSync(join(home, 'bin'));
+  mkdirSync(join(home, 'systemctl'));
+  writeFileSync(join(home, 'systemctl', 'state'), 'enabled\n');
   copyFileSync(join(ROOT, 'tests', 'support', 'fake_systemctl.sh'), join(home, 'bin', 'systemctl'));
   chmodSync(join(home, 'bin', 'systemctl'), 0o755);
   return home;
 }
 
+// The home's bin (its systemctl) stays first on PATH, also before a PATH
+// of `extra`.
 export function homeEnv(home, extra = {}) {
   return {
     ...process.env,
@@ -32,8 +37,8 @@ export function homeEnv(home, extra = {}) {
     XDG_CONFIG_HOME: join(home, '.config'),
     XDG_DATA_HOME: join(home, '.local', 'share'),
     XDG_STATE_HOME: join(home, '.local', 'state'),
-    PATH: `${join(home, 'bin')}:${process.env.PATH}`,
     ...extra,
+    PATH: `${join(home, 'bin')}:${extra.PATH ?? process.env.PATH}`,
   };
 }
 
@@ -112,4 +117,24 @@ export async function callApi(quil, method, args = []) {
 export async function screenshot(page, name) {
   mkdirSync(OUT, { recursive: true });
   await page.screenshot({ path: join(OUT, name + '.png') });
+}
+
+// The screen at 100 % (name.png) and as 200 % zoom shows it in the same
+// window (name@200.png): half the CSS pixels, each drawn twice as large.
+export async function screenshotZoomed(page, name) {
+  await screenshot(page, name);
+  const size = page.viewportSize();
+  const cdp = await page.context().newCDPSession(page);
+  try {
+    await cdp.send('Emulation.setDeviceMetricsOverride', {
+      width: Math.floor(size.width / 2), height: Math.floor(size.height / 2), deviceScaleFactor: 2, mobile: false,
+    });
+    // Through the same session: Playwright's own screenshot sets its metrics again.
+    const { data } = await cdp.send('Page.captureScreenshot', { format: 'png' });
+    writeFileSync(join(OUT, name + '@200.png'), Buffer.from(data, 'base64'));
+  } finally {
+    await cdp.send('Emulation.clearDeviceMetricsOverride');
+    await cdp.detach();
+    await page.setViewportSize(size);
+  }
 }

@@ -1,7 +1,7 @@
 // The road of one application, walked in the window against the demo proxy.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { mkdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy, openSession } from '../lib/suite.js';
@@ -272,11 +272,12 @@ describe('application', () => {
 });
 
 describe('expiry reminder', () => {
+  // Run from where it was built, no timer is installed for the user: the
+  // offer still comes, and yes writes the user's own timer for this program.
   test('saving the first certificate offers the daily reminder; yes turns the timer on', async () => {
     const c = await newCustomer(suite.proxy, { sheetCodes: ['RM12DR'] });
     const home = makeHome();
-    mkdirSync(join(home, 'systemctl'));
-    writeFileSync(join(home, 'systemctl', 'state'), 'disabled\n');
+    rmSync(join(home, 'systemctl', 'state'));
     const { quil, page } = await session({ home });
     try {
       await loginToAgreement(page, c);
@@ -288,7 +289,10 @@ describe('expiry reminder', () => {
       await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
       assert.equal(readFileSync(join(home, 'systemctl', 'state'), 'utf8'), 'enabled\n');
       assert.deepEqual(readFileSync(join(home, 'systemctl', 'calls'), 'utf8').trim().split('\n'),
-        ['--user is-enabled quil-expiry.timer', '--user enable --now quil-expiry.timer']);
+        ['--user is-enabled quil-expiry.timer', '--user is-enabled quil-expiry.timer', '--user daemon-reload',
+          '--user enable --now quil-expiry.timer']);
+      assert.match(readFileSync(join(home, '.config', 'systemd', 'user', 'quil-expiry.service'), 'utf8'),
+        /^ExecStart=".*\/quil" --check-expiry$/m);
     } finally {
       await quil.stop();
     }

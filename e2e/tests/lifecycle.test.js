@@ -4,13 +4,14 @@
 // copy, and a download after a lost reply.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { readFileSync, readdirSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync, readdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy, openSession } from '../lib/suite.js';
 import {
   acceptAgreement, answerQuestion, expectMessage, loginToAgreement, loginWithAccount, newCustomer, submitSave,
 } from '../lib/page_actions.js';
+import { expectFocus } from '../lib/keyboard.js';
 import { callInPage, makeHome, screenshot } from '../lib/quil.js';
 
 const suite = browserAndProxy();
@@ -45,6 +46,13 @@ function verifiedSerial(file, password) {
   return openssl('x509', '-in', certFile, '-noout', '-serial').out.trim().replace(/^serial=0*/, '');
 }
 
+// "AB:CD:..." of the certificate in a PKCS#12 file, as openssl shows it.
+function sha256Fingerprint(file, password) {
+  const pem = openssl('pkcs12', '-legacy', '-nokeys', '-clcerts', '-in', file, '-passin', `pass:${password}`).out;
+  const r = spawnSync('openssl', ['x509', '-noout', '-fingerprint', '-sha256'], { input: pem, encoding: 'utf8' });
+  return r.stdout.trim().replace(/^.*Fingerprint=/, '');
+}
+
 // The public key (PEM) of a PKCS#12 file's private key, or of a key file.
 function publicKeyOf(file, password) {
   const key = password === undefined
@@ -76,8 +84,12 @@ async function onlineRequestTitle(page) {
   return page.locator('#onlinereq-title').innerText();
 }
 
-// Requests an online code on the request screen and types it in.
-async function requestAndEnterCode(page, c, applyType, shotPrefix) {
+const REVOKE_QUESTION = '註銷後，此憑證即不能再用於網路下單，也無法恢復。\n確定要註銷憑證嗎？';
+
+// Requests an online code on the request screen and types it in; a
+// revocation is confirmed when asked (declined once first, when
+// `declineFirst`: nothing is sent then).
+async function requestAndEnterCode(page, c, applyType, shotPrefix, declineFirst = false) {
   await page.locator('#screen-onlinereq').waitFor();
   await page.locator('#birthday').fill(c.birthday);
   if (shotPrefix) await screenshot(page, `${shotPrefix}-code-request`);
@@ -86,6 +98,14 @@ async function requestAndEnterCode(page, c, applyType, shotPrefix) {
   await page.locator('#online-code').fill(await mailedCode(c, applyType));
   if (shotPrefix) await screenshot(page, `${shotPrefix}-code-entry`);
   await page.locator('#btn-verify-code').click();
+  if (applyType === 'revoke' && declineFirst) {
+    const verified = (await requests('verifyOnlinePw', c.idno)).length;
+    await answerQuestion(page, REVOKE_QUESTION, false);
+    assert.equal((await requests('verifyOnlinePw', c.idno)).length, verified, 'declined: nothing sent');
+    assert.equal(await page.locator('#screen-onlinecode').isVisible(), true);
+    await page.locator('#btn-verify-code').click();
+  }
+  if (applyType === 'revoke') await answerQuestion(page, REVOKE_QUESTION, true);
   await expectMessage(page, '憑證認證碼驗證成功！');
 }
 
@@ -174,6 +194,69 @@ describe('renewal', () => {
     }
   });
 
+  // The first file is where the save screen proposed it, the operator's
+  // default place; its certificate was revoked and a second file holds the
+  // current one. The next run proposes the second file, as the record of
+  // the held certificate knows it.
+  test('proposes the file of the current certificate, not an older one at the default place', async () => {
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['RN56TW'] });
+    const home = makeHome();
+    const first = await session({ home });
+    let firstFile;
+    const secondFile = join(home, 'second', `${c.idno}.P12`);
+    try {
+      const { page } = first;
+      await loginToAgreement(page, c);
+      await acceptAgreement(page);
+      firstFile = await page.locator('#save-path').inputValue();
+      assert.ok(firstFile.startsWith(home + '/'), firstFile);
+      await page.locator('#save-pw').fill('one12345');
+      await page.locator('#save-pw2').fill('one12345');
+      await page.locator('#form-save button[type=submit]').click();
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+      await page.locator('#menu [data-fn=revoke]').click();
+      await requestAndEnterCode(page, c, 'revoke');
+      await expectMessage(page, '憑證註銷成功！');
+      await answerQuestion(page, '您確認要移除所有瀏覽器內的電腦憑證？', false);
+      await answerQuestion(page, '您要現在重新申請電腦憑證？', true);
+      await acceptAgreement(page);
+      await submitSave(page, secondFile, 'two12345');
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+    } finally {
+      await endKeepingHome(first.quil);
+    }
+    assert.equal((await suite.proxy.admin('POST', 'cert-expiry', { idno: c.idno, days: 10 })).ok, true);
+
+    const { quil, page } = await session({ home });
+    try {
+      await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });
+      await answerQuestion(page, '您的憑證即將到期，直接進行憑證更新？', true);
+      const frame = page.frameLocator('#agreement-frame');
+      await frame.locator('#chbAgree').check();
+      await frame.locator('#ButtonOK').click();
+      await requestAndEnterCode(page, c, 'new');
+      await page.locator('#screen-renewfile').waitFor();
+      assert.equal(await page.locator('#renew-path').inputValue(), secondFile, 'the file of the current certificate');
+      await page.locator('#renew-pw').fill('two12345');
+      await page.locator('#form-renewfile button[type=submit]').click();
+      await page.locator('#screen-save').waitFor();
+      // Saving offers the file of the certificate renewed (asking before it
+      // is replaced); this customer keeps it and names a new one.
+      assert.equal(await page.locator('#save-path').inputValue(), secondFile);
+      const renewed = join(home, 'second', 'renewed.P12');
+      await submitSave(page, renewed, 'new12345');
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+      const certs = await suite.proxy.certs(c.idno);
+      assert.equal(verifiedSerial(renewed, 'new12345'), certs[0].serial);
+      assert.ok(pkcs12Opens(firstFile, 'one12345') && pkcs12Opens(secondFile, 'two12345'), 'both files untouched');
+    } finally {
+      await quil.stop();
+    }
+  });
+
   test('a renewal whose reply was lost is offered again after the next login and stored with the kept key', async () => {
     const holder = await holderNearTheEnd('RN34LT');
     const { c, home, oldFile } = holder;
@@ -248,8 +331,10 @@ describe('revocation', () => {
           await answerQuestion(page, '您仍擁有有效憑證，要註銷再重新申請？', true);
         }
         assert.equal(await onlineRequestTitle(page), '申請註銷認證碼');
-        await requestAndEnterCode(page, c, 'revoke', road === 'at once' ? 'revocation' : undefined);
+        await requestAndEnterCode(page, c, 'revoke', road === 'at once' ? 'revocation' : undefined, road === 'at once');
         await expectMessage(page, '憑證註銷成功！');
+        // The file saved before holds the revoked certificate: its block says so.
+        await page.locator('#local-block').getByText('已註銷，此憑證檔不能再使用').waitFor({ state: 'attached' });
         await answerQuestion(page, '您確認要移除所有瀏覽器內的電腦憑證？', false);
         await answerQuestion(page, '您要現在重新申請電腦憑證？', road === 'at once');
         assert.deepEqual(readFileSync(file), before, 'revocation changes nothing on the computer');
@@ -338,10 +423,21 @@ describe('the certificate file', () => {
       await page.locator('#query-pw').fill('new12345');
       await screenshot(page, 'file-read');
       await page.locator('#form-query button[type=submit]').click();
-      await page.locator('#screen-overview').waitFor();
+      // The file's own details, where the focus goes; the blocks follow.
+      const details = page.locator('#query-result');
+      await details.waitFor();
+      await expectFocus(page, '#query-result-title');
       const [cert] = await suite.proxy.certs(c.idno);
-      await page.locator('#local-block').getByText(cert.serial).waitFor();
-      await page.locator('#local-block').getByText(file).waitFor();
+      const shown = Object.fromEntries(await details.locator('dt').evaluateAll(
+        (dts) => dts.map((dt) => [dt.textContent, dt.nextElementSibling.textContent])));
+      assert.equal(shown['序號'], cert.serial);
+      assert.match(shown['主體'], new RegExp(`^CN=${c.idno}`));
+      assert.match(shown['簽發者'], /^CN=/);
+      assert.equal(shown['SHA-256 指紋'], sha256Fingerprint(file, 'new12345'));
+      assert.match(shown['到期'], /^\d+ 天後到期$/);
+      await screenshot(page, 'file-read-details');
+      await page.locator('#local-block').getByText(cert.serial).waitFor({ state: 'attached' });
+      await page.locator('#local-block').getByText(file).waitFor({ state: 'attached' });
 
       // Backup copy.
       await page.locator('#menu [data-fn=backup]').click();
@@ -359,8 +455,24 @@ describe('the certificate file', () => {
       assert.equal(readFileSync(copy, 'utf8'), 'older copy', 'declining copies nothing');
       await page.locator('#form-backup button[type=submit]').click();
       await answerQuestion(page, '路徑已有同檔名的檔案，是否要覆寫？', true);
-      await expectMessage(page, '憑證檔備份完成！');
+      await expectMessage(page, `憑證檔備份完成！\n備份檔：${copy}`);
       assert.deepEqual(readFileSync(copy), readFileSync(file));
+
+      // A folder gets the file's own name inside it; a missing one is said so
+      // and nothing is written, least of all a file named like the folder.
+      const folder = join(quil.home, 'backups');
+      for (const typed of [folder, folder + '/']) {
+        await page.locator('#backup-target').fill(typed);
+        await page.locator('#form-backup button[type=submit]').click();
+        await expectMessage(page, `【7001】憑證備份失敗！\n請重新選擇憑證檔案位置。\n備份資料夾不存在：${folder}`);
+        assert.equal(existsSync(folder), false, typed);
+      }
+      mkdirSync(folder);
+      await page.locator('#backup-target').fill(folder);
+      await page.locator('#form-backup button[type=submit]').click();
+      await expectMessage(page, `憑證檔備份完成！\n備份檔：${join(folder, 'mine.P12')}`);
+      assert.deepEqual(readFileSync(join(folder, 'mine.P12')), readFileSync(file));
+      assert.equal(await page.locator('#backup-target').inputValue(), join(folder, 'mine.P12'));
       await page.locator('#backup-source').fill(join(quil.home, 'none.P12'));
       await page.locator('#form-backup button[type=submit]').click();
       await answerQuestion(page, '路徑已有同檔名的檔案，是否要覆寫？', true);

@@ -10,15 +10,39 @@
 export class BridgeError extends Error {}
 
 let callsInFlight = 0;
+// The control that had the focus when a call froze the page: the focus
+// goes back to it afterwards, as a keyboard user expects.
+let focusBeforeCall = null;
+
+// Whether the focus can go back to `node`: still on the page, shown,
+// enabled and not frozen.
+export function canTakeFocus(node) {
+  return !!node && node !== document.body && node.isConnected && !node.disabled && !node.closest('[inert], [hidden]')
+    && node.getClientRects().length > 0;
+}
+
+// The control to give the focus back to once a window the program or the
+// page opened is closed: the focused one, or the one a running call took it
+// from.
+export function focusOwner() {
+  const active = document.activeElement;
+  return active && active !== document.body ? active : focusBeforeCall;
+}
 
 function setFrozen(frozen) {
   document.documentElement.classList.toggle('busy', frozen);
+  if (frozen) focusBeforeCall = document.activeElement !== document.body ? document.activeElement : focusBeforeCall;
   for (const part of document.body.children) {
     if (part.hasAttribute('data-call-ui')) continue;
     part.inert = frozen;
     // A focused control would still take Enter or Space.
     if (frozen && part.contains(document.activeElement)) document.activeElement.blur();
   }
+  if (frozen) return;
+  const back = focusBeforeCall;
+  focusBeforeCall = null;
+  const lost = !document.activeElement || document.activeElement === document.body;
+  if (lost && canTakeFocus(back)) back.focus();
 }
 
 function enterCall() {

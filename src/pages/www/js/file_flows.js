@@ -1,11 +1,11 @@
 // The customer's own certificate file: changing its password, reading
 // what it holds, and copying it elsewhere as a backup.
-import { call } from './bridge.js';
-import { showLocalCert, showServerCerts } from './cert_view.js';
+import { call, listFolder } from './bridge.js';
+import { fileDetailRows, showLocalCert, showServerCerts } from './cert_view.js';
 import { alertText, coded, confirmText, writeLog } from './messages.js';
 import { LETTERS_OR_DIGITS_6_10, state } from './page_state.js';
 import { readReply } from './reply_reader.js';
-import { $, fieldText, showScreen } from './screens.js';
+import { $, fieldText, focusHeading, showScreen } from './screens.js';
 import { onAction } from './ui_host.js';
 
 // The remembered certificate file into a path field.
@@ -76,6 +76,7 @@ async function changePassword(e) {
 async function showFileRead() {
   await prefillPath('query-path');
   $('query-pw').value = '';
+  $('query-result').hidden = true;
   showScreen('query');
 }
 
@@ -94,16 +95,22 @@ export async function readCertificateFile(path, pw) {
   return null;
 }
 
+// The file's details stay on this screen, where the focus goes; the
+// overview's blocks follow as well.
 async function readFile(e) {
   e.preventDefault();
   const path = fieldText('query-path');
+  $('query-result').hidden = true;
   const record = await readCertificateFile(path, fieldText('query-pw'));
   if (!record) return;
   state.userPfxPath = path;
   const server = readReply(await call('qrySvrCertInfo2', state.userIdno));
   if (server.errCode === '0') showServerCerts(server);
   showLocalCert(record);
-  showScreen('overview');
+  const result = $('query-result');
+  result.querySelector('.rows').replaceChildren(fileDetailRows(record));
+  result.hidden = false;
+  focusHeading($('query-result-title'));
   await writeLog('6000');
 }
 
@@ -115,12 +122,34 @@ async function showBackup() {
   showScreen('backup');
 }
 
+const lastSeparator = (path) => Math.max(path.lastIndexOf('/'), path.lastIndexOf('\\'));
+
+// The folder part of a path ("" when it has none).
+function folderOf(path) {
+  const at = lastSeparator(path);
+  return at < 0 ? '' : at === 0 ? path[0] : path.slice(0, at);
+}
+
+// Where the backup goes. A folder gets the source file's own name inside
+// it: a folder that exists, a path ending in a separator, or one whose last
+// part has no extension (a file is never named like a folder).
+export async function backupTarget(source, target) {
+  const name = source.slice(lastSeparator(source) + 1);
+  const last = target.slice(lastSeparator(target) + 1);
+  const asFolder = last === '' || !last.includes('.') || (await listFolder(target)) !== null;
+  if (!asFolder) return target;
+  const separator = target.includes('\\') && !target.includes('/') ? '\\' : '/';
+  return (last === '' ? target : target + separator) + name;
+}
+
 async function backUp(e) {
   e.preventDefault();
   const source = fieldText('backup-source');
-  const target = fieldText('backup-target');
+  let target = fieldText('backup-target');
   if (!source) return alertText('請輸入來源端憑證檔路徑！');
   if (!target) return alertText('請輸入目的端憑證檔路徑！');
+  target = await backupTarget(source, target);
+  $('backup-target').value = target;
   if (source === target) return alertText('來源端憑證檔路徑與目的端憑證檔路徑相同！');
   const exists = readReply(await call('isFileExist', target));
   if (exists.errCode === '0' && !(await confirmText('路徑已有同檔名的檔案，是否要覆寫？'))) return;
@@ -128,10 +157,14 @@ async function backUp(e) {
   if (reply.errCode !== '0') {
     const missing = reply.errMsg === '2' || reply.errMsg === '3';
     await writeLog(missing ? '7001' : '7999');
-    return coded(missing ? '7001' : '7999', missing ? '憑證備份失敗！\n請重新選擇憑證檔案位置。' : '憑證檔備份失敗！');
+    if (!missing) return coded('7999', '憑證檔備份失敗！');
+    // Which of the two is missing, when it is the folder of the copy.
+    const folder = folderOf(target);
+    const why = folder && (await listFolder(folder)) === null ? `\n備份資料夾不存在：${folder}` : '';
+    return coded('7001', '憑證備份失敗！\n請重新選擇憑證檔案位置。' + why);
   }
   await writeLog('7000');
-  await alertText('憑證檔備份完成！');
+  await alertText(`憑證檔備份完成！\n備份檔：${target}`);
 }
 
 export function startFileFlows() {

@@ -13,13 +13,24 @@ import { showScreen } from './screens.js';
 import { onAction, openWebWindow, pageHandler, showAbout, showMessage, startUiHost } from './ui_host.js';
 import { startWindowFit } from './window_fit.js';
 
-// Every eye button shows its password only while it is held down.
+// Every eye button shows its password only while it is held down: by the
+// pointer, or by Space or Enter while the button has the focus.
 function wireEyeButtons() {
   for (const eye of document.querySelectorAll('.secret .eye')) {
     const input = eye.parentElement.querySelector('input');
-    const show = (on) => { input.type = on ? 'text' : 'password'; };
+    const show = (on) => {
+      input.type = on ? 'text' : 'password';
+      eye.setAttribute('aria-pressed', String(on));
+    };
+    eye.setAttribute('aria-pressed', 'false');
     eye.addEventListener('pointerdown', () => show(true));
     for (const ev of ['pointerup', 'pointerleave', 'blur']) eye.addEventListener(ev, () => show(false));
+    eye.addEventListener('keydown', (e) => {
+      if (e.key !== ' ' && e.key !== 'Enter') return;
+      e.preventDefault();
+      show(true);
+    });
+    eye.addEventListener('keyup', (e) => { if (e.key === ' ' || e.key === 'Enter') show(false); });
   }
 }
 

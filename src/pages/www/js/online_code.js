@@ -3,7 +3,7 @@
 // renewal (applyType "new") and revocation ("revoke"). Each task says what
 // happens once its code is accepted (onCodeVerified).
 import { call } from './bridge.js';
-import { alertText, coded, serverText, writeLog } from './messages.js';
+import { alertText, coded, confirmText, serverText, writeLog } from './messages.js';
 import { CODE_6, state } from './page_state.js';
 import { readReply } from './reply_reader.js';
 import { $, fieldText, showScreen } from './screens.js';
@@ -26,6 +26,8 @@ const PURPOSES = {
     requestRefusals: { '-7': '8001', '-8': '8002', '-9': '8003', '-11': '8004', '-12': '8005', '-13': '8006', '-14': '8007' },
     requestRefused: '8001',
     verifyRefusals: { '-1': '8008', '-2': '8009', '-3': '8010', '-4': '8011' },
+    // Revocation cannot be undone: the customer says so before anything is sent.
+    confirm: '註銷後，此憑證即不能再用於網路下單，也無法恢復。\n確定要註銷憑證嗎？',
   },
 };
 // Renewal asks for its code as an application does.
@@ -141,6 +143,7 @@ async function verifyOnlineCode(e) {
   const p = PURPOSES[purpose];
   const code = await codeFrom('online-code');
   if (code === null) return;
+  if (p.confirm && !(await confirmText(p.confirm))) return;
   const reply = readReply(await call('verifyOnlinePw', state.userIdno, state.userAid, code, p.applyType));
   if (reply.rtnCode !== '0') {
     await writeLog(p.verifyRefusals[reply.rtnCode] ?? '');

@@ -4,7 +4,7 @@
 import { applyWithCode } from './apply_flow.js';
 import { call } from './bridge.js';
 import { removeBrowserCertificates } from './browser_removal.js';
-import { showServerCerts } from './cert_view.js';
+import { markLocalRevoked, showServerCerts } from './cert_view.js';
 import { alertText, coded, confirmText, serverText, writeLog } from './messages.js';
 import { refreshFnStatus } from './menu.js';
 import { onCodeVerified, showOnlineRequest } from './online_code.js';
@@ -25,6 +25,8 @@ async function revoke(pwid) {
     return coded('8012', '憑證註銷失敗！\n向伺服器端提出憑證註銷失敗。' + (why ? `\n${why}` : ''));
   }
   await writeLog('8000');
+  // Every valid certificate of the customer is revoked, the file's too.
+  markLocalRevoked();
   await alertText('憑證註銷成功！');
   state.revokeOKcanNew = true;
   state.applyPwid = pwid;

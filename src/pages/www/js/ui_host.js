@@ -1,7 +1,7 @@
 // Renders the program's UI events in the page: the progress window, message
 // boxes, dialogs, file and folder choosers, extra windows and the close.
 // Also gives the page's own modal message boxes and questions.
-import { BridgeError, answer, listen, listFolder } from './bridge.js';
+import { BridgeError, answer, canTakeFocus, focusOwner, listen, listFolder } from './bridge.js';
 import { drawBrowserCells } from './browser_cells.js';
 import { filterMatches } from './file_filter.js';
 import { ReplyError } from './reply_reader.js';
@@ -23,40 +23,101 @@ function el(tag, props = {}, ...children) {
   return node;
 }
 
-// Puts a window on the modal layer; returns a function that removes it.
+let windowCount = 0;
+
+// Names a window after its caption (or `label` when it has none), as
+// assistive technology announces it.
+function nameWindow(win, label) {
+  const caption = win.querySelector(':scope > .caption');
+  if (caption) {
+    caption.id ||= `window-caption-${++windowCount}`;
+    win.setAttribute('aria-labelledby', caption.id);
+  } else if (label) {
+    win.setAttribute('aria-label', label);
+  }
+}
+
+// The control of a window to put the focus on: its first field (or
+// browser cell), else its default button, else its first button.
+function firstControl(win) {
+  return win.querySelector('input:not([readonly]), select, [role=listbox], .browser-cell')
+    ?? win.querySelector('button.primary') ?? win.querySelector('button');
+}
+
+// Puts a window on the modal layer; returns a function that removes it and
+// gives the focus back to the control that had it (or, while a call runs,
+// to the one the call took it from, once the call ends).
 function openModal(win) {
   const host = layer();
-  const previous = document.activeElement;
+  const opener = focusOwner();
+  nameWindow(win);
   host.append(win);
   host.hidden = false;
-  const first = win.querySelector('input, select, button.primary, button');
-  if (first) first.focus();
+  // A text too long for its box scrolls; the keyboard reaches it too.
+  for (const body of win.querySelectorAll('.body'))
+    if (body.scrollHeight > body.clientHeight) body.tabIndex = 0;
+  firstControl(win)?.focus();
   return () => {
     win.remove();
     host.hidden = host.children.length === 0;
-    if (previous && previous.focus) previous.focus();
+    const top = host.lastElementChild;
+    if (top) firstControl(top)?.focus();
+    else if (canTakeFocus(opener)) opener.focus();
   };
 }
 
+// What Escape presses in a window: its cancel or "no" button, or the only
+// button of a box that has nothing else (OK-only messages, About).
+function escapeButton(win) {
+  const marked = win.querySelector('[data-answer=cancel], [data-answer=no]');
+  if (marked) return marked;
+  const buttons = win.querySelectorAll(':scope > .buttons button');
+  return buttons.length === 1 && win.matches('.message-window, .about-window') ? buttons[0] : null;
+}
+
 // Keeps Tab inside the top window of the modal layer; Esc cancels the top
-// window (or answers its question with 否) when it can.
-document.addEventListener('keydown', (e) => {
+// window (answers its question with 否, closes a box that only informs).
+function onModalKey(e) {
   const host = layer();
   if (!host || host.hidden) return;
   const win = host.lastElementChild;
   if (e.key === 'Escape') {
-    win.querySelector('[data-answer=cancel], [data-answer=no]')?.click();
+    e.preventDefault();
+    escapeButton(win)?.click();
     return;
   }
   if (e.key !== 'Tab') return;
-  const items = [...win.querySelectorAll('input, select, button, [tabindex="0"]')]
-    .filter((n) => !n.disabled && n.tabIndex >= 0);
+  const items = [...win.querySelectorAll('input, select, button, iframe, [tabindex="0"]')]
+    .filter((n) => !n.disabled && n.tabIndex >= 0 && n.getClientRects().length > 0);
   if (items.length === 0) return;
   const i = items.indexOf(document.activeElement);
   const next = e.shiftKey ? (i <= 0 ? items.length - 1 : i - 1) : (i + 1) % items.length;
   items[next].focus();
   e.preventDefault();
+}
+document.addEventListener('keydown', onModalKey);
+// The focus never leaves the top window for the page behind it (Tab out of
+// a frame inside the window, a click beside it).
+document.addEventListener('focusin', (e) => {
+  const host = layer();
+  const win = host && !host.hidden ? host.lastElementChild : null;
+  if (win && !win.contains(e.target)) firstControl(win)?.focus();
 });
+
+// A frame of the program's own pages keeps its keys to itself; the page
+// still hears Escape (a cancel wherever the focus is) and the customer's
+// activity in it (the idle count-down). Every load of the frame.
+export function hearFrameInput(frame) {
+  frame.addEventListener('load', () => {
+    const doc = frame.contentDocument;
+    if (!doc) return;
+    doc.addEventListener('keydown', (e) => {
+      if (e.key === 'Tab') return;
+      frame.dispatchEvent(new KeyboardEvent('keydown', { key: e.key, bubbles: true }));
+    });
+    doc.addEventListener('mousedown', () => frame.dispatchEvent(new MouseEvent('mousedown', { bubbles: true })));
+  });
+}
 
 // Text with "\n" breaks shown as separate lines, never as HTML.
 function textBlock(text) {
@@ -79,8 +140,10 @@ function messageWindow(caption, text, buttons, onAnswer) {
       type: 'button', class: i === 0 ? 'primary' : '', 'data-answer': answer, text: label,
       onclick: () => { close(); onAnswer(answer); },
     })));
-  const win = el('div', { class: 'window message-window', role: 'alertdialog', 'aria-modal': 'true' },
-    el('div', { class: 'caption', text: caption }), textBlock(text), row);
+  const body = textBlock(text);
+  body.id = `message-text-${++windowCount}`;
+  const win = el('div', { class: 'window message-window', role: 'alertdialog', 'aria-modal': 'true',
+    'aria-describedby': body.id }, el('div', { class: 'caption', text: caption }), body, row);
   close = openModal(win);
 }
 
@@ -172,7 +235,10 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
     }
     if (f.kind === 'page') {
       // One of the program's own pages; its accept button answers the dialog.
-      frame = el('iframe', { src: f.value, title: caption });
+      frame = el('iframe', { title: caption });
+      hearFrameInput(frame);
+      frame.addEventListener('load', () => focusFirstInFrame(frame));
+      frame.src = f.value;
       form.append(frame);
       continue;
     }
@@ -210,11 +276,19 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
   if (okButton) row.append(okButton);
   const win = el('div', { class: 'window dialog-window' + (frame ? ' agreement-dialog' : ''), role: 'dialog', 'aria-modal': 'true', 'data-dialog': dialog || '' },
     caption ? el('div', { class: 'caption', text: caption }) : null, form, row);
+  // A dialog without a caption is named after its first heading.
+  if (!caption) win.setAttribute('aria-label', form.querySelector('p')?.textContent || TITLE);
+  let close = () => {};
+  if (cancel) {
+    const cancelButton = el('button', { type: 'button', text: cancel, 'data-answer': 'cancel' });
+    cancelButton.addEventListener('click', () => { close(); answerProgram(id, { fields: null }); });
+    row.append(cancelButton);
+  }
   const closeModal = openModal(win);
   const onMessage = (e) => {
     if (frame && e.source === frame.contentWindow && e.origin === location.origin && e.data?.agreement) submit(e);
   };
-  const close = () => { window.removeEventListener('message', onMessage); closeModal(); };
+  close = () => { window.removeEventListener('message', onMessage); closeModal(); };
   window.addEventListener('message', onMessage);
   const submit = (e) => {
     e.preventDefault?.();
@@ -230,11 +304,12 @@ function dialogWindow({ id, dialog, caption, fields, ok, cancel }) {
   };
   form.addEventListener('submit', submit);
   if (okButton) okButton.addEventListener('click', submit);
-  if (cancel) {
-    const cancelButton = el('button', { type: 'button', text: cancel, 'data-answer': 'cancel' });
-    cancelButton.addEventListener('click', () => { close(); answerProgram(id, { fields: null }); });
-    row.append(cancelButton);
-  }
+}
+
+// The focus into a frame of the program's own pages: its first control.
+export function focusFirstInFrame(frame) {
+  const first = frame.contentDocument?.querySelector('input, button:not([hidden])');
+  if (first && frame.isConnected && !frame.closest('[hidden], [inert]')) first.focus();
 }
 
 // The chosen folder followed by the file name the path held.
@@ -245,12 +320,13 @@ function withChosenFolder(path, folder) {
 
 // The page's own chooser over /api/fs. Resolves to the chosen path or null.
 export function runChooser(mode, title, filters = []) {
+  title ||= mode === 'folder' ? '選擇資料夾' : '開啟檔案';
   return new Promise((resolve) => {
     let current = '';
     let selected = null;
     const where = el('input', { type: 'text', 'aria-label': '位置' });
     const up = el('button', { type: 'button', text: '上一層' });
-    const list = el('ul', { role: 'listbox', tabindex: '0', 'aria-label': title });
+    const list = el('ul', { role: 'listbox', tabindex: '0', 'aria-label': title || '檔案清單', id: `chooser-list-${++windowCount}` });
     const nameInput = el('input', { type: 'text', 'aria-label': '檔案名稱' });
     const filterSelect = el('select', { 'aria-label': '檔案類型' });
     filters.forEach((f, i) => filterSelect.append(el('option', { value: String(i), text: f.label })));
@@ -281,20 +357,44 @@ export function runChooser(mode, title, filters = []) {
       const filter = filters[Number(filterSelect.value)] || { pattern: '*.*' };
       for (const entry of listing.entries) {
         if (entry.kind === 'file' && (mode === 'folder' || !filterMatches(filter.pattern, entry.name))) continue;
-        const item = el('li', { class: entry.kind, role: 'option', text: entry.name, 'aria-selected': 'false' });
-        item.addEventListener('click', () => {
-          for (const other of list.children) other.setAttribute('aria-selected', 'false');
-          item.setAttribute('aria-selected', 'true');
-          selected = entry;
-          if (entry.kind === 'file') nameInput.value = entry.name;
-        });
-        item.addEventListener('dblclick', () => {
-          if (entry.kind === 'folder') show(join(current, entry.name));
-          else finish(join(current, entry.name));
-        });
+        const item = el('li', { class: entry.kind, role: 'option', text: entry.name, 'aria-selected': 'false',
+          id: `${list.id}-${list.children.length}` });
+        item.entry = entry;
+        item.addEventListener('click', () => pick(item));
+        item.addEventListener('dblclick', () => open(entry));
         list.append(item);
       }
+      list.removeAttribute('aria-activedescendant');
     }
+    // One entry marked, as a click or the arrow keys mark it.
+    function pick(item) {
+      for (const other of list.children) other.setAttribute('aria-selected', String(other === item));
+      list.setAttribute('aria-activedescendant', item.id);
+      item.scrollIntoView({ block: 'nearest' });
+      selected = item.entry;
+      if (selected.kind === 'file') nameInput.value = selected.name;
+    }
+    // A folder is entered, a file chosen (double click, Enter).
+    function open(entry) {
+      if (entry.kind === 'folder') show(join(current, entry.name));
+      else finish(join(current, entry.name));
+    }
+    list.addEventListener('keydown', (e) => {
+      const items = [...list.children];
+      const at = items.findIndex((i) => i.getAttribute('aria-selected') === 'true');
+      const to = { ArrowDown: at + 1, ArrowUp: at < 0 ? 0 : at - 1, Home: 0, End: items.length - 1,
+        PageDown: at + 10, PageUp: at - 10 }[e.key];
+      if (to !== undefined) {
+        e.preventDefault();
+        if (items.length) pick(items[Math.min(Math.max(to, 0), items.length - 1)]);
+      } else if (e.key === 'Enter' && selected) {
+        e.preventDefault();
+        open(selected);
+      } else if (e.key === 'Backspace' && !up.disabled) {
+        e.preventDefault();
+        up.click();
+      }
+    });
     where.addEventListener('keydown', (e) => { if (e.key === 'Enter') show(where.value); });
     filterSelect.addEventListener('change', () => show(current));
     ok.addEventListener('click', async () => {
@@ -326,7 +426,8 @@ function once(handler) {
 }
 
 function showClosed() {
-  document.body.replaceChildren(el('p', { class: 'closed', text: '程式已結束，請關閉此視窗。' }));
+  document.body.replaceChildren(el('main', { class: 'closed' },
+    el('h1', { text: TITLE }), el('p', { text: '程式已結束，請關閉此視窗。' })));
   window.close();
 }
 
