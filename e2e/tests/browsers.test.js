@@ -7,7 +7,8 @@ import { fakeBrowsers } from '../lib/fake_browsers.js';
 import {
   acceptAgreement, answerQuestion, expectMessage, loginToAgreement, loginWithAccount, newCustomer, submitSave,
 } from '../lib/page_actions.js';
-import { callInPage, openPage, screenshot, startQuil } from '../lib/quil.js';
+import { expectAccessible } from '../lib/axe.js';
+import { callInPage, openPage, screenshot, screenshotZoomed, startQuil } from '../lib/quil.js';
 import { browserAndProxy } from '../lib/suite.js';
 
 const suite = browserAndProxy();
@@ -53,7 +54,8 @@ describe('browser selection dialog', () => {
         (cells) => cells.map((x) => x.dataset.browser)), ['Chrome', 'FireFox']);
       assert.deepEqual(await framed(page), ['Chrome']);
       await dialog(page).getByText('請設定憑證保護密碼:').waitFor();
-      await screenshot(page, 'browser-selection-dialog');
+      await expectAccessible(page, 'browser selection with a password');
+      await screenshotZoomed(page, 'browser-selection-dialog-password');
 
       // Clearing the only framed cell leaves nothing chosen.
       await cell(page, 'Chrome').click();

@@ -7,7 +7,8 @@ import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy } from '../lib/suite.js';
 import { answerQuestion, expectMessage, loginWithAccount, newCustomer } from '../lib/page_actions.js';
-import { callInPage, openPage, screenshot, startQuil } from '../lib/quil.js';
+import { expectAccessible } from '../lib/axe.js';
+import { callInPage, openPage, screenshot, screenshotZoomed, startQuil } from '../lib/quil.js';
 
 const suite = browserAndProxy();
 
@@ -41,7 +42,8 @@ describe('crtNewCert', () => {
 
       const save = page.locator('[data-dialog=CQUILSavePfxDlg]');
       await save.waitFor({ timeout: 60000 });
-      await screenshot(page, 'save-dialog');
+      await expectAccessible(page, 'save dialog');
+      await screenshotZoomed(page, 'save-dialog');
       const folder = join(quil.home, 'saved');
       mkdirSync(folder);
       await save.getByRole('button', { name: '瀏覽' }).click();

@@ -12,7 +12,8 @@ import {
   acceptAgreement, answerQuestion, expectMessage, loginToAgreement, loginWithAccount, newCustomer, submitSave,
 } from '../lib/page_actions.js';
 import { expectFocus } from '../lib/keyboard.js';
-import { callInPage, makeHome, screenshot } from '../lib/quil.js';
+import { expectAccessible } from '../lib/axe.js';
+import { callInPage, makeHome, screenshot, screenshotZoomed } from '../lib/quil.js';
 
 const suite = browserAndProxy();
 
@@ -239,12 +240,15 @@ describe('renewal', () => {
       await requestAndEnterCode(page, c, 'new');
       await page.locator('#screen-renewfile').waitFor();
       assert.equal(await page.locator('#renew-path').inputValue(), secondFile, 'the file of the current certificate');
+      await expectAccessible(page, 'renewal file');
+      await screenshotZoomed(page, 'renewal-file-proposed');
       await page.locator('#renew-pw').fill('two12345');
       await page.locator('#form-renewfile button[type=submit]').click();
       await page.locator('#screen-save').waitFor();
       // Saving offers the file of the certificate renewed (asking before it
       // is replaced); this customer keeps it and names a new one.
       assert.equal(await page.locator('#save-path').inputValue(), secondFile);
+      await expectAccessible(page, 'renewal save');
       const renewed = join(home, 'second', 'renewed.P12');
       await submitSave(page, renewed, 'new12345');
       await expectMessage(page, '憑證儲存完成！');
