@@ -52,6 +52,9 @@ describe('crtNewCert', () => {
       await chooser.getByRole('textbox', { name: '位置' }).press('Enter');
       await chooser.getByRole('button', { name: '選擇資料夾' }).click();
       await chooser.waitFor({ state: 'detached' });
+      // The focus is back on the button that opened the chooser.
+      await page.waitForFunction(() => document.activeElement?.textContent === '瀏覽'
+        && document.activeElement.closest('[data-dialog=CQUILSavePfxDlg]'));
       const path = await save.locator('input[name=path]').inputValue();
       assert.ok(path.startsWith(folder + '/'), path);
 

@@ -60,9 +60,11 @@ function openModal(win) {
   return () => {
     win.remove();
     host.hidden = host.children.length === 0;
+    // Back to the opener, also inside a window below (a dialog's browse
+    // button under its chooser).
     const top = host.lastElementChild;
-    if (top) firstControl(top)?.focus();
-    else if (canTakeFocus(opener)) opener.focus();
+    if (canTakeFocus(opener) && (!top || top.contains(opener))) opener.focus();
+    else if (top) firstControl(top)?.focus();
   };
 }
 
