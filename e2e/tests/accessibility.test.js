@@ -26,6 +26,31 @@ async function checkScreen(page, name) {
 
 const BROWSERS = { chromium: 'Chromium 156.0.8078.129 built on Debian GNU/Linux 12' };
 
+// WCAG contrast ratio of two colours, "rgb(r, g, b)" or "#rrggbb".
+function contrast(a, b) {
+  const channels = (c) => (c.startsWith('#') ? c.slice(1).match(/../g).map((h) => parseInt(h, 16)) : c.match(/\d+/g).slice(0, 3).map(Number));
+  const luminance = (c) => {
+    const [r, g, bl] = channels(c).map((v) => {
+      const s = v / 255;
+      return s <= 0.03928 ? s / 12.92 : ((s + 0.055) / 1.055) ** 2.4;
+    });
+    return 0.2126 * r + 0.7152 * g + 0.0722 * bl;
+  };
+  const [hi, lo] = [luminance(a), luminance(b)].sort((x, y) => y - x);
+  return (hi + 0.05) / (lo + 0.05);
+}
+
+// The focused element's ring: 3:1 at least against each background around it.
+async function expectRingContrast(page, backgrounds) {
+  const ring = await page.evaluate(() => {
+    const s = getComputedStyle(document.activeElement);
+    return { style: s.outlineStyle, color: s.outlineColor };
+  });
+  assert.notEqual(ring.style, 'none');
+  for (const background of backgrounds)
+    assert.ok(contrast(ring.color, background) >= 3, `ring ${ring.color} on ${background}: ${contrast(ring.color, background)}`);
+}
+
 describe('keyboard', () => {
   test('login, application, save, deployment and logout by keyboard alone', async () => {
     const fakes = fakeBrowsers(BROWSERS);
@@ -43,6 +68,8 @@ describe('keyboard', () => {
 
       // The About box: Escape closes it and gives the focus back.
       await tabTo(page, '#btn-about');
+      // The header's blue runs from #2a68c8 to #1b4f9f.
+      await expectRingContrast(page, ['#2a68c8', '#1b4f9f']);
       await keyboard.press('Enter');
       await expectFocus(page, '.about-window button');
       await checkScreen(page, 'about');
@@ -72,6 +99,7 @@ describe('keyboard', () => {
 
       await keyMessage(page, '您要現在線上申請憑證嗎？');
       await expectFocus(page, '#sheet-code');
+      await expectRingContrast(page, ['#ffffff']);
       await checkScreen(page, 'sheet-code');
       await keyboard.type(c.sheetCodes[0]);
       await keyboard.press('Enter');
