@@ -17,9 +17,12 @@ add_custom_command(
   COMMENT "Making quil.ico" VERBATIM)
 add_custom_target(quil_icon DEPENDS "${QUIL_ICON}")
 
-# Gives `target` the program's resources with `version` ("1.9") as its file
-# and product version (the fixed part reads 1.9.0.0).
+# Makes `target` quil.exe as Windows starts it: a GUI program (no console
+# window from the Start menu; platform::UseParentConsole finds a prompt's)
+# with the program's resources, `version` ("1.9") as its file and product
+# version (the fixed part reads 1.9.0.0).
 function(quil_program_resources target version)
+  set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
   string(REPLACE "." ";" parts "${version}")
   list(LENGTH parts n)
   while(n LESS 4)

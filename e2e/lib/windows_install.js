@@ -2,10 +2,11 @@
 // uninstaller the way Windows starts them, and reads back what they left
 // (program folder, Start-menu shortcut, uninstall key, version resources)
 // from the prefix's files.
-import { execFile, execFileSync, spawnSync } from 'node:child_process';
-import { closeSync, existsSync, openSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
+import { execFile, execFileSync, spawn, spawnSync } from 'node:child_process';
+import { closeSync, existsSync, mkdirSync, openSync, readFileSync, readdirSync, rmSync, statSync } from 'node:fs';
 import { join } from 'node:path';
-import { BUILD, ROOT } from './quil.js';
+import { BUILD, OUT, ROOT } from './quil.js';
+import { writeScreenPng } from './x_display.js';
 import { QUIL_EXE } from './wine.js';
 
 export const SETUP = join(BUILD, 'windows', 'package', 'QUIL-1.9-setup.exe');
@@ -56,25 +57,60 @@ export function userFolders(prefix) {
 }
 
 // Runs a Windows program through cmd's "start /wait", which hands back its
-// whole exit code (wine gives a Unix parent only the low 8 bits).
-export function runWindowsProgram(prefix, program, args = []) {
+// whole exit code (wine gives a Unix parent only the low 8 bits). The
+// output goes into a file, not a pipe: a program the run starts (Wine's
+// desktop process) keeps it open for as long as the prefix has programs.
+function windowsRun(prefix, program, args) {
   const quote = (s) => (/[\s&()^]/.test(s) ? `"${s}"` : s);
-  const line = ['start', '/wait', '""', quote(program.replace(/\//g, '\\')), ...args.map(quote)].join(' ') + ' & echo exit=%ERRORLEVEL%';
-  // Into a file, not a pipe: a program the run starts (Wine's desktop
-  // process) keeps the output open for as long as the prefix has programs.
-  const file = join(prefix.env.TMPDIR, `run-${process.pid}-${Date.now()}.out`);
+  const line = ['start', '/wait', '""', quote(program.replace(/\//g, '\\')), ...args.map(quote)].join(' ') +
+    ' & echo exit=%ERRORLEVEL%';
+  const file = join(prefix.env.TMPDIR, `run-${process.pid}-${Date.now()}-${Math.random()}.out`);
   const fd = openSync(file, 'w');
-  let output;
-  try {
-    spawnSync('wine', ['cmd', '/c', line], { env: prefix.env, stdio: ['ignore', fd, fd], timeout: 300000 });
-  } finally {
-    closeSync(fd);
-    output = readFileSync(file, 'utf8');
-    rmSync(file, { force: true });
-  }
-  const m = /exit=(-?\d+)/.exec(output);
-  if (!m) throw new Error(`${program} did not run: ${output}`);
-  return Number(m[1]);
+  return {
+    command: ['wine', ['cmd', '/c', line], { env: prefix.env, stdio: ['ignore', fd, fd], timeout: 300000 }],
+    code() {
+      closeSync(fd);
+      const output = readFileSync(file, 'utf8');
+      rmSync(file, { force: true });
+      const m = /exit=(-?\d+)/.exec(output);
+      if (!m) throw new Error(`${program} did not run: ${output}`);
+      return Number(m[1]);
+    },
+  };
+}
+
+export function runWindowsProgram(prefix, program, args = []) {
+  const run = windowsRun(prefix, program, args);
+  spawnSync(...run.command);
+  return run.code();
+}
+
+// The same, while the test goes on (a program that shows a window).
+export function startWindowsProgram(prefix, program, args = []) {
+  const run = windowsRun(prefix, program, args);
+  return new Promise((resolve, reject) => {
+    const child = spawn(...run.command);
+    child.on('error', reject);
+    child.on('exit', () => {
+      try { resolve(run.code()); } catch (e) { reject(e); }
+    });
+  });
+}
+
+// Waits for a window whose title begins with `title` on the X display
+// (NSIS ends some captions with a space), takes a screenshot into e2e/out
+// and presses `key` in it.
+export async function answerWindow(display, title, key, screenshotName) {
+  const xdotool = (...args) => new Promise((resolve, reject) => {
+    execFile('/usr/bin/xdotool', args, { env: { DISPLAY: display.display }, timeout: 120000 },
+      (error, stdout) => (error ? reject(error) : resolve(stdout.trim())));
+  });
+  const [window] = (await xdotool('search', '--sync', '--name', `^${title}`)).split('\n');
+  await new Promise((r) => setTimeout(r, 1000));  // drawn
+  mkdirSync(OUT, { recursive: true });
+  writeScreenPng(display.screen(), join(OUT, `${screenshotName}.png`));
+  await xdotool('windowfocus', '--sync', window);
+  await xdotool('key', '--window', window, key);
 }
 
 // Waits until every program of the prefix has ended (an NSIS uninstaller
@@ -115,6 +151,12 @@ export function programVersion(exe) {
     product: v(raw.readUInt32LE(at + 16), raw.readUInt32LE(at + 20)),
     strings: raw.toString('utf16le'),
   };
+}
+
+// The subsystem in a program's PE header: 2 a GUI program, 3 a console one.
+export function programSubsystem(exe) {
+  const b = readFileSync(exe);
+  return b.readUInt16LE(b.readUInt32LE(0x3c) + 0x5c);
 }
 
 // The images of a program's icon resources.

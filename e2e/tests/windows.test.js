@@ -20,10 +20,11 @@ import { endProcess, pidListeningOn, processGone } from '../lib/processes.js';
 import { ROOT, callApi, openPage, screenshot } from '../lib/quil.js';
 import { QUIL_EXE, makeWinePrefix, startQuilExe, wineMissing, windowsPath } from '../lib/wine.js';
 import {
-  EXIT_QUIL_RUNNING, OLDER_QUIL_EXE, SETUP, SHORTCUT_NAME, UNINSTALL_KEY, assertSetupCurrent, packageSetup,
-  programIconImages, programVersion, readRegistryKey, readShellLink, runWindowsProgram, setupMissing, userFolders,
-  waitForPrefixIdle,
+  EXIT_QUIL_RUNNING, OLDER_QUIL_EXE, SETUP, SHORTCUT_NAME, UNINSTALL_KEY, answerWindow, assertSetupCurrent,
+  packageSetup, programIconImages, programSubsystem, programVersion, readRegistryKey, readShellLink,
+  runWindowsProgram, setupMissing, startWindowsProgram, userFolders, waitForPrefixIdle,
 } from '../lib/windows_install.js';
+import { hasXvfb, startXvfb } from '../lib/x_display.js';
 
 const missing = wineMissing();
 const noSetup = missing || setupMissing();
@@ -86,6 +87,7 @@ describe('quil.exe under Wine', { skip: missing || false }, () => {
       ['FileVersion', '1.9'], ['ProductVersion', '1.9']])
       assert.ok(version.strings.includes(`${name}\0${value}\0`) || version.strings.includes(`${name}\0\0${value}\0`),
         `the version resource says ${name} ${value}`);
+    assert.equal(programSubsystem(exe), 2, 'a GUI program: its Start-menu entry opens no console window');
     const artwork = readFileSync(join(ROOT, 'packaging', 'icons', 'png', '256x256.png'));
     assert.ok(programIconImages(exe).some((image) => image.equals(artwork)), 'the icon is the Linux icons\' artwork');
 
@@ -257,4 +259,38 @@ describe('quil.exe under Wine', { skip: missing || false }, () => {
     assert.deepEqual(readdirSync(folders.startMenu).filter((f) => f.includes('QUIL')), [SHORTCUT_NAME]);
     for (const { path, bytes } of customerFiles) assert.ok(readFileSync(path).equals(bytes), `${path} is as it was`);
   });
+
+  test('run by hand, the setup asks to close a running QUIL and the uninstaller asks first',
+    { skip: noSetup || (!hasXvfb && 'needs Xvfb and xdotool') || false }, async () => {
+      // From here Wine's programs draw on a virtual display: the prefix has
+      // no program left (the last test closed QUIL), so its desktop process
+      // starts anew there.
+      waitForPrefixIdle(prefix);
+      const x = await startXvfb({ width: 1024, height: 768 });
+      prefix.env.DISPLAY = x.display;
+      try {
+        const exe = join(folders.programs, 'quil.exe');
+        const installed = readFileSync(exe);
+        const { quil } = await session();
+        try {
+          const run = startWindowsProgram(prefix, windowsPath(SETUP));
+          await answerWindow(x, 'QUIL 憑證管理 安裝', 'Escape', 'windows-setup-asks-to-close-quil');
+          assert.equal(await run, 1, 'the setup was cancelled');
+          assert.ok(readFileSync(exe).equals(installed), 'the running program was left alone');
+        } finally {
+          await quil.stop();
+        }
+        // Its first page says what goes and what stays; cancelled, nothing goes.
+        const run = startWindowsProgram(prefix, `${folders.windowsPrograms}\\Uninstall.exe`,
+          [`_?=${folders.windowsPrograms}`]);
+        await answerWindow(x, 'QUIL 憑證管理 解除安裝', 'Escape', 'windows-uninstaller-first-page');
+        assert.equal(await run, 1, 'the uninstaller was cancelled');
+        assert.deepEqual(installedFiles(), ['Uninstall.exe', 'quil.exe']);
+        assert.notEqual(readRegistryKey(prefix, UNINSTALL_KEY), null);
+        waitForPrefixIdle(prefix);
+      } finally {
+        delete prefix.env.DISPLAY;
+        await x.stop();
+      }
+    });
 });

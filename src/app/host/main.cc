@@ -22,6 +22,7 @@
 #include "maintenance/reg_command.h"
 #include "build_config.h"
 #include "maintenance/expiry_reminder.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "proxy/operator_config.h"
@@ -48,6 +49,7 @@ int CheckExpiry() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quil::platform::UseParentConsole();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "reg")
     return quil::RunRegCommand({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr);
