@@ -50,6 +50,7 @@ struct Bench {
     quil::devproxy::Options o;
     o.data_dir = "/tmp/quil-devproxy-bench-" + std::to_string(getpid());
     std::filesystem::remove_all(o.data_dir);
+    o.key_set = QUIL_TEST_KEYS;
     std::string error;
     proxy = DevProxy::Start(o, &error);
     if (!proxy) {

@@ -128,6 +128,7 @@ struct Demo {
     dir = mkdtemp(tmpl);
     devproxy::Options options;
     options.data_dir = dir + "/devproxy";
+    options.key_set = QUIL_TEST_KEYS;
     std::string error;
     proxy = devproxy::DevProxy::Start(options, &error);
     if (proxy) {

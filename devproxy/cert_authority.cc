@@ -52,6 +52,14 @@ Key KeyFromPem(const std::string& pem) {
   return Key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
 }
 
+// The key already at `path` (copied in from a key set, or left by a start
+// that ended before its certificate was written), else a new one.
+Key KeyAtOrNew(const std::string& path) {
+  if (std::filesystem::exists(path))
+    if (Key key = KeyFromPem(ReadDataFile(path))) return key;
+  return GenerateRsaKey(2048);
+}
+
 void AddEntry(X509_NAME* name, const char* field, const std::string& value) {
   if (value.empty()) return;
   X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8,
@@ -232,8 +240,8 @@ class CertAuthority::State {
   const Ca* AddIssuing(const IssuerName& name, std::string* error) {
     Ca ca;
     ca.name = name;
-    auto k = GenerateRsaKey(2048);
-    ca.key = std::move(k);
+    std::string stem = folder + "/issuing-" + std::to_string(issuing.size());
+    ca.key = KeyAtOrNew(stem + ".key");
     X509_NAME* subject = X509_NAME_new();
     AddEntry(subject, "CN", name.cn);
     AddEntry(subject, "O", name.o);
@@ -250,7 +258,6 @@ class CertAuthority::State {
       *error = "cannot make the issuing CA: " + OpenSslError();
       return nullptr;
     }
-    std::string stem = folder + "/issuing-" + std::to_string(issuing.size());
     std::string keypem = PrivateKeyPem(ca.key.get());
     if (!WriteDataFile(stem + ".key", keypem, 0600) ||
         !WriteDataFile(stem + ".crt", CertPem(ca.cert.get()), 0644)) {
@@ -312,8 +319,7 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
       state->issuing.push_back(std::move(ca));
     }
   } else {
-    auto k = GenerateRsaKey(2048);
-    state->root.key = std::move(k);
+    state->root.key = KeyAtOrNew(root_key);
     X509_NAME* subject = X509_NAME_new();
     AddEntry(subject, "CN", "QUIL Demo Root CA");
     AddEntry(subject, "O", "QUIL Demo CA");
@@ -342,7 +348,7 @@ std::unique_ptr<CertAuthority> CertAuthority::LoadOrCreate(const std::string& fo
     state->tls = CertFromPem(ReadDataFile(tls_crt));
   }
   if (!state->tls) {
-    auto k = GenerateRsaKey(2048);
+    Key k = KeyAtOrNew(tls_key);
     EVP_PKEY* key = k.get();
     X509_NAME* subject = X509_NAME_new();
     AddEntry(subject, "CN", "127.0.0.1");

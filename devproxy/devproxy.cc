@@ -23,6 +23,7 @@
 #include "devproxy/data_file.h"
 #include "devproxy/faults.h"
 #include "devproxy/form.h"
+#include "devproxy/key_set.h"
 #include "devproxy/pages.h"
 #include "devproxy/server_thread.h"
 #include "devproxy/service.h"
@@ -265,6 +266,7 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
   // Private keys live here; a folder the caller already had keeps its mode
   // (the key files themselves are 0600).
   if (!existed) chmod(options.data_dir.c_str(), 0700);
+  if (!options.key_set.empty() && !CopyKeySet(options.key_set, options.data_dir, error)) return nullptr;
 
   // The envelope key pair; QUIL carries the public half.
   std::string key_path = impl->data("envelope.key");

@@ -21,6 +21,9 @@ namespace quil::devproxy {
 
 struct Options {
   std::string data_dir;     // created when missing
+  // A key set (devproxy/key_set.h) whose keys a new data folder takes
+  // instead of making its own; empty: keys are made as needed.
+  std::string key_set;
   int port = 0;             // 0: a free port on 127.0.0.1
   bool plain_http = false;  // serve http:// instead of https://
   bool reset = false;       // wipe the database (keys and CA are kept) and reseed

@@ -1,5 +1,5 @@
-// quil-devproxy --data DIR [--port N] [--http] [--reset] [--profile NAME]
-//               [--update-file PATH] [--fault ACTION=FAULT]... [--end-with-stdin]
+// quil-devproxy --data DIR [--key-set DIR] [--port N] [--http] [--reset]
+//               [--profile NAME] [--update-file PATH] [--fault ACTION=FAULT]... [--end-with-stdin]
 // quil-devproxy --help | --version
 // Runs the demo operator proxy on 127.0.0.1 until SIGINT/SIGTERM (or, with
 // --end-with-stdin, until its standard input ends: the parent holds the
@@ -27,7 +27,7 @@ volatile std::sig_atomic_t g_stop = 0;
 void OnSignal(int) { g_stop = 1; }
 
 constexpr char kSynopsis[] =
-    "usage: quil-devproxy --data DIR [--port N] [--http] [--reset]\n"
+    "usage: quil-devproxy --data DIR [--key-set DIR] [--port N] [--http] [--reset]\n"
     "                     [--profile pfx|store|pfx,store|store,pfx]\n"
     "                     [--update-file PATH] [--fault ACTION=FAULT]... [--end-with-stdin]\n"
     "       quil-devproxy --help | --version\n";
@@ -46,6 +46,9 @@ int Help() {
                "\n"
                "Options:\n"
                "  --data DIR             the data folder (keys, authority, database, quil.env)\n"
+               "  --key-set DIR          a new data folder takes its keys from DIR (envelope.key,\n"
+               "                         root.key, issuing.key, tls.key: PEM private keys)\n"
+               "                         instead of making them\n"
                "  --port N               listen on port N (default 0: a free port)\n"
                "  --http                 plain HTTP instead of HTTPS\n"
                "  --reset                empty the database and seed the demo customers again\n"
@@ -90,6 +93,10 @@ int main(int argc, char** argv) {
       const char* v = value();
       if (!v) return Usage();
       options.data_dir = v;
+    } else if (a == "--key-set") {
+      const char* v = value();
+      if (!v) return Usage();
+      options.key_set = v;
     } else if (a == "--port") {
       const char* v = value();
       char* end = nullptr;

@@ -39,7 +39,9 @@ export function demoProxyAt(data) {
 // `args`: further options (`--update-file PATH`, see devproxy/README.md).
 export async function startDevProxy({ args = [] } = {}) {
   const data = mkdtempSync(join(tmpdir(), 'quil-devproxy-'));
-  const child = spawn(join(BUILD, 'devproxy', 'quil-devproxy'), ['--data', data, ...args], {
+  // The build's key set: a new data folder makes no keys of its own.
+  const child = spawn(join(BUILD, 'devproxy', 'quil-devproxy'),
+    ['--data', data, '--key-set', join(BUILD, 'test-keys'), ...args], {
     stdio: ['ignore', 'pipe', 'pipe'],
   });
   const exited = new Promise((res) => child.on('exit', res));

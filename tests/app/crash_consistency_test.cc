@@ -140,6 +140,7 @@ TEST(CrashConsistency, KilledWhileSavingChangingPasswordsAndWritingTheHive) {
   ASSERT_TRUE(LoadOpenSslProviders(&error)) << error;  // to open the files as quil does
   devproxy::Options options;
   options.data_dir = home.path() + "/proxy";
+  options.key_set = testing::TestKeySet();
   auto proxy = devproxy::DevProxy::Start(options, &error);
   ASSERT_TRUE(proxy) << error;
   ASSERT_TRUE(proxy->ApplySettingsProfile("pfx"));

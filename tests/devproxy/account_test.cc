@@ -57,13 +57,12 @@ TEST(DevProxyEnvelope, PublicKeyReplyIsSignedIn256ByteBlocks) {
   EXPECT_EQ(r.text.find("憑證"), std::string::npos);
 
   // A different key cannot open the reply.
-  PKey other = GenerateRsaKey(2048);
+  PKey other = LoadPrivateKeyPem(quil::testing::TestKeyPem("stranger"));
   EXPECT_EQ(OpenRsaReply(other.get(), r.body), "");
 }
 
 TEST(DevProxyEnvelope, SettingsProfilesAndSingleKeys) {
-  Options o;
-  o.data_dir = FreshDataDir("profiles");
+  Options o = TestOptions("profiles");
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
   TestClient client(*proxy);
@@ -91,8 +90,7 @@ TEST(DevProxyEnvelope, SettingsProfilesAndSingleKeys) {
 }
 
 TEST(DevProxyEnvelope, CheckVersionFollowsThePolicy) {
-  Options o;
-  o.data_dir = FreshDataDir("version");
+  Options o = TestOptions("version");
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
   TestClient client(*proxy);
@@ -205,8 +203,7 @@ TEST(DevProxyLogin, EachLoginGetsItsOwnKeyAndLogoutEndsIt) {
 }
 
 TEST(DevProxyLogin, IdleSessionExpires) {
-  Options o;
-  o.data_dir = FreshDataDir("expiry");
+  Options o = TestOptions("expiry");
   o.session_timeout_s = 1;
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
@@ -400,8 +397,7 @@ namespace {
 // The request names no session; the key that opens its fields is what
 // identifies it. Many live sessions must never be confused.
 TEST(DevProxyLogin, ManyLiveSessionsAreNeverConfused) {
-  Options o;
-  o.data_dir = FreshDataDir("sessions");
+  Options o = TestOptions("sessions");
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
   TestClient client(*proxy);
@@ -427,8 +423,7 @@ namespace quil::devproxy::testing {
 namespace {
 
 TEST(DevProxyAccount, OnlineCodeExpires) {
-  Options o;
-  o.data_dir = FreshDataDir("code-expiry");
+  Options o = TestOptions("code-expiry");
   o.online_code_lifetime_s = 1;
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
@@ -453,8 +448,7 @@ namespace quil::devproxy::testing {
 namespace {
 
 TEST(DevProxyLogin, SessionCountIsBounded) {
-  Options o;
-  o.data_dir = FreshDataDir("max-sessions");
+  Options o = TestOptions("max-sessions");
   o.max_sessions = 3;
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);

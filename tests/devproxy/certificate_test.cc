@@ -298,8 +298,7 @@ TEST(DevProxyCertificates, AdminPutsTheNewestCertificateBackToIssuedOrRevoked) {
 }
 
 TEST(DevProxyCertificates, PolicyShapesTheAnswer) {
-  Options o;
-  o.data_dir = FreshDataDir("policy");
+  Options o = TestOptions("policy");
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
   TestClient client(*proxy);

@@ -83,8 +83,7 @@ TEST(DevProxyWithClientLibrary, LoginApplyInstallQueryLogout) {
 }
 
 TEST(DevProxyWithClientLibrary, InjectedFaultsGiveTheClientsCodes) {
-  Options o;
-  o.data_dir = FreshDataDir("client-faults");
+  Options o = TestOptions("client-faults");
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
   ClientScope scope(*proxy);

@@ -59,7 +59,7 @@ std::string ReadAll(const std::string& path) {
 
 TEST(DevProxyProgram, PrintsItsUrlWritesTheEnvironmentAndResets) {
   std::string dir = FreshDataDir("program");
-  Running first = Launch({"--data", dir});
+  Running first = Launch({"--data", dir, "--key-set", quil::testing::TestKeySet()});
   ASSERT_EQ(first.first_line.rfind("https://127.0.0.1:", 0), 0u) << first.first_line;
   ASSERT_GT(first.first_line.size(), 17u);
   EXPECT_EQ(first.first_line.substr(first.first_line.size() - 17), "/PELIProxy/proxy/");
@@ -68,6 +68,8 @@ TEST(DevProxyProgram, PrintsItsUrlWritesTheEnvironmentAndResets) {
   for (const char* key : {"QUIL_PROXY_PUBKEY=", "QUIL_PROXY_CA=", "QUIL_BRIDGE_URL=", "QUIL_IP_SERVICES="})
     EXPECT_NE(env.find(std::string("\n") + key), std::string::npos) << key;
   std::string pubkey = ReadAll(dir + "/proxy_pubkey.pem");
+  EXPECT_EQ(pubkey, PublicKeyPem(LoadPrivateKeyPem(quil::testing::TestKeyPem("envelope")).get()))
+      << "the key set's envelope key";
   // Already accepting: the URL was printed after the listener was up.
   std::string port = first.first_line.substr(18, first.first_line.find('/', 18) - 18);
   std::string cmd = "curl -s --cacert '" + dir + "/ca/ca_bundle.pem' https://127.0.0.1:" + port +
@@ -92,7 +94,7 @@ TEST(DevProxyProgram, PrintsItsUrlWritesTheEnvironmentAndResets) {
   }
   EXPECT_EQ(answer, "200");
   // A port in use is an error, not a silent second proxy.
-  Running clash = Launch({"--data", FreshDataDir("clash"), "--port", port});
+  Running clash = Launch({"--data", FreshDataDir("clash"), "--key-set", quil::testing::TestKeySet(), "--port", port});
   EXPECT_EQ(clash.first_line, "");
   int status = 0;
   waitpid(clash.pid, &status, 0);
@@ -132,7 +134,8 @@ TEST(DevProxyProgram, PrintsItsUrlWritesTheEnvironmentAndResets) {
 
 TEST(DevProxyProgram, RefusesBadArguments) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-           {}, {"--port", "80000", "--data", "/tmp/x"}, {"--data"}, {"--data", "/tmp/x", "--bogus"}}) {
+           {}, {"--port", "80000", "--data", "/tmp/x"}, {"--data"}, {"--data", "/tmp/x", "--bogus"},
+           {"--data", "/tmp/x", "--key-set"}}) {
     Running r = Launch(args);
     EXPECT_EQ(r.first_line, "");
     int status = 0;

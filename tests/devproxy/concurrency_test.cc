@@ -14,8 +14,7 @@ namespace {
 
 TEST(DevProxyConcurrency, FiftyParallelLoginsAndApplications) {
   constexpr int kClients = 50;
-  Options o;
-  o.data_dir = FreshDataDir("parallel");
+  Options o = TestOptions("parallel");
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
   TestClient client(*proxy);

@@ -17,6 +17,7 @@ namespace {
 
 std::unique_ptr<DevProxy> StartProxy(const std::string& tag, Options o = {}) {
   o.data_dir = FreshDataDir(tag);
+  o.key_set = quil::testing::TestKeySet();
   std::string error;
   auto proxy = DevProxy::Start(o, &error);
   EXPECT_TRUE(proxy) << error;
@@ -95,6 +96,7 @@ TEST(DevProxyFaults, SpecsThatDoNotParse) {
   Options o;
   o.faults = "doLogin=warp";
   o.data_dir = FreshDataDir("badfault");
+  o.key_set = quil::testing::TestKeySet();
   std::string error;
   EXPECT_FALSE(DevProxy::Start(o, &error));
   EXPECT_NE(error.find("doLogin=warp"), std::string::npos);
@@ -174,7 +176,7 @@ TEST(DevProxyAdmin, RequiresItsTokenAndDrivesTheProxy) {
 TEST(DevProxyBadInput, RefusedNeverCrashes) {
   DevProxy& proxy = SharedProxy();
   TestClient client(proxy);
-  PKey other = GenerateRsaKey(2048);
+  PKey other = LoadPrivateKeyPem(quil::testing::TestKeyPem("stranger"));
   std::string foreign = SealRsaField(other.get(), "9A000000001").value();
   PKey ours = LoadPublicKeyPem(proxy.public_key_pem());
   std::string pw = SealRsaField(ours.get(), "demo1234").value();

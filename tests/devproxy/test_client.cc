@@ -307,10 +307,16 @@ std::string FreshDataDir(const std::string& tag) {
   return dir;
 }
 
+Options TestOptions(const std::string& tag) {
+  Options o;
+  o.data_dir = FreshDataDir(tag);
+  o.key_set = quil::testing::TestKeySet();
+  return o;
+}
+
 DevProxy& SharedProxy() {
   static DevProxy* proxy = [] {
-    Options o;
-    o.data_dir = FreshDataDir("shared");
+    Options o = TestOptions("shared");
     std::string error;
     auto p = DevProxy::Start(o, &error);
     if (!p) {

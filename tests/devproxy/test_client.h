@@ -9,6 +9,7 @@
 
 #include "devproxy/crypto.h"
 #include "devproxy/devproxy.h"
+#include "support/test_env.h"
 
 namespace quil::devproxy::testing {
 
@@ -79,6 +80,8 @@ bool SerialHasLeadingZero(const std::string& der);
 
 // A fresh data folder under the test temp folder.
 std::string FreshDataDir(const std::string& tag);
+// Options for a proxy on a fresh data folder with the build's key set.
+Options TestOptions(const std::string& tag);
 // One proxy shared by the tests of this program; its customers are added
 // per test with UniqueCustomer so tests do not disturb each other.
 DevProxy& SharedProxy();

@@ -40,6 +40,7 @@ class SecurityComponentTest : public ::testing::Test {
     std::string error;
     devproxy::Options options;
     options.data_dir = *data_;
+    options.key_set = testing::TestKeySet();
     proxy_ = devproxy::DevProxy::Start(options, &error).release();
     ASSERT_NE(proxy_, nullptr) << error;
     proxy_->ExportEnvironment();

@@ -33,6 +33,7 @@ class DemoProxyTest : public ::testing::Test {
     suite_home_ = new testing::ScopedTestHome;
     devproxy::Options options;
     options.data_dir = suite_home_->path() + "/devproxy";
+    options.key_set = quil::testing::TestKeySet();
     // An update of its own: the sanitizer build makes no quil program to serve.
     options.update_file = suite_home_->path() + "/QUILSetup.exe";
     std::ofstream(options.update_file, std::ios::binary) << std::string(200 * 1024, 'q');

@@ -82,18 +82,22 @@ X509* MakeCert(EVP_PKEY* subject_key, const char* cn, X509* issuer, EVP_PKEY* is
 }
 
 const TestRsaKey& ProxyKey() {
-  static const TestRsaKey key;
+  static const TestRsaKey key(TestKeyPem("fake-proxy"));
   return key;
 }
 
 const TestRsaKey& StrangerKey() {
-  static const TestRsaKey key;
+  static const TestRsaKey key(TestKeyPem("stranger"));
   return key;
 }
 
 }  // namespace
 
-TestRsaKey::TestRsaKey(int bits) : pkey_(EVP_RSA_gen(static_cast<unsigned>(bits))) {}
+TestRsaKey::TestRsaKey(const std::string& private_pem) {
+  BIO* bio = BIO_new_mem_buf(private_pem.data(), static_cast<int>(private_pem.size()));
+  pkey_.reset(PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr));
+  BIO_free(bio);
+}
 TestRsaKey::~TestRsaKey() = default;
 
 std::string TestRsaKey::PublicPem() const {

@@ -21,10 +21,10 @@ class Server;
 
 namespace quil::testing {
 
-// An RSA key pair made for one test.
+// An RSA key pair of the build's test keys (TestKeyPem).
 class TestRsaKey {
  public:
-  explicit TestRsaKey(int bits = 2048);
+  explicit TestRsaKey(const std::string& private_pem);
   ~TestRsaKey();
   std::string PublicPem() const;
   // Private-key encryption with type 1 padding (what the proxy signs its

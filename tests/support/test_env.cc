@@ -1,5 +1,7 @@
 #include "support/test_env.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,6 +20,24 @@ std::string ReadFileForTest(const std::string& path) {
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+std::string TestKeySet() {
+  std::string folder = QUIL_TEST_KEYS;
+#ifdef _WIN32
+  // The build folder is a Linux path; Wine shows the Linux root as Z:.
+  if (WineVersion() && !folder.empty() && folder[0] == '/') folder = "Z:" + folder;
+#endif
+  return folder;
+}
+
+std::string TestKeyPem(const std::string& name) {
+  std::string pem = ReadFileForTest(TestKeySet() + "/" + name + ".key");
+  if (pem.empty()) {
+    fprintf(stderr, "the test key %s.key is missing in %s (made by the build)\n", name.c_str(), TestKeySet().c_str());
+    abort();
+  }
+  return pem;
 }
 
 }  // namespace quil::testing

@@ -34,6 +34,13 @@ class ScopedTestHome {
 void WriteFileForTest(const std::string& path, const std::string& bytes);
 std::string ReadFileForTest(const std::string& path);
 
+// The keys made once for the build's tests (cmake/test_keys.cmake): the
+// folder holding them, which is a demo proxy's key set, and one key's PEM
+// ("fake-proxy", "stranger", or a key of the set). A test process makes no
+// RSA key it does not test.
+std::string TestKeySet();
+std::string TestKeyPem(const std::string& name);
+
 // The version of Wine the tests run under; nullptr on Linux and Windows.
 // Tests name a gap of Wine's by it where Wine falls short of Windows.
 const char* WineVersion();

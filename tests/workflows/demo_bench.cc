@@ -155,6 +155,7 @@ DemoBench& Bench() {
     std::string dir = mkdtemp(buf.data());
     devproxy::Options o;
     o.data_dir = dir;
+    o.key_set = TestKeySet();
     std::string error;
     auto proxy = devproxy::DevProxy::Start(o, &error);
     if (!proxy) {
