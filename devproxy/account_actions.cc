@@ -70,7 +70,7 @@ void Service::DoLogin(Call& c) {
   }
   session->idno = cust->idno;
   session->client_ip = c.F("clientIP");
-  session->last_seen = std::time(nullptr);
+  session->last_seen = Now();
   sessions_[session->key] = session;
   c.Ok("登入成功");
   c.Add("aeskey", session->key);
@@ -116,7 +116,7 @@ void Service::WriteLog(Call& c) {
   r.funcid = c.F("funcid");
   r.memo = c.F("memo");
   r.session_idno = c.session() ? c.session()->idno : "";
-  r.time = LocalTime14(std::time(nullptr));
+  r.time = LocalTime14(Now());
   if (store_->AddAudit(r)) c.Ok();
   else c.Refuse("9004", "紀錄寫入失敗");
 }
@@ -180,7 +180,7 @@ void Service::GetOnlinePw(Call& c) {
   auto cust = store_->CustomerByIdno(c.session()->idno);
   std::string aid = Upper(c.F("aid"));
   std::string type = c.F("applyType").empty() ? "new" : c.F("applyType");
-  std::time_t now = std::time(nullptr);
+  std::time_t now = Now();
   if (!cust || Upper(c.F("id")) != cust->idno || (aid != cust->aid_account && aid != cust->idno)) {
     c.Refuse("-13", "身分資料不符，無法申請認證碼");
     return;
@@ -236,7 +236,7 @@ void Service::VerifyOnlinePw(Call& c) {
   std::string type = c.F("applyType").empty() ? "new" : c.F("applyType");
   std::string aid = Upper(c.F("aid"));
   auto cust = store_->CustomerByIdno(c.session()->idno);
-  std::time_t now = std::time(nullptr);
+  std::time_t now = Now();
   if (!cust || Upper(c.F("id")) != cust->idno || (aid != cust->aid_account && aid != cust->idno)) {
     c.Refuse("-4", "身分資料不符");
     return;

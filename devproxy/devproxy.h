@@ -9,6 +9,8 @@
 // Start() returns once the listener accepts connections; the server runs on
 // background threads and stops in the destructor. Every public member is
 // safe to call from any thread.
+#include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -31,6 +33,10 @@ struct Options {
   int session_timeout_s = 1800;  // a session key unused this long is refused
   int online_code_lifetime_s = 300;  // an online code must be entered within this
   int max_sessions = 5000;  // beyond this a login ends the longest-idle session
+  // The clock of sessions and online codes (their timeouts and idle
+  // order), in seconds since the epoch; empty: the system's. Tests move one
+  // of their own forward instead of waiting.
+  std::function<std::time_t()> clock;
   int trading_port = 0;     // the demo trading page's port; 0: a free one
   // Faults switched on from the start, "action=fault;action=fault" (see
   // ParseFault for the fault forms).

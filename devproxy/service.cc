@@ -75,7 +75,8 @@ Service::Service(Store* store, CertAuthority* ca, std::string origin, const Opti
       origin_(std::move(origin)),
       session_timeout_s_(options.session_timeout_s),
       online_code_lifetime_s_(options.online_code_lifetime_s),
-      max_sessions_(static_cast<size_t>(std::max(1, options.max_sessions))) {
+      max_sessions_(static_cast<size_t>(std::max(1, options.max_sessions))),
+      clock_(options.clock) {
   ApplyProfile("pfx");
   reg_items_ = DefaultRegSetItems();
 }
@@ -199,7 +200,7 @@ std::shared_ptr<Session> Service::OpenWithSession(const Fields& sealed, Fields* 
   std::vector<std::shared_ptr<Session>> candidates;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    std::time_t now = std::time(nullptr);
+    std::time_t now = Now();
     for (auto it = sessions_.begin(); it != sessions_.end();) {
       if (now - it->second->last_seen > session_timeout_s_) it = sessions_.erase(it);
       else candidates.push_back((it++)->second);
@@ -239,7 +240,7 @@ std::shared_ptr<Session> Service::OpenWithSession(const Fields& sealed, Fields* 
   if (!found) return nullptr;
   std::lock_guard<std::mutex> lock(mu_);
   if (!sessions_.count(found->key)) return nullptr;  // logged out meanwhile
-  found->last_seen = std::time(nullptr);
+  found->last_seen = Now();
   *opened = std::move(found_fields);
   return found;
 }

@@ -5,6 +5,7 @@
 // Thread-safe: one mutex guards the store, the sessions and the settings.
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -123,12 +124,16 @@ class Service {
   std::optional<OnlineCode> UsablePwid(const std::string& pwid, const std::string& idno,
                                        bool for_revoke, std::time_t now);
 
+  // Now, by the clock of sessions and online codes.
+  std::time_t Now() const { return clock_ ? clock_() : std::time(nullptr); }
+
   Store* store_;
   CertAuthority* ca_;
   std::string origin_;
   int session_timeout_s_;
   int online_code_lifetime_s_;
   size_t max_sessions_;
+  std::function<std::time_t()> clock_;
   std::mutex mu_;
   std::map<std::string, std::shared_ptr<Session>> sessions_;
   Fields sys_cfg_;

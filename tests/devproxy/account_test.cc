@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "base/base64.h"
 #include "support/socket_probe.h"
@@ -204,14 +203,21 @@ TEST(DevProxyLogin, EachLoginGetsItsOwnKeyAndLogoutEndsIt) {
 
 TEST(DevProxyLogin, IdleSessionExpires) {
   Options o = TestOptions("expiry");
-  o.session_timeout_s = 1;
+  o.session_timeout_s = 60;
+  ManualClock clock;
+  o.clock = clock.Function();
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
   TestClient client(*proxy);
   CustomerSeed c = UniqueCustomer(*proxy);
   std::string key = client.Login(c.aid, c.password);
-  EXPECT_EQ(client.Aes("iAmAlive", {{"trash", ""}, {"version", "1.9"}}, key).status, 200);
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  clock.Advance(60);
+  EXPECT_EQ(client.Aes("iAmAlive", {{"trash", ""}, {"version", "1.9"}}, key).status, 200)
+      << "idle exactly as long as allowed";
+  clock.Advance(60);
+  EXPECT_EQ(client.Aes("iAmAlive", {{"trash", ""}, {"version", "1.9"}}, key).status, 200)
+      << "each call starts the idle time anew";
+  clock.Advance(61);
   EXPECT_EQ(client.Aes("iAmAlive", {{"trash", ""}, {"version", "1.9"}}, key).status, 401);
   EXPECT_EQ(proxy->SessionCount(), 0);
 }
@@ -424,7 +430,9 @@ namespace {
 
 TEST(DevProxyAccount, OnlineCodeExpires) {
   Options o = TestOptions("code-expiry");
-  o.online_code_lifetime_s = 1;
+  o.online_code_lifetime_s = 300;
+  ManualClock clock;
+  o.clock = clock.Function();
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
   TestClient client(*proxy);
@@ -434,7 +442,7 @@ TEST(DevProxyAccount, OnlineCodeExpires) {
                                        {"birthday", c.birthday}, {"applyType", ""}}, key);
   ASSERT_EQ(r["rtnCode"], "0") << "an empty address means the one on file";
   EXPECT_EQ(proxy->Mailbox().back().notify_addr, c.email);
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  clock.Advance(301);
   Reply late = client.Aes("verifyOnlinePw", {{"id", c.idno}, {"aid", c.aid}, {"pw", proxy->Mailbox().back().code},
                                              {"applyType", "new"}}, key);
   EXPECT_EQ(late["rtnCode"], "-2");
@@ -450,6 +458,8 @@ namespace {
 TEST(DevProxyLogin, SessionCountIsBounded) {
   Options o = TestOptions("max-sessions");
   o.max_sessions = 3;
+  ManualClock clock;
+  o.clock = clock.Function();
   auto proxy = DevProxy::Start(o, nullptr);
   ASSERT_TRUE(proxy);
   TestClient client(*proxy);
@@ -458,7 +468,7 @@ TEST(DevProxyLogin, SessionCountIsBounded) {
   for (int i = 0; i < 4; ++i) {
     c.push_back(UniqueCustomer(*proxy));
     keys.push_back(client.Login(c[i].aid, c[i].password));
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // distinct idle times
+    clock.Advance(1);  // distinct idle times
   }
   EXPECT_EQ(proxy->SessionCount(), 3);
   EXPECT_EQ(client.Aes("getCn", {{"userId", c[0].idno}}, keys[0]).status, 401) << "the longest idle went";

@@ -2,6 +2,9 @@
 // A small client of the proxy protocol for the demo proxy's own tests:
 // seals fields with either envelope, posts them over HTTPS (verifying the
 // proxy's certificate with its CA bundle) and reads the XML reply.
+#include <atomic>
+#include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -82,6 +85,19 @@ bool SerialHasLeadingZero(const std::string& der);
 std::string FreshDataDir(const std::string& tag);
 // Options for a proxy on a fresh data folder with the build's key set.
 Options TestOptions(const std::string& tag);
+// A clock for Options::clock that stands still until the test moves it.
+class ManualClock {
+ public:
+  ManualClock() : now_(std::make_shared<std::atomic<std::time_t>>(std::time(nullptr))) {}
+  void Advance(int seconds) { *now_ += seconds; }
+  std::function<std::time_t()> Function() const {
+    return [now = now_] { return now->load(); };
+  }
+
+ private:
+  std::shared_ptr<std::atomic<std::time_t>> now_;
+};
+
 // One proxy shared by the tests of this program; its customers are added
 // per test with UniqueCustomer so tests do not disturb each other.
 DevProxy& SharedProxy();
