@@ -11,7 +11,7 @@
 // Prints one JSON object; bench/run.sh shows it with the other figures.
 //   node bench/page_bench.mjs [--calls N] [--starts N]
 import { spawn, spawnSync } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync } from 'node:fs';
 import { Agent, request } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -20,6 +20,7 @@ import { startDevProxy } from '../e2e/lib/devproxy.js';
 import {
   acceptAgreement, answerQuestion, expectMessage, loginToAgreement, newCustomer, submitSave,
 } from '../e2e/lib/page_actions.js';
+import { descendantsOf, processesGone, removeScratch } from '../e2e/lib/processes.js';
 import { launchBrowser, startQuil } from '../e2e/lib/quil.js';
 
 const { values: opts } = parseArgs({
@@ -133,11 +134,14 @@ async function roundTripsWithoutPlaywright(quil, calls) {
     })()`);
   } finally {
     const exited = new Promise((r) => (chromium.exitCode === null ? chromium.on('exit', r) : r()));
+    // Its helper processes outlive it for a moment and write the profile
+    // meanwhile: the profile goes once they have gone too.
+    const helpers = descendantsOf(chromium.pid);
     await Promise.race([send('Browser.close', {}), new Promise((r) => setTimeout(r, 5000))]);
     if (chromium.exitCode === null) chromium.kill();
     await exited;
-    // Its helper processes may still be writing the profile for a moment.
-    rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 200 });
+    await processesGone(helpers);
+    await removeScratch(profile);
   }
 }
 

@@ -1,10 +1,11 @@
 // Runs the demo operator proxy for a test file and talks to its admin API.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { mkdtempSync, readFileSync } from 'node:fs';
 import { request } from 'node:https';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createInterface } from 'node:readline';
+import { removeScratch } from './processes.js';
 import { BUILD } from './quil.js';
 
 // The QUIL_* variables of the demo proxy whose data folder is `data`, and
@@ -63,7 +64,7 @@ export async function startDevProxy({ args = [] } = {}) {
     async stop() {
       child.kill('SIGTERM');
       await exited;
-      rmSync(data, { recursive: true, force: true });
+      await removeScratch(data);
     },
   };
 }

@@ -1,11 +1,12 @@
 // Starts the quil program and a headless Chromium on its page, each test in
 // a home folder of its own.
 import { spawn } from 'node:child_process';
-import { chmodSync, copyFileSync, mkdtempSync, mkdirSync, rmSync, writeFileSync } from 'node:fs';
+import { chmodSync, copyFileSync, mkdtempSync, mkdirSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { createInterface } from 'node:readline';
 import { chromium } from 'playwright-core';
+import { removeScratch } from './processes.js';
 
 export const ROOT = resolve(import.meta.dirname, '..', '..');
 export const BUILD = process.env.QUIL_BUILD_DIR || join(ROOT, 'build');
@@ -75,7 +76,7 @@ export function startQuil({ home = makeHome(), args = [], env = {}, command = [Q
         async stop() {
           if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
           await exited;
-          rmSync(home, { recursive: true, force: true });
+          await removeScratch(home);
         },
       });
     });

@@ -9,7 +9,7 @@ import {
   acceptAgreement, answerQuestion, answerYesNo, expectMessage, loginToAgreement, loginWithAccount, newCustomer,
   submitSave,
 } from '../lib/page_actions.js';
-import { endProcess, pidListeningOn, waitForListener } from '../lib/processes.js';
+import { endProcess, freePort, pidListeningOn, waitForListener } from '../lib/processes.js';
 import { callInPage, makeHome, screenshot, startQuil } from '../lib/quil.js';
 
 const suite = browserAndProxy();
@@ -366,7 +366,7 @@ describe('session', () => {
 
   test('logout restarts the program on a fresh login screen', async () => {
     const c = await newCustomer(suite.proxy);
-    const port = 20000 + Math.floor(Math.random() * 20000);
+    const port = await freePort();
     const { quil, page } = await session({ args: ['--port', String(port)] });
     try {
       await loginWithAccount(page, { branch: c.branch, account: c.account, password: c.password });

@@ -8,7 +8,7 @@ import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { demoProxyAt } from '../lib/devproxy.js';
 import { expectMessage } from '../lib/page_actions.js';
-import { childrenOf, endProcess, pidListeningOn, processGone } from '../lib/processes.js';
+import { childrenOf, endProcess, freePort, pidListeningOn, processGone } from '../lib/processes.js';
 import { BUILD, QUIL, callInPage, openPage, screenshot, startQuil } from '../lib/quil.js';
 import { browserAndProxy } from '../lib/suite.js';
 
@@ -33,8 +33,6 @@ function programCopy() {
   };
 }
 
-const freePort = () => 20000 + Math.floor(Math.random() * 20000);
-
 function cmdline(pid) {
   return readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0').slice(0, -1);
 }
@@ -47,7 +45,7 @@ describe('start-up version check', () => {
   test('an outdated copy updates its file and restarts, and the new copy passes', async () => {
     const copy = programCopy();
     const originalInode = statSync(copy.program).ino;
-    const port = freePort();
+    const port = await freePort();
     let newPid = null;
     await suite.proxy.admin('POST', 'version', { rtnCode: '1' });
     const quil = await startQuil({ command: [copy.program], args: ['--port', String(port)], env: suite.proxy.env });
@@ -97,7 +95,7 @@ describe('start-up version check', () => {
     const copy = programCopy();
     copyFileSync(join(BUILD, 'devproxy', 'quil-devproxy'), join(copy.dir, 'quil-devproxy'));
     chmodSync(join(copy.dir, 'quil-devproxy'), 0o755);
-    const port = freePort();
+    const port = await freePort();
     let lastPid = null;
     const quil = await startQuil({ command: [copy.program], args: ['--demo', '--port', String(port)] });
     const [proxyPid] = childrenOf(quil.child.pid);
@@ -161,7 +159,7 @@ describe('start-up version check', () => {
   });
 
   test('a proxy that does not answer ends the program after saying so', async () => {
-    const env = { ...suite.proxy.env, QUIL_PROXY_URL: `https://127.0.0.1:${freePort()}/PELIProxy/proxy/` };
+    const env = { ...suite.proxy.env, QUIL_PROXY_URL: `https://127.0.0.1:${await freePort()}/PELIProxy/proxy/` };
     const quil = await startQuil({ env });
     try {
       const page = await openPage(suite.browser, quil);

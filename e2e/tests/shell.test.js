@@ -4,7 +4,7 @@ import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy } from '../lib/suite.js';
-import { childrenOf, endProcess, pidListeningOn, processGone, waitForListener } from '../lib/processes.js';
+import { childrenOf, endProcess, freePort, pidListeningOn, processGone, waitForListener } from '../lib/processes.js';
 import { callApi, callInPage, makeHome, openPage, screenshot, startQuil as startQuilBare } from '../lib/quil.js';
 
 const suite = browserAndProxy();
@@ -207,7 +207,7 @@ describe('signals and restart', () => {
   });
 
   test('openApp starts a new copy with the same options, then ends this one', async () => {
-    const port = 20000 + Math.floor(Math.random() * 20000);
+    const port = await freePort();
     const quil = await startQuil({ args: ['--port', String(port)] });
     try {
       const started = Date.now();
