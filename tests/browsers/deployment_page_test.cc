@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -114,6 +115,18 @@ TEST(DeploymentPageTest, ReplacesOlderPagesOnlyAndAnswersTheAddress) {
                                              "MERODepCert.x.htm", "QUILCert.P12", "notes.txt"}));
   EXPECT_EQ(ReadFileForTest(folder + "/" + pages[0]), "<html>page</html>");
   EXPECT_EQ(address, "file://" + folder + "/" + pages[0]);
+}
+
+// The page carries the certificate with its key: only the customer reads it.
+TEST(DeploymentPageTest, FolderAndPageArePrivate) {
+  ScopedTestHome home;
+  std::string address = placeDeploymentPage("<html>key</html>");
+  const std::string page = address.substr(std::string("file://").size());
+  struct stat st;
+  ASSERT_EQ(stat((home.path() + "/mero").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat(page.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(DeploymentPageTest, AddressOfAHomeWithWhiteSpace) {
