@@ -23,9 +23,6 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
-void OnSignal(int) { g_stop = 1; }
-
 constexpr char kSynopsis[] =
     "usage: quil-devproxy --data DIR [--key-set DIR] [--port N] [--http] [--reset]\n"
     "                     [--profile pfx|store|pfx,store|store,pfx]\n"
@@ -128,8 +125,14 @@ int main(int argc, char** argv) {
   }
   if (options.data_dir.empty()) return Usage();
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  // SIGINT and SIGTERM stay pending until the wait below takes them, in
+  // whatever thread and at whatever moment they arrive (the server's
+  // threads inherit the mask).
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGINT);
+  sigaddset(&stop, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
   std::string error;
   auto proxy = quil::devproxy::DevProxy::Start(options, &error);
@@ -153,9 +156,11 @@ int main(int argc, char** argv) {
       char buf[256];
       while (read(0, buf, sizeof buf) > 0) {
       }
-      pthread_kill(main_thread, SIGTERM);  // wakes pause() below
+      pthread_kill(main_thread, SIGTERM);  // ends the wait below
     }).detach();
   }
-  while (!g_stop) pause();
+  int signal_number = 0;
+  while (sigwait(&stop, &signal_number) != 0) {
+  }
   return 0;
 }

@@ -30,8 +30,9 @@ bool ShowInFileManager(const std::string& path);
 // proxy, which prints its address) and its standard input on a pipe whose
 // other end only this process holds: the program reads the end of its
 // input once this process has ended, in whatever way (also killed or
-// crashed). Destroying it asks the program to stop (SIGTERM; on Windows it
-// is terminated) and waits for it.
+// crashed). Destroying it closes that pipe first, then asks the program to
+// stop (SIGTERM; on Windows it is terminated) and waits for it at most
+// 1.5 s before it is killed: never for ever.
 class ChildProcess {
  public:
   virtual ~ChildProcess() = default;
@@ -53,7 +54,7 @@ std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, cons
 // `id`, when it still runs the program file named `program_name` (Linux:
 // with exactly `args`), so a number since given to another process is
 // never taken. Nothing otherwise. It has no output to read; destroying it
-// stops it and waits for it to end.
+// stops it as above.
 std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& program_name,
                                                    const std::vector<std::string>& args);
 

@@ -132,6 +132,31 @@ TEST(DevProxyProgram, PrintsItsUrlWritesTheEnvironmentAndResets) {
   }
 }
 
+// A stop request is never lost, whenever it comes: here right after the
+// address, while the program may still be on its way to waiting for it.
+TEST(DevProxyProgram, EndsWithinTwoSecondsOfSigtermSentRightAfterItsAddress) {
+  std::string dir = FreshDataDir("sigterm");
+  Launch({"--data", dir, "--http"}).Stop();  // the keys are made once
+  constexpr int kStarts = 30;
+  int late = 0;
+  for (int i = 0; i < kStarts; ++i) {
+    Running r = Launch({"--data", dir, "--http"});
+    ASSERT_EQ(r.first_line.rfind("http://127.0.0.1:", 0), 0u) << r.first_line;
+    kill(r.pid, SIGTERM);
+    int status = 0;
+    pid_t ended = 0;
+    for (int waited = 0; waited < 200 && (ended = waitpid(r.pid, &status, WNOHANG)) == 0; ++waited) usleep(10 * 1000);
+    if (ended == r.pid) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "start " << i;
+      continue;
+    }
+    ++late;
+    kill(r.pid, SIGKILL);
+    waitpid(r.pid, nullptr, 0);
+  }
+  EXPECT_EQ(late, 0) << "of " << kStarts << " starts, still running 2 s after SIGTERM";
+}
+
 TEST(DevProxyProgram, RefusesBadArguments) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
            {}, {"--port", "80000", "--data", "/tmp/x"}, {"--data"}, {"--data", "/tmp/x", "--bogus"},

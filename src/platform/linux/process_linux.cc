@@ -271,11 +271,13 @@ class LinuxChild : public ChildProcess {
   }
   ~LinuxChild() override {
     if (out_ >= 0) close(out_);
-    if (!released_) Stop();
+    // Its input ends first (unless a successor holds it too): a program
+    // that watches it ends by itself, whatever it does with signals.
     if (life_ >= 0) {
       RemoveLifeline(life_);
       close(life_);
     }
+    if (!released_) Stop();
   }
   int Id() const override { return pid_; }
   // A successor started before this already holds a copy of the lifeline.
@@ -296,16 +298,33 @@ class LinuxChild : public ChildProcess {
   }
 
  private:
+  // Asks it to stop and waits for it up to kStopWait; then it is killed.
   void Stop() {
+    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
     if (!inherited_) {
       kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+      while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+          kill(pid_, SIGKILL);
+          waitpid(pid_, nullptr, 0);
+          return;
+        }
+        usleep(10 * 1000);
+      }
       return;
     }
     if (!Runs(pid_, program_name_, args_)) return;
     kill(pid_, SIGTERM);
-    for (int i = 0; i < 200 && Runs(pid_, program_name_, args_); ++i) usleep(50 * 1000);
+    while (Runs(pid_, program_name_, args_)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        kill(pid_, SIGKILL);
+        return;
+      }
+      usleep(10 * 1000);
+    }
   }
+
+  static constexpr std::chrono::milliseconds kStopWait{1500};
 
   pid_t pid_;
   int out_;

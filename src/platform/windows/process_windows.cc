@@ -52,12 +52,12 @@ class WindowsChild : public ChildProcess {
   WindowsChild(HANDLE process, HANDLE out, HANDLE life) : process_(process), out_(out), life_(life) {}
   ~WindowsChild() override {
     if (out_) CloseHandle(out_);
+    if (life_) CloseHandle(life_);  // its input ends first
     if (!released_) {
       TerminateProcess(process_, 1);
-      WaitForSingleObject(process_, 5000);
+      WaitForSingleObject(process_, 1500);
     }
     CloseHandle(process_);
-    if (life_) CloseHandle(life_);
   }
   int Id() const override { return static_cast<int>(GetProcessId(process_)); }
   void Release() override { released_ = true; }
