@@ -1,7 +1,9 @@
 #pragma once
 // Notifications on the user's desktop, shown by the desktop's notification
 // service (on Linux the freedesktop one on the session bus), with an action
-// that the user may choose. Texts are wide (UTF-8).
+// that the user may choose. Texts are wide (UTF-8) and plain: each is shown
+// as it is, never read as markup, and bytes that are not UTF-8 are shown as
+// replacement characters.
 #include <chrono>
 #include <cstdint>
 #include <memory>

@@ -2,6 +2,7 @@
 // service of the test's own.
 #include "maintenance/expiry_reminder.h"
 
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,7 +12,7 @@
 #include <thread>
 
 #include "notification_service_fake.h"
-#include "session_bus.h"
+#include "support/linux/session_bus.h"
 #include "support/test_env.h"
 
 extern char** environ;
@@ -170,6 +171,58 @@ TEST(ExpiryReminder, NotificationSaysWhoseCertificateEndsWhenAndWhere) {
   EXPECT_NE(got[1].body.find("B223456789-02 的憑證已於 "), std::string::npos) << got[1].body;
   EXPECT_NE(got[1].body.find("憑證位置：個人憑證存放區"), std::string::npos) << got[1].body;
   EXPECT_EQ(got[1].urgency, 2) << "an ended certificate stays on screen";
+}
+
+// GLib's complaints (a string that is not UTF-8 handed to D-Bus), counted.
+struct GLibCriticals {
+  GLibCriticals() {
+    for (const char* domain : {"GLib", "GLib-GIO"})
+      ids.emplace_back(domain, g_log_set_handler(domain, static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL |
+                                                                                       G_LOG_LEVEL_WARNING),
+                                                 [](const gchar*, GLogLevelFlags, const gchar*, gpointer n) {
+                                                   ++*static_cast<int*>(n);
+                                                 },
+                                                 &count));
+  }
+  ~GLibCriticals() {
+    for (const auto& [domain, id] : ids) g_log_remove_handler(domain, id);
+  }
+  int count = 0;
+  std::vector<std::pair<const char*, guint>> ids;
+};
+
+// A certificate's name and a file path are text, whatever they hold: a
+// service that reads markup gets them escaped, and bytes that are not
+// UTF-8 arrive as replacement characters.
+TEST(ExpiryReminder, NamesAndPathsAreShownAsTheyAre) {
+  const std::string cn = "<b>x</b> & <a href=\"https://a.example/\">y</a>";
+  const std::string path = "/tmp/John's R&D/x.P12";
+  const std::string escaped_cn = "&lt;b&gt;x&lt;/b&gt; &amp; &lt;a href=&quot;https://a.example/&quot;&gt;y&lt;/a&gt;";
+  const std::string escaped_path = "/tmp/John&apos;s R&amp;D/x.P12";
+  for (bool markup : {true, false}) {
+    SCOPED_TRACE(markup ? "a service that reads markup" : "a plain text service");
+    ScopedTestHome home;
+    PrivateSessionBus bus;
+    ScopedSessionBusAddress address(bus.address());
+    FakeNotificationService service(bus.address(), FakeNotificationService::Reply::kCloseAtOnce, markup);
+    RememberHeldCertificate(Record(cn, "1A2B", kEnd), InPfxFile(path));
+    RememberHeldCertificate(Record("B223456789-02", "3C4D", kEnd), InPfxFile("/tmp/\xB3\xAF\xff/x.P12"));
+    GLibCriticals complaints;
+    ExpiryCheckResult r = RunExpiryCheck(CheckAt(kEnd - 2 * kDay));
+    EXPECT_EQ(r.shown, 2) << r.problem;
+    EXPECT_EQ(complaints.count, 0);
+    auto got = service.received();
+    ASSERT_EQ(got.size(), 2u);
+    const auto& named = got[0].body.find("B223456789") == std::string::npos ? got[0] : got[1];
+    const auto& bad_path = &named == &got[0] ? got[1] : got[0];
+    const std::string want_cn = markup ? escaped_cn : cn;
+    const std::string want_path = markup ? escaped_path : path;
+    EXPECT_EQ(named.body.substr(0, want_cn.size()), want_cn) << named.body;
+    EXPECT_EQ(named.body.substr(named.body.size() - want_path.size()), want_path) << named.body;
+    if (markup) EXPECT_EQ(named.body.find('<'), std::string::npos) << named.body;
+    EXPECT_EQ(named.summary, "QUIL：憑證將於 2 天內到期");
+    EXPECT_NE(bad_path.body.find("憑證檔：/tmp/\uFFFD\uFFFD\uFFFD/x.P12"), std::string::npos) << bad_path.body;
+  }
 }
 
 TEST(ExpiryReminder, RenewedCertificateStartsAfreshAndAReadBackOneDoesNot) {

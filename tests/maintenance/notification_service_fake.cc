@@ -35,6 +35,7 @@ constexpr char kInterface[] = R"(
 
 struct FakeNotificationService::State {
   Reply reply;
+  bool markup = false;
   GMainContext* context = g_main_context_new();
   GMainLoop* loop = g_main_loop_new(context, FALSE);
   GDBusConnection* bus = nullptr;
@@ -114,10 +115,11 @@ struct FakeNotificationService::State {
     if (g_str_equal(method, "Notify")) {
       self->Notify(params, invocation);
     } else if (g_str_equal(method, "GetCapabilities")) {
-      const gchar* caps[] = {"body", "actions"};
-      const gssize count = self->reply == Reply::kNoActions ? 1 : 2;
-      g_dbus_method_invocation_return_value(invocation,
-                                            g_variant_new("(@as)", g_variant_new_strv(caps, count)));
+      std::vector<const gchar*> caps{"body"};
+      if (self->reply != Reply::kNoActions) caps.push_back("actions");
+      if (self->markup) caps.insert(caps.end(), {"body-markup", "body-hyperlinks"});
+      g_dbus_method_invocation_return_value(
+          invocation, g_variant_new("(@as)", g_variant_new_strv(caps.data(), static_cast<gssize>(caps.size()))));
     } else if (g_str_equal(method, "GetServerInformation")) {
       g_dbus_method_invocation_return_value(invocation, g_variant_new("(ssss)", "fake", "quil tests", "1", "1.2"));
     } else {
@@ -163,9 +165,10 @@ struct FakeNotificationService::State {
   }
 };
 
-FakeNotificationService::FakeNotificationService(const std::string& address, Reply reply)
+FakeNotificationService::FakeNotificationService(const std::string& address, Reply reply, bool markup)
     : state_(std::make_unique<State>()) {
   state_->reply = reply;
+  state_->markup = markup;
   state_->thread = std::thread([this, address] { state_->Run(address); });
   std::unique_lock<std::mutex> lock(state_->mutex);
   state_->settled.wait(lock, [this] { return state_->started; });

@@ -31,7 +31,8 @@ class FakeNotificationService {
   };
 
   // Starts on the bus at `address`; running() tells whether it owns the name.
-  FakeNotificationService(const std::string& address, Reply reply);
+  // With `markup` it reads bodies as markup ("body-markup", "body-hyperlinks").
+  FakeNotificationService(const std::string& address, Reply reply, bool markup = false);
   ~FakeNotificationService();
 
   bool running() const;

@@ -23,10 +23,31 @@ std::string TakeError(GError* error) {
   return text;
 }
 
+// What the service says it can do (GetCapabilities).
+struct Capabilities {
+  bool actions = false;  // offers the notification's actions
+  bool markup = false;   // reads the body as markup ("body-markup")
+};
+
+// Text from outside (a certificate's name, a file path) as the service
+// must get it: valid UTF-8 (what is not becomes U+FFFD, the rest stays
+// readable), and escaped where the service reads markup, so that it is
+// shown as it is and never as tags or links.
+std::string ServiceText(const std::string& text, bool markup) {
+  gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
+  std::string out = valid;
+  g_free(valid);
+  if (!markup) return out;
+  gchar* escaped = g_markup_escape_text(out.c_str(), -1);
+  out = escaped;
+  g_free(escaped);
+  return out;
+}
+
 class GioNotificationSession : public NotificationSession {
  public:
-  GioNotificationSession(GMainContext* context, GDBusConnection* bus, std::string app_id, bool actions)
-      : context_(context), bus_(bus), app_id_(std::move(app_id)), actions_(actions) {
+  GioNotificationSession(GMainContext* context, GDBusConnection* bus, std::string app_id, Capabilities caps)
+      : context_(context), bus_(bus), app_id_(std::move(app_id)), actions_(caps.actions), markup_(caps.markup) {
     // Signals reach the context that is the thread's default while subscribing.
     g_main_context_push_thread_default(context_);
     action_watch_ = g_dbus_connection_signal_subscribe(bus_, nullptr, kService, "ActionInvoked", kPath, nullptr,
@@ -48,20 +69,24 @@ class GioNotificationSession : public NotificationSession {
   }
 
   bool Show(const DesktopNotification& n) override {
+    const std::string label = ServiceText(n.action_label, false);
     GVariantBuilder actions;
     g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
     if (actions_ && !n.action_label.empty()) {
       for (const char* key : {kDefaultAction, kOpenAction}) {
         g_variant_builder_add(&actions, "s", key);
-        g_variant_builder_add(&actions, "s", n.action_label.c_str());
+        g_variant_builder_add(&actions, "s", label.c_str());
       }
     }
     GVariantBuilder hints;
     g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(app_id_.c_str()));
     g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(n.urgent ? 2 : 1));
-    GVariant* args = g_variant_new("(susssasa{sv}i)", "QUIL", 0u, n.icon.c_str(), n.summary.c_str(),
-                                   n.body.c_str(), &actions, &hints, -1);
+    // The summary is never markup; the body may be.
+    const std::string summary = ServiceText(n.summary, false);
+    const std::string body = ServiceText(n.body, markup_);
+    GVariant* args = g_variant_new("(susssasa{sv}i)", "QUIL", 0u, n.icon.c_str(), summary.c_str(), body.c_str(),
+                                   &actions, &hints, -1);
     GError* error = nullptr;
     GVariant* reply = g_dbus_connection_call_sync(bus_, kService, kPath, kService, "Notify", args,
                                                   G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
@@ -118,14 +143,15 @@ class GioNotificationSession : public NotificationSession {
   GDBusConnection* bus_;
   std::string app_id_;
   bool actions_;
+  bool markup_;
   guint action_watch_ = 0;
   guint closed_watch_ = 0;
   std::set<guint32> shown_;  // shown and not closed yet
   bool chosen_ = false;
 };
 
-// Whether the service offers actions; nothing when it does not answer.
-std::optional<bool> ServiceTakesActions(GDBusConnection* bus, std::string* problem) {
+// Nothing when the service does not answer.
+std::optional<Capabilities> ServiceCapabilities(GDBusConnection* bus, std::string* problem) {
   GError* error = nullptr;
   GVariant* reply = g_dbus_connection_call_sync(bus, kService, kPath, kService, "GetCapabilities", nullptr,
                                                 G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
@@ -136,12 +162,15 @@ std::optional<bool> ServiceTakesActions(GDBusConnection* bus, std::string* probl
   }
   GVariantIter* caps = nullptr;
   g_variant_get(reply, "(as)", &caps);
-  bool actions = false;
+  Capabilities found;
   const gchar* cap = nullptr;
-  while (g_variant_iter_loop(caps, "&s", &cap)) actions |= g_str_equal(cap, "actions");
+  while (g_variant_iter_loop(caps, "&s", &cap)) {
+    found.actions |= g_str_equal(cap, "actions");
+    found.markup |= g_str_equal(cap, "body-markup");
+  }
   g_variant_iter_free(caps);
   g_variant_unref(reply);
-  return actions;
+  return found;
 }
 
 }  // namespace
@@ -165,13 +194,13 @@ std::unique_ptr<NotificationSession> ConnectNotifications(const std::string& app
     return nullptr;
   }
   g_dbus_connection_set_exit_on_close(bus, FALSE);
-  auto actions = ServiceTakesActions(bus, problem);
-  if (!actions) {
+  auto caps = ServiceCapabilities(bus, problem);
+  if (!caps) {
     g_dbus_connection_close_sync(bus, nullptr, nullptr);
     g_object_unref(bus);
     return nullptr;
   }
-  return std::make_unique<GioNotificationSession>(g_main_context_new(), bus, app_id, *actions);
+  return std::make_unique<GioNotificationSession>(g_main_context_new(), bus, app_id, *caps);
 }
 
 }  // namespace quil::platform

@@ -1,4 +1,4 @@
-#include "session_bus.h"
+#include "support/linux/session_bus.h"
 
 #include <fcntl.h>
 #include <poll.h>
