@@ -23,7 +23,10 @@ bool HasProgram(const std::string& name);
 bool ShellOpen(const std::string& target);
 
 // Shows `path` selected in the file manager when the desktop offers that
-// (org.freedesktop.FileManager1), else opens its folder.
+// (Linux: ShowItems of org.freedesktop.FileManager1 on the session bus,
+// with the file's percent-encoded URI), else opens its folder with
+// ShellOpen. True when the file manager answered or the folder's handler
+// was started. Blocks until the file manager answers.
 bool ShowInFileManager(const std::string& path);
 
 // A program started with its standard output on a pipe to us (the demo

@@ -4,17 +4,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <iterator>
+#include <optional>
 #include <regex>
+#include <thread>
 
 #include "app/method_table.h"
+#include "file_manager_service_fake.h"
+#include "support/linux/session_bus.h"
 #include "support/test_env.h"
 #include "ui/scripted_ui.h"
 
 namespace quil {
 namespace {
 
+using testing::FakeFileManagerService;
+using testing::PrivateSessionBus;
 using testing::ReadFileForTest;
+using testing::ScopedSessionBusAddress;
 using testing::ScopedTestHome;
 using testing::WriteFileForTest;
 
@@ -223,6 +232,49 @@ TEST(ShellMethodsTest, CopyFileIntoAReadOnlyFolderIsAccessDenied) {
   std::string locked = home.path() + "/locked";
   mkdir(locked.c_str(), 0500);
   EXPECT_EQ(Call("copyFile", {src, locked + "/a.p12"}), "{'errCode':'-1','errMsg':'5'}");
+}
+
+// The file manager gets the path as one URI of its own, whatever the path
+// holds; without a file manager that answers, the folder opens instead.
+TEST(ShellMethodsTest, OpenFileManagerShowsTheFileOrOpensItsFolder) {
+  const std::string path = "/tmp/John's R&D/x.P12";
+  const std::string uri = "file:///tmp/John's%20R&D/x.P12";
+  const std::string crafted = "/tmp/a','file:///etc/x'] [' %/b.P12";
+  const std::string crafted_uri = "file:///tmp/a','file:///etc/x'%5D%20%5B'%20%25/b.P12";
+  enum class Service { kAnswers, kRefuses, kNone };
+  struct Case {
+    const char* name;
+    Service service;
+    std::string path;
+    std::vector<std::vector<std::string>> calls;
+    std::string opened;  // the folder xdg-open got, "" for none
+  } kCases[] = {
+      {"the file manager shows it", Service::kAnswers, path, {{uri}}, ""},
+      {"a path made to look like two", Service::kAnswers, crafted, {{crafted_uri}}, ""},
+      {"the file manager refuses", Service::kRefuses, path, {{uri}}, "/tmp/John's R&D"},
+      {"no file manager", Service::kNone, path, {}, "/tmp/John's R&D"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScopedTestHome home;
+    const std::string opened = home.path() + "/opened";
+    WriteFileForTest(home.path() + "/bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + opened + "'\n");
+    chmod((home.path() + "/bin/xdg-open").c_str(), 0755);
+    PrivateSessionBus bus;
+    ASSERT_FALSE(bus.address().empty());
+    ScopedSessionBusAddress address(bus.address());
+    std::optional<FakeFileManagerService> service;
+    if (c.service != Service::kNone) {
+      service.emplace(bus.address(), c.service == Service::kRefuses);
+      ASSERT_TRUE(service->running());
+    }
+    EXPECT_EQ(Call("openFileManager", {"  " + c.path + " "}), "");
+    if (service) EXPECT_EQ(service->calls(), c.calls);
+    // xdg-open runs detached: give it time to leave its mark.
+    for (int i = 0; i < 200 && !c.opened.empty() && !std::filesystem::exists(opened); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    EXPECT_EQ(ReadFileForTest(opened), c.opened);
+  }
 }
 
 TEST(ShellMethodsTest, ChoosersAnswerThePathOrNothing) {

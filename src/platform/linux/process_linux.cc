@@ -218,24 +218,7 @@ bool HasProgram(const std::string& name) { return !FindProgram(name).empty(); }
 
 bool ShellOpen(const std::string& target) {
   if (!HasProgram("xdg-open")) return false;
-  return SpawnDetached("xdg-open", {target});
-}
-
-bool ShowInFileManager(const std::string& path) {
-  if (HasProgram("gdbus")) {
-    std::string uri = "['file://" + path + "']";
-    if (SpawnDetached("gdbus", {"call", "--session", "--dest", "org.freedesktop.FileManager1",
-                                "--object-path", "/org/freedesktop/FileManager1", "--method",
-                                "org.freedesktop.FileManager1.ShowItems", uri, ""}))
-      return true;
-  }
-  std::string folder = path;
-  struct stat st;
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    size_t slash = folder.rfind('/');
-    folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash ? slash : 1);
-  }
-  return ShellOpen(folder);
+  return SpawnDetached("xdg-open", {target}) > 0;
 }
 
 namespace {
