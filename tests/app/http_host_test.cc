@@ -410,6 +410,44 @@ TEST_F(HttpHostTest, TheSocketCarriesThePagesCallsAndOpensOnlyForThePage) {
   }
 }
 
+// A page socket holds a worker only while it carries calls: sockets left
+// open and idle, more than there are workers, keep nothing from the page,
+// and each answers again when it speaks.
+TEST_F(HttpHostTest, IdleSocketsLeaveThePageServed) {
+  using quil::testing::ClientFrame;
+  const std::string opening = "GET /api/socket HTTP/1.1\r\nHost: " + HostHeader() +
+                              "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+                              "Cookie: quil_token=" + token_ + "\r\nOrigin: http://" + HostHeader() + "\r\n\r\n";
+  EventReader events(host_.port(), token_);
+  std::vector<std::unique_ptr<quil::testing::RawConnection>> sockets;
+  for (int i = 0; i < 12; ++i) {
+    sockets.push_back(std::make_unique<quil::testing::RawConnection>(host_.port()));
+    ASSERT_TRUE(sockets.back()->Send(opening));
+  }
+  for (auto& s : sockets) {
+    std::string answer = s->ReadAtLeast(12, std::chrono::seconds(10));
+    ASSERT_EQ(answer.substr(0, 12), "HTTP/1.1 101") << "every socket opens";
+  }
+  // Every one idle now, longer than a kept connection waits.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  {
+    httplib::Client c("127.0.0.1", host_.port());
+    c.set_read_timeout(1, 0);
+    auto res = c.Post("/api/call", {{"X-QUIL-Token", token_}},
+                      json{{"method", "getClientVersion"}, {"args", json::array()}}.dump(), "application/json");
+    ASSERT_TRUE(res) << "the page's call waited behind idle sockets";
+    EXPECT_EQ(res->status, 200);
+  }
+  for (int i : {0, 11}) {
+    SCOPED_TRACE(i);
+    ASSERT_TRUE(sockets[i]->Send(ClientFrame(0x81, R"({"id":3,"method":"doTest","args":["A1"]})")));
+    auto frames = quil::testing::ServerFrames(sockets[i]->ReadAtLeast(10, std::chrono::seconds(1)));
+    ASSERT_EQ(frames.size(), 1u) << "the idle socket answers again";
+    EXPECT_EQ(json::parse(frames[0].payload), (json{{"id", 3}, {"status", 200}, {"body", {{"returns", "nothing"}}}}));
+  }
+}
+
 // Local processes other than the page may open as many connections as they
 // like and send as slowly as they like: the page's calls are still answered.
 TEST_F(HttpHostTest, SlowAndIdleClientsLeaveThePageServed) {

@@ -118,4 +118,20 @@ std::optional<std::string> RawConnection::ReadUntilClosed(std::chrono::milliseco
   return std::nullopt;
 }
 
+std::string RawConnection::ReadAtLeast(size_t bytes, std::chrono::milliseconds limit) {
+  std::string out;
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (fd_ >= 0 && out.size() < bytes) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+    char buf[4096];
+    ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
 }  // namespace quil::testing

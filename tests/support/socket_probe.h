@@ -28,6 +28,9 @@ class RawConnection {
   // Everything the server sends until it closes the connection, or nothing
   // when it is still open after `limit`.
   std::optional<std::string> ReadUntilClosed(std::chrono::milliseconds limit);
+  // What the server has sent once at least `bytes` have come, or what came
+  // within `limit`.
+  std::string ReadAtLeast(size_t bytes, std::chrono::milliseconds limit);
 
  private:
   int fd_ = -1;

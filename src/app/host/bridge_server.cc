@@ -68,12 +68,6 @@ class ConnectionStream : public httplib::Stream, public BridgeServer::Channel {
     return false;
   }
 
-  bool WaitForData() override {
-    while (!stopping_)
-      if (WaitForMore(kStopCheck)) return true;
-    return false;
-  }
-
   bool ReadExact(char* buffer, size_t n) override {
     StartRequest();
     for (size_t got = 0; got < n;) {
@@ -167,6 +161,7 @@ struct BridgeServer::Connection {
   std::string head;  // bytes read so far; a complete head may be followed by more
   Clock::time_point since;
   size_t head_end = std::string::npos;
+  bool page_socket = false;  // an open page socket, idle or with its next message
 };
 
 // A fixed number of threads serving complete requests, with a bounded queue.
@@ -235,17 +230,29 @@ void BridgeServer::Serve() {
   other_pool_ = std::make_unique<Pool>(limits_.other_workers, limits_.max_queued,
                                        [this](Connection& c) { ServeConnection(c, false); });
   std::vector<Connection> waiting;  // oldest first
+  std::vector<Connection> idle;     // page sockets between messages, oldest first
   const SocketHandle listener = static_cast<SocketHandle>(svr_sock_.load());
   platform::AllowLongListenQueue(listener);
   char chunk[16384];
   while (!stopping_) {
+    {
+      std::lock_guard<std::mutex> lock(parking_mu_);
+      for (auto& c : parking_) idle.push_back(std::move(c));
+      parking_.clear();
+    }
+    while (idle.size() > limits_.max_idle_sockets) {
+      platform::CloseConnection(idle.front().socket);
+      idle.erase(idle.begin());
+    }
     std::vector<SocketHandle> sockets{listener};
     auto wait = kStopCheck;
     for (const auto& c : waiting) {
       sockets.push_back(c.socket);
       wait = std::min(wait, Until(c.since + limits_.head_time));
     }
+    for (const auto& c : idle) sockets.push_back(c.socket);
     std::vector<bool> ready = platform::WaitReadable(sockets, wait);
+    WatchIdleSockets(idle, ready, 1 + waiting.size());
     const auto now = Clock::now();
     std::vector<Connection> still;
     still.reserve(waiting.size());
@@ -279,11 +286,35 @@ void BridgeServer::Serve() {
     if (ready[0]) Accept(waiting);
   }
   for (auto& c : waiting) platform::CloseConnection(c.socket);
+  for (auto& c : idle) platform::CloseConnection(c.socket);
   // Streaming answers end once the library sees no listening socket.
   socket_t listening = svr_sock_.exchange(INVALID_SOCKET);
   page_pool_.reset();
   other_pool_.reset();
+  // Sockets the workers handed back on their way out.
+  for (auto& c : parking_) platform::CloseConnection(c.socket);
+  parking_.clear();
   if (listening != INVALID_SOCKET) platform::CloseConnection(static_cast<SocketHandle>(listening));
+}
+
+void BridgeServer::WatchIdleSockets(std::vector<Connection>& idle, const std::vector<bool>& ready, size_t first) {
+  std::vector<Connection> still;
+  still.reserve(idle.size());
+  for (size_t i = 0; i < idle.size(); ++i) {
+    if (!ready[first + i]) {
+      still.push_back(std::move(idle[i]));
+      continue;
+    }
+    // Its next message (or its end) has come: a worker takes it.
+    Connection& c = idle[i];
+    if (!page_pool_->Submit(c)) platform::CloseConnection(c.socket);
+  }
+  idle = std::move(still);
+}
+
+void BridgeServer::ParkSocket(Connection connection) {
+  std::lock_guard<std::mutex> lock(parking_mu_);
+  parking_.push_back(std::move(connection));
 }
 
 void BridgeServer::Accept(std::vector<Connection>& waiting) {
@@ -305,23 +336,49 @@ void BridgeServer::Dispatch(Connection c) {
   if (!pool.Submit(c)) SendAndClose(c.socket, "503 Service Unavailable");
 }
 
-void BridgeServer::ServeConnection(Connection& c, bool page) {
-  const bool socket = page && socket_handler_ && AsksForSocket(std::string_view(c.head).substr(0, c.head_end));
-  // The socket's handler answers the head itself; its stream starts after it.
-  const std::string head = socket ? c.head.substr(0, c.head_end) : std::string();
-  ConnectionStream stream(c.socket, socket ? c.head.substr(c.head_end) : std::move(c.head), limits_, stopping_);
+void BridgeServer::ServeSocket(Connection& c) {
+  const bool opening = !c.page_socket;
+  // The opening's head is answered by the handler; the stream starts after it.
+  const std::string head = opening ? c.head.substr(0, c.head_end) : std::string();
+  ConnectionStream stream(c.socket, opening ? c.head.substr(c.head_end) : std::string(), limits_, stopping_);
+  bool idle = false;
   try {
-    if (socket) {
-      socket_handler_(head, stream);
-    } else {
-      for (int n = 1; !stopping_; ++n) {
-        // Others get one request per connection; the page keeps its own.
-        bool last = !page || n >= kMaxRequestsPerConnection;
-        bool closed_by_client = false;
-        stream.StartRequest();
-        if (!process_request(stream, last, closed_by_client, nullptr)) break;
-        if (last || closed_by_client || !stream.WaitForMore(limits_.keep_alive)) break;
+    if (!opening || socket_open_(head, stream)) {
+      for (;;) {
+        // Messages that follow closely keep the worker; a pause gives it back.
+        if (!stream.WaitForMore(limits_.keep_alive)) {
+          idle = !stopping_;
+          break;
+        }
+        if (!socket_message_(stream)) break;
       }
+    }
+  } catch (...) {
+    // A connection that fails ends; the server goes on.
+  }
+  if (!idle) {
+    platform::CloseConnection(c.socket);
+    return;
+  }
+  Connection parked;
+  parked.socket = c.socket;
+  parked.page_socket = true;
+  ParkSocket(std::move(parked));
+}
+
+void BridgeServer::ServeConnection(Connection& c, bool page) {
+  if (c.page_socket ||
+      (page && socket_open_ && AsksForSocket(std::string_view(c.head).substr(0, c.head_end))))
+    return ServeSocket(c);
+  ConnectionStream stream(c.socket, std::move(c.head), limits_, stopping_);
+  try {
+    for (int n = 1; !stopping_; ++n) {
+      // Others get one request per connection; the page keeps its own.
+      bool last = !page || n >= kMaxRequestsPerConnection;
+      bool closed_by_client = false;
+      stream.StartRequest();
+      if (!process_request(stream, last, closed_by_client, nullptr)) break;
+      if (last || closed_by_client || !stream.WaitForMore(limits_.keep_alive)) break;
     }
   } catch (...) {
     // A connection that fails ends; the server goes on.

@@ -126,7 +126,8 @@ HttpHost::HttpHost(EventChannel* channel, AppThread* app, std::string token, con
   // share the page's connections with the one that is ending.
   server_->set_socket_options([](socket_t s) { platform::ListenAlone(static_cast<platform::SocketHandle>(s)); });
   server_->SetSocketHandler(
-      [this](std::string_view head, BridgeServer::Channel& channel) { ServeSocket(head, channel); });
+      [this](std::string_view head, BridgeServer::Channel& channel) { return OpenSocket(head, channel); },
+      [this](BridgeServer::Channel& channel) { return ServeSocketMessage(channel); });
   Routes();
 }
 
@@ -283,37 +284,36 @@ std::pair<int, json> HttpHost::Call(CallRequest call) {
   return {200, json{{"returns", "nothing"}}};
 }
 
-void HttpHost::ServeSocket(std::string_view head, BridgeServer::Channel& channel) {
+bool HttpHost::OpenSocket(std::string_view head, BridgeServer::Channel& channel) {
   const std::string key = HeaderValue(head, "Sec-WebSocket-Key");
   if (!HostAllowed(HeaderValue(head, "Host")) || !OriginAllowed(HeaderValue(head, "Origin")) || key.empty() ||
       HeaderValue(head, "Sec-WebSocket-Version") != "13") {
     (void)channel.Write("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    return;
+    return false;
   }
-  if (!channel.Write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                     "Sec-WebSocket-Accept: " + WebSocketAccept(key) + "\r\n\r\n"))
-    return;
+  return channel.Write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                       "Sec-WebSocket-Accept: " + WebSocketAccept(key) + "\r\n\r\n");
+}
+
+bool HttpHost::ServeSocketMessage(BridgeServer::Channel& channel) {
   auto read_exact = [&](char* buffer, size_t n) { return channel.ReadExact(buffer, n); };
   auto pong = [&](std::string_view payload) { return channel.Write(WebSocketFrame(WebSocketOpcode::kPong, payload)); };
   // One message is one call, answered before the next is read: the calls
   // run one at a time on the application thread anyway.
-  while (channel.WaitForData()) {
-    auto message = ReadWebSocketMessage(read_exact, pong, kMaxBodyBytes);
-    if (!message) return;
-    if (message->kind == WebSocketMessage::Kind::kClose) {
-      (void)channel.Write(WebSocketCloseFrame(1000));
-      return;
-    }
-    if (message->kind == WebSocketMessage::Kind::kRefused) {
-      (void)channel.Write(WebSocketCloseFrame(message->close_code));
-      return;
-    }
-    CallRequest call = ParseCallBody(message->payload);
-    json id = call.id;
-    auto [status, body] = Call(std::move(call));
-    if (!channel.Write(WebSocketFrame(WebSocketOpcode::kText, Dump({{"id", id}, {"status", status}, {"body", body}}))))
-      return;
+  auto message = ReadWebSocketMessage(read_exact, pong, kMaxBodyBytes);
+  if (!message) return false;
+  if (message->kind == WebSocketMessage::Kind::kClose) {
+    (void)channel.Write(WebSocketCloseFrame(1000));
+    return false;
   }
+  if (message->kind == WebSocketMessage::Kind::kRefused) {
+    (void)channel.Write(WebSocketCloseFrame(message->close_code));
+    return false;
+  }
+  CallRequest call = ParseCallBody(message->payload);
+  json id = call.id;
+  auto [status, body] = Call(std::move(call));
+  return channel.Write(WebSocketFrame(WebSocketOpcode::kText, Dump({{"id", id}, {"status", status}, {"body", body}})));
 }
 
 void HttpHost::ServeEmbeddedFile(const httplib::Request& req, httplib::Response& res) const {

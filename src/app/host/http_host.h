@@ -49,9 +49,12 @@ class HttpHost {
   void Routes();
   // One method call (an /api/call body, read): the HTTP status and the answer.
   std::pair<int, nlohmann::json> Call(CallRequest call);
-  // The page's socket: each text message an /api/call body with an "id",
-  // answered {"id", "status", "body"} as /api/call would answer it.
-  void ServeSocket(std::string_view head, BridgeServer::Channel& channel);
+  // The page's socket: the opening, checked as every request is and
+  // answered; then each text message an /api/call body with an "id",
+  // answered {"id", "status", "body"} as /api/call would answer it (false:
+  // the socket closes).
+  bool OpenSocket(std::string_view head, BridgeServer::Channel& channel);
+  bool ServeSocketMessage(BridgeServer::Channel& channel);
   void ServeEmbeddedFile(const httplib::Request& req, httplib::Response& res) const;
   bool HostAllowed(const std::string& host) const;
   bool OriginAllowed(const std::string& origin) const;

@@ -14,8 +14,10 @@ struct ServerLimits {
   size_t max_head = 64 * 1024;                 // bytes of one request head
   size_t max_waiting = 256;                    // connections whose head is unfinished
   // A browser keeps up to six connections to one host, plus the event
-  // stream and the page's socket, which hold a worker each while open.
+  // stream, which holds a worker while open, and the page's socket, which
+  // holds one while it carries calls.
   int page_workers = 10;
+  size_t max_idle_sockets = 64;  // page sockets between messages; the oldest go
   int other_workers = 2;
   size_t max_queued = 64;  // complete requests waiting for a worker, per pool
 };
