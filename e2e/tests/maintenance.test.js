@@ -3,6 +3,7 @@
 // one with the same options, which then passes the check.
 import assert from 'node:assert/strict';
 import { chmodSync, copyFileSync, existsSync, mkdtempSync, readFileSync, rmSync, statSync, watch } from 'node:fs';
+import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { describe, test } from 'node:test';
@@ -18,6 +19,9 @@ const OUTDATED = '您目前使用的用戶端軟體版本過舊, 將為您自動
 const RESTARTING = '接下來將為您更新及重新啟動用戶端軟體';
 const DOWNLOAD_FAILED = '檔案下載失敗, 請稍後再重新嘗試檔案更新';
 const CHECK_FAILED = '版本檢核失敗，請檢查您的網路連線狀態\n並在稍後再重新嘗試使用這個軟體';
+const UPDATE_FAILED = '新版本軟體無法啟動, 已還原為原來的版本, 請稍後再重新嘗試軟體更新';
+// Answers --version as quil does and fails as QUIL_UPDATE_STUB says (tests/support/linux/update_stub.cc).
+const UPDATE_STUB = join(BUILD, 'tests', 'quil_update_stub');
 
 // A copy of quil in a folder of its own; the folder's changes are recorded.
 function programCopy() {
@@ -130,6 +134,46 @@ describe('start-up version check', () => {
       if (lastPid) await endProcess(lastPid);
       await quil.stop();
       if (!processGone(proxyPid)) await endProcess(proxyPid);
+      copy.remove();
+    }
+  });
+
+  test('a new program that ends at once makes way for the old one, which says so', async () => {
+    const copy = programCopy();
+    const stub = readFileSync(UPDATE_STUB);
+    const server = createServer((req, res) => res.end(stub));
+    await new Promise((r) => server.listen(0, '127.0.0.1', r));
+    const settings = await suite.proxy.admin('GET', 'syscfg');
+    await suite.proxy.admin('POST', 'version', { rtnCode: '1' });
+    await suite.proxy.admin('POST', 'syscfg', {
+      key: 'app.dlUrl', value: `http://127.0.0.1:${server.address().port}/QUILSetup`,
+    });
+    let restoredPid = null;
+    const quil = await startQuil({ command: [copy.program], env: { ...suite.proxy.env, QUIL_UPDATE_STUB: 'exit' } });
+    try {
+      const page = await openPage(suite.browser, quil);
+      await expectMessage(page, OUTDATED);
+      await expectMessage(page, RESTARTING);
+      assert.equal((await quil.exited).code, 0, 'the old copy ends once the old program is back');
+
+      // The old program again, on the page's port, telling the customer.
+      const address = new URL((await quil.nextLine()).trim());
+      assert.equal(Number(address.port), quil.port);
+      restoredPid = pidListeningOn(quil.port);
+      assert.deepEqual(cmdline(restoredPid), [copy.program, '--no-browser', '--port', String(quil.port)]);
+      const restored = await openPage(suite.browser, { url: address.href });
+      await expectMessage(restored, UPDATE_FAILED);
+      await restored.getByText('程式已結束').waitFor();
+      assert.ok(readFileSync(copy.program).equals(readFileSync(QUIL)), 'the old program is in place');
+      assert.equal(existsSync(copy.program + '.dpc'), false);
+      assert.equal(existsSync(copy.program + '.new'), false);
+      assert.ok(copy.names.has('quil.dpc'), 'the new program had been swapped in');
+    } finally {
+      await suite.proxy.admin('POST', 'version', { rtnCode: '0' });
+      await suite.proxy.admin('POST', 'syscfg', { key: 'app.dlUrl', value: settings['app.dlUrl'] });
+      if (restoredPid && !processGone(restoredPid)) await endProcess(restoredPid);
+      await quil.stop();
+      server.close();
       copy.remove();
     }
   });

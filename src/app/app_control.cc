@@ -29,7 +29,7 @@ void RestartApp() {
   std::string program = platform::ProgramPath();
   std::vector<std::string> args;
   if (!g_restart_argv.empty()) args.assign(g_restart_argv.begin() + 1, g_restart_argv.end());
-  if (platform::StartProgramCopy(program, args)) NoteSuccessorStarted();
+  if (platform::StartProgramCopy(program, args) > 0) NoteSuccessorStarted();
   std::this_thread::sleep_for(std::chrono::milliseconds(g_restart_delay_ms));
   RequestQuit();
 }

@@ -13,8 +13,9 @@ bool StartProcess(const std::string& program, const std::vector<std::string>& ar
 
 // Starts a new copy of this program (a restart): detached like
 // StartProcess, but writing to this process's standard output and error,
-// so whoever reads them learns the new copy's page address.
-bool StartProgramCopy(const std::string& program, const std::vector<std::string>& args);
+// so whoever reads them learns the new copy's page address. Its process id,
+// or 0 when it could not be started.
+long StartProgramCopy(const std::string& program, const std::vector<std::string>& args);
 
 // True when `name` is an executable found on PATH (or an absolute path).
 bool HasProgram(const std::string& name);
@@ -62,9 +63,15 @@ std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& pr
                                                    const std::vector<std::string>& args);
 
 // The id of this process, and whether a process with that id runs (an id
-// of a process that has ended may be given to a new one later).
+// of a process that has ended may be given to a new one later; one that
+// has ended and is not yet collected does not run).
 long CurrentProcessId();
 bool ProcessIsRunning(long id);
+
+// Ends process `id`, one this program started: asks it to stop, and kills
+// it when it still runs after `grace`. Returns once it has ended or `grace`
+// and a short wait for the kill have passed.
+void EndProcess(long id, std::chrono::milliseconds grace);
 
 // Sets an environment variable of this process (and of programs it starts).
 void SetEnv(const std::string& name, const std::string& value);

@@ -44,6 +44,10 @@ SocketTransfer ReceiveAvailable(SocketHandle socket, char* buffer, size_t size);
 // Never raises a signal when the peer has gone.
 SocketTransfer SendAvailable(SocketHandle socket, const char* bytes, size_t size);
 
+// True when a program accepts connections on 127.0.0.1:`port` (one is
+// made and closed at once).
+bool LoopbackPortTaken(int port);
+
 // Shuts the connection down both ways and closes the handle.
 void CloseConnection(SocketHandle socket);
 

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -18,6 +19,11 @@ namespace quil::proxy::internal {
 namespace {
 
 long g_stall_seconds = kStallSeconds;
+std::atomic<bool> g_cancelled{false};
+
+// Called by libcurl often while it transfers and about once a second while
+// it waits; a non-zero answer aborts the transfer.
+int AbortWhenCancelled(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return g_cancelled ? 1 : 0; }
 
 void GlobalInitOnce() {
   static std::once_flag once;
@@ -84,6 +90,8 @@ std::unique_ptr<Easy> NewEasy() {
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, g_stall_seconds);
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, AbortWhenCancelled);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
 
   OperatorConfig config = CurrentOperatorConfig();
   if (config.tls_insecure) {
@@ -112,6 +120,10 @@ std::string CurlErrorText(CURLcode code, const char* error_buffer) {
 }  // namespace quil::proxy::internal
 
 namespace quil::proxy {
+
+void CancelTransfers() { internal::g_cancelled = true; }
+bool TransfersCancelled() { return internal::g_cancelled; }
+void ResumeTransfersForTesting() { internal::g_cancelled = false; }
 
 void SetStallSecondsForTesting(long seconds) {
   internal::g_stall_seconds = seconds > 0 ? seconds : kStallSeconds;

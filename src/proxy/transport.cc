@@ -57,6 +57,12 @@ HttpReply Exchange(const std::string& url, const std::string* post_body, long co
   const std::string target = EffectiveUrl(*parts);
 
   for (int attempt = 0;; ++attempt) {
+    if (TransfersCancelled()) {
+      reply.result = kHttpNetwork;
+      failure->code = CURLE_ABORTED_BY_CALLBACK;
+      failure->text = curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK);
+      return reply;
+    }
     std::unique_ptr<Easy> easy = internal::NewEasy();
     if (!easy) {
       reply.result = kHttpNetwork;
@@ -189,7 +195,8 @@ HttpReply httpPost(const std::string& url, const FieldMap& fields) {
   Failure failure;
   UrlParts where;
   HttpReply reply = Exchange(url, &body, kPostConnectTimeoutMs, &failure, &where);
-  if (reply.result == kHttpNetwork) {
+  // A transfer cancelled because the program ends has nobody to tell.
+  if (reply.result == kHttpNetwork && !TransfersCancelled()) {
     char head[512];
     std::snprintf(head, sizeof head, "與伺服器(%s:%d)間網路連線發生錯誤!!\n[%d]", where.host.c_str(),
                   where.port, static_cast<int>(failure.code));

@@ -48,6 +48,14 @@ std::string formEncode(const FieldMap& fields);
 // "+", every other byte "%XX" (upper-case hex).
 std::string urlEncodeValue(const std::string& bytes);
 
+// The program is ending: every exchange and download in flight ends within
+// about a second (libcurl's progress callback aborts it) and every later
+// one fails at once, all as network failures without a message box.
+// Thread-safe; never undone but by tests.
+void CancelTransfers();
+bool TransfersCancelled();
+void ResumeTransfersForTesting();
+
 // Shortens the stall limit (tests); 0 restores kStallSeconds.
 void SetStallSecondsForTesting(long seconds);
 

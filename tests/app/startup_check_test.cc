@@ -39,7 +39,8 @@ TEST(StartupCheckTest, PageMethodsWaitForItAndNoneRunsWhenTheProgramMustEnd) {
   SetQuitHandler([&] { quit = true; });
   AppThread app;
 
-  PostStartupCheck(&app, {home.path() + "/quil", {}});
+  std::atomic<long> successor{0};
+  PostStartupCheck(&app, {home.path() + "/quil", {}}, &successor);
   // The page's first call, made while the check runs: it copies a file.
   std::string src = home.path() + "/a", dst = home.path() + "/b";
   WriteFileForTest(src, "x");
@@ -71,6 +72,7 @@ TEST(StartupCheckTest, PageMethodsWaitForItAndNoneRunsWhenTheProgramMustEnd) {
   app.Stop();
   EXPECT_FALSE(call.get()) << "the waiting call is dropped";
   EXPECT_EQ(access(dst.c_str(), F_OK), -1);
+  EXPECT_EQ(successor, 0) << "no update started a successor";
 
   ui::SetUi(nullptr);
   SetQuitHandler(nullptr);

@@ -4,19 +4,25 @@
 #include "maintenance/self_update.h"
 
 #include <gtest/gtest.h>
+#include <link.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <netinet/in.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "base/client_version.h"
 #include "base/pause.h"
 #include "base/result_codes.h"
+#include "platform/process.h"
+#include "platform/program_file.h"
 #include "proxy/fake_proxy.h"
 #include "proxy_replies.h"
+#include "ui/scripted_ui.h"
 
 namespace quil {
 namespace {
@@ -33,25 +39,52 @@ constexpr char kOutdated[] = "您目前使用的用戶端軟體版本過舊, 將
 constexpr char kDownloadFailed[] = "檔案下載失敗, 請稍後再重新嘗試檔案更新";
 constexpr char kRestarting[] = "接下來將為您更新及重新啟動用戶端軟體";
 constexpr char kRetireFailed[] = "移除舊檔失敗, 請手動重新下載用戶端軟體";
+constexpr char kPlaceFailed[] = "轉置新檔案失敗, 請手動重新下載用戶端軟體";
+constexpr char kUpdateFailed[] = "新版本軟體無法啟動, 已還原為原來的版本, 請稍後再重新嘗試軟體更新";
 constexpr char kCheckFailed[] = "版本檢核失敗，請檢查您的網路連線狀態\n並在稍後再重新嘗試使用這個軟體";
 constexpr char kOldProgram[] = "the program as it was before the update\n";
 constexpr char kRefused[] = "<result><rtnCode>1</rtnCode><rtnMsg>too old</rtnMsg></result>";
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
+const std::string kStub = std::string(QUIL_TEST_BINARY_DIR) + "/tests/quil_update_stub";
+const std::string kQuil = std::string(QUIL_TEST_BINARY_DIR) + "/src/quil";
+
+// A shared library this process has loaded: zlib's, else OpenSSL's.
+std::string SharedLibrary() {
+  std::string found;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* out) {
+        std::string name = info->dlpi_name ? info->dlpi_name : "";
+        auto* path = static_cast<std::string*>(out);
+        if (name.find("/libz.so") != std::string::npos) *path = name;
+        else if (path->empty() && name.find("/libcrypto.so") != std::string::npos) *path = name;
+        return 0;
+      },
+      &found);
+  return found;
+}
+
 // A program file in a folder of its own, a proxy, and the update it serves
-// (a real program of this machine: the shell).
+// (a program of this machine that answers --version as quil does, and
+// otherwise runs the shell: tests/support/linux/update_stub.cc).
 struct UpdateBench {
   ProxyTestEnv env;
   std::string folder = env.home() + "/app";
   std::string program = folder + "/quil";
   std::string marker = folder + "/started";
-  std::string update = ReadFileForTest("/bin/sh");
-  UpdateTarget target{program, {"-c", "echo started > " + marker}};
+  std::string update = ReadFileForTest(kStub);
+  // The old program (when it is one) and the new one both leave their mark.
+  UpdateTarget target{program, {"-c", "echo started${QUIL_UPDATE_FAILED:+ after a failed update} > " + marker}};
 
   UpdateBench() {
     WriteFileForTest(program, kOldProgram);
     ServeUpdate(Raw(200, update));
+  }
+  // The old program is a real one: a copy of `from`.
+  void RunnableOldProgram(const std::string& from) {
+    std::filesystem::copy_file(from, program, std::filesystem::copy_options::overwrite_existing);
+    chmod(program.c_str(), 0755);
   }
 
   void ServeUpdate(testing::ScriptedReply reply, const std::string& url_path = "/download/QUILSetup.exe") {
@@ -68,9 +101,9 @@ struct UpdateBench {
 };
 
 // Waits for the started program to leave its mark.
-bool Started(const std::string& marker) {
+bool Started(const std::string& marker, const std::string& mark = "started\n") {
   for (int i = 0; i < 1000; ++i) {
-    if (ReadFileForTest(marker) == "started\n") return true;
+    if (ReadFileForTest(marker) == mark) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -122,34 +155,58 @@ TEST(SelfUpdateTest, AnOutdatedClientSwapsItsFileAndStartsTheNewOne) {
   }
 }
 
-TEST(SelfUpdateTest, ADownloadThatIsNotAWholeProgramChangesNothing) {
-  const std::string program = ReadFileForTest("/bin/sh");
+// Before the swap the download must start from its ".new" name and answer
+// --version as quil does; anything else is a failed download, and the old
+// program (here the real quil) still starts and answers.
+TEST(SelfUpdateTest, ADownloadThatIsNotAWorkingProgramChangesNothing) {
+  const std::string stub = ReadFileForTest(kStub);
+  const std::string library = SharedLibrary();
+  ASSERT_FALSE(library.empty());
+  constexpr bool kRealQuil = true;  // the old program is quil itself, which must still start
   struct Case {
     const char* name;
     testing::ScriptedReply reply;
-    std::string url_path;
+    bool real_quil = false;
+    std::string version_line = "";  // what the stub answers; "" its default
+    std::string url_path = "/download/QUILSetup.exe";
   } cases[] = {
       {"an error page served with status 200",
-       Raw(200, "<!DOCTYPE html><html><body><h1>系統維護中</h1></body></html>"), "/download/QUILSetup.exe"},
-      {"a cut-off program", Raw(200, program.substr(0, program.size() / 2)), "/download/QUILSetup.exe"},
-      {"an empty body", Raw(200, ""), "/download/QUILSetup.exe"},
-      {"not found", Raw(404, "missing"), "/download/QUILSetup.exe"},
-      {"an empty app.dlUrl", Raw(200, program), ""},
+       Raw(200, "<!DOCTYPE html><html><body><h1>系統維護中</h1></body></html>")},
+      {"a cut-off program", Raw(200, stub.substr(0, stub.size() / 2)), kRealQuil},
+      {"a shared library", Raw(200, ReadFileForTest(library)), kRealQuil},
+      {"a program that exits 1 at once", Raw(200, ReadFileForTest("/bin/false")), kRealQuil},
+      {"a program that is not quil", Raw(200, ReadFileForTest("/bin/sh"))},
+      {"a program that answers as another", Raw(200, stub), false, "quilt 2.0"},
+      {"an empty body", Raw(200, "")},
+      {"not found", Raw(404, "missing")},
+      {"an empty app.dlUrl", Raw(200, stub), false, "", ""},
   };
+  const auto quil_size = std::filesystem::file_size(kQuil);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     UpdateBench b;
+    if (c.real_quil) b.RunnableOldProgram(kQuil);
+    std::optional<ScopedEnv> answer;
+    if (!c.version_line.empty()) answer.emplace("QUIL_STUB_VERSION_LINE", c.version_line);
     b.ServeUpdate(c.reply, c.url_path);
     b.env.proxy().On("checkVersion", Xml(kRefused));
     StartupCheck check = RunStartupVersionCheck(b.target);
     EXPECT_EQ(check.code, kVersionMismatch);
     EXPECT_TRUE(check.close);
+    EXPECT_FALSE(check.successor_started);
     EXPECT_EQ(b.Messages(), (std::vector<std::string>{kOutdated, kDownloadFailed}));
     ASSERT_FALSE(b.Pauses().empty());
     EXPECT_EQ(b.Pauses().back(), Milliseconds(2000)) << "two seconds after the failure message";
-    b.ExpectProgramUntouched();
     EXPECT_FALSE(Exists(b.program + ".dpc"));
     EXPECT_FALSE(Exists(b.marker));
+    if (!c.real_quil) {
+      b.ExpectProgramUntouched();
+      continue;
+    }
+    EXPECT_FALSE(Exists(b.program + ".new")) << "no download is left behind";
+    EXPECT_EQ(std::filesystem::file_size(b.program), quil_size);
+    EXPECT_EQ(platform::ProgramVersionOutput(b.program, std::chrono::seconds(30)), ProgramVersionLine() + "\n")
+        << "the old program still starts";
   }
 }
 
@@ -205,7 +262,7 @@ TEST(SelfUpdateTest, ARetiredFileThatCannotBeDeletedDoesNotStopTheStart) {
   EXPECT_TRUE(Exists(b.program + ".dpc/held"));
 }
 
-TEST(SelfUpdateTest, AProgramFileThatCannotBeMovedAsideStaysAndKeepsTheDownload) {
+TEST(SelfUpdateTest, AProgramFileThatCannotBeMovedAsideStaysAndTheDownloadGoes) {
   UpdateBench b;
   WriteFileForTest(b.program + ".dpc/held", "x");
   b.env.proxy().On("checkVersion", Xml(kRefused));
@@ -215,9 +272,104 @@ TEST(SelfUpdateTest, AProgramFileThatCannotBeMovedAsideStaysAndKeepsTheDownload)
   EXPECT_EQ(b.Messages(), (std::vector<std::string>{kOutdated, kRestarting, kRetireFailed}));
   EXPECT_FALSE(check.successor_started);
   EXPECT_EQ(ReadFileForTest(b.program), kOldProgram);
-  EXPECT_EQ(ReadFileForTest(b.program + ".new"), b.update) << "the next update downloads it again";
+  EXPECT_FALSE(Exists(b.program + ".new")) << "the next update downloads it again";
   EXPECT_FALSE(Exists(b.marker));
+}
+
+// A Ui that does something to the folder while a message is on screen.
+class MeddlingUi : public ui::ScriptedUi {
+ public:
+  MeddlingUi(std::string when, std::function<void()> meddle) : when_(std::move(when)), meddle_(std::move(meddle)) {}
+  ui::Answer MessageBox(const std::string& text, ui::Buttons buttons) override {
+    if (text == when_) meddle_();
+    return ScriptedUi::MessageBox(text, buttons);
+  }
+
+ private:
+  std::string when_;
+  std::function<void()> meddle_;
+};
+
+TEST(SelfUpdateTest, ANewFileThatCannotBePlacedPutsTheOldProgramBackAtOnce) {
+  UpdateBench b;
+  b.env.proxy().On("checkVersion", Xml(kRefused));
+  MeddlingUi meddling(kRestarting, [&] { std::filesystem::remove(b.program + ".new"); });
+  ui::SetUi(&meddling);
+  StartupCheck check = RunStartupVersionCheck(b.target);
+  ui::SetUi(&b.env.ui());
+  EXPECT_EQ(check.code, kVersionMismatch);
+  EXPECT_TRUE(check.close);
+  EXPECT_FALSE(check.successor_started);
+  EXPECT_EQ(meddling.messages, (std::vector<std::string>{kOutdated, kRestarting, kPlaceFailed}));
+  EXPECT_EQ(ReadFileForTest(b.program), kOldProgram) << "the folder keeps its program";
+  EXPECT_FALSE(Exists(b.program + ".dpc"));
+  EXPECT_FALSE(Exists(b.marker));
+}
+
+// Clears what ConfirmUpdate leaves in this process's environment.
+struct ScopedUpdateFailedVariable {
+  ~ScopedUpdateFailedVariable() { unsetenv(kUpdateFailedVariable); }
+};
+
+// After the swap the successor must come up; one that ends, or is not up
+// in time, makes way for the old program, which starts again knowing.
+TEST(SelfUpdateTest, ASuccessorThatDoesNotComeUpIsReplacedByTheOldProgram) {
+  struct Case {
+    const char* name;
+    const char* fails;  // QUIL_UPDATE_STUB for the successor; "" comes up
+    std::chrono::milliseconds limit;
+    bool stands;
+  } cases[] = {
+      {"comes up", "", std::chrono::seconds(30), true},
+      {"ends at once", "exit", std::chrono::seconds(30), false},
+      {"never comes up", "hang", std::chrono::milliseconds(1500), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpdateBench b;
+    b.RunnableOldProgram("/bin/sh");
+    const std::string old_program = ReadFileForTest(b.program);
+    ScopedUpdateFailedVariable cleared;
+    std::optional<ScopedEnv> fails;
+    if (*c.fails) fails.emplace("QUIL_UPDATE_STUB", c.fails);
+    b.env.proxy().On("checkVersion", Xml(kRefused));
+    StartupCheck check = RunStartupVersionCheck(b.target);
+    ASSERT_TRUE(check.successor_started);
+    ASSERT_GT(check.successor, 0);
+    fails.reset();  // the old program, started again, must not fail
+
+    const auto start = std::chrono::steady_clock::now();
+    bool stands = ConfirmUpdate(b.target, check.successor, [&] { return Exists(b.marker); }, c.limit);
+    EXPECT_EQ(stands, c.stands);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, c.limit + std::chrono::seconds(5));
+    EXPECT_FALSE(platform::ProcessIsRunning(check.successor)) << "a successor that failed is ended";
+    if (c.stands) {
+      EXPECT_TRUE(Started(b.marker));
+      EXPECT_EQ(ReadFileForTest(b.program), b.update);
+      EXPECT_EQ(ReadFileForTest(b.program + ".dpc"), old_program) << "left for the new program to delete";
+    } else {
+      EXPECT_EQ(ReadFileForTest(b.program), old_program);
+      EXPECT_FALSE(Exists(b.program + ".dpc"));
+      // The old program runs again and knows why.
+      EXPECT_TRUE(Started(b.marker, "started after a failed update\n"));
+    }
+  }
+}
+
+TEST(SelfUpdateTest, AfterAFailedUpdateTheCustomerIsToldAndTheProgramEnds) {
+  UpdateBench b;
+  WriteFileForTest(b.program + ".new", "the download that failed");
+  b.target.after_failed_update = true;
+  b.env.proxy().On("checkVersion", Xml(kRefused));
+  StartupCheck check = RunStartupVersionCheck(b.target);
+  EXPECT_EQ(check.code, kVersionMismatch);
+  EXPECT_TRUE(check.close);
+  EXPECT_FALSE(check.successor_started);
+  EXPECT_EQ(b.Messages(), (std::vector<std::string>{kUpdateFailed}));
+  EXPECT_EQ(b.env.proxy().Count("checkVersion"), 0) << "no second attempt now";
+  EXPECT_EQ(ReadFileForTest(b.program), kOldProgram);
 }
 
 }  // namespace
 }  // namespace quil
+

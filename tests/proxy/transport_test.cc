@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include "fake_proxy.h"
+#include "proxy/download.h"
 #include "proxy/transport.h"
 
 namespace quil::proxy {
@@ -94,6 +99,48 @@ TEST(TransportTest, SilentServerIsAbandonedAfterTheStallLimit) {
   }
   EXPECT_EQ(r.result, kHttpNetwork);
   EXPECT_EQ(env.ui().messages.size(), 1u);
+}
+
+// The program is ending: an exchange or download in flight ends within
+// about a second, a later one fails at once, and none shows the network box.
+TEST(TransportTest, CancelledTransfersEndPromptlyAndQuietly) {
+  ProxyTestEnv env;
+  const std::string target = env.home() + "/app.exe";
+  testing::WriteFileForTest(target, "old");
+  struct Case {
+    const char* name;
+    std::string answer;  // sent after the request is read; then nothing more
+    std::function<bool(const std::string& origin)> fails;
+  } kCases[] = {
+      {"a post", "", [](const std::string& o) { return httpPost(o + "/x", {{"a", "1"}}).result == kHttpNetwork; }},
+      {"a get", "", [](const std::string& o) { return httpGet(o + "/x").result == kHttpNetwork; }},
+      {"a download half-way", "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(5000, 'p'),
+       [&](const std::string& o) { return downloadFile(o + "/app.exe", target) == kDownloadFailed; }},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    testing::RawServer server([&](int s) {
+      char buf[4096];
+      if (read(s, buf, sizeof buf) > 0) (void)!write(s, c.answer.data(), c.answer.size());
+      while (read(s, buf, sizeof buf) > 0) {
+      }
+    });
+    std::thread ending([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      CancelTransfers();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(c.fails(server.origin()));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "the stall limit is a minute";
+    ending.join();
+    // Once cancelled, nothing more is sent.
+    env.proxy().On("/later", Raw(200, "x"));
+    EXPECT_EQ(httpPost(env.proxy().origin() + "/later", {}).result, kHttpNetwork);
+    EXPECT_EQ(env.proxy().Count("/later"), 0);
+    ResumeTransfersForTesting();
+  }
+  EXPECT_TRUE(env.ui().messages.empty());
+  EXPECT_EQ(testing::ReadFileForTest(target), "old");
 }
 
 TEST(TransportTest, CapitalSchemeIsSentAsPlainHttp) {

@@ -20,6 +20,11 @@ void AppThread::Hold() {
   held_ = true;
 }
 
+bool AppThread::WaitForEnd(std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return ended_signal_.wait_for(lock, limit, [this] { return ended_; });
+}
+
 bool AppThread::Post(std::function<void()> task) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -39,6 +44,8 @@ void AppThread::Loop() {
       wake_.wait(lock, [this] { return stopping_ || (!held_ && !queue_.empty()); });
       if (stopping_) {
         queue_.clear();  // their callers see a broken promise and give up
+        ended_ = true;
+        ended_signal_.notify_all();
         return;
       }
       task = std::move(queue_.front());

@@ -2,6 +2,7 @@
 // The one application thread. Every method call, and everything it touches
 // (settings, session key, progress window), runs here, one task at a time
 // in arrival order; HTTP threads only hand tasks over and wait.
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -39,6 +40,9 @@ class AppThread {
   // until Stop drops them, so the page learns of the end first.
   void Hold();
   void Stop();
+  // After Stop: waits up to `limit` for the running task to end; false when
+  // it still runs (the program may then end without it).
+  bool WaitForEnd(std::chrono::milliseconds limit);
 
  private:
   void Loop();
@@ -48,6 +52,8 @@ class AppThread {
   std::deque<std::function<void()>> queue_;
   bool stopping_ = false;
   bool held_ = false;
+  bool ended_ = false;
+  std::condition_variable ended_signal_;
   std::thread thread_;
 };
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "build_config.h"
+#include "base/client_version.h"
 
 namespace quil::host {
 
@@ -38,6 +38,15 @@ std::optional<Options> ParseCommandLine(const std::vector<std::string>& args, st
     return std::nullopt;
   }
   return o;
+}
+
+std::vector<std::string> SuccessorArgs(const std::vector<std::string>& args, int port) {
+  std::vector<std::string> out = args;
+  for (const auto& a : args)
+    if (a == "--port") return out;
+  out.push_back("--port");
+  out.push_back(std::to_string(port));
+  return out;
 }
 
 const char* UsageText() {
@@ -79,6 +88,6 @@ const char* UsageText() {
          "See quil(1).\n";
 }
 
-std::string VersionText() { return std::string("quil ") + QUIL_SOURCE_VERSION + "\n"; }
+std::string VersionText() { return ProgramVersionLine() + "\n"; }
 
 }  // namespace quil::host

@@ -18,6 +18,10 @@ struct Options {
 // Parses argv (without argv[0]); nothing and a message on bad input.
 std::optional<Options> ParseCommandLine(const std::vector<std::string>& args, std::string* error);
 
+// The options of an update's successor: `args`, with "--port" naming the
+// page's `port` unless they name one, so that it takes over this port.
+std::vector<std::string> SuccessorArgs(const std::vector<std::string>& args, int port);
+
 // --help: the options, the environment variables and the files.
 const char* UsageText();
 

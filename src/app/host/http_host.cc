@@ -138,7 +138,9 @@ bool HttpHost::Bind(int port) {
     port_ = server_->bind_to_any_port("127.0.0.1");
     return port_ > 0;
   }
-  for (int attempt = 0; attempt < 50; ++attempt) {
+  // The copy that started this one lets the port go only once it has ended
+  // its own work; on a busy machine that takes a few seconds.
+  for (int attempt = 0; attempt < 100; ++attempt) {
     if (server_->bind_to_port("127.0.0.1", port)) {
       port_ = port;
       return true;

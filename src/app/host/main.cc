@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -22,10 +23,13 @@
 #include "maintenance/reg_command.h"
 #include "build_config.h"
 #include "maintenance/expiry_reminder.h"
+#include "maintenance/self_update.h"
 #include "platform/console.h"
 #include "platform/environment.h"
 #include "platform/process.h"
+#include "platform/socket_io.h"
 #include "proxy/operator_config.h"
+#include "proxy/transport.h"
 #include "ui/ui.h"
 
 namespace {
@@ -34,6 +38,11 @@ std::atomic<bool> g_quit{false};
 
 // How long --check-expiry stays to start QUIL when a reminder's action is chosen.
 constexpr std::chrono::minutes kReminderActionWait{30};
+// How long an update's successor may take to serve the page's port.
+constexpr std::chrono::seconds kSuccessorStartLimit{30};
+// How long the end of the program waits for the method that runs; a
+// cancelled network call ends within about a second.
+constexpr std::chrono::milliseconds kRunningMethodWait{1300};
 
 int CheckExpiry() {
   quil::ExpiryCheck check;
@@ -68,6 +77,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options->check_expiry) return CheckExpiry();
+  // Started again after an update that failed: said once, not passed on.
+  const bool after_failed_update = quil::platform::GetEnv(quil::kUpdateFailedVariable) == "1";
+  if (after_failed_update) quil::platform::SetEnv(quil::kUpdateFailedVariable, "");
 
   for (const std::string& problem : quil::proxy::OperatorConfigProblems())
     std::fprintf(stderr, "quil: %s\n", problem.c_str());
@@ -105,7 +117,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   host.Start();
-  quil::host::PostStartupCheck(&app, {quil::platform::ProgramPath(), args});
+  const quil::UpdateTarget update{quil::platform::ProgramPath(), quil::host::SuccessorArgs(args, host.port()),
+                                  after_failed_update};
+  std::atomic<long> successor{0};
+  quil::host::PostStartupCheck(&app, update, &successor);
   std::printf("%s\n", host.PageAddress().c_str());
   std::fflush(stdout);
 
@@ -119,20 +134,39 @@ int main(int argc, char** argv) {
   }
 
   // Run until closeApp, a signal, or the window has been gone for 5 s.
+  bool stop_requested = false;
   while (!g_quit) {
-    if (quil::platform::WaitForStopRequest(std::chrono::milliseconds(250))) break;
+    if (quil::platform::WaitForStopRequest(std::chrono::milliseconds(250))) {
+      stop_requested = true;
+      break;
+    }
     if (launch && channel.PageConnected()) launch.reset();  // the page is up: the file has done its work
     if (channel.PageGoneFor(std::chrono::seconds(5))) break;
   }
+  // Nothing goes to the network any more; a call in flight ends now.
+  quil::proxy::CancelTransfers();
 
   // A successor started by openApp or the update keeps the demo proxy.
   if (quil::SuccessorStarted()) demo.HandOver();
 
-  // Let the reply of closeApp reach the page, then end.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Let the reply of closeApp reach the page, then end. Open questions are
+  // answered with nothing; a method still running after the wait (a file
+  // manager that does not answer) is left behind: every file is replaced
+  // whole, so ending in its midst loses nothing.
+  if (!stop_requested) std::this_thread::sleep_for(std::chrono::milliseconds(200));
   channel.Close();
   app.Stop();
+  if (!app.WaitForEnd(kRunningMethodWait)) {
+    std::fflush(stdout);
+    std::_Exit(0);
+  }
   host.Stop();
   quil::ui::SetUi(nullptr);
+
+  // After an update: the new program must take over the page's port, or
+  // the old one comes back.
+  if (const long pid = successor.load(); pid > 0 && !stop_requested)
+    quil::ConfirmUpdate(update, pid, [&] { return quil::platform::LoopbackPortTaken(host.port()); },
+                        kSuccessorStartLimit);
   return 0;
 }

@@ -4,10 +4,13 @@
 
 namespace quil::host {
 
-void PostStartupCheck(AppThread* app, UpdateTarget target) {
-  app->Post([app, target = std::move(target)] {
+void PostStartupCheck(AppThread* app, UpdateTarget target, std::atomic<long>* successor) {
+  app->Post([app, target = std::move(target), successor] {
     StartupCheck check = RunStartupVersionCheck(target);
-    if (check.successor_started) NoteSuccessorStarted();
+    if (check.successor_started) {
+      NoteSuccessorStarted();
+      *successor = check.successor;
+    }
     if (check.close) {
       app->Hold();
       RequestQuit();

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/environment.h"
 #include "platform/linux/run_program.h"
@@ -54,20 +55,21 @@ void PassLifelines() {
 // Spawns through a short-lived intermediate child so the program is
 // re-parented to init and never left as a zombie of ours. Its standard
 // input is /dev/null; its output goes there too unless it is a copy of
-// this program, which also inherits the lifelines of our children.
-bool SpawnDetached(const std::string& program, const std::vector<std::string>& args, bool program_copy = false) {
+// this program, which also inherits the lifelines of our children. The
+// program's process id, or 0 when it could not be started.
+pid_t SpawnDetached(const std::string& program, const std::vector<std::string>& args, bool program_copy = false) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
   int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0) return false;
+  if (pipe2(ready, O_CLOEXEC) != 0) return 0;
   pid_t child = fork();
   if (child < 0) {
     close(ready[0]);
     close(ready[1]);
-    return false;
+    return 0;
   }
   if (child == 0) {
     // The program starts with ordinary signal handling, whatever ours is.
@@ -87,19 +89,18 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
     if (program_copy) PassLifelines();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    pid_t grandchild;
-    int rc = posix_spawnp(&grandchild, program.c_str(), &actions, nullptr, argv.data(), environ);
-    char ok = rc == 0 ? 1 : 0;
-    ssize_t ignored = write(ready[1], &ok, 1);
+    pid_t grandchild = 0;
+    if (posix_spawnp(&grandchild, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) grandchild = 0;
+    ssize_t ignored = write(ready[1], &grandchild, sizeof grandchild);
     (void)ignored;
     _exit(0);
   }
   close(ready[1]);
-  char ok = 0;
-  ssize_t n = read(ready[0], &ok, 1);
+  pid_t started = 0;
+  ssize_t n = read(ready[0], &started, sizeof started);
   close(ready[0]);
   waitpid(child, nullptr, 0);
-  return n == 1 && ok == 1;
+  return n == static_cast<ssize_t>(sizeof started) && started > 0 ? started : 0;
 }
 
 // Starts `program` with ordinary signal handling (ours may block SIGINT and
@@ -182,10 +183,10 @@ std::optional<ProgramOutput> RunProgram(const std::string& program, const std::v
 }
 
 bool StartProcess(const std::string& program, const std::vector<std::string>& args) {
-  return SpawnDetached(program, args);
+  return SpawnDetached(program, args) > 0;
 }
 
-bool StartProgramCopy(const std::string& program, const std::vector<std::string>& args) {
+long StartProgramCopy(const std::string& program, const std::vector<std::string>& args) {
   return SpawnDetached(program, args, /*program_copy=*/true);
 }
 
@@ -373,7 +374,34 @@ std::unique_ptr<ChildProcess> TakeOverChildProcess(int id, const std::string& pr
 
 long CurrentProcessId() { return getpid(); }
 
-bool ProcessIsRunning(long id) { return id > 0 && (kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH); }
+bool ProcessIsRunning(long id) {
+  if (id <= 0 || (kill(static_cast<pid_t>(id), 0) != 0 && errno == ESRCH)) return false;
+  // An ended process that nobody has collected yet (a zombie) has ended.
+  int fd = open(("/proc/" + std::to_string(id) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  char stat[512];
+  ssize_t n = read(fd, stat, sizeof stat - 1);
+  close(fd);
+  if (n <= 0) return true;
+  stat[n] = '\0';
+  // "pid (name) state ...": the name may hold anything, the state follows its last ')'.
+  const char* close_paren = strrchr(stat, ')');
+  return !(close_paren && close_paren[1] == ' ' && close_paren[2] == 'Z');
+}
+
+void EndProcess(long id, std::chrono::milliseconds grace) {
+  if (id <= 0) return;
+  const pid_t pid = static_cast<pid_t>(id);
+  kill(pid, SIGTERM);
+  for (auto deadline = std::chrono::steady_clock::now() + grace; ProcessIsRunning(id);) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid, SIGKILL);
+      for (int i = 0; i < 100 && ProcessIsRunning(id); ++i) usleep(10 * 1000);
+      return;
+    }
+    usleep(10 * 1000);
+  }
+}
 
 void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
 

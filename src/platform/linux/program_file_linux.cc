@@ -8,6 +8,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/linux/run_program.h"
+
 namespace quil::platform {
 namespace {
 
@@ -71,6 +73,12 @@ bool IsProgramForThisMachine(const std::string& path) {
 
 int SetProgramMode(const std::string& path, unsigned mode) {
   return chmod(path.c_str(), static_cast<mode_t>(mode)) == 0 ? 0 : errno;
+}
+
+std::optional<std::string> ProgramVersionOutput(const std::string& path, std::chrono::milliseconds limit) {
+  auto ran = RunProgram(path, {"--version"}, limit);
+  if (!ran || ran->exit_status != 0) return std::nullopt;
+  return std::move(ran->out);
 }
 
 }  // namespace quil::platform

@@ -67,6 +67,21 @@ SocketTransfer SendAvailable(SocketHandle socket, const char* bytes, size_t size
   }
 }
 
+bool LoopbackPortTaken(int port) {
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  // On loopback the answer comes at once: accepted, or refused.
+  int rc;
+  do rc = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  while (rc != 0 && errno == EINTR);
+  close(s);
+  return rc == 0;
+}
+
 void CloseConnection(SocketHandle socket) {
   shutdown(static_cast<int>(socket), SHUT_RDWR);
   close(static_cast<int>(socket));

@@ -113,7 +113,8 @@ std::string AppPath(const char* exe) {
 
 }  // namespace
 
-bool StartProcess(const std::string& program, const std::vector<std::string>& args) {
+// Starts `program` detached; its process id, or 0.
+static DWORD StartDetached(const std::string& program, const std::vector<std::string>& args) {
   std::wstring exe = win::NativePath(program);
   std::wstring command_line = CommandLine(program, args);
   STARTUPINFOW si{};
@@ -122,13 +123,17 @@ bool StartProcess(const std::string& program, const std::vector<std::string>& ar
   // A bare name is searched on PATH by CreateProcessW itself.
   BOOL ok = CreateProcessW(HasSeparator(program) ? exe.c_str() : nullptr, command_line.data(), nullptr, nullptr,
                            FALSE, CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &si, &pi);
-  if (!ok) return false;
+  if (!ok) return 0;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  return true;
+  return pi.dwProcessId;
 }
 
-bool StartProgramCopy(const std::string& program, const std::vector<std::string>& args) {
+bool StartProcess(const std::string& program, const std::vector<std::string>& args) {
+  return StartDetached(program, args) != 0;
+}
+
+long StartProgramCopy(const std::string& program, const std::vector<std::string>& args) {
   // The copy gets this process's standard handles, and no other handle.
   HANDLE handles[3];
   DWORD count = 0;
@@ -140,12 +145,12 @@ bool StartProgramCopy(const std::string& program, const std::vector<std::string>
     for (DWORD i = 0; i < count; ++i) seen = seen || handles[i] == h;
     if (!seen) handles[count++] = h;
   }
-  if (count == 0) return StartProcess(program, args);
+  if (count == 0) return static_cast<long>(StartDetached(program, args));
   SIZE_T size = 0;
   InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
   std::vector<char> buffer(size);
   auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer.data());
-  if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return false;
+  if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return 0;
   bool ok = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, count * sizeof(HANDLE),
                                       nullptr, nullptr);
   STARTUPINFOEXW si{};
@@ -162,10 +167,10 @@ bool StartProgramCopy(const std::string& program, const std::vector<std::string>
                             EXTENDED_STARTUPINFO_PRESENT | CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
                             nullptr, nullptr, &si.StartupInfo, &pi);
   DeleteProcThreadAttributeList(list);
-  if (!ok) return false;
+  if (!ok) return 0;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
-  return true;
+  return static_cast<long>(pi.dwProcessId);
 }
 
 bool HasProgram(const std::string& name) {
@@ -262,6 +267,19 @@ bool ProcessIsRunning(long id) {
   bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
   CloseHandle(process);
   return running;
+}
+
+void EndProcess(long id, std::chrono::milliseconds grace) {
+  if (id <= 0) return;
+  HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+  if (!process) return;
+  // No polite stop reaches a program without a window here: it gets the
+  // grace to end by itself, then it is terminated.
+  if (WaitForSingleObject(process, static_cast<DWORD>(grace.count())) != WAIT_OBJECT_0) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 1000);
+  }
+  CloseHandle(process);
 }
 
 void SetEnv(const std::string& name, const std::string& value) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "platform/windows/wide_text.h"
 
 namespace quil::platform {
 namespace {
@@ -70,5 +72,61 @@ bool IsProgramForThisMachine(const std::string& path) {
 
 // A file is run by its name here; there are no permission bits to give.
 int SetProgramMode(const std::string&, unsigned) { return 0; }
+
+std::optional<std::string> ProgramVersionOutput(const std::string& path, std::chrono::milliseconds limit) {
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE read_end = nullptr, write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return std::nullopt;
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  HANDLE null_device = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                   OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = null_device;
+  si.hStdOutput = write_end;
+  si.hStdError = null_device;
+  std::wstring exe = win::NativePath(path);
+  std::wstring command_line = L"\"" + exe + L"\" --version";
+  PROCESS_INFORMATION pi{};
+  BOOL started = CreateProcessW(exe.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &si, &pi);
+  CloseHandle(write_end);
+  if (null_device != INVALID_HANDLE_VALUE) CloseHandle(null_device);
+  if (!started) {
+    CloseHandle(read_end);
+    return std::nullopt;
+  }
+  CloseHandle(pi.hThread);
+  std::string out;
+  bool ended = false;
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(limit.count());
+  for (;;) {
+    DWORD available = 0;
+    if (PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+      char buffer[4096];
+      DWORD got = 0;
+      if (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+      continue;
+    }
+    if (ended) break;
+    ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    // Whatever it wrote before it ended is still read above.
+    ended = WaitForSingleObject(pi.hProcess, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50))) ==
+            WAIT_OBJECT_0;
+  }
+  CloseHandle(read_end);
+  DWORD code = 1;
+  if (!ended) {
+    TerminateProcess(pi.hProcess, 1);
+    WaitForSingleObject(pi.hProcess, 1000);
+  } else {
+    GetExitCodeProcess(pi.hProcess, &code);
+  }
+  CloseHandle(pi.hProcess);
+  if (!ended || code != 0) return std::nullopt;
+  return out;
+}
 
 }  // namespace quil::platform

@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <mutex>
+
 namespace quil::platform {
 namespace {
 
@@ -67,6 +69,23 @@ SocketTransfer SendAvailable(SocketHandle socket, const char* bytes, size_t size
   int n = send(Native(socket), bytes, static_cast<int>(size), 0);
   if (n == 0 && size > 0) return {0, false, true};
   return Outcome(n);
+}
+
+bool LoopbackPortTaken(int port) {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+  });
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<u_short>(port));
+  bool taken = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  closesocket(s);
+  return taken;
 }
 
 void CloseConnection(SocketHandle socket) {
