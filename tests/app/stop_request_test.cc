@@ -66,9 +66,12 @@ class SilentProxy {
   bool released_ = false;
 };
 
-// An RSA public key for the proxy's envelope, as PEM.
+// The public half of a test key for the proxy's envelope, as PEM.
 std::string PublicKeyPem() {
-  EVP_PKEY* key = EVP_RSA_gen(2048);
+  const std::string private_pem = testing::TestKeyPem("fake-proxy");
+  BIO* in = BIO_new_mem_buf(private_pem.data(), static_cast<int>(private_pem.size()));
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr);
+  BIO_free(in);
   BIO* out = BIO_new(BIO_s_mem());
   PEM_write_bio_PUBKEY(out, key);
   char* data = nullptr;

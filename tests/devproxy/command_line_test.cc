@@ -136,7 +136,7 @@ TEST(DevProxyProgram, PrintsItsUrlWritesTheEnvironmentAndResets) {
 // address, while the program may still be on its way to waiting for it.
 TEST(DevProxyProgram, EndsWithinTwoSecondsOfSigtermSentRightAfterItsAddress) {
   std::string dir = FreshDataDir("sigterm");
-  Launch({"--data", dir, "--http"}).Stop();  // the keys are made once
+  Launch({"--data", dir, "--key-set", quil::testing::TestKeySet(), "--http"}).Stop();  // the folder is made once
   constexpr int kStarts = 30;
   int late = 0;
   for (int i = 0; i < kStarts; ++i) {
