@@ -12,12 +12,13 @@
 
 #include "base/base64.h"
 #include "base/pause.h"
+#include "base/settings.h"
 #include "devproxy/devproxy.h"
 #include "proxy/actions.h"
 #include "proxy/curl_easy_internal.h"
 #include "proxy/envelope.h"
 #include "proxy/reply_reader.h"
-#include "proxy/settings.h"
+#include "proxy/settings_loader.h"
 #include "proxy/transport.h"
 #include "ui/progress_window.h"
 
@@ -156,6 +157,7 @@ void BM_LoginWithoutPauses(benchmark::State& state) {
     return;
   }
   SetPauseForTesting([](Milliseconds) {});
+  proxy::InstallSettingsLoader();
   (void)getSetting("version");  // settings loaded once, as in a running client
   for (auto _ : state) {
     LoginResult r = doLogin("9A000000001", "demo1234");

@@ -5,11 +5,11 @@
 #include "app/methods.h"
 #include "app/reply_format.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/common_name.h"
-#include "proxy/settings.h"
 #include "workflows/held_record.h"
 
 namespace quil::methods {

@@ -7,11 +7,11 @@
 #include "base/client_version.h"
 #include "base/files.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/random.h"
 #include "platform/text_codec.h"
-#include "proxy/settings.h"
 #include "ui/ui.h"
 
 namespace quil::methods {

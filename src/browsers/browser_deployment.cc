@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "base/base64.h"
+#include "base/regex_text.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "base/text.h"
 #include "browsers/browser_cert_stores.h"
 #include "browsers/browser_detection.h"
@@ -14,7 +16,6 @@
 #include "cert/cert_stores.h"
 #include "cert/pfx_with_dialogs.h"
 #include "cert/pkcs12_copy.h"
-#include "base/regex_text.h"
 #include "maintenance/trusted_sites.h"
 #include "platform/cert_store.h"
 #include "platform/process.h"
@@ -22,7 +23,6 @@
 #include "proxy/actions.h"
 #include "proxy/common_name.h"
 #include "proxy/operator_config.h"
-#include "proxy/settings.h"
 #include "ui/ui.h"
 
 namespace quil {

@@ -5,12 +5,12 @@
 
 #include "base/client_version.h"
 #include "base/files.h"
+#include "base/settings.h"
 #include "base/text.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
-#include "proxy/settings.h"
 #include "proxy/transport.h"
 
 namespace quil {

@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
+#include "base/settings.h"
 #include "base/text.h"
 #include "platform/text_codec.h"
-#include "proxy/settings.h"
 
 namespace quil {
 namespace {

@@ -9,9 +9,9 @@
 #include "base/openssl_ptr.h"
 #include "base/regex_text.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/dn_text.h"
 #include "platform/environment.h"
-#include "proxy/settings.h"
 
 namespace quil {
 namespace {

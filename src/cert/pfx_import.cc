@@ -4,13 +4,13 @@
 
 #include "base/files.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_with_dialogs.h"
 #include "platform/cert_store.h"
 #include "platform/environment.h"
 #include "platform/files.h"
-#include "proxy/settings.h"
 
 namespace quil {
 

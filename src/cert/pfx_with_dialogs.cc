@@ -2,10 +2,10 @@
 
 #include "base/files.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/password_rules.h"
 #include "cert/pfx_dialogs.h"
 #include "platform/text_codec.h"
-#include "proxy/settings.h"
 #include "ui/ui.h"
 
 namespace quil {

@@ -3,10 +3,10 @@
 #include "base/base64.h"
 #include "base/openssl_ptr.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_with_dialogs.h"
-#include "proxy/settings.h"
 
 namespace quil {
 namespace {

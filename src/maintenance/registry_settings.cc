@@ -5,11 +5,11 @@
 #include <cstdint>
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "maintenance/security_component.h"
 #include "platform/registry.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
-#include "proxy/settings.h"
 
 namespace quil {
 namespace {

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/process.h"
@@ -10,7 +11,6 @@
 #include "platform/security_component.h"
 #include "platform/text_codec.h"
 #include "proxy/download.h"
-#include "proxy/settings.h"
 #include "ui/ui.h"
 
 namespace quil {

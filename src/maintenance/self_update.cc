@@ -6,13 +6,13 @@
 #include "base/client_version.h"
 #include "base/pause.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/program_file.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/download.h"
-#include "proxy/settings.h"
 #include "ui/ui.h"
 
 namespace quil {

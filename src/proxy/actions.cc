@@ -3,9 +3,9 @@
 #include "proxy/actions.h"
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "proxy/action_call_internal.h"
 #include "proxy/envelope.h"
-#include "proxy/settings.h"
 
 namespace quil::proxy {
 namespace internal {

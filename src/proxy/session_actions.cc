@@ -2,12 +2,12 @@
 // online codes, branches and audit records.
 #include "base/pause.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "platform/text_codec.h"
 #include "proxy/action_call_internal.h"
 #include "proxy/actions.h"
 #include "proxy/client_address.h"
 #include "proxy/envelope.h"
-#include "proxy/settings.h"
 #include "ui/progress_window.h"
 
 namespace quil::proxy {

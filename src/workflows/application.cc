@@ -1,9 +1,9 @@
 #include "workflows/application.h"
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "proxy/actions.h"
 #include "proxy/common_name.h"
-#include "proxy/settings.h"
 #include "workflows/agreement_dialog.h"
 #include "workflows/application_steps.h"
 

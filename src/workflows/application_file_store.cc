@@ -1,13 +1,13 @@
 // The application with the file store: the private key as a PKCS#8 file in
 // the key folder, the certificate with it in a PKCS#12 file.
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_request.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_import.h"
 #include "cert/pfx_with_dialogs.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
-#include "proxy/settings.h"
 #include "workflows/application_steps.h"
 #include "workflows/held_record.h"
 

@@ -1,10 +1,10 @@
 // The application with the Windows store: the key in a new key container,
 // the issued certificate and its chain in the current user's stores.
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_request.h"
 #include "cert/cert_stores.h"
 #include "proxy/actions.h"
-#include "proxy/settings.h"
 #include "workflows/application_steps.h"
 #include "workflows/held_record.h"
 #include "workflows/store_backup.h"

@@ -1,12 +1,12 @@
 #include "workflows/cert_queries.h"
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_stores.h"
 #include "cert/held_certificate.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_with_dialogs.h"
 #include "proxy/common_name.h"
-#include "proxy/settings.h"
 
 namespace quil::workflows {
 namespace {

@@ -1,11 +1,11 @@
 #include "workflows/download.h"
 
+#include "base/settings.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_import.h"
 #include "cert/pfx_with_dialogs.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
-#include "proxy/settings.h"
 #include "workflows/held_record.h"
 #include "workflows/store_backup.h"
 #include "workflows/workflow_progress.h"

@@ -2,11 +2,11 @@
 
 #include "base/base64.h"
 #include "base/files.h"
+#include "base/settings.h"
 #include "cert/cert_stores.h"
 #include "platform/cert_store.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
-#include "proxy/settings.h"
 
 namespace quil::workflows {
 

@@ -1,14 +1,14 @@
 #include "workflows/pfx_password_change.h"
 
-#include "base/result_codes.h"
 #include "base/files.h"
+#include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/pfx_dialogs.h"
 #include "cert/pfx_password.h"
 #include "cert/signing.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/common_name.h"
-#include "proxy/settings.h"
 #include "ui/ui.h"
 
 namespace quil::workflows {

@@ -1,8 +1,8 @@
 #include "workflows/renewal.h"
 
+#include "base/settings.h"
 #include "proxy/actions.h"
 #include "proxy/common_name.h"
-#include "proxy/settings.h"
 #include "workflows/agreement_dialog.h"
 #include "workflows/renewal_steps.h"
 

@@ -1,15 +1,15 @@
 // The renewal with the file store: the new private key as a PKCS#8 file in
 // the key folder, the identity proof signed with the key of the customer's
 // PKCS#12 file, the new certificate in a PKCS#12 file of its own.
+#include "base/settings.h"
 #include "cert/cert_request.h"
 #include "cert/pfx_import.h"
 #include "cert/pfx_with_dialogs.h"
 #include "cert/signing.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
-#include "proxy/settings.h"
-#include "workflows/renewal_steps.h"
 #include "workflows/held_record.h"
+#include "workflows/renewal_steps.h"
 #include "workflows/store_backup.h"
 
 namespace quil::workflows::renewal {

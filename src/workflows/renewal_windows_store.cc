@@ -1,13 +1,13 @@
 // The renewal with the Windows store: the old certificate found in "MY"
 // before anything else, the new key in a new key container, the new
 // certificate and its chain in the current user's stores.
+#include "base/settings.h"
 #include "cert/cert_request.h"
 #include "cert/cert_stores.h"
 #include "cert/signing.h"
 #include "proxy/actions.h"
-#include "proxy/settings.h"
-#include "workflows/renewal_steps.h"
 #include "workflows/held_record.h"
+#include "workflows/renewal_steps.h"
 #include "workflows/store_backup.h"
 
 namespace quil::workflows::renewal {

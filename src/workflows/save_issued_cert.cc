@@ -1,11 +1,11 @@
 // savePfx2: the second half of the application with the file store.
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_import.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/reply_reader.h"
-#include "proxy/settings.h"
 #include "workflows/application.h"
 #include "workflows/held_record.h"
 

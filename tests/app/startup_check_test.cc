@@ -14,7 +14,8 @@
 #include "app/host/event_channel.h"
 #include "app/host/page_ui.h"
 #include "app/method_table.h"
-#include "proxy/settings.h"
+#include "base/settings.h"
+#include "proxy/settings_loader.h"
 #include "support/test_env.h"
 
 namespace quil::host {
@@ -31,6 +32,7 @@ TEST(StartupCheckTest, PageMethodsWaitForItAndNoneRunsWhenTheProgramMustEnd) {
   const char* old_url = getenv("QUIL_PROXY_URL");
   std::string saved = old_url ? old_url : "";
   setenv("QUIL_PROXY_URL", "http://127.0.0.1:9/PELIProxy/proxy/", 1);
+  proxy::InstallSettingsLoader();
   ResetSettingsForTesting();
   EventChannel channel;
   PageUi page_ui(&channel);

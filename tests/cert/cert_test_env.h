@@ -6,8 +6,8 @@
 #include <ctime>
 #include <string>
 
+#include "base/settings.h"
 #include "cert/openssl_providers.h"
-#include "proxy/settings.h"
 
 namespace quil::testing {
 
@@ -23,11 +23,8 @@ inline void PrepareCertTests() {
   (void)done;
 }
 
-// Empties the settings map but leaves one marker entry in it: a lookup in
-// an empty map would fetch the settings from the operator's proxy.
-inline void UseLocalSettingsOnly() {
-  ResetSettingsForTesting();
-  setSetting("test.localSettings", "Y");
-}
+// Empties the settings map. The engine's tests install no loader, so a
+// lookup sees only what the test wrote and never reaches a proxy.
+inline void UseLocalSettingsOnly() { ResetSettingsForTesting(); }
 
 }  // namespace quil::testing

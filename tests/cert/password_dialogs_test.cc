@@ -1,10 +1,10 @@
 // Password rules and the three PKCS#12 dialogs.
 #include <gtest/gtest.h>
 
+#include "base/settings.h"
 #include "cert/password_rules.h"
 #include "cert/pfx_dialogs.h"
 #include "cert_test_env.h"
-#include "proxy/settings.h"
 #include "ui/scripted_ui.h"
 
 namespace quil {

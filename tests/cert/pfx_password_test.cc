@@ -10,14 +10,14 @@
 #include <set>
 #include <thread>
 
-#include "base/result_codes.h"
 #include "base/files.h"
+#include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_password.h"
 #include "cert/test_pki.h"
 #include "cert_test_env.h"
-#include "proxy/settings.h"
 #include "support/test_env.h"
 #include "ui/scripted_ui.h"
 

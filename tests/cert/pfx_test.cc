@@ -6,12 +6,12 @@
 #include <regex>
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_with_dialogs.h"
 #include "cert/test_pki.h"
 #include "cert_test_env.h"
-#include "proxy/settings.h"
 #include "support/test_env.h"
 #include "ui/scripted_ui.h"
 

@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
 #include "cert/pfx_import.h"
 #include "cert/signing.h"
 #include "cert/test_pki.h"
 #include "cert_test_env.h"
-#include "proxy/settings.h"
 #include "support/test_env.h"
 #include "ui/scripted_ui.h"
 

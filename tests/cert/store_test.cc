@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_request.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_file.h"
@@ -17,7 +18,6 @@
 #include "platform/cert_store.h"
 #include "platform/environment.h"
 #include "platform/registry.h"
-#include "proxy/settings.h"
 #include "support/test_env.h"
 #include "ui/scripted_ui.h"
 

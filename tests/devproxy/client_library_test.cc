@@ -4,9 +4,10 @@
 
 #include "base/pause.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
-#include "proxy/settings.h"
+#include "proxy/settings_loader.h"
 #include "support/test_env.h"
 #include "test_client.h"
 #include "ui/progress_window.h"
@@ -21,6 +22,7 @@ struct ClientScope {
   explicit ClientScope(const DevProxy& proxy) {
     proxy.ExportEnvironment();
     SetPauseForTesting([](Milliseconds) {});
+    proxy::InstallSettingsLoader();
     ResetSettingsForTesting();
     proxy::SetSessionKey("");
   }

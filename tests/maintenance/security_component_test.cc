@@ -12,9 +12,10 @@
 
 #include "app/method_table.h"
 #include "base/pause.h"
+#include "base/settings.h"
 #include "devproxy/devproxy.h"
 #include "platform/registry.h"
-#include "proxy/settings.h"
+#include "proxy/settings_loader.h"
 #include "support/test_env.h"
 #include "ui/progress_window.h"
 #include "ui/scripted_ui.h"
@@ -53,6 +54,7 @@ class SecurityComponentTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(proxy_, nullptr);
     proxy_->ApplySettingsProfile("pfx");
+    proxy::InstallSettingsLoader();
     ResetSettingsForTesting();
     SetPauseForTesting([](Milliseconds) {});
   }

@@ -5,10 +5,10 @@
 #include <functional>
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "fake_proxy.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
-#include "proxy/settings.h"
 
 namespace quil::proxy {
 namespace {

@@ -7,13 +7,14 @@
 
 #include "base/pause.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "devproxy/devproxy.h"
 #include "fake_proxy.h"
 #include "proxy/actions.h"
 #include "proxy/client_address.h"
 #include "proxy/download.h"
 #include "proxy/envelope.h"
-#include "proxy/settings.h"
+#include "proxy/settings_loader.h"
 #include "proxy/transport.h"
 #include "ui/progress_window.h"
 
@@ -58,6 +59,7 @@ class DemoProxyTest : public ::testing::Test {
     }
     proxy_->ExportEnvironment();
     setenv("QUIL_TLS_INSECURE", "0", 1);
+    proxy::InstallSettingsLoader();
     ResetSettingsForTesting();
     SetSessionKey("");
     ui::ResetProgressWindowForTesting();

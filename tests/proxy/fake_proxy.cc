@@ -18,9 +18,10 @@
 #include <stdexcept>
 
 #include "base/pause.h"
+#include "base/settings.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
-#include "proxy/settings.h"
+#include "proxy/settings_loader.h"
 #include "ui/progress_window.h"
 
 namespace quil::testing {
@@ -369,6 +370,7 @@ ProxyTestEnv::ProxyTestEnv(const TestPki* pki) {
     saved_env_.emplace_back(name, old ? old : "\x01");
     setenv(name, value.c_str(), 1);
   }
+  proxy::InstallSettingsLoader();
   ResetSettingsForTesting();
   proxy::SetSessionKey("");
   ui::ResetProgressWindowForTesting();

@@ -2,11 +2,11 @@
 
 #include "app/method_table.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "fake_proxy.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
-#include "proxy/settings.h"
 
 namespace quil {
 namespace {

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "base/settings.h"
 #include "fake_proxy.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
-#include "proxy/settings.h"
+#include "proxy/settings_loader.h"
 
 namespace quil {
 namespace {

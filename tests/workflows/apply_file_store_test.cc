@@ -6,13 +6,13 @@
 
 #include "base/files.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_info.h"
 #include "cert/pfx_file.h"
 #include "demo_bench.h"
 #include "platform/cert_store.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
-#include "proxy/settings.h"
 #include "workflow_test_util.h"
 
 namespace quil::testing {

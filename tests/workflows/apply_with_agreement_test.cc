@@ -6,11 +6,11 @@
 
 #include "base/files.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_info.h"
 #include "demo_bench.h"
 #include "platform/cert_store.h"
 #include "platform/environment.h"
-#include "proxy/settings.h"
 #include "workflow_test_util.h"
 
 namespace quil::testing {

@@ -12,13 +12,14 @@
 #include "app/method_table.h"
 #include "base/files.h"
 #include "base/pause.h"
+#include "base/settings.h"
 #include "cert/openssl_providers.h"
 #include "devproxy/form.h"
 #include "devproxy/server_thread.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
-#include "proxy/settings.h"
+#include "proxy/settings_loader.h"
 #include "ui/progress_window.h"
 
 namespace quil::testing {
@@ -207,6 +208,7 @@ Customer NewCustomer() {
 }
 
 DemoSession::DemoSession(const std::string& profile) {
+  proxy::InstallSettingsLoader();
   ResetSettingsForTesting();
   proxy::SetSessionKey("");
   ui::ResetProgressWindowForTesting();

@@ -6,13 +6,13 @@
 #include <functional>
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_info.h"
 #include "cert/cert_stores.h"
 #include "cert/public_key_blob.h"
 #include "demo_bench.h"
 #include "lifecycle_test_util.h"
 #include "platform/cert_store.h"
-#include "proxy/settings.h"
 
 namespace quil::testing {
 namespace {

@@ -8,10 +8,10 @@
 #include <filesystem>
 
 #include "base/files.h"
+#include "base/settings.h"
 #include "cert/cert_info.h"
 #include "demo_bench.h"
 #include "lifecycle_test_util.h"
-#include "proxy/settings.h"
 #include "platform/cert_store.h"
 #include "workflow_test_util.h"
 

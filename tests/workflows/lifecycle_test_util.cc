@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/test_pki.h"
-#include "proxy/settings.h"
 
 namespace quil::testing {
 

@@ -12,10 +12,10 @@
 
 #include "base/files.h"
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "demo_bench.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
-#include "proxy/settings.h"
 #include "workflow_test_util.h"
 
 namespace quil::testing {

@@ -6,15 +6,15 @@
 #include <filesystem>
 #include <functional>
 
-#include "base/result_codes.h"
 #include "base/files.h"
+#include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_info.h"
 #include "demo_bench.h"
 #include "lifecycle_test_util.h"
 #include "platform/cert_store.h"
 #include "platform/environment.h"
 #include "proxy/actions.h"
-#include "proxy/settings.h"
 
 namespace quil::testing {
 namespace {

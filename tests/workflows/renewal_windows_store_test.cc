@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "base/result_codes.h"
+#include "base/settings.h"
 #include "cert/cert_info.h"
 #include "cert/cert_request.h"
 #include "cert/cert_stores.h"
@@ -15,7 +16,6 @@
 #include "platform/cert_store.h"
 #include "platform/environment.h"
 #include "platform/registry.h"
-#include "proxy/settings.h"
 
 namespace quil::testing {
 namespace {

@@ -29,6 +29,7 @@
 #include "platform/process.h"
 #include "platform/socket_io.h"
 #include "proxy/operator_config.h"
+#include "proxy/settings_loader.h"
 #include "proxy/transport.h"
 #include "ui/ui.h"
 
@@ -59,6 +60,8 @@ int CheckExpiry() {
 
 int main(int argc, char** argv) {
   quil::platform::UseParentConsole();
+  // The first lookup of a setting fetches the operator's settings, whatever the command.
+  quil::proxy::InstallSettingsLoader();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "reg")
     return quil::RunRegCommand({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr);

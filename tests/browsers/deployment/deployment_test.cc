@@ -7,16 +7,16 @@
 #include <fstream>
 #include <regex>
 
+#include "base/base64.h"
+#include "base/settings.h"
 #include "browsers/browser_deployment.h"
 #include "browsers/edge_launcher_file.h"
+#include "browsers/fake_desktop.h"
 #include "cert/cert_info.h"
 #include "cert/test_pki.h"
 #include "demo_bench.h"
-#include "browsers/fake_desktop.h"
 #include "maintenance/trusted_sites.h"
 #include "platform/registry.h"
-#include "base/base64.h"
-#include "proxy/settings.h"
 
 namespace quil::testing {
 namespace {

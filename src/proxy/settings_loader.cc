@@ -1,7 +1,9 @@
-#include "proxy/settings.h"
+#include "proxy/settings_loader.h"
 
+#include <optional>
 
 #include "base/regex_text.h"
+#include "base/settings.h"
 #include "base/text.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
@@ -9,18 +11,6 @@
 
 namespace quil {
 namespace {
-
-struct SettingsMap {
-  FieldMap map;
-  // Only a successful load counts: an entry written before it (a login
-  // whose settings could not be fetched) must not stop the next load.
-  bool loaded = false;
-};
-
-SettingsMap& Settings() {
-  static SettingsMap settings;
-  return settings;
-}
 
 // The operator's settings that hold a folder or file path; they are
 // written for Windows clients.
@@ -53,25 +43,20 @@ std::string DesktopUnderHome(const std::string& home, const std::string& desktop
   return home + "/" + last;
 }
 
-bool LoadSettings() {
+std::optional<FieldMap> LoadFromProxy() {
   auto cfg = proxy::getSysCfg();
-  if (cfg.code != 0) return false;
-  FieldMap loaded = CompleteSettings(std::move(cfg.fields), platform::ToNarrow(platform::HomeFolder()),
-                                     platform::ToNarrow(platform::DesktopFolder()));
-  // Entries written before the load are newer than what it brings.
-  for (auto& [key, value] : Settings().map) loaded[key] = std::move(value);
-  Settings().map = std::move(loaded);
-  Settings().loaded = true;
-  return true;
+  if (cfg.code != 0) return std::nullopt;
+  return CompleteSettings(std::move(cfg.fields), platform::ToNarrow(platform::HomeFolder()),
+                          platform::ToNarrow(platform::DesktopFolder()));
 }
 
 }  // namespace
 
-std::string GetPathSetting(const std::string& key) { return platform::ToWide(getSetting(key)); }
+namespace proxy {
 
-void SetPathSetting(const std::string& key, const std::string& wide_path) {
-  setSetting(key, platform::ToNarrow(wide_path));
-}
+void InstallSettingsLoader() { SetSettingsLoader(&LoadFromProxy); }
+
+}  // namespace proxy
 
 FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::string& desktop) {
   for (const char* key : kPathSettings) {
@@ -105,14 +90,5 @@ FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::stri
   map["env.read.secondaryCertStore"] = read.second;
   return map;
 }
-
-std::string getSetting(const std::string& key) {
-  if (!Settings().loaded) (void)LoadSettings();
-  return FieldOf(Settings().map, key);
-}
-
-void setSetting(const std::string& key, const std::string& value) { Settings().map[key] = value; }
-
-void ResetSettingsForTesting() { Settings() = SettingsMap(); }
 
 }  // namespace quil

@@ -1,16 +1,24 @@
 #pragma once
 // The process-wide settings map. Keys and values are narrow text.
 // Application thread only.
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "base/field_map.h"
 
 namespace quil {
 
+// Fetches the operator's settings, completed with the values worked out on
+// this machine; nullopt when they could not be had. The proxy layer
+// installs one at start (proxy/settings_loader.h); without one the map
+// holds only what setSetting wrote.
+using SettingsLoader = std::function<std::optional<FieldMap>()>;
+void SetSettingsLoader(SettingsLoader loader);
+
 // The value of `key`, or "" when unknown. The first lookup of the process
-// (and every lookup until a load has succeeded) loads the settings from
-// the proxy with getSysCfg and completes them locally. A lookup never
-// creates an entry.
+// (and every lookup until a load has succeeded) runs the loader. A lookup
+// never creates an entry.
 std::string getSetting(const std::string& key);
 
 // Creates or replaces one entry; does not load, and does not count as a
@@ -23,15 +31,7 @@ void setSetting(const std::string& key, const std::string& value);
 std::string GetPathSetting(const std::string& key);
 void SetPathSetting(const std::string& key, const std::string& wide_path);
 
-// Forgets every setting (tests).
+// Forgets every setting and that they were loaded; the loader stays (tests).
 void ResetSettingsForTesting();
-
-// Completes the proxy's settings with the values worked out on this
-// machine (user folders, default PKCS#12 path, store order). The proxy's
-// path settings (default.pfxFilePath, default.pfxFileName) are written for
-// Windows: their backslashes become "/" first. `home` and
-// `desktop` are the profile and desktop folders (narrow, "/"-separated).
-// Exposed for tests.
-FieldMap CompleteSettings(FieldMap proxy_fields, const std::string& home, const std::string& desktop);
 
 }  // namespace quil
