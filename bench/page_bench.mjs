@@ -2,6 +2,11 @@
 // (playwright-core from e2e/) against the demo proxy:
 //   - page ready: from starting `quil --no-browser` to the first answered
 //     call of the loaded page (the browser is started beforehand);
+//   - page ready from navigation against the browser's floor: a new page's
+//     navigation to the first answered call, for quil's page (the program
+//     just started) and for a one-line page whose module script makes one
+//     fetch to a trivial loopback server of this bench, taken in turn; their
+//     ratio;
 //   - bridge round trip of getClientVersion from the page's own call (its
 //     socket), in the Playwright-driven browser and in one nothing
 //     instruments, and from plain HTTP clients (node's http, Python's
@@ -9,10 +14,10 @@
 //   - quil's resident memory idle and at its peak through one application
 //     (login, sheet code, agreement, key and request, PKCS#12 file).
 // Prints one JSON object; bench/run.sh shows it with the other figures.
-//   node bench/page_bench.mjs [--calls N] [--starts N]
+//   node bench/page_bench.mjs [--calls N] [--starts N] [--ready-only]
 import { spawn, spawnSync } from 'node:child_process';
 import { mkdtempSync, readFileSync } from 'node:fs';
-import { Agent, request } from 'node:http';
+import { Agent, createServer, request } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { parseArgs } from 'node:util';
@@ -24,7 +29,11 @@ import { descendantsOf, processesGone, removeScratch } from '../e2e/lib/processe
 import { launchBrowser, startQuil } from '../e2e/lib/quil.js';
 
 const { values: opts } = parseArgs({
-  options: { calls: { type: 'string', default: '200' }, starts: { type: 'string', default: '10' } },
+  options: {
+    calls: { type: 'string', default: '200' },
+    starts: { type: 'string', default: '10' },
+    'ready-only': { type: 'boolean', default: false },  // the page-ready figures alone
+  },
 });
 const CALLS = Number(opts.calls);
 const STARTS = Number(opts.starts);
@@ -49,15 +58,9 @@ async function newPage(browser) {
   return context.newPage();
 }
 
-// One start: the page is open before the program starts, so the browser's
-// own start stays out of the figure.
-async function pageReady(browser, proxy) {
-  const page = await newPage(browser);
-  const t0 = performance.now();
-  const quil = await startQuil({ env: proxy.env });
-  const printed = performance.now();
-  // The first answer on the page's socket (or over /api/call without one).
-  const answered = new Promise((resolve, reject) => {
+// The first answer on the page's socket (or over /api/call without one).
+function firstAnswer(page) {
+  return new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error('no call answered')), 30000);
     const done = () => {
       clearTimeout(timer);
@@ -66,11 +69,62 @@ async function pageReady(browser, proxy) {
     page.on('websocket', (ws) => ws.on('framereceived', done));
     page.on('response', (r) => r.url().endsWith('/api/call') && r.ok() && done());
   });
+}
+
+// One start: the page is open before the program starts, so the browser's
+// own start stays out of the figure.
+async function pageReady(browser, proxy) {
+  const page = await newPage(browser);
+  const t0 = performance.now();
+  const quil = await startQuil({ env: proxy.env });
+  const printed = performance.now();
+  const answered = firstAnswer(page);
   await page.goto(quil.url, { waitUntil: 'commit' });
   await answered;
   const ms = performance.now() - t0;
   await page.context().close();
   return { ms, started_ms: printed - t0, quil };
+}
+
+// The browser's floor: the least any page can take from navigation to one
+// answered call on loopback.
+function startFloorServer() {
+  const page = '<!doctype html><script type="module">fetch("/answer");</script>';
+  const server = createServer((req, res) => {
+    const answer = req.url === '/answer';
+    res.writeHead(200, { 'Content-Type': answer ? 'text/plain' : 'text/html', 'Cache-Control': 'no-store' });
+    res.end(answer ? 'ok' : page);
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+async function floorReady(browser, server) {
+  const page = await newPage(browser);
+  const answered = new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error('the floor page did not fetch')), 30000);
+    page.on('response', (r) => r.url().endsWith('/answer') && r.ok() && (clearTimeout(timer), resolve()));
+  });
+  const t0 = performance.now();
+  await page.goto(`http://127.0.0.1:${server.address().port}/`, { waitUntil: 'commit' });
+  await answered;
+  const ms = performance.now() - t0;
+  await page.context().close();
+  return ms;
+}
+
+// quil's page the same way: the program has just printed its address (its
+// start-up check under way, as when its window appears).
+async function quilReadyFromNavigation(browser, proxy) {
+  const page = await newPage(browser);
+  const quil = await startQuil({ env: proxy.env });
+  const answered = firstAnswer(page);
+  const t0 = performance.now();
+  await page.goto(quil.url, { waitUntil: 'commit' });
+  await answered;
+  const ms = performance.now() - t0;
+  await page.context().close();
+  await quil.stop();
+  return ms;
 }
 
 // The page's own calls (bridge.js), as its screens make them.
@@ -187,12 +241,14 @@ const quil = await startQuil({ env: proxy.env });
 const result = {};
 let browser;
 try {
-  // Before the browser starts, so that nothing else runs in this process.
-  result.bridge_plain_http = stats(await roundTripsPlain(quil, CALLS));
-  const python = spawnSync('python3', [join(import.meta.dirname, 'plain_client.py'), quil.url, String(CALLS)],
-    { encoding: 'utf8' });
-  if (python.status !== 0) throw new Error(`plain_client.py: ${python.stderr}`);
-  result.bridge_plain_http_python = stats(JSON.parse(python.stdout));
+  if (!opts['ready-only']) {
+    // Before the browser starts, so that nothing else runs in this process.
+    result.bridge_plain_http = stats(await roundTripsPlain(quil, CALLS));
+    const python = spawnSync('python3', [join(import.meta.dirname, 'plain_client.py'), quil.url, String(CALLS)],
+      { encoding: 'utf8' });
+    if (python.status !== 0) throw new Error(`plain_client.py: ${python.stderr}`);
+    result.bridge_plain_http_python = stats(JSON.parse(python.stdout));
+  }
   browser = await launchBrowser();
   const starts = [];
   const printed = [];
@@ -206,14 +262,29 @@ try {
   // Of which: from starting the program to its printed page address.
   result.page_ready_program_start = stats(printed);
 
-  const page = await newPage(browser);
-  await page.goto(quil.url);
-  await page.getByText('Version:1.9').waitFor();
-  result.bridge_from_page = stats(await roundTripsFromPage(page, CALLS));
-  result.bridge_from_page_without_playwright = stats(await roundTripsWithoutPlaywright(quil, CALLS));
-  result.memory_idle = memory(quil.child.pid);
-  await application(page, proxy, quil.home);
-  result.memory_after_application = memory(quil.child.pid);
+  const floorServer = await startFloorServer();
+  const floor = [];
+  const fromNavigation = [];
+  for (let i = 0; i < STARTS; i++) {
+    floor.push(await floorReady(browser, floorServer));
+    fromNavigation.push(await quilReadyFromNavigation(browser, proxy));
+  }
+  floorServer.close();
+  result.page_ready_from_navigation = stats(fromNavigation);
+  result.page_ready_floor = stats(floor);
+  result.page_ready_over_floor =
+    Math.round((result.page_ready_from_navigation.median_ms / result.page_ready_floor.median_ms) * 100) / 100;
+
+  if (!opts['ready-only']) {
+    const page = await newPage(browser);
+    await page.goto(quil.url);
+    await page.getByText('Version:1.9').waitFor();
+    result.bridge_from_page = stats(await roundTripsFromPage(page, CALLS));
+    result.bridge_from_page_without_playwright = stats(await roundTripsWithoutPlaywright(quil, CALLS));
+    result.memory_idle = memory(quil.child.pid);
+    await application(page, proxy, quil.home);
+    result.memory_after_application = memory(quil.child.pid);
+  }
 } finally {
   await quil.stop();
   await browser?.close();

@@ -447,4 +447,11 @@ std::vector<TradingVisit> DevProxy::TradingVisits() const { return impl_->tradin
 std::vector<MailItem> DevProxy::Mailbox() const { return impl_->service->Mail(); }
 int DevProxy::SessionCount() const { return impl_->service->SessionCount(); }
 
+DevProxy::TlsHandshakes DevProxy::Handshakes() const {
+  if (impl_->options.plain_http) return {};
+  SSL_CTX* ctx = static_cast<httplib::SSLServer*>(impl_->server.get())->ssl_context();
+  const long resumed = SSL_CTX_sess_hits(ctx);
+  return {SSL_CTX_sess_accept_good(ctx) - resumed, resumed};
+}
+
 }  // namespace quil::devproxy

@@ -247,6 +247,14 @@ class DevProxy {
   // Number of sessions currently open.
   int SessionCount() const;
 
+  // TLS handshakes the proxy's port completed since it started: in full
+  // (with the certificate's signature) and resumed from an earlier session.
+  struct TlsHandshakes {
+    long full = 0;
+    long resumed = 0;
+  };
+  TlsHandshakes Handshakes() const;
+
   class Impl;
 
  private:
