@@ -53,7 +53,7 @@ void Service::DoLogin(Call& c) {
       c.Refuse("1001", "登入密碼錯誤#您還有 " + std::to_string(kMaxLoginFailures - failures) + " 次機會");
     return;
   }
-  store_->SetLoginFailures(cust->idno, 0);
+  if (cust->failed_logins != 0) store_->SetLoginFailures(cust->idno, 0);
   auto session = std::make_shared<Session>();
   do {
     session->key = RandomAlnum(32);
@@ -68,6 +68,7 @@ void Service::DoLogin(Call& c) {
     });
     sessions_.erase(oldest);
   }
+  session->probe = std::make_unique<AesPaddingProbe>(session->key);
   session->idno = cust->idno;
   session->client_ip = c.F("clientIP");
   session->last_seen = Now();

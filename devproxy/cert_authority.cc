@@ -142,15 +142,24 @@ std::string SerialText(X509* cert) {
   return first == std::string::npos ? std::string() : s.substr(first);
 }
 
-IssuedCert DescribeCert(X509* cert) {
+}  // namespace
+
+struct ParsedCert {
+  Cert cert;
+};
+
+namespace {
+
+IssuedCert DescribeCert(Cert cert) {
   IssuedCert out;
-  out.der = CertDer(cert);
-  out.serial = SerialText(cert);
-  out.not_before = AsnTime(X509_get0_notBefore(cert));
-  out.not_after = AsnTime(X509_get0_notAfter(cert));
-  out.subject = NameText(X509_get_subject_name(cert), true);
-  out.issuer = NameText(X509_get_issuer_name(cert), false);
+  out.der = CertDer(cert.get());
+  out.serial = SerialText(cert.get());
+  out.not_before = AsnTime(X509_get0_notBefore(cert.get()));
+  out.not_after = AsnTime(X509_get0_notAfter(cert.get()));
+  out.subject = NameText(X509_get_subject_name(cert.get()), true);
+  out.issuer = NameText(X509_get_issuer_name(cert.get()), false);
   out.hash = HexUpper(Sha1(out.der));
+  out.parsed = std::make_shared<ParsedCert>(ParsedCert{std::move(cert)});
   return out;
 }
 
@@ -459,7 +468,7 @@ std::optional<IssuedCert> CertAuthority::Issue(const CheckedRequest& request,
     *why = cert ? "signing failed: " + OpenSslError() : "no free serial number";
     return std::nullopt;
   }
-  return DescribeCert(cert.get());
+  return DescribeCert(std::move(cert));
 }
 
 std::optional<IssuedCert> CertAuthority::Reissue(const std::string& der, std::time_t not_after,
@@ -480,7 +489,7 @@ std::optional<IssuedCert> CertAuthority::Reissue(const std::string& der, std::ti
     *why = OpenSslError();
     return std::nullopt;
   }
-  return DescribeCert(cert.get());
+  return DescribeCert(std::move(cert));
 }
 
 std::optional<IssuedCert> CertAuthority::IssueWithNewKey(
@@ -496,18 +505,19 @@ std::optional<IssuedCert> CertAuthority::IssueWithNewKey(
   return Issue(request, subject, IssuerName{}, valid_days, serial_taken, &why);
 }
 
-std::string CertAuthority::AnswerText(const std::string& der, bool pkcs7_bundle) const {
+std::string CertAuthority::AnswerText(const std::string& der, bool pkcs7_bundle, const ParsedCert* parsed) const {
   if (!pkcs7_bundle) return base64Encode(der);
   std::lock_guard<std::mutex> lock(state_->mu);
-  Cert cert = CertFromDer(der);
+  Cert read = parsed ? nullptr : CertFromDer(der);
+  X509* cert = parsed ? parsed->cert.get() : read.get();
   if (!cert) return {};
-  const Ca* ca = state_->IssuerOf(cert.get());
+  const Ca* ca = state_->IssuerOf(cert);
   ossl::Ptr<PKCS7> p7(PKCS7_new());
   PKCS7_set_type(p7.get(), NID_pkcs7_signed);
   PKCS7_content_new(p7.get(), NID_pkcs7_data);
   PKCS7_add_certificate(p7.get(), state_->root.cert.get());
   if (ca) PKCS7_add_certificate(p7.get(), ca->cert.get());
-  PKCS7_add_certificate(p7.get(), cert.get());
+  PKCS7_add_certificate(p7.get(), cert);
   unsigned char* out = nullptr;
   int n = i2d_PKCS7(p7.get(), &out);
   std::string bytes(reinterpret_cast<char*>(out), n > 0 ? n : 0);

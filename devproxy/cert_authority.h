@@ -26,6 +26,8 @@ struct SubjectName {
 
 // A request's public key (SubjectPublicKeyInfo), kept as parsed.
 struct RequestKey;
+// A certificate as OpenSSL holds it, kept so that its DER is not parsed again.
+struct ParsedCert;
 
 // What a certificate request holds, once its signature has checked out.
 struct CheckedRequest {
@@ -41,6 +43,7 @@ struct IssuedCert {
   std::string subject;  // "CN=.., OU=.., O=.., C=.." with commas escaped
   std::string issuer;   // same form, unescaped
   std::string hash;     // SHA-1 of the DER, upper-case hex
+  std::shared_ptr<const ParsedCert> parsed;  // the certificate `der` encodes
 };
 
 class CertAuthority {
@@ -74,8 +77,9 @@ class CertAuthority {
                                             const std::function<bool(const std::string&)>& serial_taken);
 
   // base64 of the answer to the client: a PKCS#7 bundle of root, issuing CA
-  // and the certificate, or the certificate's DER alone.
-  std::string AnswerText(const std::string& der, bool pkcs7_bundle) const;
+  // and the certificate, or the certificate's DER alone. `parsed`, when the
+  // caller has it, is `der` as issued, and spares parsing it.
+  std::string AnswerText(const std::string& der, bool pkcs7_bundle, const ParsedCert* parsed = nullptr) const;
 
   // A PKCS#7 signed-data message (base64) whose content equals `text` and
   // whose signature is made by the key of `signer_der`.

@@ -67,9 +67,9 @@ bool Service::OwnCn(Call& c) {
   return false;
 }
 
-void Service::AnswerCert(Call& c, const CertRow& row) {
+void Service::AnswerCert(Call& c, const CertRow& row, const ParsedCert* parsed) {
   std::time_t now = std::time(nullptr);
-  c.Add("cert", ca_->AnswerText(row.der, policy_.pkcs7_bundle));
+  c.Add("cert", ca_->AnswerText(row.der, policy_.pkcs7_bundle, parsed));
   c.Open("certInfo");
   c.AddRecord(Record(row, now));
   c.Close("certInfo");
@@ -162,9 +162,9 @@ std::optional<CheckedRequest> CheckCsr(CallT& c, CertAuthority* ca, const std::s
 }
 }  // namespace
 
-std::optional<CertRow> Service::IssueAndRecord(Call& c, const CheckedRequest& req, const std::string& idno,
-                                               const std::string& kind, long long replaces,
-                                               const std::string& proof) {
+std::optional<Service::Recorded> Service::IssueAndRecord(Call& c, const CheckedRequest& req,
+                                                        const std::string& idno, const std::string& kind,
+                                                        long long replaces, const std::string& proof) {
   std::string why;
   auto issued = ca_->Issue(req, {CnOf(idno), policy_.subject_ou, policy_.subject_o, policy_.subject_c},
                            {policy_.issuer_cn, policy_.issuer_o, policy_.issuer_c}, policy_.valid_days,
@@ -181,7 +181,7 @@ std::optional<CertRow> Service::IssueAndRecord(Call& c, const CheckedRequest& re
     c.Refuse("2007", "憑證核發失敗");
     return std::nullopt;
   }
-  return row;
+  return Recorded{std::move(row), issued->parsed};
 }
 
 void Service::ApplyCert(Call& c) {
@@ -215,15 +215,15 @@ void Service::ApplyCert(Call& c) {
   }
   auto req = CheckCsr(c, ca_, CnOf(idno));
   if (!req) return;
-  auto row = IssueAndRecord(c, *req, idno, "apply", 0, "");
-  if (!row) return;
+  auto issued = IssueAndRecord(c, *req, idno, "apply", 0, "");
+  if (!issued) return;
   if (code) {
     code->state = "used";
     store_->UpdateOnlineCode(*code);
   }
   c.session()->sheet_verified = false;
   c.Ok("憑證核發成功");
-  AnswerCert(c, *row);
+  AnswerCert(c, issued->row, issued->parsed.get());
 }
 
 void Service::RenewCert(Call& c) {
@@ -260,10 +260,10 @@ void Service::RenewCert(Call& c) {
     c.Refuse("2105", "身分確認簽章驗證失敗: " + why);
     return;
   }
-  auto row = IssueAndRecord(c, *req, idno, "renew", st.active->id, c.F("sign"));
-  if (!row) return;
+  auto issued = IssueAndRecord(c, *req, idno, "renew", st.active->id, c.F("sign"));
+  if (!issued) return;
   c.Ok("憑證展期成功");
-  AnswerCert(c, *row);
+  AnswerCert(c, issued->row, issued->parsed.get());
 }
 
 void Service::DlCert(Call& c) {

@@ -208,17 +208,26 @@ std::optional<std::string> AesDecryptBase64(std::string_view key, std::string_vi
   return AesDecrypt(key, *bytes);
 }
 
-bool AesPaddingFits(std::string_view key, std::string_view bytes) {
-  if (key.size() < 16 || bytes.empty() || bytes.size() % 16 != 0 || !BlockCipher()) return false;
-  ossl::Ptr<EVP_CIPHER_CTX> ctx(EVP_CIPHER_CTX_new());
+AesPaddingProbe::AesPaddingProbe(std::string_view key) {
+  if (key.size() < 16 || !BlockCipher()) return;
+  ctx_.reset(EVP_CIPHER_CTX_new());
+  if (!ctx_ || EVP_DecryptInit_ex(ctx_.get(), BlockCipher(), nullptr,
+                                  reinterpret_cast<const unsigned char*>(key.data()), nullptr) != 1 ||
+      EVP_CIPHER_CTX_set_padding(ctx_.get(), 0) != 1)
+    ctx_.reset();
+}
+
+bool AesPaddingProbe::Fits(std::string_view bytes) const {
+  if (!ctx_ || bytes.empty() || bytes.size() % 16 != 0) return false;
   unsigned char plain[32];
   int len = 0;
   const auto* last = reinterpret_cast<const unsigned char*>(bytes.data() + bytes.size() - 16);
-  if (!ctx || EVP_DecryptInit_ex(ctx.get(), BlockCipher(), nullptr,
-                                 reinterpret_cast<const unsigned char*>(key.data()), nullptr) != 1 ||
-      EVP_CIPHER_CTX_set_padding(ctx.get(), 0) != 1 || EVP_DecryptUpdate(ctx.get(), plain, &len, last, 16) != 1 ||
-      len != 16)
-    return false;
+  {
+    // Without padding one block goes in and out whole; the context keeps
+    // nothing from one block to the next.
+    std::lock_guard<std::mutex> lock(mu_);
+    if (EVP_DecryptUpdate(ctx_.get(), plain, &len, last, 16) != 1 || len != 16) return false;
+  }
   // CBC: the last block's plain text is its decryption XOR the block before
   // it (or the IV).
   const char* before = bytes.size() >= 32 ? bytes.data() + bytes.size() - 32 : kSessionIv;

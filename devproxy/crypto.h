@@ -2,6 +2,7 @@
 // OpenSSL helpers of the demo proxy: strict base64, both envelopes (server
 // and client side, the latter for tests and tools), digests and random
 // texts.
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,9 +50,18 @@ std::optional<std::string> AesEncryptBase64(std::string_view key, std::string_vi
 std::optional<std::string> AesDecryptBase64(std::string_view key, std::string_view sealed);
 // The same on bytes already decoded from base64.
 std::optional<std::string> AesDecrypt(std::string_view key, std::string_view bytes);
-// Whether the last block of `bytes` decrypts to valid padding under `key`:
+// Whether the last block of `bytes` decrypts to valid padding under one key:
 // the cheap first test when many keys are tried, since a wrong key passes
-// it about once in 256 tries, whatever the length.
-bool AesPaddingFits(std::string_view key, std::string_view bytes);
+// it about once in 256 tries, whatever the length. The key's schedule is
+// made once, as a request is tried against every live key. Thread-safe.
+class AesPaddingProbe {
+ public:
+  explicit AesPaddingProbe(std::string_view key);
+  bool Fits(std::string_view bytes) const;
+
+ private:
+  mutable std::mutex mu_;
+  ossl::Ptr<EVP_CIPHER_CTX> ctx_;  // one block's decryption; none for a key too short
+};
 
 }  // namespace quil::devproxy

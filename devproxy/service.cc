@@ -213,9 +213,14 @@ std::shared_ptr<Session> Service::OpenWithSession(const Fields& sealed, Fields* 
   std::map<std::string, std::optional<std::string>> bytes;
   for (const auto& [name, value] : sealed)
     if (!value.empty()) bytes[name] = Base64DecodeStrict(value);
+  // One field's padding turns away nearly every wrong key before anything
+  // else is done for it.
+  const std::optional<std::string>& first = bytes.begin()->second;
+  if (!first) return nullptr;
   std::shared_ptr<Session> found;
   Fields found_fields;
   for (const auto& s : candidates) {
+    if (!s->probe->Fits(*first)) continue;
     Fields out;
     bool ok = true;
     for (const auto& [name, value] : sealed) {
@@ -224,8 +229,8 @@ std::shared_ptr<Session> Service::OpenWithSession(const Fields& sealed, Fields* 
         continue;
       }
       const std::optional<std::string>& sealed_bytes = bytes[name];
-      auto plain = sealed_bytes && AesPaddingFits(s->key, *sealed_bytes) ? AesDecrypt(s->key, *sealed_bytes)
-                                                                         : std::nullopt;
+      auto plain = sealed_bytes && s->probe->Fits(*sealed_bytes) ? AesDecrypt(s->key, *sealed_bytes)
+                                                                 : std::nullopt;
       if (!plain || !(FreeTextField(name) ? PlausibleText(*plain) : PrintableAscii(*plain))) {
         ok = false;
         break;
@@ -291,7 +296,21 @@ std::string Service::Run(const std::string& action, const Fields& fields, Sessio
   std::lock_guard<std::mutex> lock(mu_);
   requests_.push_back({action, session ? session->idno : std::string()});
   if (requests_.size() > kKeptRequests) requests_.pop_front();
-  (this->*(it->second))(call);
+  // One transaction per action: a step that writes several rows commits
+  // (and syncs) once, and an answer never reports rows that were not kept.
+  bool ran = false;
+  bool kept = store_->Transaction([&] {
+    ran = true;
+    (this->*(it->second))(call);
+    return true;
+  });
+  if (!ran) {
+    (this->*(it->second))(call);  // no transaction to be had: statement by statement
+  } else if (!kept) {
+    Call failed(fields, session, remote_addr);
+    failed.Refuse("9004", "紀錄寫入失敗");
+    return failed.Document();
+  }
   return call.Document();
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "devproxy/cert_authority.h"
+#include "devproxy/crypto.h"
 #include "devproxy/devproxy.h"
 #include "devproxy/store.h"
 
@@ -30,6 +31,7 @@ CertRow RowForIssued(const IssuedCert& issued, const std::string& idno, const st
 
 struct Session {
   std::string key;  // the aeskey text; its first 16 bytes are the AES key
+  std::unique_ptr<AesPaddingProbe> probe;  // the first test of a request against this key
   std::string idno;
   std::string client_ip;
   std::time_t last_seen = 0;
@@ -114,12 +116,17 @@ class Service {
   void ActiveCert(Call& c);
   void ChangePfxPwVerifyP7(Call& c);
 
-  void AnswerCert(Call& c, const CertRow& row);
+  // `parsed`: the row's certificate as just issued, when the caller has it.
+  void AnswerCert(Call& c, const CertRow& row, const ParsedCert* parsed = nullptr);
   // Issues `req` for `idno` and records it as a new certificate of `kind`
   // (replacing `replaces`, 0 for none, with the verified identity `proof`);
   // refuses with 2007 and gives nothing when either step fails.
-  std::optional<CertRow> IssueAndRecord(Call& c, const CheckedRequest& req, const std::string& idno,
-                                        const std::string& kind, long long replaces, const std::string& proof);
+  struct Recorded {
+    CertRow row;
+    std::shared_ptr<const ParsedCert> parsed;
+  };
+  std::optional<Recorded> IssueAndRecord(Call& c, const CheckedRequest& req, const std::string& idno,
+                                         const std::string& kind, long long replaces, const std::string& proof);
   bool OwnCn(Call& c);
   std::optional<OnlineCode> UsablePwid(const std::string& pwid, const std::string& idno,
                                        bool for_revoke, std::time_t now);

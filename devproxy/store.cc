@@ -145,24 +145,26 @@ bool Store::WipeAll() {
   });
 }
 
+bool Store::Transaction(const std::function<bool()>& body) { return db_->Transaction(body); }
+
 bool Store::Empty() {
-  SqliteStatement s(db_->handle(), "SELECT COUNT(*) FROM customers");
+  SqliteStatement s = db_->Kept("SELECT COUNT(*) FROM customers");
   return s.Step() == SQLITE_ROW && s.Int(0) == 0;
 }
 
 bool Store::AddCustomer(const CustomerSeed& seed, const std::string& cn, std::string* error) {
   bool ok = db_->Transaction([&] {
-    SqliteStatement s(db_->handle(),
-                      "INSERT INTO customers(idno, cn, aid_account, branch, account, name, password, "
-                      "email, mobile, birthday, apply_pw_bag, first_login) "
-                      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
+    SqliteStatement s = db_->Kept(
+        "INSERT INTO customers(idno, cn, aid_account, branch, account, name, password, "
+        "email, mobile, birthday, apply_pw_bag, first_login) "
+        "VALUES(?,?,?,?,?,?,?,?,?,?,?,?)");
     s.Bind(1, seed.idno).Bind(2, cn).Bind(3, seed.branch + seed.account).Bind(4, seed.branch);
     s.Bind(5, seed.account).Bind(6, seed.name).Bind(7, seed.password).Bind(8, seed.email);
     s.Bind(9, seed.mobile).Bind(10, seed.birthday).Bind(11, seed.apply_pw_bag);
     s.Bind(12, static_cast<long long>(seed.first_login ? 1 : 0));
     if (s.Step() != SQLITE_DONE) return false;
     for (const auto& code : seed.sheet_codes) {
-      SqliteStatement c(db_->handle(), "INSERT OR IGNORE INTO sheet_codes(idno, code) VALUES(?,?)");
+      SqliteStatement c = db_->Kept("INSERT OR IGNORE INTO sheet_codes(idno, code) VALUES(?,?)");
       c.Bind(1, seed.idno).Bind(2, code);
       if (c.Step() != SQLITE_DONE) return false;
     }
@@ -173,69 +175,69 @@ bool Store::AddCustomer(const CustomerSeed& seed, const std::string& cn, std::st
 }
 
 std::optional<Customer> Store::CustomerByIdno(const std::string& idno) {
-  SqliteStatement s(db_->handle(), (std::string(kCustomerColumns) + "WHERE idno = ?").c_str());
+  SqliteStatement s = db_->Kept((std::string(kCustomerColumns) + "WHERE idno = ?").c_str());
   s.Bind(1, idno);
   if (s.Step() != SQLITE_ROW) return std::nullopt;
   return ReadCustomer(s);
 }
 
 std::optional<Customer> Store::CustomerByAid(const std::string& aid) {
-  SqliteStatement s(db_->handle(),
-                    (std::string(kCustomerColumns) + "WHERE aid_account = ?1 OR idno = ?1").c_str());
+  SqliteStatement s = db_->Kept(
+      (std::string(kCustomerColumns) + "WHERE aid_account = ?1 OR idno = ?1").c_str());
   s.Bind(1, aid);
   if (s.Step() != SQLITE_ROW) return std::nullopt;
   return ReadCustomer(s);
 }
 
 bool Store::SetPassword(const std::string& idno, const std::string& password) {
-  SqliteStatement s(db_->handle(),
-                    "UPDATE customers SET password = ?, first_login = 0, failed_logins = 0 WHERE idno = ?");
+  SqliteStatement s = db_->Kept(
+      "UPDATE customers SET password = ?, first_login = 0, failed_logins = 0 WHERE idno = ?");
   s.Bind(1, password).Bind(2, idno);
   return s.Step() == SQLITE_DONE;
 }
 
 bool Store::SetLoginFailures(const std::string& idno, int failures) {
-  SqliteStatement s(db_->handle(), "UPDATE customers SET failed_logins = ? WHERE idno = ?");
+  SqliteStatement s = db_->Kept("UPDATE customers SET failed_logins = ? WHERE idno = ?");
   s.Bind(1, static_cast<long long>(failures)).Bind(2, idno);
   return s.Step() == SQLITE_DONE;
 }
 
 bool Store::SetSheetFailures(const std::string& idno, int failures) {
-  SqliteStatement s(db_->handle(), "UPDATE customers SET sheet_failures = ? WHERE idno = ?");
+  SqliteStatement s = db_->Kept("UPDATE customers SET sheet_failures = ? WHERE idno = ?");
   s.Bind(1, static_cast<long long>(failures)).Bind(2, idno);
   return s.Step() == SQLITE_DONE;
 }
 
 bool Store::HasSheetCode(const std::string& idno, const std::string& code) {
-  SqliteStatement s(db_->handle(), "SELECT 1 FROM sheet_codes WHERE idno = ? AND code = ?");
+  SqliteStatement s = db_->Kept("SELECT 1 FROM sheet_codes WHERE idno = ? AND code = ?");
   s.Bind(1, idno).Bind(2, code);
   return s.Step() == SQLITE_ROW;
 }
 
 bool Store::AddBranch(const std::string& code, const std::string& name) {
-  SqliteStatement s(db_->handle(), "INSERT OR REPLACE INTO branches(code, name) VALUES(?,?)");
+  SqliteStatement s = db_->Kept("INSERT OR REPLACE INTO branches(code, name) VALUES(?,?)");
   s.Bind(1, code).Bind(2, name);
   return s.Step() == SQLITE_DONE;
 }
 
 std::vector<std::pair<std::string, std::string>> Store::Branches() {
-  SqliteStatement s(db_->handle(), "SELECT code, name FROM branches ORDER BY code");
+  SqliteStatement s = db_->Kept("SELECT code, name FROM branches ORDER BY code");
   std::vector<std::pair<std::string, std::string>> out;
   while (s.Step() == SQLITE_ROW) out.emplace_back(s.Text(0), s.Text(1));
   return out;
 }
 
 bool Store::SerialTaken(const std::string& serial) {
-  SqliteStatement s(db_->handle(), "SELECT 1 FROM certs WHERE serial = ?");
+  SqliteStatement s = db_->Kept("SELECT 1 FROM certs WHERE serial = ?");
   s.Bind(1, serial);
   return s.Step() == SQLITE_ROW;
 }
 
 long long Store::AddCert(const CertRow& r) {
-  SqliteStatement s(db_->handle(),
-                    "INSERT INTO certs(idno, cn, kind, replaces, state, activated, serial, subject, "
-                    "issuer, hash, cert_path, der, not_before, not_after, proof) "
-                    "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  SqliteStatement s = db_->Kept(
+      "INSERT INTO certs(idno, cn, kind, replaces, state, activated, serial, subject, "
+      "issuer, hash, cert_path, der, not_before, not_after, proof) "
+      "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
   s.Bind(1, r.idno).Bind(2, r.cn).Bind(3, r.kind).Bind(4, r.replaces).Bind(5, r.state);
   s.Bind(6, static_cast<long long>(r.activated)).Bind(7, r.serial).Bind(8, r.subject);
   s.Bind(9, r.issuer).Bind(10, r.hash).Bind(11, r.cert_path).BindBlob(12, r.der);
@@ -246,9 +248,9 @@ long long Store::AddCert(const CertRow& r) {
 }
 
 bool Store::UpdateCert(const CertRow& r) {
-  SqliteStatement s(db_->handle(),
-                    "UPDATE certs SET state = ?, activated = ?, cert_path = ?, der = ?, hash = ?, "
-                    "not_before = ?, not_after = ? WHERE id = ?");
+  SqliteStatement s = db_->Kept(
+      "UPDATE certs SET state = ?, activated = ?, cert_path = ?, der = ?, hash = ?, "
+      "not_before = ?, not_after = ? WHERE id = ?");
   s.Bind(1, r.state).Bind(2, static_cast<long long>(r.activated)).Bind(3, r.cert_path);
   s.BindBlob(4, r.der).Bind(5, r.hash).Bind(6, static_cast<long long>(r.not_before));
   s.Bind(7, static_cast<long long>(r.not_after)).Bind(8, r.id);
@@ -256,14 +258,14 @@ bool Store::UpdateCert(const CertRow& r) {
 }
 
 std::optional<CertRow> Store::CertById(long long id) {
-  SqliteStatement s(db_->handle(), (std::string(kCertColumns) + "WHERE id = ?").c_str());
+  SqliteStatement s = db_->Kept((std::string(kCertColumns) + "WHERE id = ?").c_str());
   s.Bind(1, id);
   if (s.Step() != SQLITE_ROW) return std::nullopt;
   return ReadCert(s);
 }
 
 std::vector<CertRow> Store::CertsOf(const std::string& idno) {
-  SqliteStatement s(db_->handle(), (std::string(kCertColumns) + "WHERE idno = ? ORDER BY id DESC").c_str());
+  SqliteStatement s = db_->Kept((std::string(kCertColumns) + "WHERE idno = ? ORDER BY id DESC").c_str());
   s.Bind(1, idno);
   std::vector<CertRow> out;
   while (s.Step() == SQLITE_ROW) out.push_back(ReadCert(s));
@@ -271,16 +273,16 @@ std::vector<CertRow> Store::CertsOf(const std::string& idno) {
 }
 
 std::vector<CertRow> Store::AllCerts() {
-  SqliteStatement s(db_->handle(), (std::string(kCertColumns) + "ORDER BY id").c_str());
+  SqliteStatement s = db_->Kept((std::string(kCertColumns) + "ORDER BY id").c_str());
   std::vector<CertRow> out;
   while (s.Step() == SQLITE_ROW) out.push_back(ReadCert(s));
   return out;
 }
 
 long long Store::AddOnlineCode(const OnlineCode& c) {
-  SqliteStatement s(db_->handle(),
-                    "INSERT INTO online_codes(idno, apply_type, code, pwid, state, created, expires, "
-                    "attempts) VALUES(?,?,?,?,?,?,?,?)");
+  SqliteStatement s = db_->Kept(
+      "INSERT INTO online_codes(idno, apply_type, code, pwid, state, created, expires, "
+      "attempts) VALUES(?,?,?,?,?,?,?,?)");
   s.Bind(1, c.idno).Bind(2, c.apply_type).Bind(3, c.code).Bind(4, c.pwid).Bind(5, c.state);
   s.Bind(6, static_cast<long long>(c.created)).Bind(7, static_cast<long long>(c.expires));
   s.Bind(8, static_cast<long long>(c.attempts));
@@ -289,7 +291,7 @@ long long Store::AddOnlineCode(const OnlineCode& c) {
 }
 
 bool Store::UpdateOnlineCode(const OnlineCode& c) {
-  SqliteStatement s(db_->handle(), "UPDATE online_codes SET state = ?, attempts = ?, expires = ? WHERE id = ?");
+  SqliteStatement s = db_->Kept("UPDATE online_codes SET state = ?, attempts = ?, expires = ? WHERE id = ?");
   s.Bind(1, c.state).Bind(2, static_cast<long long>(c.attempts));
   s.Bind(3, static_cast<long long>(c.expires)).Bind(4, c.id);
   return s.Step() == SQLITE_DONE;
@@ -297,38 +299,37 @@ bool Store::UpdateOnlineCode(const OnlineCode& c) {
 
 std::optional<OnlineCode> Store::LatestOnlineCode(const std::string& idno,
                                                   const std::string& apply_type) {
-  SqliteStatement s(db_->handle(),
-                    (std::string(kCodeColumns) + "WHERE idno = ? AND apply_type = ? ORDER BY id DESC LIMIT 1").c_str());
+  SqliteStatement s = db_->Kept(
+      (std::string(kCodeColumns) + "WHERE idno = ? AND apply_type = ? ORDER BY id DESC LIMIT 1").c_str());
   s.Bind(1, idno).Bind(2, apply_type);
   if (s.Step() != SQLITE_ROW) return std::nullopt;
   return ReadCode(s);
 }
 
 std::optional<OnlineCode> Store::OnlineCodeByPwid(const std::string& pwid) {
-  SqliteStatement s(db_->handle(), (std::string(kCodeColumns) + "WHERE pwid = ?").c_str());
+  SqliteStatement s = db_->Kept((std::string(kCodeColumns) + "WHERE pwid = ?").c_str());
   s.Bind(1, pwid);
   if (s.Step() != SQLITE_ROW) return std::nullopt;
   return ReadCode(s);
 }
 
 int Store::OnlineCodesSince(const std::string& idno, std::time_t since) {
-  SqliteStatement s(db_->handle(), "SELECT COUNT(*) FROM online_codes WHERE idno = ? AND created >= ?");
+  SqliteStatement s = db_->Kept("SELECT COUNT(*) FROM online_codes WHERE idno = ? AND created >= ?");
   s.Bind(1, idno).Bind(2, static_cast<long long>(since));
   return s.Step() == SQLITE_ROW ? static_cast<int>(s.Int(0)) : 0;
 }
 
 bool Store::AddAudit(const AuditRecord& r) {
-  SqliteStatement s(db_->handle(),
-                    "INSERT INTO audit(action, rid, aid, funcid, memo, session_idno, time) "
-                    "VALUES(?,?,?,?,?,?,?)");
+  SqliteStatement s = db_->Kept("INSERT INTO audit(action, rid, aid, funcid, memo, session_idno, time) "
+                                "VALUES(?,?,?,?,?,?,?)");
   s.Bind(1, r.action).Bind(2, r.id).Bind(3, r.aid).Bind(4, r.funcid).Bind(5, r.memo);
   s.Bind(6, r.session_idno).Bind(7, r.time);
   return s.Step() == SQLITE_DONE;
 }
 
 std::vector<AuditRecord> Store::Audit() {
-  SqliteStatement s(db_->handle(),
-                    "SELECT action, rid, aid, funcid, memo, session_idno, time FROM audit ORDER BY id");
+  SqliteStatement s = db_->Kept(
+      "SELECT action, rid, aid, funcid, memo, session_idno, time FROM audit ORDER BY id");
   std::vector<AuditRecord> out;
   while (s.Step() == SQLITE_ROW)
     out.push_back({s.Text(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Text(5), s.Text(6)});
@@ -336,18 +337,18 @@ std::vector<AuditRecord> Store::Audit() {
 }
 
 bool Store::AddMail(const MailItem& m) {
-  SqliteStatement s(db_->handle(),
-                    "INSERT INTO mail(idno, notify_type, notify_addr, apply_type, code, reference, created, "
-                    "expires) VALUES(?,?,?,?,?,?,?,?)");
+  SqliteStatement s = db_->Kept(
+      "INSERT INTO mail(idno, notify_type, notify_addr, apply_type, code, reference, created, "
+      "expires) VALUES(?,?,?,?,?,?,?,?)");
   s.Bind(1, m.idno).Bind(2, m.notify_type).Bind(3, m.notify_addr).Bind(4, m.apply_type);
   s.Bind(5, m.code).Bind(6, m.reference).Bind(7, m.created).Bind(8, m.expires);
   return s.Step() == SQLITE_DONE;
 }
 
 std::vector<MailItem> Store::Mail() {
-  SqliteStatement s(db_->handle(),
-                    "SELECT idno, notify_type, notify_addr, apply_type, code, reference, created, expires "
-                    "FROM mail ORDER BY id");
+  SqliteStatement s = db_->Kept(
+      "SELECT idno, notify_type, notify_addr, apply_type, code, reference, created, expires "
+      "FROM mail ORDER BY id");
   std::vector<MailItem> out;
   while (s.Step() == SQLITE_ROW)
     out.push_back({s.Text(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), s.Text(5), s.Text(6), s.Text(7)});

@@ -3,6 +3,7 @@
 // certificates, online codes, audit records, the demo mailbox and branches.
 // Not thread-safe by itself: the service serialises every use.
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +56,10 @@ class Store {
 
   bool WipeAll();
   bool Empty();
+  // Runs `body` in one transaction, committed when it returns true.
+  // Nests. False when it could not begin (body not run), failed or did not
+  // commit.
+  bool Transaction(const std::function<bool()>& body);
 
   bool AddCustomer(const CustomerSeed& seed, const std::string& cn, std::string* error);
   std::optional<Customer> CustomerByIdno(const std::string& idno);

@@ -25,21 +25,21 @@ TEST(SessionEnvelope, PaddingTestAgreesWithDecryption) {
     auto sealed = AesEncryptBase64(key, c.plain);
     ASSERT_TRUE(sealed);
     std::string bytes = base64Decode(*sealed);
-    EXPECT_TRUE(AesPaddingFits(key, bytes));
+    EXPECT_TRUE(AesPaddingProbe(key).Fits(bytes));
     EXPECT_EQ(AesDecrypt(key, bytes), c.plain);
     int fits = 0;
     for (int i = 0; i < 3000; ++i) {
       std::string other = RandomAlnum(32);
-      bool padding = AesPaddingFits(other, bytes);
+      bool padding = AesPaddingProbe(other).Fits(bytes);
       ASSERT_EQ(padding, AesDecrypt(other, bytes).has_value()) << "key " << other;
       fits += padding;
     }
     // A wrong key leaves valid padding about once in 256 tries.
     EXPECT_LT(fits, 60);
   }
-  EXPECT_FALSE(AesPaddingFits(key, ""));
-  EXPECT_FALSE(AesPaddingFits(key, std::string(15, 'x')));
-  EXPECT_FALSE(AesPaddingFits("short", std::string(16, 'x')));
+  EXPECT_FALSE(AesPaddingProbe(key).Fits(""));
+  EXPECT_FALSE(AesPaddingProbe(key).Fits(std::string(15, 'x')));
+  EXPECT_FALSE(AesPaddingProbe("short").Fits(std::string(16, 'x')));
 }
 
 }  // namespace

@@ -13,7 +13,14 @@ SqliteStatement::SqliteStatement(sqlite3* db, const char* sql) {
   if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
 }
 
-SqliteStatement::~SqliteStatement() { sqlite3_finalize(stmt_); }
+SqliteStatement::~SqliteStatement() {
+  if (!kept_) {
+    sqlite3_finalize(stmt_);
+    return;
+  }
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
 
 SqliteStatement& SqliteStatement::Bind(int index, const std::string& text) {
   if (stmt_) sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -68,13 +75,34 @@ std::unique_ptr<SqliteDb> SqliteDb::Open(const std::string& file, const char* sc
   return result;
 }
 
-SqliteDb::~SqliteDb() { sqlite3_close(db_); }
+SqliteDb::~SqliteDb() {
+  for (auto& [sql, stmt] : kept_) sqlite3_finalize(stmt);
+  sqlite3_close(db_);
+}
+
+SqliteStatement SqliteDb::Kept(const char* sql) {
+  sqlite3_stmt*& stmt = kept_[sql];
+  if (!stmt && sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) {
+    stmt = nullptr;
+    return SqliteStatement(db_, sql);  // fails the same way, visibly to the caller
+  }
+  if (sqlite3_stmt_busy(stmt)) return SqliteStatement(db_, sql);
+  return SqliteStatement(stmt);
+}
 
 bool SqliteDb::Exec(const char* sql) {
   return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 bool SqliteDb::Transaction(const std::function<bool()>& body) {
+  if (!sqlite3_get_autocommit(db_)) {
+    // Savepoints of one name nest: each statement names the innermost.
+    if (!Exec("SAVEPOINT nested")) return false;
+    bool ok = body();
+    if (!ok) Exec("ROLLBACK TO nested");
+    Exec("RELEASE nested");
+    return ok;
+  }
   if (!Exec("BEGIN IMMEDIATE")) return false;
   if (!body()) {
     Exec("ROLLBACK");

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -13,6 +14,8 @@ namespace quil::platform {
 class SqliteStatement {
  public:
   SqliteStatement(sqlite3* db, const char* sql);
+  // Borrows a statement kept by SqliteDb::Kept: reset, not finalized, at the end.
+  explicit SqliteStatement(sqlite3_stmt* kept) : stmt_(kept), kept_(true) {}
   ~SqliteStatement();
   SqliteStatement(const SqliteStatement&) = delete;
   SqliteStatement& operator=(const SqliteStatement&) = delete;
@@ -30,6 +33,7 @@ class SqliteStatement {
 
  private:
   sqlite3_stmt* stmt_ = nullptr;
+  bool kept_ = false;
 };
 
 class SqliteDb {
@@ -42,12 +46,20 @@ class SqliteDb {
   sqlite3* handle() const { return db_; }
   bool Exec(const char* sql);
   // Runs `body` inside BEGIN IMMEDIATE ... COMMIT; rolls back when it
-  // returns false.
+  // returns false. Inside another transaction it runs in a savepoint of
+  // it, so a body that fails undoes only its own writes.
   bool Transaction(const std::function<bool()>& body);
+
+  // `sql` compiled once for this connection and kept for the next use
+  // (compiling costs more than running the small statements used here).
+  // A statement still in use (a row loop that calls back in) is not handed
+  // out twice: the second user gets a fresh one. Not thread-safe.
+  SqliteStatement Kept(const char* sql);
 
  private:
   explicit SqliteDb(sqlite3* db) : db_(db) {}
   sqlite3* db_;
+  std::map<std::string, sqlite3_stmt*> kept_;
 };
 
 }  // namespace quil::platform

@@ -3,15 +3,44 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
 namespace quil::platform {
 namespace {
+
+// A converter of this thread, opened once: opening one looks up and loads
+// the character set's tables, which costs more than converting a text.
+// Returned in its initial state; (iconv_t)-1 when it cannot be opened.
+iconv_t KeptConverter(const char* to, const char* from) {
+  struct Kept {
+    const char* to;
+    const char* from;
+    iconv_t cd;
+  };
+  struct Converters {
+    std::vector<Kept> open;
+    ~Converters() {
+      for (const Kept& k : open) iconv_close(k.cd);
+    }
+  };
+  thread_local Converters converters;
+  for (const Kept& k : converters.open) {
+    if (std::strcmp(k.to, to) == 0 && std::strcmp(k.from, from) == 0) {
+      iconv(k.cd, nullptr, nullptr, nullptr, nullptr);
+      return k.cd;
+    }
+  }
+  iconv_t cd = iconv_open(to, from);
+  if (cd != reinterpret_cast<iconv_t>(-1)) converters.open.push_back({to, from, cd});
+  return cd;
+}
 
 // Converts with iconv, replacing each input sequence that does not convert
 // by "?" and skipping past it: one code point for UTF-8 input, one
 // (possibly double-byte) character for code page 950 input.
 std::string Convert(const char* to, const char* from, std::string_view in, bool from_utf8) {
-  iconv_t cd = iconv_open(to, from);
+  iconv_t cd = KeptConverter(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
   std::string out;
   out.reserve(in.size() * 2);
@@ -44,7 +73,6 @@ std::string Convert(const char* to, const char* from, std::string_view in, bool 
     left -= skip;
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  iconv_close(cd);
   return out;
 }
 
