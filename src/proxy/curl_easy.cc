@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "base/client_version.h"
 #include "base/openssl_ptr.h"
@@ -30,6 +31,15 @@ void GlobalInitOnce() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// Size and time of the operator's bundle: a changed file is another bundle.
+// Empty without a bundle; nothing when the file cannot be read.
+std::optional<std::string> BundleStamp(const std::string& bundle) {
+  if (bundle.empty()) return std::string();
+  struct stat st;
+  if (stat(bundle.c_str(), &st) != 0) return std::nullopt;
+  return std::to_string(st.st_mtime) + "|" + std::to_string(st.st_size);
+}
+
 // The trust store of every verified exchange: the system's authorities plus
 // the operator's bundle, built once per bundle file (and again when the file
 // changes) because parsing the system bundle costs far more than a loopback
@@ -42,12 +52,9 @@ X509_STORE* TrustStore(const std::string& bundle) {
   };
   static std::mutex mu;
   static auto* cache = new std::map<std::string, Built>;  // kept for the process
-  std::string stamp;
-  if (!bundle.empty()) {
-    struct stat st;
-    if (stat(bundle.c_str(), &st) != 0) return nullptr;
-    stamp = std::to_string(st.st_mtime) + "|" + std::to_string(st.st_size);
-  }
+  std::optional<std::string> read_stamp = BundleStamp(bundle);
+  if (!read_stamp) return nullptr;
+  const std::string& stamp = *read_stamp;
   std::lock_guard<std::mutex> lock(mu);
   Built& built = (*cache)[bundle];
   if (built.store && built.stamp == stamp) return built.store;
@@ -74,6 +81,43 @@ CURLcode UseTrustStore(CURL*, void* ssl_ctx, void* user) {
   return CURLE_OK;
 }
 
+// What a thread's exchanges keep from one to the next: the open connections
+// (HTTP keep-alive) and the TLS sessions to resume when a connection had to
+// be opened again, so that only the first exchange with a server pays for a
+// full handshake. One set per way of trusting servers, so a connection
+// verified against one set of authorities never carries an exchange that
+// asks for another. Per thread, because libcurl's shared connection cache
+// must not be used by two threads at once; every exchange of the program
+// runs on its application thread.
+class KeptConnections {
+ public:
+  ~KeptConnections() {
+    for (auto& [trust, share] : shares_) curl_share_cleanup(share);
+  }
+  CURLSH* For(const std::string& trust) {
+    CURLSH*& share = shares_[trust];
+    if (!share) {
+      share = curl_share_init();
+      if (share) {
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+      }
+    }
+    return share;
+  }
+
+ private:
+  std::map<std::string, CURLSH*> shares_;
+};
+
+constexpr long kKeptIdleSeconds = 5;
+
+CURLSH* KeptConnectionsFor(const std::string& trust) {
+  thread_local KeptConnections kept;
+  return kept.For(trust);
+}
+
 }  // namespace
 
 std::unique_ptr<Easy> NewEasy() {
@@ -94,6 +138,15 @@ std::unique_ptr<Easy> NewEasy() {
   curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
 
   OperatorConfig config = CurrentOperatorConfig();
+  const std::string trust =
+      config.tls_insecure ? std::string("insecure")
+                          : "verified|" + config.ca_bundle + "|" + BundleStamp(config.ca_bundle).value_or("unreadable");
+  if (CURLSH* kept = KeptConnectionsFor(trust)) curl_easy_setopt(c, CURLOPT_SHARE, kept);
+  // A connection left idle longer than a server or a router in between may
+  // keep it is not used again: a request is never sent twice, so one that
+  // meets a connection dropped in silence would fail. A new one resumes the
+  // TLS session.
+  curl_easy_setopt(c, CURLOPT_MAXAGE_CONN, kKeptIdleSeconds);
   if (config.tls_insecure) {
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 0L);

@@ -26,8 +26,9 @@ struct Easy {
 
 // A fresh easy handle with what every exchange shares: TLS verification
 // (system authorities plus the operator bundle, or none when the operator
-// switch is on), the stall limit, no signals, HTTP/1.1, an agent string.
-// Nothing when libcurl cannot make a handle.
+// switch is on), the stall limit, no signals, HTTP/1.1, an agent string,
+// and the connections and TLS sessions this thread's earlier exchanges left
+// open. Nothing when libcurl cannot make a handle.
 std::unique_ptr<Easy> NewEasy();
 
 // The text for a failed transfer: curl's detailed message when it has one,

@@ -1,7 +1,9 @@
 #include "proxy/transport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "proxy/curl_easy_internal.h"
@@ -27,6 +29,26 @@ size_t AppendBody(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
+// A form body handed to curl as it asks for it. It cannot be rewound on
+// purpose: curl sends a request again on a fresh connection when a kept one
+// closes without an answer, and the proxy's calls are not safe to repeat
+// (the server may have acted on the first), so that ends the exchange
+// instead, as a lost answer on a connection of its own always did.
+struct BodySource {
+  const std::string* bytes;
+  size_t sent = 0;
+};
+
+size_t ReadBody(char* out, size_t size, size_t count, void* user) {
+  auto* src = static_cast<BodySource*>(user);
+  size_t n = std::min(size * count, src->bytes->size() - src->sent);
+  std::memcpy(out, src->bytes->data() + src->sent, n);
+  src->sent += n;
+  return n;
+}
+
+int RefuseRewind(void*, curl_off_t, int) { return CURL_SEEKFUNC_CANTSEEK; }
+
 // The URL curl is given: the scheme decided by the exact "https" prefix,
 // the cracked host, port and path.
 std::string EffectiveUrl(const UrlParts& p) {
@@ -34,12 +56,16 @@ std::string EffectiveUrl(const UrlParts& p) {
   return std::string(p.secure ? "https" : "http") + "://" + host + ":" + std::to_string(p.port) + p.path;
 }
 
+// A kept connection reports no connect time of its own, so a transfer that
+// stalled on one is told apart by the request it sent.
 bool IsConnectFailure(CURLcode code, CURL* c) {
   if (code == CURLE_COULDNT_CONNECT) return true;
   if (code != CURLE_OPERATION_TIMEDOUT) return false;
   curl_off_t connected = 0;
+  long sent = 0;
   curl_easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &connected);
-  return connected == 0;
+  curl_easy_getinfo(c, CURLINFO_REQUEST_SIZE, &sent);
+  return connected == 0 && sent == 0;
 }
 
 struct Failure {
@@ -72,6 +98,7 @@ HttpReply Exchange(const std::string& url, const std::string* post_body, long co
     }
     CURL* c = easy->handle.get();
     internal::CurlHeaders headers;
+    BodySource source{post_body};
     curl_easy_setopt(c, CURLOPT_URL, target.c_str());
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, connect_timeout_ms);
     if (post_body) {
@@ -79,7 +106,9 @@ HttpReply Exchange(const std::string& url, const std::string* post_body, long co
       headers.reset(curl_slist_append(headers.release(), "Expect:"));
       curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
       curl_easy_setopt(c, CURLOPT_POST, 1L);
-      curl_easy_setopt(c, CURLOPT_POSTFIELDS, post_body->data());
+      curl_easy_setopt(c, CURLOPT_READFUNCTION, ReadBody);
+      curl_easy_setopt(c, CURLOPT_READDATA, &source);
+      curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, RefuseRewind);
       curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post_body->size()));
     } else {
       curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
@@ -103,8 +132,14 @@ HttpReply Exchange(const std::string& url, const std::string* post_body, long co
       continue;
     }
     reply.result = kHttpNetwork;
-    failure->code = code;
-    failure->text = internal::CurlErrorText(code, easy->error);
+    if (code == CURLE_SEND_FAIL_REWIND) {
+      // A kept connection closed without an answer: told as on a new one.
+      failure->code = CURLE_GOT_NOTHING;
+      failure->text = curl_easy_strerror(CURLE_GOT_NOTHING);
+    } else {
+      failure->code = code;
+      failure->text = internal::CurlErrorText(code, easy->error);
+    }
     return reply;
   }
 }

@@ -1,7 +1,9 @@
 #pragma once
-// The HTTP transport: one blocking exchange per call, each on its own
-// connection (nothing stays open between calls). Bytes in, bytes out; no
-// character conversion.
+// The HTTP transport: one blocking exchange per call. Bytes in, bytes out;
+// no character conversion. A connection stays open for the next exchange
+// with the same server (HTTP keep-alive) and a TLS session is resumed when
+// one must be opened again, for the exchanges of the calling thread; the
+// requests and replies are the same as on a new connection each.
 //
 // TLS: the server certificate and host name are verified against the
 // system's authorities plus the operator's CA bundle (QUIL_PROXY_CA); only

@@ -108,5 +108,40 @@ TEST(DevProxyWithClientLibrary, InjectedFaultsGiveTheClientsCodes) {
   }
 }
 
+// One run's exchanges share a connection; a lost answer on it is a lost
+// answer, never a second request the server would act on again.
+TEST(DevProxyWithClientLibrary, OneRunKeepsItsConnectionAndNeverSendsARequestTwice) {
+  Options o = TestOptions("client-kept");
+  auto proxy = DevProxy::Start(o, nullptr);
+  ASSERT_TRUE(proxy);
+  ClientScope scope(*proxy);
+  CustomerSeed c = UniqueCustomer(*proxy);
+  auto logged = [&](const std::string& memo) {
+    int n = 0;
+    for (const AuditRecord& r : proxy->AuditRecords()) n += r.memo == memo;
+    return n;
+  };
+
+  ASSERT_EQ(proxy::checkVersion().code, 0);
+  ASSERT_EQ(proxy::doLogin(c.aid, c.password).code, 0);
+  proxy::writeLog(c.idno, c.aid, "3", "kept");
+  EXPECT_EQ(logged("kept"), 1);
+  EXPECT_EQ(proxy->Handshakes().full, 1);
+  EXPECT_EQ(proxy->Handshakes().resumed, 0);
+
+  proxy->SetFault("writeLog", *ParseFault("lost,times:1"));
+  proxy::writeLog(c.idno, c.aid, "3", "lost");
+  EXPECT_EQ(logged("lost"), 1);
+  ASSERT_EQ(scope.ui->messages.size(), 1u);
+  EXPECT_NE(scope.ui->messages[0].find("網路連線發生錯誤"), std::string::npos) << scope.ui->messages[0];
+
+  // The next exchange connects again and resumes the session.
+  proxy::writeLog(c.idno, c.aid, "3", "after");
+  EXPECT_EQ(logged("after"), 1);
+  EXPECT_EQ(proxy->Handshakes().full, 1);
+  EXPECT_EQ(proxy->Handshakes().resumed, 1);
+  EXPECT_EQ(scope.ui->messages.size(), 1u);
+}
+
 }  // namespace
 }  // namespace quil::devproxy::testing

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -141,6 +142,49 @@ TEST(TransportTest, CancelledTransfersEndPromptlyAndQuietly) {
   }
   EXPECT_TRUE(env.ui().messages.empty());
   EXPECT_EQ(testing::ReadFileForTest(target), "old");
+}
+
+// Reads one request (head and Content-Length body); false at the end.
+bool ReadRequest(int c) {
+  std::string in;
+  char buf[4096];
+  size_t head_end;
+  while ((head_end = in.find("\r\n\r\n")) == std::string::npos) {
+    ssize_t n = read(c, buf, sizeof buf);
+    if (n <= 0) return false;
+    in.append(buf, n);
+  }
+  size_t at = in.find("Content-Length: ");
+  size_t length = at == std::string::npos ? 0 : std::stoul(in.substr(at + 16));
+  while (in.size() < head_end + 4 + length) {
+    ssize_t n = read(c, buf, sizeof buf);
+    if (n <= 0) return false;
+    in.append(buf, n);
+  }
+  return true;
+}
+
+TEST(TransportTest, KeptConnectionThatClosesWithoutAnAnswerIsNotAskedAgain) {
+  ProxyTestEnv env;
+  std::atomic<int> connections{0}, requests{0};
+  // Answers a request; on the first connection then takes a second one and
+  // closes without a byte, as a server that acted on it and then went away.
+  testing::RawServer server([&](int c) {
+    const bool first = ++connections == 1;
+    if (!ReadRequest(c)) return;
+    ++requests;
+    const char ok[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    if (write(c, ok, sizeof ok - 1) < 0 || !first) return;
+    if (ReadRequest(c)) ++requests;
+  });
+  const std::string url = server.origin() + "/PELIProxy/proxy/writeLog";
+  EXPECT_EQ(httpPost(url, {{"a", "1"}}).result, kHttpOk);
+  EXPECT_EQ(httpPost(url, {{"a", "2"}}).result, kHttpNetwork);
+  EXPECT_EQ(requests, 2) << "the second request went out once, on the kept connection";
+  ASSERT_EQ(env.ui().messages.size(), 1u);
+  EXPECT_NE(env.ui().messages[0].find("網路連線發生錯誤!!\n[52]"), std::string::npos) << env.ui().messages[0];
+  EXPECT_EQ(httpPost(url, {{"a", "3"}}).result, kHttpOk);
+  EXPECT_EQ(requests, 3);
 }
 
 TEST(TransportTest, CapitalSchemeIsSentAsPlainHttp) {
