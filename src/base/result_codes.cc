@@ -22,6 +22,18 @@ const std::vector<ResultCodeRow>& ResultCodeTable() {
   return kTable;
 }
 
+const char* NameForCode(int code) {
+  switch (code) {
+#define QUIL_RESULT_CODE_NAME(name, code, message) \
+  case code:                                       \
+    return #name;
+    QUIL_RESULT_CODES(QUIL_RESULT_CODE_NAME)
+#undef QUIL_RESULT_CODE_NAME
+    default:
+      return nullptr;
+  }
+}
+
 const char* MessageForCode(int code) {
   // A code listed twice does not compile.
   switch (code) {

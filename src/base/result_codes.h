@@ -22,6 +22,10 @@ struct ResultCodeRow {
 // Every row of the catalogue, in table order.
 const std::vector<ResultCodeRow>& ResultCodeTable();
 
+// The code's name in the catalogue (kPfxFileWrongPassword), or nullptr for
+// a code it does not list.
+const char* NameForCode(int code);
+
 // The catalogue's message for `code`, or nullptr when it has none.
 const char* MessageForCode(int code);
 

@@ -8,6 +8,7 @@
 
 #include <ctime>
 
+#include "base/failure_log.h"
 #include "base/openssl_ptr.h"
 #include "base/regex_text.h"
 #include "base/result_codes.h"
@@ -85,7 +86,7 @@ CertInfoResult certInfoFromPkcs12(const std::string& pkcs12_der, const std::stri
   ossl::Pkcs12Contents opened = ossl::OpenPkcs12(p12.get(), password);
   const Ptr<X509>& cert = opened.cert;
   if (!opened.opened || !cert) {
-    ERR_clear_error();
+    LogOpenSslFailure("cert", "certInfoFromPkcs12", kPkcs12ParseFailed);
     return {kPkcs12ParseFailed, {}};
   }
   X509_NAME* subject = X509_get_subject_name(cert.get());
@@ -108,7 +109,7 @@ std::string certFingerprintFromPkcs12(const std::string& pkcs12_der, const std::
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (!opened.opened || !opened.cert || X509_digest(opened.cert.get(), EVP_sha256(), digest, &length) != 1) {
-    ERR_clear_error();
+    LogOpenSslFailure("cert", "certFingerprintFromPkcs12", kFailed);
     return {};
   }
   static const char kHex[] = "0123456789ABCDEF";

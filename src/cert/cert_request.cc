@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "base/base64.h"
+#include "base/failure_log.h"
 #include "base/files.h"
 #include "base/openssl_ptr.h"
 #include "base/result_codes.h"
@@ -22,14 +23,13 @@ namespace {
 
 using ossl::Ptr;
 
+// Leaves OpenSSL's reason of a failure queued for the caller's log.
 Ptr<EVP_PKEY> GenerateRsa(int bits) {
   Ptr<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr));
   EVP_PKEY* key = nullptr;
   if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) != 1 ||
-      EVP_PKEY_keygen(ctx.get(), &key) != 1) {
-    ERR_clear_error();
+      EVP_PKEY_keygen(ctx.get(), &key) != 1)
     return nullptr;
-  }
   return Ptr<EVP_PKEY>(key);
 }
 
@@ -89,7 +89,10 @@ OpenSslRequest makeOpenSslRequest(const std::string& cn, int bits) {
   Ptr<X509_REQ> req(X509_REQ_new());
   if (!req) return {kRequestObjectFailed, {}, {}};
   Ptr<EVP_PKEY> key = GenerateRsa(bits);
-  if (!key) return {kRequestKeyGenFailed, {}, {}};
+  if (!key) {
+    LogOpenSslFailure("cert", "makeOpenSslRequest", kRequestKeyGenFailed);
+    return {kRequestKeyGenFailed, {}, {}};
+  }
 
   Ptr<BIO> key_bio(BIO_new(BIO_s_mem()));
   if (key_bio && PEM_write_bio_PKCS8PrivateKey(key_bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) == 1) {
@@ -99,7 +102,7 @@ OpenSslRequest makeOpenSslRequest(const std::string& cn, int bits) {
   Ptr<X509_NAME_ENTRY> entry(X509_NAME_ENTRY_create_by_txt(
       nullptr, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn.data()), static_cast<int>(cn.size())));
   if (!entry || !SignRequest(req.get(), key.get(), entry.get())) {
-    ERR_clear_error();
+    LogOpenSslFailure("cert", "makeOpenSslRequest", kRequestSignFailed);
     return {kRequestSignFailed, {}, {}};
   }
   r.request = base64Encode(RequestDer(req.get()));
@@ -128,7 +131,10 @@ RequestResult makeContainerAndRequest(const std::string& cn, int bits) {
                                                            static_cast<int>(bmp.size())));
   if (!entry) return {kFailed, {}};
   Ptr<EVP_PKEY> key = GenerateRsa(bits);
-  if (!key) return {kContainerKeyGenFailed, {}};
+  if (!key) {
+    LogOpenSslFailure("cert", "makeContainerAndRequest", kContainerKeyGenFailed);
+    return {kContainerKeyGenFailed, {}};
+  }
   platform::KeyContainer container;
   container.name = platform::NewContainerName();
   container.private_key_der = ossl::Pkcs8Der(key.get());
@@ -136,7 +142,7 @@ RequestResult makeContainerAndRequest(const std::string& cn, int bits) {
     return {kContainerCreateFailed, {}};
   Ptr<X509_REQ> req(X509_REQ_new());
   if (!req || !SignRequest(req.get(), key.get(), entry.get())) {
-    ERR_clear_error();
+    LogOpenSslFailure("cert", "makeContainerAndRequest", kContainerRequestSignFailed);
     return {kContainerRequestSignFailed, {}};
   }
   std::string request = base64Encode(RequestDer(req.get()));

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/base64.h"
+#include "base/failure_log.h"
 #include "base/files.h"
 #include "base/openssl_ptr.h"
 #include "base/regex_text.h"
@@ -75,6 +76,19 @@ bool VerifyMac(PKCS12* p12, const std::string& password) {
   return password.empty() && PKCS12_verify_mac(p12, nullptr, 0) == 1;
 }
 
+// A MAC that does not match leaves nothing in OpenSSL's queue; the log
+// gets OpenSSL's own words for it.
+std::string MacMismatchText() {
+  const char* text = ERR_reason_error_string(ERR_PACK(ERR_LIB_PKCS12, 0, PKCS12_R_MAC_VERIFY_FAILURE));
+  return text ? text : "mac verify failure";
+}
+
+// Why a PKCS#12 file did not open, taken from OpenSSL's queue.
+std::string OpenFailureReason(PKCS12* parsed) {
+  std::string reason = ossl::TakeErrorText();
+  return reason.empty() && parsed ? MacMismatchText() : reason;
+}
+
 }  // namespace
 
 void RememberPfxFile(const std::string& path, const std::string& password) {
@@ -88,12 +102,15 @@ PfxBytesResult encodePfx(const std::string& cert_text, const std::string& key_pe
   Ptr<EVP_PKEY> key = ReadKeyPem(key_pem);
   auto issued = ReadIssued(cert_text, key.get());
   if (!issued) {
-    ERR_clear_error();
+    LogOpenSslFailure("cert", "encodePfx", kMakePfxCertUnreadable);
     return {kMakePfxCertUnreadable, {}};
   }
   char friendly[256] = {};
   X509_NAME_get_text_by_NID(X509_get_subject_name(issued->user.get()), NID_commonName, friendly, sizeof friendly);
-  if (!key) return {kMakePfxCreateFailed, {}};
+  if (!key) {
+    LogOpenSslFailure("cert", "encodePfx", kMakePfxCreateFailed);
+    return {kMakePfxCreateFailed, {}};
+  }
   Ptr<PKCS12> p12(PKCS12_create(password.c_str(), friendly[0] ? friendly : nullptr, key.get(), issued->user.get(),
                                 issued->chain.get(), NID_pbe_WithSHA1And3_Key_TripleDES_CBC,
                                 NID_pbe_WithSHA1And40BitRC2_CBC, kPfxIterations, -1, 0));
@@ -102,7 +119,7 @@ PfxBytesResult encodePfx(const std::string& cert_text, const std::string& key_pe
     p12.reset();
   std::string der = ossl::ToDer(i2d_PKCS12, p12.get());
   if (der.empty()) {
-    ERR_clear_error();
+    LogOpenSslFailure("cert", "encodePfx", kMakePfxCreateFailed);
     return {kMakePfxCreateFailed, {}};
   }
   return {kOk, std::move(der)};
@@ -137,7 +154,7 @@ int checkPfxFile(const std::string& path, const std::string& password) {
   if (!bytes) return kCertFileReadFailed;
   auto p12 = ossl::ParsePkcs12(*bytes);
   if (!p12 || !VerifyMac(p12.get(), password)) {
-    ERR_clear_error();
+    LogFailure("cert", "checkPfxFile", kCertFileLoadFailed, OpenFailureReason(p12.get()));
     return kCertFileLoadFailed;
   }
   return certInfoFromPkcs12(*bytes, password).code;
@@ -168,6 +185,7 @@ PfxLoadResult loadPfxSilent(const std::string& path, const std::string& password
   if (!p12 || !VerifyMac(p12.get(), password)) {
     r.code = p12 ? kPfxFileWrongPassword : kCertFileLoadFailed;
     r.error_text = ossl::TakeErrorText();
+    LogFailure("cert", "loadPfxSilent", r.code, r.error_text.empty() && p12 ? MacMismatchText() : r.error_text);
     return r;
   }
   if (!expected_issuer.empty()) {

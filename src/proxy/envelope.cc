@@ -4,8 +4,10 @@
 #include <openssl/rsa.h>
 
 #include "base/base64.h"
+#include "base/failure_log.h"
 #include "base/files.h"
 #include "base/openssl_ptr.h"
+#include "base/result_codes.h"
 #include "proxy/operator_config.h"
 #include "proxy/transport.h"
 
@@ -40,6 +42,17 @@ std::optional<std::string> AesCbc(const std::string& key, const std::string& in,
   return out;
 }
 
+// Logs a reply that did not open with OpenSSL's reason; either way the
+// queue is left empty (a block that did not open leaves its error behind).
+bool OpenedOrLogged(const std::optional<std::string>& text, const char* envelope, const std::string& url) {
+  if (text) {
+    ERR_clear_error();
+    return true;
+  }
+  LogOpenSslFailure("proxy", std::string(envelope) + " " + url.substr(url.rfind('/') + 1), kFailed);
+  return false;
+}
+
 }  // namespace
 
 const std::string& sessionKey() { return SessionKeyStore(); }
@@ -59,7 +72,7 @@ std::unique_ptr<ProxyPublicKey> ProxyPublicKey::FromPem(const std::string& pem) 
   if (!bio) return nullptr;
   ossl::Ptr<EVP_PKEY> pkey(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
   if (!pkey || EVP_PKEY_get_base_id(pkey.get()) != EVP_PKEY_RSA) {
-    ERR_clear_error();
+    LogOpenSslFailure("proxy", "ProxyPublicKey::FromPem", kFailed);
     return nullptr;
   }
   auto impl = std::make_unique<Impl>();
@@ -161,7 +174,7 @@ SealedReply postRsa(const std::string& url, const FieldMap& fields) {
     return reply;
   }
   auto text = OpenRsaBody(*key, http.body);
-  if (!text) return reply;
+  if (!OpenedOrLogged(text, "postRsa", url)) return reply;
   reply.result = 0;
   reply.text = std::move(*text);
   return reply;
@@ -177,7 +190,7 @@ SealedReply postAes(const std::string& key, const std::string& url, const FieldM
     return reply;
   }
   auto text = OpenAesBody(aes_key, http.body);
-  if (!text) return reply;
+  if (!OpenedOrLogged(text, "postAes", url)) return reply;
   reply.result = 0;
   reply.text = std::move(*text);
   return reply;

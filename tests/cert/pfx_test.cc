@@ -11,6 +11,7 @@
 #include "cert/pfx_file.h"
 #include "cert/pfx_with_dialogs.h"
 #include "cert/test_pki.h"
+#include "platform/diagnostic_log.h"
 #include "cert_test_env.h"
 #include "support/test_env.h"
 #include "ui/scripted_ui.h"
@@ -332,6 +333,44 @@ TEST(SavePfxWithDialog, RetriesUntilAKeyFitsThenRemembers) {
   EXPECT_EQ(checkPfxFile(path, "abcd"), 0);
   EXPECT_EQ(getSetting("env.userPfxFilePath"), path);
   EXPECT_EQ(getSetting("env.userPfxFilePwd"), "abcd");
+}
+
+// A file that does not open leaves OpenSSL's reason in the diagnostic log,
+// named by its result, and never the password that was tried.
+TEST(LoadPfxSilent, FailureLogHoldsOpenSslsReasonAndNoPassword) {
+  PfxEnv env;
+  const std::string good = env.home.path() + "/a.p12";
+  ASSERT_EQ(makePfxFile(SharedUser().cert_text, SharedUser().pem(), good, "right-pw-71"), 0);
+  const std::string junk = env.home.path() + "/junk.p12";
+  testing::WriteFileForTest(junk, "not a PKCS#12 file at all");
+  // No journal at this path: the log goes to standard error, read here.
+  platform::SetJournalSocketForTesting(env.home.path() + "/no-journal");
+  platform::SetLogLevel(platform::LogLevel::kError);
+  const struct {
+    const char* name;
+    std::string path;
+    std::string password;
+    int code;
+    std::string result;
+    std::string reason;  // part of OpenSSL's text
+  } kCases[] = {
+      {"wrong password", good, "Wrong-Secret-93", kPfxFileWrongPassword, "result=kPfxFileWrongPassword",
+       "mac verify failure"},
+      {"not a PKCS#12 file", junk, "Junk-Secret-48", kCertFileLoadFailed, "result=kCertFileLoadFailed",
+       "asn1 encoding routines"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ::testing::internal::CaptureStderr();
+    PfxLoadResult r = loadPfxSilent(c.path, c.password, "", "");
+    std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_NE(log.find("layer=cert operation=loadPfxSilent " + c.result), std::string::npos) << log;
+    EXPECT_NE(log.find(c.reason), std::string::npos) << log;
+    EXPECT_EQ(log.find(c.password), std::string::npos) << log;
+    EXPECT_EQ(log.find("right-pw-71"), std::string::npos) << log;
+  }
+  platform::SetJournalSocketForTesting("/run/systemd/journal/socket");
 }
 
 }  // namespace

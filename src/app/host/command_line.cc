@@ -20,6 +20,12 @@ std::optional<Options> ParseCommandLine(const std::vector<std::string>& args, st
       o.help = true;
     } else if (a == "--version") {
       o.version = true;
+    } else if (a == "--log" && i + 1 < args.size()) {
+      o.log_level = platform::ParseLogLevel(args[++i]);
+      if (!o.log_level) {
+        *error = "--log takes off, error, warning, info or debug";
+        return std::nullopt;
+      }
     } else if (a == "--port" && i + 1 < args.size()) {
       char* end = nullptr;
       long port = std::strtol(args[++i].c_str(), &end, 10);
@@ -50,9 +56,9 @@ std::vector<std::string> SuccessorArgs(const std::vector<std::string>& args, int
 }
 
 const char* UsageText() {
-  return "usage: quil [--demo] [--port N] [--no-browser]\n"
+  return "usage: quil [--demo] [--port N] [--no-browser] [--log LEVEL]\n"
          "       quil reg query|add|delete KEY ...   (quil reg /? for more)\n"
-         "       quil --check-expiry\n"
+         "       quil --check-expiry [--log LEVEL]\n"
          "       quil --help | --version\n"
          "\n"
          "The desktop certificate manager for the customers of the broker: apply for,\n"
@@ -65,6 +71,10 @@ const char* UsageText() {
          "  --check-expiry  show a desktop notification for a held certificate that\n"
          "                  ends within 28, 14, 7, 3 or 1 days or has ended, once per\n"
          "                  stage, then end (run daily by quil-expiry.timer)\n"
+         "  --log LEVEL     what goes to the diagnostic log: off, error (default),\n"
+         "                  warning, info or debug; over QUIL_LOG. The log goes to\n"
+         "                  the systemd journal (journalctl -t quil), else to\n"
+         "                  standard error, and never holds a password or key\n"
          "  -h, --help      show this text\n"
          "  --version       show the version\n"
          "\n"
@@ -75,6 +85,7 @@ const char* UsageText() {
          "  QUIL_TLS_INSECURE  1 accepts any server certificate (closed test networks only)\n"
          "  QUIL_BRIDGE_URL    the operator's bridge page\n"
          "  QUIL_IP_SERVICES   the two public address services, comma-separated\n"
+         "  QUIL_LOG           the diagnostic log's level when --log is not given\n"
          "  XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_STATE_HOME move the files below\n"
          "\n"
          "Files:\n"

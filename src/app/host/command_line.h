@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/diagnostic_log.h"
+
 namespace quil::host {
 
 struct Options {
@@ -11,6 +13,7 @@ struct Options {
   bool open_browser = true;  // --no-browser turns it off
   bool demo = false;         // --demo: start the demo proxy and use it
   bool check_expiry = false; // --check-expiry: remind of expiring certificates, then end
+  std::optional<platform::LogLevel> log_level;  // --log LEVEL
   bool help = false;
   bool version = false;
 };

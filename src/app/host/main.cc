@@ -71,6 +71,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quil: %s\nTry 'quil --help'.\n", error.c_str());
     return 2;
   }
+  if (options->log_level) {
+    quil::platform::SetLogLevel(*options->log_level);
+  } else if (const std::string level = quil::platform::GetEnv("QUIL_LOG"); !level.empty()) {
+    if (!quil::platform::ParseLogLevel(level))
+      std::fprintf(stderr, "quil: QUIL_LOG=%s is no log level (off, error, warning, info, debug); error is used\n",
+                   level.c_str());
+  }
   if (options->help) {
     std::fputs(quil::host::UsageText(), stdout);
     return 0;

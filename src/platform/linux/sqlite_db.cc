@@ -4,13 +4,33 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
+#include "platform/diagnostic_log.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 
 namespace quil::platform {
+namespace {
+
+// SQLite's reason for a failed call into the diagnostic log. The callers
+// turn every failure into one result of their own (access denied), so this
+// is where the reason is still known. `what` is the statement's text: the
+// values are bound, never part of it.
+void LogSqliteFailure(sqlite3* db, int code, const std::string& what) {
+  constexpr size_t kMaxWhat = 80;
+  WriteLog({LogLevel::kError, "platform", "sqlite " + what.substr(0, kMaxWhat), "sqlite " + std::to_string(code),
+            db ? sqlite3_errmsg(db) : sqlite3_errstr(code)});
+}
+
+}  // namespace
 
 SqliteStatement::SqliteStatement(sqlite3* db, const char* sql) {
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+  int code = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
+  if (code == SQLITE_OK) return;
+  LogSqliteFailure(db, code, sql);
+  stmt_ = nullptr;
 }
 
 SqliteStatement::~SqliteStatement() {
@@ -37,7 +57,12 @@ SqliteStatement& SqliteStatement::Bind(int index, long long value) {
   return *this;
 }
 
-int SqliteStatement::Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_MISUSE; }
+int SqliteStatement::Step() {
+  if (!stmt_) return SQLITE_MISUSE;
+  int code = sqlite3_step(stmt_);
+  if (code != SQLITE_ROW && code != SQLITE_DONE) LogSqliteFailure(sqlite3_db_handle(stmt_), code, sqlite3_sql(stmt_));
+  return code;
+}
 
 std::string SqliteStatement::Text(int column) const {
   auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
@@ -60,10 +85,16 @@ std::unique_ptr<SqliteDb> SqliteDb::Open(const std::string& file, const char* sc
   if (slash != std::string::npos && slash > 0) MakeFolders(file.substr(0, slash));
   // Create the file ourselves so it is private from the first byte.
   int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    WriteLog({LogLevel::kError, "platform", "sqlite open " + file, "errno " + std::to_string(errno),
+              std::strerror(errno)});
+    return nullptr;
+  }
   close(fd);
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+  int code = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  if (code != SQLITE_OK) {
+    LogSqliteFailure(db, code, "open " + file);
     sqlite3_close(db);
     return nullptr;
   }
@@ -91,7 +122,10 @@ SqliteStatement SqliteDb::Kept(const char* sql) {
 }
 
 bool SqliteDb::Exec(const char* sql) {
-  return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  int code = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK) return true;
+  LogSqliteFailure(db_, code, sql);
+  return false;
 }
 
 bool SqliteDb::Transaction(const std::function<bool()>& body) {
