@@ -1,5 +1,6 @@
 #pragma once
-// The steps every action shares: URL, envelope, parse, root (proxy/ only).
+// The steps every action shares: URL, envelope, parse, root and, for most,
+// the reply's acceptance (proxy/ only).
 #include <string>
 
 #include "base/field_map.h"
@@ -15,11 +16,14 @@ enum class Envelope { kRsa, kAes };
 // own for that step (the outcome is then 1, which such callers ignore).
 constexpr int kPassThrough = -1;
 constexpr int kNoCode = -2;
+// The action reads a refused reply itself (its rtnCode, rtnMsg or fields).
+constexpr int kAnyReply = -3;
 
 struct FailureCodes {
   int call;
   int parse;
   int no_root;
+  int refused = kAnyReply;  // a reply whose rtnCode is not "0"
 };
 
 struct [[nodiscard]] Exchange {

@@ -31,6 +31,10 @@ Exchange CallAction(Envelope envelope, const char* action, const FieldMap& field
     out.code = pick(codes.no_root, 1);
     return out;
   }
+  if (codes.refused != kAnyReply && !IsAccepted(doc.root)) {
+    out.code = pick(codes.refused, 1);
+    return out;
+  }
   out.code = kOk;
   out.root = std::move(doc.root);
   return out;
@@ -46,6 +50,7 @@ using internal::kNoCode;
 using internal::kPassThrough;
 
 constexpr internal::FailureCodes kSilent = {kNoCode, kNoCode, kNoCode};
+constexpr internal::FailureCodes kSilentAccepted = {kNoCode, kNoCode, kNoCode, kNoCode};
 
 // The certInfo block with its certId, read only when the block has one.
 void ReadCertInfo(const XmlElement& root, CertReply* out) {
@@ -63,18 +68,14 @@ struct CertCheck {
   int code;
 };
 
-// The session actions that hand back a certificate: the exchange, the
-// refusal code, then the two checks of the certInfo in the action's order.
-CertReply CertAction(const char* action, const FieldMap& fields, internal::FailureCodes failures,
-                     int refused, CertCheck first, CertCheck second) {
+// The session actions that hand back a certificate: the exchange with its
+// failure codes, then the two checks of the certInfo in the action's order.
+CertReply CertAction(const char* action, const FieldMap& fields, internal::FailureCodes failures, CertCheck first,
+                     CertCheck second) {
   CertReply r;
   auto x = CallAction(Envelope::kAes, action, fields, failures);
   if (x.code != 0) {
     r.code = x.code;
-    return r;
-  }
-  if (!IsAccepted(x.root)) {
-    r.code = refused;
     return r;
   }
   ReadCertInfo(x.root, &r);
@@ -105,8 +106,8 @@ MapResult PlainQuery(const char* action, const std::string& cn) {
 
 MapResult getSysCfg() {
   MapResult r;
-  auto x = CallAction(Envelope::kRsa, "getSysCfg", {{"version", kClientVersion}}, kSilent);
-  if (x.code != 0 || !IsAccepted(x.root)) {
+  auto x = CallAction(Envelope::kRsa, "getSysCfg", {{"version", kClientVersion}}, kSilentAccepted);
+  if (x.code != 0) {
     r.code = kFailed;
     return r;
   }
@@ -154,14 +155,10 @@ MapResult qryCert(const std::string& cn) {
     r.code = kQryCertNoCn;
     return r;
   }
-  auto x =
-      CallAction(Envelope::kAes, "qryCert", {{"cn", cn}}, {kPassThrough, kQryCertReplyUnreadable, kQryCertRefused});
+  auto x = CallAction(Envelope::kAes, "qryCert", {{"cn", cn}},
+                      {kPassThrough, kQryCertReplyUnreadable, kQryCertRefused, kQryCertRefused});
   if (x.code != 0) {
     r.code = x.code;
-    return r;
-  }
-  if (!IsAccepted(x.root)) {
-    r.code = kQryCertRefused;
     return r;
   }
   r.code = kOk;
@@ -175,14 +172,10 @@ Cert2Result qryCert2(const std::string& cn) {
     r.code = kQryCertNoCn;
     return r;
   }
-  auto x =
-      CallAction(Envelope::kAes, "qryCert2", {{"cn", cn}}, {kPassThrough, kQryCertReplyUnreadable, kQryCertRefused});
+  auto x = CallAction(Envelope::kAes, "qryCert2", {{"cn", cn}},
+                      {kPassThrough, kQryCertReplyUnreadable, kQryCertRefused, kQryCertRefused});
   if (x.code != 0) {
     r.code = x.code;
-    return r;
-  }
-  if (!IsAccepted(x.root)) {
-    r.code = kQryCertRefused;
     return r;
   }
   r.code = kOk;
@@ -199,14 +192,11 @@ FnStatus getFnStatus(const std::string& cn) {
     s.code = kFnStatusNoCn;
     return s;
   }
-  auto x = CallAction(Envelope::kAes, "getFnStatus", {{"cn", cn}},
-                      {kFnStatusCallFailed, kFnStatusReplyUnreadable, kFnStatusReplyUnreadable});
+  auto x =
+      CallAction(Envelope::kAes, "getFnStatus", {{"cn", cn}},
+                 {kFnStatusCallFailed, kFnStatusReplyUnreadable, kFnStatusReplyUnreadable, kFnStatusReplyUnreadable});
   if (x.code != 0) {
     s.code = x.code;
-    return s;
-  }
-  if (!IsAccepted(x.root)) {
-    s.code = kFnStatusReplyUnreadable;
     return s;
   }
   s.code = kOk;
@@ -219,19 +209,21 @@ FnStatus getFnStatus(const std::string& cn) {
 CertReply applyCert(const std::string& csr, const std::string& userId, const std::string& pwid) {
   FieldMap fields = {{"csr", csr}, {"userId", userId}};
   if (!pwid.empty()) fields["pwid"] = pwid;
-  return CertAction("applyCert", fields, {kApplyCertCallFailed, kCertReplyUnreadable, kCertReplyUnreadable},
-                    kApplyCertRefused, {Missing::kId, kApplyCertNoId}, {Missing::kCert, kApplyCertNoCert});
+  return CertAction("applyCert", fields,
+                    {kApplyCertCallFailed, kCertReplyUnreadable, kCertReplyUnreadable, kApplyCertRefused},
+                    {Missing::kId, kApplyCertNoId}, {Missing::kCert, kApplyCertNoCert});
 }
 
 CertReply renewCert(const std::string& csr, const std::string& hexSerial, const std::string& sign) {
   return CertAction("renewCert", {{"csr", csr}, {"hexSerial", hexSerial}, {"sign", sign}},
-                    {kPassThrough, kRenewCertSendFailed, kRenewCertSendFailed}, kRenewCertRefused,
+                    {kPassThrough, kRenewCertSendFailed, kRenewCertSendFailed, kRenewCertRefused},
                     {Missing::kCert, kRenewCertNoCert}, {Missing::kId, kRenewCertNoId});
 }
 
 CertReply dlCert(const std::string& cn) {
-  return CertAction("dlCert", {{"cn", cn}}, {kDlCertCallFailed, kCertReplyUnreadable, kCertReplyUnreadable},
-                    kDlCertRefused, {Missing::kId, kDlCertNoId}, {Missing::kCert, kDlCertNoCert});
+  return CertAction("dlCert", {{"cn", cn}},
+                    {kDlCertCallFailed, kCertReplyUnreadable, kCertReplyUnreadable, kDlCertRefused},
+                    {Missing::kId, kDlCertNoId}, {Missing::kCert, kDlCertNoCert});
 }
 
 namespace {
@@ -267,21 +259,16 @@ int activeCert(int certApplyId, const std::string& certPath) {
 int changePfxPwVerifyP7(const std::string& sign) {
   if (sign.empty()) return kVerifyP7NoSign;
   auto x = CallAction(Envelope::kAes, "changePfxPwVerifyP7", {{"sign", sign}},
-                      {kPassThrough, kVerifyP7ReplyUnreadable, kVerifyP7ReplyUnreadable});
-  if (x.code != 0) return x.code;
-  return IsAccepted(x.root) ? 0 : kVerifyP7Refused;
+                      {kPassThrough, kVerifyP7ReplyUnreadable, kVerifyP7ReplyUnreadable, kVerifyP7Refused});
+  return x.code;
 }
 
 RegSetResult getRegSet() {
   RegSetResult r;
   auto x = CallAction(Envelope::kRsa, "getRegSet", {{"version", ""}},
-                      {kRegSetReplyUnreadable, kRegSetReplyUnreadable, kRegSetRefused});
+                      {kRegSetReplyUnreadable, kRegSetReplyUnreadable, kRegSetRefused, kRegSetRefused});
   if (x.code != 0) {
     r.code = x.code;
-    return r;
-  }
-  if (!IsAccepted(x.root)) {
-    r.code = kRegSetRefused;
     return r;
   }
   r.code = kOk;

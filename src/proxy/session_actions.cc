@@ -81,9 +81,8 @@ LoginResult doLogin(const std::string& aid, const std::string& pw) {
 
 int doLogout() {
   auto x = CallAction(Envelope::kAes, "doLogout", {{"version", kClientVersion}},
-                      {kPassThrough, kLogoutReplyUnreadable, kLogoutFailed});
+                      {kPassThrough, kLogoutReplyUnreadable, kLogoutFailed, kLogoutFailed});
   if (x.code != 0) return x.code;
-  if (!IsAccepted(x.root)) return kLogoutFailed;
   SetSessionKey("");
   return 0;
 }
@@ -192,13 +191,10 @@ namespace {
 
 MapResult BranchQuery(const char* action, const FieldMap& fields) {
   MapResult r;
-  auto x = CallAction(Envelope::kRsa, action, fields, {kPassThrough, kBranchReplyUnreadable, kBranchReplyUnreadable});
+  auto x = CallAction(Envelope::kRsa, action, fields,
+                      {kPassThrough, kBranchReplyUnreadable, kBranchReplyUnreadable, kBranchRefused});
   if (x.code != 0) {
     r.code = x.code;
-    return r;
-  }
-  if (!IsAccepted(x.root)) {
-    r.code = kBranchRefused;
     return r;
   }
   r.code = kOk;
