@@ -78,11 +78,16 @@ export async function loginToAgreement(page, c) {
   await expectMessage(page, '憑證認證碼驗證成功！');
 }
 
-// Ticks the agreement and confirms it; waits for the save screen.
-export async function acceptAgreement(page) {
+// Ticks the agreement and confirms it.
+export async function confirmAgreement(page) {
   const frame = page.frameLocator('#agreement-frame');
   await frame.locator('#chbAgree').check();
   await frame.locator('#ButtonOK').click();
+}
+
+// Ticks the agreement and confirms it; waits for the save screen.
+export async function acceptAgreement(page) {
+  await confirmAgreement(page);
   await page.locator('#screen-save').waitFor();
 }
 

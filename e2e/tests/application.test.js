@@ -6,8 +6,8 @@ import { join } from 'node:path';
 import { describe, test } from 'node:test';
 import { browserAndProxy, openSession } from '../lib/suite.js';
 import {
-  acceptAgreement, answerQuestion, answerYesNo, expectMessage, loginToAgreement, loginWithAccount, newCustomer,
-  submitSave,
+  acceptAgreement, answerQuestion, answerYesNo, confirmAgreement, expectMessage, loginToAgreement, loginWithAccount,
+  newCustomer, submitSave,
 } from '../lib/page_actions.js';
 import { endProcess, freePort, pidListeningOn, waitForListener } from '../lib/processes.js';
 import { callInPage, makeHome, screenshot, startQuil } from '../lib/quil.js';
@@ -246,6 +246,31 @@ describe('application', () => {
       for (const memo of ['writeLog:3122', 'writeLog:3123', 'writeLog:3100', 'writeLog:3201'])
         assert.ok(logs.includes(memo), `${memo} in ${logs}`);
     } finally {
+      await quil.stop();
+    }
+  });
+
+  test('with the store profile the application ends in its success, with no save screen', async () => {
+    await suite.proxy.admin('POST', 'profile', { name: 'store' });
+    const c = await newCustomer(suite.proxy, { sheetCodes: ['ST34CV'] });
+    const { quil, page } = await session();
+    try {
+      // crtNewCert2 has installed and reported the certificate itself and
+      // hands back no certificate to save.
+      await loginToAgreement(page, c);
+      await confirmAgreement(page);
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+      await page.locator('#screen-overview').waitFor();
+      assert.equal(await page.locator('#screen-save').isVisible(), false);
+      const [cert] = await suite.proxy.certs(c.idno);
+      assert.equal(cert.state, '0', 'installed and reported');
+      await page.locator('#server-block').getByText(cert.serial).first().waitFor();
+      const logs = await memos(c.idno);
+      for (const memo of ['writeLog:3121', 'writeLog:3123', 'writeLog:3000', 'writeLog:3211'])
+        assert.ok(logs.includes(memo), `${memo} in ${logs}`);
+    } finally {
+      await suite.proxy.admin('POST', 'profile', { name: 'pfx' });
       await quil.stop();
     }
   });

@@ -17,9 +17,7 @@ int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pw
   Opening opening = OpenApplication(progress, cn);
   if (opening.code != 0) return opening.code;
   if (opening.first == '0') return kApplyStoreNotAllowed;
-  // The copy to a second place is a step of its own, so it is counted.
-  const bool copy_to_file = getSetting("env.write.secondaryCertStore") == "pfx";
-  progress.SetTotal((opening.first == '1' ? 6 : 5) + (copy_to_file ? 1 : 0));
+  progress.SetTotal(opening.first == '1' ? 6 : 5);
   progress.Next(kStartText);
 
   std::string csr;
@@ -42,8 +40,10 @@ int Run(WorkflowProgress& progress, const std::string& cn, const std::string& pw
   int reported = proxy::activeCert(issued.certId, "");
   if (reported != 0) return reported;
 
-  if (copy_to_file) {
-    progress.Next(kImportText);
+  if (getSetting("env.write.secondaryCertStore") == "pfx") {
+    // The copy has a report of its own but no step beyond the total: the
+    // customer's application is complete with the installation report.
+    progress.Again(kImportText);
     (void)BackupStoreCertificate(cn);  // a second place never fails the application
   }
   return 0;

@@ -33,6 +33,10 @@ void WorkflowProgress::Next(const std::string& text) {
   ui::reportProgress(title_, StepFormat(), step_, total_, ToNarrow(text));
 }
 
+void WorkflowProgress::Again(const std::string& text) {
+  ui::reportProgress(title_, StepFormat(), step_, total_, ToNarrow(text));
+}
+
 void WorkflowProgress::Finish(int code) {
   if (finished_) return;
   finished_ = true;

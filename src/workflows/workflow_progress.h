@@ -24,6 +24,8 @@ class WorkflowProgress {
   void SetTotal(int total) { total_ = total; }
   // The next step number, reported with the current total.
   void Next(const std::string& text);
+  // The current step number again, with another text.
+  void Again(const std::string& text);
   // The final report for `code`; only the first call reports. Shows nothing
   // when the window was never created (progress_window.h).
   void Finish(int code);

@@ -85,7 +85,9 @@ TEST(ApplyWindowsStore, ContinuationAfterAFailedReportSendsAnEmptyCsr) {
   EXPECT_EQ(s.LatestCert().state, "0");
 }
 
-TEST(ApplyWindowsStore, AgreementFormBacksUpToAFileAsTheSeventhStep) {
+// The copy to the file has a report of its own, at the last step: the
+// totals stay 6 and, for a continuation, 5.
+TEST(ApplyWindowsStore, AgreementFormBacksUpToAFileWithinTheStepTotal) {
   for (bool save_answered : {true, false}) {
     SCOPED_TRACE(save_answered ? "backup saved" : "backup cancelled");
     DemoSession s("store,pfx");
@@ -95,8 +97,8 @@ TEST(ApplyWindowsStore, AgreementFormBacksUpToAFileAsTheSeventhStep) {
     if (save_answered) s.AnswerSaveDialog(path, "pass99");
     EXPECT_EQ(s.Call("crtNewCert", {s.customer.idno}), Reply(0));
     EXPECT_EQ(ProgressLines(s.ui.get()),
-              (Lines{Step(1, 0, kStart), Step(2, 7, kStart), Step(3, 7, kRequest), Step(4, 7, kSend),
-                     Step(5, 7, kSave), Step(6, 7, kReport), Step(7, 7, kImport), Final(7, 7, kDone)}));
+              (Lines{Step(1, 0, kStart), Step(2, 6, kStart), Step(3, 6, kRequest), Step(4, 6, kSend),
+                     Step(5, 6, kSave), Step(6, 6, kReport), Step(6, 6, kImport), Final(6, 6, kDone)}));
     ExpectInstalledInStores(s);
     ASSERT_EQ(s.ui->dialogs.size(), 2u);
     EXPECT_EQ(s.ui->dialogs[1].dialog, "CQUILSavePfxDlg");
@@ -107,6 +109,19 @@ TEST(ApplyWindowsStore, AgreementFormBacksUpToAFileAsTheSeventhStep) {
     ASSERT_EQ(info.code, 0);
     EXPECT_EQ(FieldOf(info.info, "serial"), s.LatestCert().serial);
   }
+}
+
+TEST(ApplyWindowsStore, ContinuationBacksUpToAFileWithinTheStepTotal) {
+  DemoSession s("store,pfx");
+  ASSERT_TRUE(s.logged_in);
+  Fault(s, "activeCert", "status:500");
+  EXPECT_EQ(s.Call("crtNewCert2", {s.customer.idno, ""}), Reply2(kActiveCertFailed));
+  s.proxy().ClearFaults();
+  s.ClearUi();
+  EXPECT_EQ(s.Call("crtNewCert2", {s.customer.idno, ""}), Reply2(0));
+  EXPECT_EQ(ProgressLines(s.ui.get()),
+            (Lines{Step(1, 0, kStart), Step(2, 5, kStart), Step(3, 5, kSend), Step(4, 5, kSave),
+                   Step(5, 5, kReport), Step(5, 5, kImport), Final(5, 5, kDone)}));
 }
 
 TEST(ApplyWindowsStore, FailuresPassTheStepCodesOn) {

@@ -124,6 +124,9 @@ async function applicationStep() {
 // The save screen for a certificate handed back by crtNewCert2 or
 // replaceCert2 (`b64Cert`, `applyId`).
 export async function showSave(reply) {
+  // With the store profile the method has already stored the certificate
+  // and reported it (success with no certificate to hand back).
+  if (!reply.b64Cert) return afterStored(!state.doApplyCertProcess, null);
   issued = { b64Cert: reply.b64Cert ?? '', applyId: reply.applyId ?? '' };
   const prefill = readReply(await call('getClientPfxFilePath'));
   $('save-path').value = prefill.pfxFilePath ?? '';
@@ -169,6 +172,12 @@ async function saveCertificate(e) {
     await writeLog(code);
     return coded(code, text);
   }
+  await afterStored(renewal, { path, pw });
+}
+
+// A certificate stored: in the file `file` ({ path, pw }), or, with `file`
+// null, in the store by the application or renewal method itself.
+async function afterStored(renewal, file) {
   await writeLog(renewal ? '4014' : '3123');
   await alertText('憑證儲存完成！');
   await writeLog(renewal ? '4000' : state.useOnlinePw ? '3100' : '3000');
@@ -176,9 +185,11 @@ async function saveCertificate(e) {
   await refreshFnStatus();
   const server = readReply(await call('qrySvrCertInfo2', state.userIdno));
   if (server.errCode === '0') showServerCerts(server);
-  state.userPfxPath = path;
-  const local = readReply(await call('qryPfxCertInfo', state.userIdno, path, pw));
-  showLocalCert(local.errCode === '0' ? local : null);
+  if (file) {
+    state.userPfxPath = file.path;
+    const local = readReply(await call('qryPfxCertInfo', state.userIdno, file.path, file.pw));
+    showLocalCert(local.errCode === '0' ? local : null);
+  }
   showScreen('overview');
   if (await confirmText('您要現在將憑證匯入瀏覽器嗎？')) {
     await writeLog(renewal ? '4201' : '3201');
