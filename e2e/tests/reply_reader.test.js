@@ -2,7 +2,7 @@
 // and refusal of anything else (no text is ever run as script).
 import assert from 'node:assert/strict';
 import { describe, test } from 'node:test';
-import { ReplyError, readReply } from '../../src/pages/www/js/reply_reader.js';
+import { ReplyError, readPathReply, readReply } from '../../src/pages/www/js/reply_reader.js';
 
 describe('readReply', () => {
   const cases = [
@@ -35,4 +35,19 @@ describe('readReply', () => {
   for (const [name, text] of refused) {
     test(`refuses ${name}`, () => assert.throws(() => readReply(text), ReplyError));
   }
+});
+
+// The choosers' paths come with their backslashes as they are.
+describe('readPathReply', () => {
+  const cases = [
+    ['a folder ending in a backslash', "{'errCode':'1','errMsg':'','path':'C:\\Users\\u\\'}",
+      { errCode: '1', errMsg: '', path: 'C:\\Users\\u\\' }],
+    ['a file', "{'errCode':'1','errMsg':'','path':'D:\\new\\t.P12'}", { errCode: '1', errMsg: '', path: 'D:\\new\\t.P12' }],
+    ['a cancelled chooser', "{'errCode':'1','errMsg':'','path':''}", { errCode: '1', errMsg: '', path: '' }],
+  ];
+  for (const [name, text, want] of cases) {
+    test(name, () => assert.deepEqual(readPathReply(text), want));
+  }
+  test('refuses a quote inside the path', () =>
+    assert.throws(() => readPathReply("{'errCode':'1','errMsg':'','path':'C:\\it's\\'}"), ReplyError));
 });

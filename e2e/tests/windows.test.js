@@ -14,7 +14,7 @@ import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { browserAndProxy } from '../lib/suite.js';
 import {
-  acceptAgreement, answerQuestion, expectMessage, loginToAgreement, newCustomer, submitSave,
+  acceptAgreement, answerQuestion, confirmAgreement, expectMessage, loginToAgreement, newCustomer, submitSave,
 } from '../lib/page_actions.js';
 import { endProcess, pidListeningOn, processGone } from '../lib/processes.js';
 import { ROOT, callApi, openPage, screenshot } from '../lib/quil.js';
@@ -126,17 +126,25 @@ describe('quil.exe under Wine', { skip: missing || false }, () => {
     program = installedExe();
   });
 
-  test('the application writes a PKCS#12 file that openssl opens', async () => {
+  test('the application writes a PKCS#12 file that openssl opens, into folders it makes', async () => {
     await suite.proxy.admin('POST', 'profile', { name: 'pfx' });
     const c = await newCustomer(suite.proxy, { sheetCodes: ['WN12PF'] });
     const { quil, page } = await session();
     try {
-      // In the Windows user's profile, where the uninstaller must leave it.
-      const file = join(folders.profile, `${c.idno}.P12`);
+      // In the Windows user's profile, where the uninstaller must leave it,
+      // in folders that do not exist yet, written as Windows writes paths.
+      const file = join(folders.profile, 'new1', 'deeper', `${c.idno}.P12`);
       const keysBefore = keyFiles();
       await loginToAgreement(page, c);
       await acceptAgreement(page);
-      await submitSave(page, `${folders.windowsProfile}\\${c.idno}.P12`, 'pfx12345');
+      // The default the program offers is a Windows path too, and so are the
+      // folders its chooser lists.
+      const offered = await page.locator('#save-path').inputValue();
+      assert.match(offered, /^[A-Za-z]:\\[^/]*$/, offered);
+      const listing = await page.evaluate(() => fetch('/api/fs').then((r) => r.json()));
+      assert.equal(listing.separator, '\\');
+      assert.match(listing.path, /^[A-Za-z]:\\[^/]*$/, listing.path);
+      await submitSave(page, `${folders.windowsProfile}\\new1\\deeper\\${c.idno}.P12`, 'pfx12345');
       await expectMessage(page, '憑證儲存完成！');
       await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
       await page.locator('#screen-overview').waitFor();
@@ -160,10 +168,14 @@ describe('quil.exe under Wine', { skip: missing || false }, () => {
     const c = await newCustomer(suite.proxy, { sheetCodes: ['WN34ST'] });
     const { quil, page } = await session();
     try {
-      // The application installs the certificate itself; the save screen
-      // that follows has nothing to save.
+      // The application installs the certificate itself: the page goes
+      // straight to the success, with no save screen.
       await loginToAgreement(page, c);
-      await acceptAgreement(page);
+      await confirmAgreement(page);
+      await expectMessage(page, '憑證儲存完成！');
+      await answerQuestion(page, '您要現在將憑證匯入瀏覽器嗎？', false);
+      await page.locator('#screen-overview').waitFor();
+      assert.equal(await page.locator('#screen-save').isVisible(), false);
 
       // The prefix is new: the one certificate of its MY store is this one.
       const certs = prefix.reg('query', 'HKCU\\Software\\Microsoft\\SystemCertificates\\MY\\Certificates', '/s');

@@ -36,15 +36,15 @@ MethodReply getClientVersion(const MethodArgs&) {
 
 MethodReply openFileChooser(const MethodArgs&) {
   auto folder = ui::CurrentUi().ChooseFolder("請選擇憑證檔儲存資料夾");
-  std::string path = folder.value_or("");
-  if (!path.empty() && path.back() != '/') path.push_back('/');
+  std::string path = platform::WithPreferredSeparators(folder.value_or(""));
+  if (!path.empty() && !platform::IsPathSeparator(path.back())) path.push_back(platform::PreferredSeparator());
   return Text(FormatReply(kReplyPath, 1, "", path.c_str()));
 }
 
 MethodReply openFileChooser2(const MethodArgs&) {
   auto file = ui::CurrentUi().ChooseFile(
       "選擇憑證檔案", {{"憑證檔 (*.P12)", "*.P12"}, {"全部文件 (*.*)", "*.*"}});
-  return Text(FormatReply(kReplyPath, 1, "", file.value_or("").c_str()));
+  return Text(FormatReply(kReplyPath, 1, "", platform::WithPreferredSeparators(file.value_or("")).c_str()));
 }
 
 MethodReply copyFile(const MethodArgs& a) {

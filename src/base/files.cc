@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -70,11 +71,12 @@ int Fail(int code) {
   return code;
 }
 
-// Each folder named by the path up to a separator, from the left; failures
-// (existing folders, the root) are left to the file creation to report.
+// Each folder named by the path up to a separator, from the left after its
+// root; failures (existing folders) are left to the file creation to report.
 void MakeFoldersOnPath(const std::string& path) {
-  for (size_t i = 1; i < path.size(); ++i)
-    if (platform::IsPathSeparator(path[i])) platform::MakeFolder(path.substr(0, i));
+  for (size_t i = std::max<size_t>(platform::RootLength(path), 1); i < path.size(); ++i)
+    if (platform::IsPathSeparator(path[i]) && !platform::IsPathSeparator(path[i - 1]))
+      platform::MakeFolder(path.substr(0, i));
 }
 
 }  // namespace
@@ -162,6 +164,11 @@ bool IsReadableRegularFile(const std::string& path) {
 
 int WriteFileAtomically(const std::string& path, std::string_view bytes, unsigned mode) {
   return ReplaceWith(path, mode, [&](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); });
+}
+
+int WriteFileMakingFolders(const std::string& path, std::string_view bytes, unsigned mode) {
+  MakeFoldersOnPath(path);
+  return WriteFileAtomically(path, bytes, mode);
 }
 
 PendingFile::PendingFile(std::string target, std::unique_ptr<Scratch> scratch)

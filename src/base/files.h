@@ -41,6 +41,11 @@ std::vector<std::string> FilesEndingWith(const std::string& folder, const std::s
 // the target is unchanged and no temporary file is left.
 int WriteFileAtomically(const std::string& path, std::string_view bytes, unsigned mode = 0600);
 
+// WriteFileAtomically after creating the folders on the path that are
+// missing (at each separator: "/", on Windows also "\\"). Returns 0 or an
+// errno as WriteFileAtomically does.
+int WriteFileMakingFolders(const std::string& path, std::string_view bytes, unsigned mode = 0600);
+
 // Copies `src` over `dst`, replacing an existing destination atomically.
 // Returns 0, or the Windows error number the page tells apart: 2 the source
 // does not exist, 3 the destination folder does not exist, 5 access denied

@@ -31,8 +31,17 @@ std::string DoubleBackslashes(std::string_view narrow) {
   });
 }
 
-std::string BackslashesToSlashes(std::string_view narrow) {
-  return MapSingleBytes(narrow, [](char c, std::string& out) { out.push_back(c == '\\' ? '/' : c); });
+std::string WithSeparator(std::string_view narrow, char separator) {
+  return MapSingleBytes(narrow, [separator](char c, std::string& out) {
+    out.push_back(c == '\\' || c == '/' ? separator : c);
+  });
+}
+
+std::string LastPathElement(std::string_view narrow) {
+  size_t start = 0;
+  for (size_t i = 0; i < narrow.size(); i += NarrowCharLength(narrow, i))
+    if (narrow[i] == '\\' || narrow[i] == '/') start = i + 1;
+  return std::string(narrow.substr(start));
 }
 
 std::string TrimSpace(std::string_view text) {

@@ -15,8 +15,12 @@ size_t NarrowCharLength(std::string_view narrow, size_t at);
 // Every backslash that is a character of its own becomes two.
 std::string DoubleBackslashes(std::string_view narrow);
 
-// Every backslash that is a character of its own becomes "/".
-std::string BackslashesToSlashes(std::string_view narrow);
+// Every "/" and "\" that is a character of its own becomes `separator`.
+std::string WithSeparator(std::string_view narrow, char separator);
+
+// The text after the last "/" or "\" that is a character of its own; all of
+// `narrow` when it has none.
+std::string LastPathElement(std::string_view narrow);
 
 // `text` without the ASCII white space (space, \t \n \v \f \r) at both ends.
 std::string TrimSpace(std::string_view text);

@@ -1,7 +1,7 @@
 #include "cert/pfx_dialogs.h"
 
-#include "base/regex_text.h"
 #include "base/text.h"
+#include "platform/files.h"
 #include "platform/text_codec.h"
 
 namespace quil {
@@ -81,9 +81,11 @@ std::optional<PfxPasswordChange> RunChangePfxPasswordDialog(const PfxPasswordCha
 }
 
 std::string PathWithChosenFolder(const std::string& current_path, const std::string& folder) {
-  std::string name = RegexReplace(current_path, "^.*/([^/]+)$", "$1");
-  if (!folder.empty() && folder.back() == '/') return folder + name;
-  return folder + "/" + name;
+  size_t start = current_path.size();
+  while (start > 0 && !platform::IsPathSeparator(current_path[start - 1])) --start;
+  std::string name = current_path.substr(start);
+  if (!folder.empty() && platform::IsPathSeparator(folder.back())) return folder + name;
+  return folder + platform::PreferredSeparator() + name;
 }
 
 }  // namespace quil

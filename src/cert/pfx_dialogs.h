@@ -74,9 +74,9 @@ std::optional<PfxDialogInput> RunSavePfxDialog(const PfxDialogInput& preset, con
 std::optional<PfxPasswordChange> RunChangePfxPasswordDialog(const PfxPasswordChange& preset,
                                                             const PfxPasswordRules& rules);
 
-// The save dialog's browse rule: the chosen folder, a "/" unless it ends in
-// one, and the file name of `current_path` (the text after its last "/",
-// or all of it).
+// The save dialog's browse rule: the chosen folder, the platform's
+// separator unless it ends in one, and the file name of `current_path` (the
+// text after its last separator, or all of it).
 std::string PathWithChosenFolder(const std::string& current_path, const std::string& folder);
 
 }  // namespace quil

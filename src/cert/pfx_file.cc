@@ -12,7 +12,6 @@
 #include "base/result_codes.h"
 #include "base/settings.h"
 #include "cert/dn_text.h"
-#include "platform/environment.h"
 
 namespace quil {
 namespace {
@@ -132,9 +131,7 @@ int makePfxFile(const std::string& cert_text, const std::string& key_pem, const 
   if (path.empty()) return kMakePfxNoPath;
   PfxBytesResult pfx = encodePfx(cert_text, key_pem, password);
   if (pfx.code != kOk) return pfx.code;
-  size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) platform::MakeFolders(path.substr(0, slash));
-  return WriteFileAtomically(path, pfx.der, 0600) == 0 ? kOk : kMakePfxOpenFailed;
+  return WriteFileMakingFolders(path, pfx.der, 0600) == 0 ? kOk : kMakePfxOpenFailed;
 }
 
 int makePfxFromKeyFolder(const std::string& cert_text, const std::string& path, const std::string& password) {

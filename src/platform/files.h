@@ -71,6 +71,14 @@ int ReplaceFileByRename(const std::string& from, const std::string& to);
 // "/", and on Windows also "\".
 bool IsPathSeparator(char c);
 
+// The separator of the paths this platform's users read and write: "\" on
+// Windows, "/" elsewhere. Paths the program makes for the customer (the
+// settings' folders and default file, a chosen folder) are written with it.
+char PreferredSeparator();
+
+// `path` with every separator written as PreferredSeparator().
+std::string WithPreferredSeparators(std::string path);
+
 // True for a path from a root ("/x"; on Windows "C:/x" or "//server/share").
 bool IsAbsolutePath(const std::string& path);
 

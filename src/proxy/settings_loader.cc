@@ -6,6 +6,7 @@
 #include "base/settings.h"
 #include "base/text.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 
@@ -37,17 +38,18 @@ std::pair<std::string, std::string> StoreOrder(const std::string& text) {
 }
 
 // The desktop as a folder under the profile: only its last path element.
-std::string DesktopUnderHome(const std::string& home, const std::string& desktop) {
+std::string DesktopUnderHome(const std::string& home, const std::string& desktop, char separator) {
   if (desktop.empty()) return home;
-  std::string last = RegexReplace(desktop, "^.*/([^/]+)$", "$1");
-  return home + "/" + last;
+  return home + separator + LastPathElement(desktop);
 }
 
 std::optional<FieldMap> LoadFromProxy() {
   auto cfg = proxy::getSysCfg();
   if (cfg.code != 0) return std::nullopt;
-  return CompleteSettings(std::move(cfg.fields), platform::ToNarrow(platform::HomeFolder()),
-                          platform::ToNarrow(platform::DesktopFolder()));
+  return CompleteSettings(std::move(cfg.fields),
+                          platform::ToNarrow(platform::WithPreferredSeparators(platform::HomeFolder())),
+                          platform::ToNarrow(platform::WithPreferredSeparators(platform::DesktopFolder())),
+                          platform::PreferredSeparator());
 }
 
 }  // namespace
@@ -58,18 +60,18 @@ void InstallSettingsLoader() { SetSettingsLoader(&LoadFromProxy); }
 
 }  // namespace proxy
 
-FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::string& desktop) {
+FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::string& desktop, char separator) {
   for (const char* key : kPathSettings) {
     auto it = map.find(key);
-    if (it != map.end()) it->second = BackslashesToSlashes(it->second);
+    if (it != map.end()) it->second = WithSeparator(it->second, separator);
   }
   map["userIdno"] = "";
   map["cn"] = "";
   map["env.userHome"] = home;
-  map["env.userDeskTop"] = DesktopUnderHome(home, desktop);
+  map["env.userDeskTop"] = DesktopUnderHome(home, desktop, separator);
 
   std::string path = FieldOf(map, "default.pfxFilePath");
-  if (path.empty() || path.back() != '/') path.push_back('/');
+  if (path.empty() || !LastPathElement(path).empty()) path.push_back(separator);
   path += FieldOf(map, "default.pfxFileName");
   // Plain text replacement: the values are paths that may hold "$", which a
   // regex replacement would read as a group reference.
@@ -80,7 +82,7 @@ FieldMap CompleteSettings(FieldMap map, const std::string& home, const std::stri
   map["env.userPfxFilePath"] = path;
 
   map["env.userPfxFilePwd"] = "";
-  map["env.userPrivateKeyFolder"] = home + "/MERO";
+  map["env.userPrivateKeyFolder"] = home + separator + "MERO";
 
   auto write = StoreOrder(FieldOf(map, "cert.expType"));
   map["env.write.primaryCertStore"] = write.first;

@@ -16,11 +16,13 @@ void InstallSettingsLoader();
 namespace quil {
 
 // Completes the proxy's settings with the values worked out on this
-// machine (user folders, default PKCS#12 path, store order). The proxy's
-// path settings (default.pfxFilePath, default.pfxFileName) are written for
-// Windows: their backslashes become "/" first. `home` and
-// `desktop` are the profile and desktop folders (narrow, "/"-separated).
-// Exposed for tests.
-FieldMap CompleteSettings(FieldMap proxy_fields, const std::string& home, const std::string& desktop);
+// machine (user folders, default PKCS#12 path, store order). Paths are
+// written with `separator`, the platform's own ("\\" on Windows, "/" on
+// Linux): the proxy's path settings (default.pfxFilePath,
+// default.pfxFileName), written for Windows, get it for each "\\" and "/"
+// first. `home` and `desktop` are the profile and desktop folders (narrow,
+// written with `separator`). Exposed for tests.
+FieldMap CompleteSettings(FieldMap proxy_fields, const std::string& home, const std::string& desktop,
+                          char separator);
 
 }  // namespace quil

@@ -13,6 +13,7 @@
 #include "cert/test_pki.h"
 #include "platform/diagnostic_log.h"
 #include "cert_test_env.h"
+#include "platform/files.h"
 #include "support/test_env.h"
 #include "ui/scripted_ui.h"
 
@@ -84,6 +85,20 @@ TEST(MakePfxFile, WritesTheDescribedAlgorithmsAndBags) {
   // The user certificate is the end entity, not the last of the bundle.
   std::regex first_cert("Bag Attributes\\n(    [^\\n]*\\n){2}subject=CN ?= ?A123456789-01\\n");
   EXPECT_TRUE(std::regex_search(info, first_cert)) << info;
+}
+
+// Folders that do not exist are made at each separator, as the customer
+// writes them on the platform ("C:\\Users\\u\\new1\\deeper\\a.P12" on
+// Windows) or with "/".
+TEST(MakePfxFile, MakesTheMissingFoldersOnThePath) {
+  PfxEnv env;
+  for (const std::string& path : {platform::WithPreferredSeparators(env.home.path() + "/new1/deeper/a.P12"),
+                                  env.home.path() + "/new2/deeper/a.P12"}) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(makePfxFile(SharedUser().bundle_text, SharedUser().pem(), path, "pw1234"), 0);
+    EXPECT_EQ(checkPfxFile(path, "pw1234"), 0);
+  }
+  EXPECT_TRUE(env.ui->messages.empty());
 }
 
 TEST(MakePfxFile, BundleWithoutConstraintsUsesTheCertificateOfTheKey) {

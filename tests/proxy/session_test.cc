@@ -4,6 +4,8 @@
 #include "base/result_codes.h"
 #include "base/settings.h"
 #include "fake_proxy.h"
+#include "base/text.h"
+#include "platform/files.h"
 #include "platform/text_codec.h"
 #include "proxy/actions.h"
 #include "proxy/envelope.h"
@@ -152,14 +154,20 @@ TEST(SessionMethodsTest, RepliesToThePage) {
   p.On("changePw", Xml("<r><rtnCode>0</rtnCode><extraMsg>x</extraMsg></r>"));
   EXPECT_EQ(Call("changePw", {"acct01", "old", "new"}).text, "{'errCode':'0','errMsg':'','extraMsg':'x'}");
 
+  // The path as the platform writes it, each backslash doubled: on Windows
+  // C:\\Users\\u\\x\\c.p12.
+  const std::string home = platform::WithPreferredSeparators(env.home());
+  const std::string sep(1, platform::PreferredSeparator());
+  auto doubled = [](std::string path) { return ReplaceAll(std::move(path), "\\", "\\\\"); };
   EXPECT_EQ(Call("getClientPfxFilePath", {}).text,
-            "{'errCode':'0','errMsg':'','pfxFilePath':'" + env.home() + "/x/c.p12','pfxFileExist':'N'}");
+            "{'errCode':'0','errMsg':'','pfxFilePath':'" + doubled(home + sep + "x" + sep + "c.p12") +
+                "','pfxFileExist':'N'}");
   testing::WriteFileForTest(env.home() + "/x/c.p12", "p12");
   EXPECT_NE(Call("getClientPfxFilePath", {}).text.find("'pfxFileExist':'Y'"), std::string::npos);
   // A backslash of its own is doubled; 功 (A5 5C) stays whole.
   setSetting("env.userPfxFilePath", platform::ToNarrow(env.home() + "/a\\成功.p12"));
   EXPECT_EQ(Call("getClientPfxFilePath", {}).text,
-            "{'errCode':'0','errMsg':'','pfxFilePath':'" + env.home() + "/a\\\\成功.p12','pfxFileExist':'N'}");
+            "{'errCode':'0','errMsg':'','pfxFilePath':'" + doubled(env.home()) + "/a\\\\成功.p12','pfxFileExist':'N'}");
 
   Call("iAmAlive", {});
   Call("writeLog", {"id", "aid", "9", "9000"});

@@ -3,6 +3,7 @@
 #include "base/settings.h"
 #include "fake_proxy.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/text_codec.h"
 #include "proxy/settings_loader.h"
 
@@ -79,7 +80,40 @@ TEST(SettingsTest, LocalDerivations) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     std::string home = std::string(c.name).find('$') != std::string::npos ? "/home/$1" : "/home/u";
-    FieldMap out = CompleteSettings(c.proxy, home, c.desktop);
+    FieldMap out = CompleteSettings(c.proxy, home, c.desktop, '/');
+    for (const auto& [key, value] : c.expected) EXPECT_EQ(FieldOf(out, key), value) << key;
+  }
+}
+
+// On Windows the paths the program works out are written with "\\", as the
+// customer reads them.
+TEST(SettingsTest, LocalDerivationsWithWindowsSeparators) {
+  struct Case {
+    const char* name;
+    FieldMap proxy;
+    std::string desktop;
+    FieldMap expected;
+  } kCases[] = {
+      {"placeholders", {{"default.pfxFilePath", "#userHome#\\Documents"}, {"default.pfxFileName", "#cn#.pfx"}},
+       "C:\\Users\\u\\Desktop",
+       {{"env.userPfxFilePath", "C:\\Users\\u\\Documents\\.pfx"}, {"env.userDeskTop", "C:\\Users\\u\\Desktop"},
+        {"env.userHome", "C:\\Users\\u"}, {"env.userPrivateKeyFolder", "C:\\Users\\u\\MERO"}}},
+      {"a folder ending in a separator gets no second one",
+       {{"default.pfxFilePath", "#desktop#\\"}, {"default.pfxFileName", "a.p12"}}, "C:\\Users\\u\\Desktop",
+       {{"env.userPfxFilePath", "C:\\Users\\u\\Desktop\\a.p12"}}},
+      {"slashes in the operator's path become backslashes",
+       {{"default.pfxFilePath", "#userHome#/certs/"}, {"default.pfxFileName", "sub/a.p12"}}, "",
+       {{"env.userPfxFilePath", "C:\\Users\\u\\certs\\sub\\a.p12"}}},
+      {"a desktop on another drive stays under the profile", {}, "D:\\Desk",
+       {{"env.userDeskTop", "C:\\Users\\u\\Desk"}}},
+      // 許 is B3 5C: a folder named with it does not end in a separator.
+      {"a folder ending in a double-byte character",
+       {{"default.pfxFilePath", platform::ToNarrow("#userHome#\\許")}, {"default.pfxFileName", "a.p12"}}, "",
+       {{"env.userPfxFilePath", platform::ToNarrow("C:\\Users\\u\\許\\a.p12")}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    FieldMap out = CompleteSettings(c.proxy, "C:\\Users\\u", c.desktop, '\\');
     for (const auto& [key, value] : c.expected) EXPECT_EQ(FieldOf(out, key), value) << key;
   }
 }
@@ -99,9 +133,13 @@ TEST(SettingsTest, LoadedOnceFromTheProxy) {
   EXPECT_EQ(getSetting("a"), "2");
   EXPECT_EQ(getSetting("rtnMsg"), "");
   EXPECT_EQ(getSetting("app.dlUrl"), "");
-  EXPECT_EQ(getSetting("env.userHome"), env.home());
-  EXPECT_EQ(getSetting("env.userPfxFilePath"), env.home() + "/certs/\xA4\xA4.p12");
-  EXPECT_EQ(getSetting("env.userDeskTop"), env.home() + "/Desktop");
+  // Written as the platform writes paths (C:\\Users\\u\\certs on Windows).
+  const std::string home = platform::WithPreferredSeparators(env.home());
+  const std::string sep(1, platform::PreferredSeparator());
+  EXPECT_EQ(getSetting("env.userHome"), home);
+  EXPECT_EQ(getSetting("env.userPfxFilePath"), home + sep + "certs" + sep + "\xA4\xA4.p12");
+  EXPECT_EQ(getSetting("env.userDeskTop"), home + sep + "Desktop");
+  EXPECT_EQ(getSetting("env.userPrivateKeyFolder"), home + sep + "MERO");
   EXPECT_EQ(getSetting("no.such.key"), "");
   EXPECT_EQ(env.proxy().Count("getSysCfg"), 3);
   EXPECT_EQ(env.proxy().Requests("getSysCfg")[0].fields, (std::map<std::string, std::string>{{"version", "1.9"}}));

@@ -12,6 +12,7 @@
 #include "demo_bench.h"
 #include "platform/cert_store.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/text_codec.h"
 #include "workflow_test_util.h"
 
@@ -57,8 +58,9 @@ TEST(ApplyAndSavePfx, NewApplicationReportsFourOfSevenStepsThenSavesTheFile) {
   EXPECT_EQ(certs[0].state, "10") << "issued, not installed yet";
   EXPECT_FALSE(h.b64Cert.empty());
 
-  // The second half.
-  const std::string path = s.home.path() + "/certs/mine.P12";
+  // The second half, into a folder that does not exist yet, written as the
+  // platform writes paths.
+  const std::string path = platform::WithPreferredSeparators(s.home.path() + "/certs/mine.P12");
   std::string saved = s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"});
   EXPECT_EQ(saved, "{'errCode':'0','errMsg':''}");
   EXPECT_TRUE(s.ui->progress.size() == 5u) << "savePfx2 shows no progress";
@@ -85,7 +87,7 @@ TEST(ApplyAndSavePfx, PathIsAFileNameHereAndCodePage950ForTheProxy) {
   HandBack h = Apply(s);
   ASSERT_EQ(h.reply["errCode"], "0");
   s.bench().ClearCalls();
-  const std::string path = s.home.path() + "/我的憑證/王小明.P12";
+  const std::string path = platform::WithPreferredSeparators(s.home.path() + "/我的憑證/王小明.P12");
   EXPECT_EQ(s.Call("savePfx2", {h.applyId, h.b64Cert, path, "abc123"}), "{'errCode':'0','errMsg':''}");
   EXPECT_TRUE(ReadNonEmptyFile(path).has_value());
   auto reports = s.bench().CallsOf("activeCert");

@@ -13,6 +13,7 @@
 #include "demo_bench.h"
 #include "lifecycle_test_util.h"
 #include "platform/cert_store.h"
+#include "platform/files.h"
 
 namespace quil::testing {
 namespace {
@@ -46,7 +47,9 @@ TEST(Download, LostApplicationReplyIsFetchedAgainAndSavedWithTheKeptKey) {
   ASSERT_TRUE(s.logged_in);
   ApplicationReplyLost(s);
   ASSERT_EQ(KeyFilePaths(s).size(), 1u);
-  const std::string path = s.home.path() + "/again/cert.P12";
+  // A folder that does not exist yet, written as the platform writes paths:
+  // the save dialog is shown once.
+  const std::string path = platform::WithPreferredSeparators(s.home.path() + "/again/cert.P12");
   s.AnswerSaveDialog(path, "pass99");
   EXPECT_EQ(s.Call("dlCert", {s.customer.idno}), "{'errCode':'0','errMsg':''}");
   EXPECT_EQ(ProgressLines(s.ui.get()),

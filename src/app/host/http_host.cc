@@ -86,7 +86,13 @@ json ListFolder(std::string path) {
     while (slash > root && !platform::IsPathSeparator(path[slash - 1])) --slash;
     parent = slash <= root ? path.substr(0, root) : path.substr(0, slash - 1);
   }
-  return {{"path", path}, {"parent", parent}, {"entries", entries}};
+  // Written as the customer writes paths on this platform ("C:\\Users" on
+  // Windows); the page joins names with the separator given.
+  if (!parent.is_null()) parent = platform::WithPreferredSeparators(parent.get<std::string>());
+  return {{"path", platform::WithPreferredSeparators(path)},
+          {"parent", parent},
+          {"separator", std::string(1, platform::PreferredSeparator())},
+          {"entries", entries}};
 }
 
 std::string SseFrame(const UiEvent& e) {

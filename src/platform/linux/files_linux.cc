@@ -118,6 +118,10 @@ int ReplaceFileByRename(const std::string& from, const std::string& to) {
 
 bool IsPathSeparator(char c) { return c == '/'; }
 
+char PreferredSeparator() { return '/'; }
+
+std::string WithPreferredSeparators(std::string path) { return path; }
+
 bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
 std::string::size_type RootLength(const std::string& path) { return IsAbsolutePath(path) ? 1 : 0; }

@@ -152,6 +152,15 @@ int ReplaceFileByRename(const std::string& from, const std::string& to) {
 
 bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
 
+char PreferredSeparator() { return '\\'; }
+
+// UTF-8 paths only: no byte of a multi-byte character is ASCII.
+std::string WithPreferredSeparators(std::string path) {
+  for (auto& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
 std::string::size_type RootLength(const std::string& path) {
   if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
       IsPathSeparator(path[2]))

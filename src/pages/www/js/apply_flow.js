@@ -7,7 +7,7 @@ import { alertText, coded, confirmText, serverText, writeLog } from './messages.
 import { refreshFnStatus } from './menu.js';
 import { codeFrom, onCodeVerified, showOnlineCode, showOnlineRequest } from './online_code.js';
 import { LETTERS_OR_DIGITS_6_10, state } from './page_state.js';
-import { readReply } from './reply_reader.js';
+import { readPathReply, readReply } from './reply_reader.js';
 import { $, fieldText, showAgreement, showScreen } from './screens.js';
 import { onAction } from './ui_host.js';
 
@@ -136,7 +136,7 @@ export async function showSave(reply) {
 }
 
 async function browseSaveFolder() {
-  const reply = readReply(await call('openFileChooser'));
+  const reply = readPathReply(await call('openFileChooser'));
   if (reply.path) $('save-path').value = reply.path + state.userIdno + '.P12';
 }
 

@@ -7,7 +7,7 @@ import { removeBrowserCertificates } from './browser_removal.js';
 import { readCertificateFile } from './file_flows.js';
 import { alertText } from './messages.js';
 import { state } from './page_state.js';
-import { readReply } from './reply_reader.js';
+import { readPathReply, readReply } from './reply_reader.js';
 import { $, fieldText, showScreen } from './screens.js';
 import { onAction } from './ui_host.js';
 
@@ -19,7 +19,7 @@ async function showDeployFile() {
 }
 
 async function browseDeployFile() {
-  const reply = readReply(await call('openFileChooser2'));
+  const reply = readPathReply(await call('openFileChooser2'));
   if (reply.path) $('deploy-path').value = reply.path;
 }
 

@@ -4,7 +4,7 @@ import { call, listFolder } from './bridge.js';
 import { fileDetailRows, showLocalCert, showServerCerts } from './cert_view.js';
 import { alertText, coded, confirmText, writeLog } from './messages.js';
 import { LETTERS_OR_DIGITS_6_10, state } from './page_state.js';
-import { readReply } from './reply_reader.js';
+import { readPathReply, readReply } from './reply_reader.js';
 import { $, fieldText, focusHeading, showScreen } from './screens.js';
 import { onAction } from './ui_host.js';
 
@@ -16,13 +16,13 @@ async function prefillPath(id) {
 
 // The file chooser into a path field; a cancel leaves it as it was.
 async function chooseFile(id) {
-  const reply = readReply(await call('openFileChooser2'));
+  const reply = readPathReply(await call('openFileChooser2'));
   if (reply.path) $(id).value = reply.path;
 }
 
 // The folder chooser: the chosen folder with the customer's file name.
 async function chooseFolder(id) {
-  const reply = readReply(await call('openFileChooser'));
+  const reply = readPathReply(await call('openFileChooser'));
   if (reply.path) $(id).value = reply.path + state.userIdno + '.P12';
 }
 

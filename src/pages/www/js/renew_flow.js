@@ -7,7 +7,7 @@ import { alertText, coded, confirmText, writeLog } from './messages.js';
 import { refreshFnStatus } from './menu.js';
 import { onCodeVerified, showOnlineRequest } from './online_code.js';
 import { LETTERS_OR_DIGITS_6_10, state } from './page_state.js';
-import { readReply } from './reply_reader.js';
+import { readPathReply, readReply } from './reply_reader.js';
 import { $, fieldText, showAgreement, showScreen } from './screens.js';
 import { onAction } from './ui_host.js';
 
@@ -48,7 +48,7 @@ async function showRenewalFile() {
 }
 
 async function browseRenewalFile() {
-  const reply = readReply(await call('openFileChooser2'));
+  const reply = readPathReply(await call('openFileChooser2'));
   if (reply.path) $('renew-path').value = reply.path;
 }
 

@@ -7,7 +7,13 @@ export class ReplyError extends Error {}
 
 const ESCAPES = { n: '\n', r: '\r', t: '\t', b: '\b', f: '\f', v: '\v', 0: '\0' };
 
-export function readReply(text) {
+// The choosers' replies (openFileChooser, openFileChooser2) carry a path
+// whose backslashes are not escaped: every backslash stands for itself.
+export function readPathReply(text) {
+  return readReply(text, { plainBackslashes: true });
+}
+
+export function readReply(text, { plainBackslashes = false } = {}) {
   if (typeof text !== 'string') throw new ReplyError('回覆內容不是文字');
   let pos = 0;
   const fail = (what) => {
@@ -24,7 +30,7 @@ export function readReply(text) {
       if (pos >= text.length) fail('字串未結束');
       const ch = text[pos++];
       if (ch === "'") return out;
-      if (ch === '\\') {
+      if (ch === '\\' && !plainBackslashes) {
         if (pos >= text.length) fail('字串未結束');
         const next = text[pos++];
         out += ESCAPES[next] ?? next;

@@ -314,10 +314,17 @@ export function focusFirstInFrame(frame) {
   if (first && frame.isConnected && !frame.closest('[hidden], [inert]')) first.focus();
 }
 
+// The separator of the program's paths, as its folder listings give it:
+// "\\" on Windows, where "/" separates as well.
+let pathSeparator = '/';
+const lastSeparator = (path) => Math.max(path.lastIndexOf('/'), path.lastIndexOf(pathSeparator));
+const isAbsolute = (path) => path.startsWith('/') || (pathSeparator === '\\' && /^(\\|[A-Za-z]:)/.test(path));
+const endsInSeparator = (path) => path !== '' && lastSeparator(path) === path.length - 1;
+const joinPath = (folder, name) => (endsInSeparator(folder) ? folder : folder + pathSeparator) + name;
+
 // The chosen folder followed by the file name the path held.
 function withChosenFolder(path, folder) {
-  const name = path.slice(path.lastIndexOf('/') + 1);
-  return (folder.endsWith('/') ? folder : folder + '/') + name;
+  return joinPath(folder, path.slice(lastSeparator(path) + 1));
 }
 
 // The page's own chooser over /api/fs. Resolves to the chosen path or null.
@@ -343,7 +350,6 @@ export function runChooser(mode, title, filters = []) {
     const close = openModal(win);
     const finish = (value) => { close(); resolve(value); };
 
-    const join = (folder, name) => (folder === '/' ? '' : folder) + '/' + name;
     let shown = 0;
     async function show(path) {
       const request = ++shown;
@@ -351,6 +357,7 @@ export function runChooser(mode, title, filters = []) {
       const listing = await listFolder(path);
       if (!listing || request !== shown) return;  // a later request wins
       current = listing.path;
+      pathSeparator = listing.separator || '/';
       if (where.value === typedBefore) where.value = current;  // keep what was typed meanwhile
       up.disabled = listing.parent === null;
       up.onclick = () => show(listing.parent);
@@ -378,8 +385,8 @@ export function runChooser(mode, title, filters = []) {
     }
     // A folder is entered, a file chosen (double click, Enter).
     function open(entry) {
-      if (entry.kind === 'folder') show(join(current, entry.name));
-      else finish(join(current, entry.name));
+      if (entry.kind === 'folder') show(joinPath(current, entry.name));
+      else finish(joinPath(current, entry.name));
     }
     list.addEventListener('keydown', (e) => {
       const items = [...list.children];
@@ -401,7 +408,7 @@ export function runChooser(mode, title, filters = []) {
     filterSelect.addEventListener('change', () => show(current));
     ok.addEventListener('click', async () => {
       if (mode === 'folder') {
-        if (selected && selected.kind === 'folder') return finish(join(current, selected.name));
+        if (selected && selected.kind === 'folder') return finish(joinPath(current, selected.name));
         // A location typed but not yet opened counts when it is a folder.
         const typed = where.value.trim();
         if (typed && typed !== current) {
@@ -410,7 +417,7 @@ export function runChooser(mode, title, filters = []) {
         }
         finish(current);
       } else if (nameInput.value) {
-        finish(nameInput.value.startsWith('/') ? nameInput.value : join(current, nameInput.value));
+        finish(isAbsolute(nameInput.value) ? nameInput.value : joinPath(current, nameInput.value));
       }
     });
     cancel.addEventListener('click', () => finish(null));
