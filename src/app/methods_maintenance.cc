@@ -23,13 +23,15 @@ MethodReply getClientReg(const MethodArgs&) {
 MethodReply setClientReg(const MethodArgs&) { return {FormatReply(kReplyCodeOnly, quil::setClientReg()), 0}; }
 
 MethodReply setLoginInfo(const MethodArgs& a) {
-  quil::setLoginInfo({platform::ToWide(a[0]), platform::ToWide(a[1]), platform::ToWide(a[2])});
+  quil::setLoginInfo({a[0], a[1], a[2]});
   return {FormatReply(kReplyCodeOnly, 0), 0};
 }
 
 MethodReply getLoginInfo(const MethodArgs&) {
   LoginInfo info = quil::getLoginInfo();
-  return {FormatReply(kReplyLoginInfo, 0, info.type.c_str(), info.value.c_str(), info.branch.c_str()), 0};
+  return {FormatReply(kReplyLoginInfo, 0, platform::ToWide(info.type).c_str(), platform::ToWide(info.value).c_str(),
+                      platform::ToWide(info.branch).c_str()),
+          0};
 }
 
 }  // namespace quil::methods

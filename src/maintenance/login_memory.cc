@@ -1,6 +1,7 @@
 #include "maintenance/login_memory.h"
 
 #include "platform/registry.h"
+#include "platform/text_codec.h"
 
 namespace quil {
 namespace {
@@ -9,7 +10,7 @@ constexpr const char kLoginKey[] = "Software\\MERO\\QUIL\\PELISecuritiesLoginInf
 
 std::string Read(const char* name) {
   auto v = platform::CurrentUserHive().QueryValue(kLoginKey, name);
-  return v ? v->data : std::string();
+  return v ? platform::ToNarrow(v->data) : std::string();
 }
 
 }  // namespace
@@ -17,8 +18,9 @@ std::string Read(const char* name) {
 void setLoginInfo(const LoginInfo& info) {
   // One write: a login read back always has its three parts from one call.
   (void)platform::CurrentUserHive().SetValues(
-      kLoginKey, {platform::RegSz("LoginType", info.type), platform::RegSz("LoginValue", info.value),
-                  platform::RegSz("Branch", info.branch)});
+      kLoginKey, {platform::RegSz("LoginType", platform::ToWide(info.type)),
+                  platform::RegSz("LoginValue", platform::ToWide(info.value)),
+                  platform::RegSz("Branch", platform::ToWide(info.branch))});
 }
 
 LoginInfo getLoginInfo() { return {Read("LoginType"), Read("LoginValue"), Read("Branch")}; }

@@ -108,6 +108,40 @@ TEST(RegistrySettingsTest, GetClientRegReportsWhatIsThereNextToWhatIsRequired) {
   EXPECT_FALSE(hive.KeyExists("Software\\Not\\There")) << "reading creates nothing";
 }
 
+// Texts read from the hive are narrowed as every text from outside is:
+// what code page 950 lacks becomes "?", never a look-alike, in both
+// methods that read them.
+TEST(RegistrySettingsTest, GetClientRegAndGetLoginInfoNarrowTheHiveAlike) {
+  struct Case {
+    const char* name;
+    const char* stored;
+    const char* read;
+  } kCases[] = {
+      {"traditional chinese", "台北分公司", "台北分公司"},
+      {"accented letter", "caf\u00e9", "caf?"},
+      {"sharp s", "stra\u00dfe", "stra?e"},
+      {"full-width quotation mark", "a\uff02b", "a?b"},
+      {"full-width apostrophe", "a\uff07b", "a?b"},
+      {"yen sign", "\u00a5100", "?100"},
+  };
+  constexpr char kLoginKey[] = "Software\\MERO\\QUIL\\PELISecuritiesLoginInfo";
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ProxyTestEnv env;
+    ServeSettings(env);
+    auto& hive = CurrentUserHive();
+    ASSERT_EQ(hive.CreateKey(kKey), platform::kRegSuccess);
+    hive.SetValue(kKey, platform::RegSz("Site", c.stored));
+    env.proxy().On("getRegSet", Xml(RegSetReply({{"S1", kKey, "Site", "x", "SZ", "d"}})));
+    EXPECT_EQ(CallMethod("getClientReg"),
+              std::string("{'errCode':'0','errMsg':'','A1':'0#1#") + kCodeBase + "','S1':'" + c.read + "#x#d'}");
+    ASSERT_EQ(hive.CreateKey(kLoginKey), platform::kRegSuccess);
+    hive.SetValue(kLoginKey, platform::RegSz("Branch", c.stored));
+    EXPECT_EQ(CallMethod("getLoginInfo"),
+              std::string("{'errCode':'0','type':'','value':'','branch':'") + c.read + "'}");
+  }
+}
+
 TEST(RegistrySettingsTest, TheComponentEntryAlsoWithoutItems) {
   ProxyTestEnv env;
   ServeSettings(env);

@@ -1,5 +1,7 @@
 #include "platform/text_codec.h"
 
+#include <optional>
+
 #include "platform/windows/wide_text.h"
 
 namespace quil::platform {
@@ -21,6 +23,21 @@ std::wstring Decode(UINT code_page, std::string_view in) {
   return out;
 }
 
+// `chars` in code page 950 when every character has a code of its own
+// there: nothing when the system used its default character or a best-fit
+// substitute (the bytes would not decode to the same text).
+std::optional<std::string> EncodeExactly(const std::wstring& chars) {
+  const int len = static_cast<int>(chars.size());
+  BOOL used_default = FALSE;
+  int n = WideCharToMultiByte(kBig5, WC_NO_BEST_FIT_CHARS, chars.data(), len, nullptr, 0, "?", &used_default);
+  if (n <= 0 || used_default) return std::nullopt;
+  std::string out(static_cast<size_t>(n), '\0');
+  used_default = FALSE;
+  WideCharToMultiByte(kBig5, WC_NO_BEST_FIT_CHARS, chars.data(), len, out.data(), n, "?", &used_default);
+  if (used_default || Decode(kBig5, out) != chars) return std::nullopt;
+  return out;
+}
+
 }  // namespace
 
 std::string ToNarrow(std::string_view wide) {
@@ -38,9 +55,11 @@ std::string ToNarrow(std::string_view wide) {
     if (pair) ++i;
   }
   if (chars.empty()) return {};
-  int n = WideCharToMultiByte(kBig5, 0, chars.data(), static_cast<int>(chars.size()), nullptr, 0, "?", nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(kBig5, 0, chars.data(), static_cast<int>(chars.size()), out.data(), n, "?", nullptr);
+  // Without best fit: the system would otherwise write look-alikes (e -> é,
+  // an ASCII quote for a full-width one), which could slip past a check.
+  if (auto whole = EncodeExactly(chars)) return *whole;
+  std::string out;
+  for (wchar_t c : chars) out += EncodeExactly(std::wstring(1, c)).value_or("?");
   return out;
 }
 
