@@ -88,7 +88,39 @@ std::string OpenFailureReason(PKCS12* parsed) {
   return reason.empty() && parsed ? MacMismatchText() : reason;
 }
 
+// The first bytes of a PKCS#12 structure: a SEQUENCE holding the INTEGER
+// 3 (the version) first. Bytes that begin so and still do not decode are a
+// damaged file rather than some other kind of file.
+bool BeginsLikePkcs12(const std::string& bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t n = bytes.size();
+  if (n < 2 || p[0] != 0x30) return false;
+  size_t at = 2;
+  if (p[1] & 0x80) at += p[1] & 0x7F;  // the length in the following bytes
+  return n >= at + 3 && p[at] == 0x02 && p[at + 1] == 0x01 && p[at + 2] == 0x03;
+}
+
 }  // namespace
+
+PfxRefusal WhyPfxRefused(const std::string& bytes, const std::string& password) {
+  auto p12 = ossl::ParsePkcs12(bytes);
+  PfxRefusal why;
+  if (!p12) why = BeginsLikePkcs12(bytes) ? PfxRefusal::kDamaged : PfxRefusal::kNotPkcs12;
+  else if (!VerifyMac(p12.get(), password)) why = PfxRefusal::kWrongPassword;
+  else why = ossl::OpenPkcs12(p12.get(), password).opened ? PfxRefusal::kNone : PfxRefusal::kDamaged;
+  ERR_clear_error();
+  return why;
+}
+
+std::string PfxRefusalText(PfxRefusal refusal) {
+  switch (refusal) {
+    case PfxRefusal::kWrongPassword: return "憑證檔密碼錯誤";
+    case PfxRefusal::kNotPkcs12: return "檔案不是 PKCS#12 憑證檔";
+    case PfxRefusal::kDamaged: return "憑證檔已損毀";
+    case PfxRefusal::kNone: break;
+  }
+  return {};
+}
 
 void RememberPfxFile(const std::string& path, const std::string& password) {
   SetPathSetting("env.userPfxFilePath", path);

@@ -70,6 +70,21 @@ struct [[nodiscard]] PfxLoadResult {
 PfxLoadResult loadPfxSilent(const std::string& path, const std::string& password,
                             const std::string& expected_issuer, const std::string& expected_serial);
 
+// Why PKCS#12 bytes did not open, in the terms a customer can act on.
+enum class PfxRefusal {
+  kNone,           // they open with the password: the reason lies elsewhere
+  kNotPkcs12,      // no PKCS#12 structure at all
+  kWrongPassword,  // the MAC does not verify with the password
+  kDamaged,        // a PKCS#12 structure that is cut short or broken
+};
+
+// Tells why `bytes` do not open with `password`. No message.
+PfxRefusal WhyPfxRefused(const std::string& bytes, const std::string& password);
+
+// The customer's reason for a refusal, in Traditional Chinese (wide):
+// "憑證檔密碼錯誤", "檔案不是 PKCS#12 憑證檔", "憑證檔已損毀"; "" for kNone.
+std::string PfxRefusalText(PfxRefusal refusal);
+
 // Stores `path` and `password` as env.userPfxFilePath and env.userPfxFilePwd.
 void RememberPfxFile(const std::string& path, const std::string& password);
 

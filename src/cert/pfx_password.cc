@@ -9,10 +9,13 @@ PfxRewriteResult RewritePfxWithPassword(const std::string& path, const std::stri
                                          const std::string& current_password, const std::string& new_password) {
   auto opened = platform::ImportPfx(pkcs12, current_password, true);
   if (!opened) opened = platform::ImportPfx(pkcs12, current_password, false);
-  if (!opened) return {kImportPfxRefused, platform::LastCertStoreErrorText()};
+  if (!opened) {
+    std::string reason = platform::LastCertStoreErrorText();
+    return {kImportPfxRefused, WhyPfxRefused(pkcs12, current_password), std::move(reason)};
+  }
   auto bytes = platform::ExportPfx(*opened, new_password);
-  if (!bytes) return {kWriteFileWriteFailed, platform::LastCertStoreErrorText()};
-  return {writeWholeFile(path, *bytes), ""};
+  if (!bytes) return {kWriteFileWriteFailed, PfxRefusal::kNone, platform::LastCertStoreErrorText()};
+  return {writeWholeFile(path, *bytes), PfxRefusal::kNone, ""};
 }
 
 }  // namespace quil

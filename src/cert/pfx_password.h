@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/result_codes.h"
+#include "cert/pfx_file.h"
 
 namespace quil {
 
@@ -19,7 +20,10 @@ struct [[nodiscard]] PfxRewriteResult {
   // kWriteFileOpenFailed the file cannot be replaced (after the writer's own
   // message box).
   int code = kFailed;
-  std::string reason;  // why the bytes did not open, as the store words it
+  // Why the bytes did not open (kImportPfxRefused): the customer's terms,
+  // and the store's own words for a log.
+  PfxRefusal refusal = PfxRefusal::kNone;
+  std::string reason;
 };
 
 // Re-protects `pkcs12` (the bytes of the file at `path`) with `new_password`

@@ -23,10 +23,13 @@ constexpr char kWriteFailedText[] = "憑證檔寫入失敗, 請重新選擇憑�
 
 void Show(const std::string& text) { ui::CurrentUi().MessageBox(text, ui::Buttons::kOk); }
 
-// The message of a change that did not complete.
+// The message of a change that did not complete. A file the customer can
+// correct is named in the customer's terms; the store's own words, which
+// on Linux are the library's English, stay in the result.
 void ShowFailure(const PfxRewriteResult& change) {
-  if (change.code == kImportPfxRefused) Show(MakeSystemErrorTextWithPrefix(kReadFailedText, change.reason));
-  else Show(kWriteFailedText);
+  if (change.code != kImportPfxRefused) return Show(kWriteFailedText);
+  std::string reason = PfxRefusalText(change.refusal);
+  Show(MakeSystemErrorTextWithPrefix(kReadFailedText, reason.empty() ? change.reason : reason));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/files.h"
+#include "base/openssl_ptr.h"
 #include "base/result_codes.h"
 #include "base/settings.h"
 #include "cert/cert_info.h"
@@ -78,6 +79,55 @@ TEST(PfxPassword, RewritesUnderTheNewPasswordInTheStoresFormat) {
   EXPECT_FALSE(r.reason.empty());
   EXPECT_TRUE(testing::ReadFileForTest(path) == now);
   EXPECT_TRUE(env.ui->messages.empty());
+}
+
+// A PKCS#12 structure whose MAC verifies with `password` but whose one safe
+// holds no safe contents.
+std::string BrokenInsidePfx(const std::string& password) {
+  ossl::Ptr<PKCS7> data(PKCS7_new());
+  EXPECT_EQ(PKCS7_set_type(data.get(), NID_pkcs7_data), 1);
+  EXPECT_EQ(ASN1_OCTET_STRING_set(data->d.data, reinterpret_cast<const unsigned char*>("garbage"), 7), 1);
+  STACK_OF(PKCS7)* safes = sk_PKCS7_new_null();
+  sk_PKCS7_push(safes, data.release());
+  ossl::Ptr<PKCS12> p12(PKCS12_add_safes(safes, 0));
+  sk_PKCS7_pop_free(safes, PKCS7_free);
+  EXPECT_TRUE(p12);
+  EXPECT_EQ(PKCS12_set_mac(p12.get(), password.c_str(), -1, nullptr, 0, 1, EVP_sha1()), 1);
+  return ossl::ToDer(i2d_PKCS12, p12.get());
+}
+
+// A file that does not open is refused in the customer's terms, with the
+// store's own words kept beside them; the file is left as it was.
+TEST(PfxPassword, RefusalsSayWhyInTheCustomersTerms) {
+  Env env;
+  const std::string path = env.home.path() + "/mine.P12";
+  const std::string good = WriteUserFile(path, "old111");
+  struct Case {
+    const char* name;
+    std::string bytes;
+    PfxRefusal refusal;
+    const char* text;
+  } kCases[] = {
+      {"wrong password", good, PfxRefusal::kWrongPassword, "憑證檔密碼錯誤"},
+      {"a text file", "-----BEGIN CERTIFICATE-----\nMIIB\n", PfxRefusal::kNotPkcs12, "檔案不是 PKCS#12 憑證檔"},
+      {"a picture", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), PfxRefusal::kNotPkcs12,
+       "檔案不是 PKCS#12 憑證檔"},
+      {"cut short", good.substr(0, good.size() / 2), PfxRefusal::kDamaged, "憑證檔已損毀"},
+      {"broken inside", BrokenInsidePfx("wrong1"), PfxRefusal::kDamaged, "憑證檔已損毀"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(WhyPfxRefused(c.bytes, "wrong1"), c.refusal);
+    EXPECT_EQ(PfxRefusalText(c.refusal), c.text);
+    testing::WriteFileForTest(path, c.bytes);
+    PfxRewriteResult r = RewritePfxWithPassword(path, c.bytes, "wrong1", "new222");
+    EXPECT_EQ(r.code, kImportPfxRefused);
+    EXPECT_EQ(r.refusal, c.refusal);
+    EXPECT_FALSE(r.reason.empty()) << "the store's own words are kept";
+    EXPECT_TRUE(testing::ReadFileForTest(path) == c.bytes);
+  }
+  EXPECT_EQ(WhyPfxRefused(good, "old111"), PfxRefusal::kNone);
+  EXPECT_EQ(PfxRefusalText(PfxRefusal::kNone), "");
 }
 
 // A child process changes the password back and forth and is killed at a
