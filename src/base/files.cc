@@ -2,13 +2,13 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "base/regex_text.h"
 #include "base/result_codes.h"
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "ui/ui.h"
@@ -71,12 +71,11 @@ int Fail(int code) {
   return code;
 }
 
-// Each folder named by the path up to a separator, from the left after its
-// root; failures (existing folders) are left to the file creation to report.
+// The missing folders of a file's path; a failure is left to the file's
+// creation to report.
 void MakeFoldersOnPath(const std::string& path) {
-  for (size_t i = std::max<size_t>(platform::RootLength(path), 1); i < path.size(); ++i)
-    if (platform::IsPathSeparator(path[i]) && !platform::IsPathSeparator(path[i - 1]))
-      platform::MakeFolder(path.substr(0, i));
+  const std::string folder = platform::FolderOfPath(path);
+  if (!folder.empty()) (void)platform::MakeFolders(folder);
 }
 
 }  // namespace
