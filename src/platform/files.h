@@ -87,8 +87,9 @@ std::string::size_type RootLength(const std::string& path);
 
 // The folder of the file at `path`: the path up to its last separator
 // (IsPathSeparator), the root kept ("C:\a\b.P12" gives "C:\a", "/b.P12"
-// gives "/"); "" when the path names no folder. The one rule by which the
-// folders of a file to be written are found (MakeFolders makes them).
+// gives "/", on Windows "\b.P12" gives "\"); "" when the path names no
+// folder. The one rule by which the folders of a file to be written are
+// found (MakeFolders makes them).
 std::string FolderOfPath(const std::string& path);
 
 }  // namespace quil::platform

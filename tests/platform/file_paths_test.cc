@@ -35,6 +35,7 @@ TEST(FilePathsTest, FolderOfAFilePath) {
         {"both separators", "C:/Users\\u/a.P12", "C:/Users\\u"},
         {"at a drive's root", "C:\\a.P12", "C:\\"},
         {"at a share's root", "\\\\server\\share\\a.P12", "\\\\server\\share\\"},
+        {"at the current drive's root", "\\a.P12", "\\"},
     });
   } else {
     cases.push_back({"a backslash is part of a name", "/a/b\\c.P12", "/a"});
