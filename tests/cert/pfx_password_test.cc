@@ -139,9 +139,11 @@ TEST(PfxPassword, AKillAtAnyMomentLeavesAFileThatOpens) {
   WriteUserFile(path, "aaa111");
   const std::vector<std::string> passwords = {"aaa111", "bbb222"};
 
-  // One change, timed, so the kills spread over whole changes here.
+  // One change and one refusal, timed, as the child's slowest round takes
+  // both, so the kills spread over whole changes here.
   auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(RewritePfxWithPassword(path, testing::ReadFileForTest(path), "aaa111", "bbb222").code, 0);
+  ASSERT_EQ(RewritePfxWithPassword(path, testing::ReadFileForTest(path), "aaa111", "bbb222").code, kImportPfxRefused);
   const auto one_change = std::chrono::steady_clock::now() - started;
   const int spread_us =
       static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(one_change).count()) * 3 + 1000;
