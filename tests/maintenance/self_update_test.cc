@@ -40,6 +40,7 @@ constexpr char kDownloadFailed[] = "檔案下載失敗, 請稍後再重新嘗試
 constexpr char kRestarting[] = "接下來將為您更新及重新啟動用戶端軟體";
 constexpr char kRetireFailed[] = "移除舊檔失敗, 請手動重新下載用戶端軟體";
 constexpr char kPlaceFailed[] = "轉置新檔案失敗, 請手動重新下載用戶端軟體";
+constexpr char kRestartFailed[] = "新版本軟體已完成更新但重新啟動失敗。";
 constexpr char kUpdateFailed[] = "新版本軟體無法啟動, 已還原為原來的版本, 請稍後再重新嘗試軟體更新";
 constexpr char kCheckFailed[] = "版本檢核失敗，請檢查您的網路連線狀態\n並在稍後再重新嘗試使用這個軟體";
 constexpr char kOldProgram[] = "the program as it was before the update\n";
@@ -306,6 +307,24 @@ TEST(SelfUpdateTest, ANewFileThatCannotBePlacedPutsTheOldProgramBackAtOnce) {
   EXPECT_FALSE(Exists(b.marker));
 }
 
+// The new program is checked and put in place, but the system will not
+// start it (it lost its permission to run after the check).
+TEST(SelfUpdateTest, ANewProgramThatCannotBeStartedIsSaid) {
+  UpdateBench b;
+  b.env.proxy().On("checkVersion", Xml(kRefused));
+  MeddlingUi meddling(kRestarting, [&] { chmod((b.program + ".new").c_str(), 0644); });
+  ui::SetUi(&meddling);
+  StartupCheck check = RunStartupVersionCheck(b.target);
+  ui::SetUi(&b.env.ui());
+  EXPECT_EQ(check.code, kVersionMismatch);
+  EXPECT_TRUE(check.close);
+  EXPECT_FALSE(check.successor_started);
+  EXPECT_EQ(meddling.messages, (std::vector<std::string>{kOutdated, kRestarting, kRestartFailed}));
+  EXPECT_EQ(ReadFileForTest(b.program), b.update) << "the new program is in place";
+  EXPECT_EQ(ReadFileForTest(b.program + ".dpc"), kOldProgram);
+  EXPECT_FALSE(Exists(b.marker));
+}
+
 // Clears what ConfirmUpdate leaves in this process's environment.
 struct ScopedUpdateFailedVariable {
   ~ScopedUpdateFailedVariable() { unsetenv(kUpdateFailedVariable); }
@@ -372,4 +391,3 @@ TEST(SelfUpdateTest, AfterAFailedUpdateTheCustomerIsToldAndTheProgramEnds) {
 
 }  // namespace
 }  // namespace quil
-
