@@ -258,9 +258,24 @@ void deleteMatchingFiles(const std::string& folder, const std::string& pattern) 
   }
 }
 
+std::optional<std::string> ReadCustomerFile(const std::string& path) {
+  if (path.empty() || HasNul(path)) return std::nullopt;
+  std::FILE* f = platform::OpenRegularFile(path);
+  if (!f) return std::nullopt;
+  std::string out;
+  char buf[65536];
+  size_t n;
+  // The size is read as the file goes: one that grows past the limit while
+  // it is read is refused as well.
+  while (out.size() <= kCustomerFileLimit && (n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  bool failed = std::ferror(f) != 0 || out.size() > kCustomerFileLimit;
+  std::fclose(f);
+  if (failed) return std::nullopt;
+  return out;
+}
+
 std::optional<std::string> ReadNonEmptyFile(const std::string& path) {
-  if (path.empty()) return std::nullopt;
-  auto bytes = readWholeFile(path);
+  auto bytes = ReadCustomerFile(path);
   if (!bytes || bytes->empty()) return std::nullopt;
   return bytes;
 }

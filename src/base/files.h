@@ -6,6 +6,7 @@
 // sees the old file or the complete new one. A process killed at any moment
 // leaves the old file or the new one, and no temporary once the next write
 // into that folder has run.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,8 +29,18 @@ int writeWholeFile(const std::string& path, const std::string& bytes);
 // entries "." and ".." are never removed; failures are ignored.
 void deleteMatchingFiles(const std::string& folder, const std::string& pattern);
 
-// readWholeFile for the certificate engine, where an empty file is as good
-// as none: nothing for an empty path, an unreadable or an empty file.
+// No certificate or key file comes near this size; a larger "file" is not
+// one the customer means.
+inline constexpr std::uint64_t kCustomerFileLimit = 4u << 20;
+
+// A file the customer named (a PKCS#12 file, a key file), read without ever
+// waiting: nothing when it is no regular file (a FIFO, a device, a folder,
+// a file of /proc or /sys), is larger than kCustomerFileLimit, or cannot be
+// read.
+std::optional<std::string> ReadCustomerFile(const std::string& path);
+
+// ReadCustomerFile for the certificate engine, where an empty file is as
+// good as none: nothing for an empty path or an empty file too.
 std::optional<std::string> ReadNonEmptyFile(const std::string& path);
 
 // The names of the regular files of `folder` ending in `suffix`, in the

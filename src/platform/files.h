@@ -42,8 +42,9 @@ int RemoveFile(const std::string& path);
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
 // Opens a regular file for reading ("rb") without ever waiting: nothing
-// when it cannot be opened (errno says why), also for a folder, a pipe or a
-// device (errno EISDIR), which would make a reader wait or never end.
+// when it cannot be opened (errno says why), also for a folder, a pipe, a
+// device or a file of the kernel's own file systems (/proc, /sys; errno
+// EISDIR), which would make a reader wait or never end.
 std::FILE* OpenRegularFile(const std::string& path);
 
 // A new file in `folder` that has no name yet, where the platform can make

@@ -177,6 +177,7 @@ TEST(ShellMethodsTest, OnlyRegularFilesAreFilesAndNothingWaits) {
       {"device", "/dev/null", "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
       {"endless device", "/dev/zero", "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
       {"folder", home.path(), "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
+      {"kernel file", "/proc/self/status", "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
       {"NUL inside the path", full + std::string("\0/x", 3), "{'errCode':'52301'}",
        "{'errCode':'-1','errMsg':'2'}"},
   };

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,26 @@ PathKind KindOf(mode_t mode) {
   if (S_ISREG(mode)) return PathKind::kFile;
   if (S_ISDIR(mode)) return PathKind::kFolder;
   return PathKind::kOther;
+}
+
+// The kernel's own file systems: their "files" are interfaces that may
+// block (/proc/kmsg), never end or change what they say between reads.
+bool OnKernelFileSystem(int fd) {
+  struct statfs fs {};
+  if (fstatfs(fd, &fs) != 0) return true;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -61,7 +83,7 @@ std::FILE* OpenRegularFile(const std::string& path) {
   // It may have been replaced since: open without waiting and look again.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return nullptr;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || OnKernelFileSystem(fd)) {
     close(fd);
     errno = EISDIR;
     return nullptr;
