@@ -23,9 +23,12 @@ struct CertInfoBlock {
 
 // Twelve lines: "var certInfo={", one line per field as
 // "name":"value", (the last without the comma), and "};", each ending in a
-// line feed but the last. A value's double quotes, backslashes, "<" and
-// control characters are written as script escapes, so no value can end
-// the string or the script block early.
+// line feed but the last. Values are written in ASCII alone: every
+// character of code page 950 beyond ASCII as \uXXXX, and quotes,
+// backslashes, "<", ">", "&", control characters and bytes that are no
+// character (a lead byte without its trail byte) as \xNN, so no value can
+// end the string or the script block early, whatever the template's
+// encoding, and the script reads the same text in a Big5 and a UTF-8 page.
 std::string certInfoText(const CertInfoBlock& block);
 
 // The template with every placeholder replaced by `cert_info`.

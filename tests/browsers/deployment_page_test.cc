@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 
 #include "support/test_env.h"
 #include "ui/scripted_ui.h"
@@ -66,9 +68,96 @@ TEST(CertInfoTextTest, ValuesCannotEndTheStringOrTheScript) {
   // 功 is A5 5C in code page 950: its second byte is no backslash.
   b.cn = "\xA5\x5C\n";
   std::string text = certInfoText(b);
-  EXPECT_NE(text.find("\"subject\":\"CN=\\x22A\\x5C, B\\x22 \\x3C/script>\\x3Cscript>x()\",\n"), std::string::npos)
+  EXPECT_NE(text.find("\"subject\":\"CN=\\x22A\\x5C, B\\x22 \\x3C/script\\x3E\\x3Cscript\\x3Ex()\",\n"),
+            std::string::npos)
       << text;
-  EXPECT_NE(text.find("\"cn\":\"\xA5\x5C\\x0A\",\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"cn\":\"\\u529F\\x0A\",\n"), std::string::npos) << text;
+}
+
+// Every line of the block a script string of plain ASCII characters and
+// escapes alone.
+void ExpectOnlyEscapedValues(const std::string& text) {
+  static const std::regex kLine(
+      "\"[A-Za-z0-9]+\":\"(?:[\\x20\\x21\\x23-\\x25\\x28-\\x3B\\x3D\\x3F-\\x5B\\x5D-\\x7E]|\\\\x[0-9A-F]{2}|"
+      "\\\\u[0-9A-F]{4})*\",?");
+  std::istringstream lines(text);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "var certInfo={");
+  for (int i = 0; i < 10 && std::getline(lines, line); ++i) EXPECT_TRUE(std::regex_match(line, kLine)) << line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "};");
+}
+
+// A lead byte of code page 950 makes a character only with a trail byte
+// (40-7E, A1-FE); before a quote, "<" or a control it stands alone.
+TEST(CertInfoTextTest, ALeadByteWithoutItsTrailByteIsEscaped) {
+  struct Case {
+    const char* name;
+    std::string value;
+    std::string written;
+  } cases[] = {
+      {"before a quote", "\xA4\"; injected(); //", "\\xA4\\x22; injected(); //"},
+      {"before <", "\xB1</script><script>injected()</script>", "\\xB1\\x3C/script\\x3E\\x3Cscript\\x3Einjected()\\x3C/script\\x3E"},
+      {"before a line feed", "\xFE\ninjected()", "\\xFE\\x0Ainjected()"},
+      {"at the end", "\x81", "\\x81"},
+      {"before a backslash: a character (5C is a trail byte)", "\xA5\\\"", "\\u529F\\x22"},
+      {"a pair", "\xA4\xFD\xA4\x70", "\\u738B\\u5C0F"},
+      {"0x80 and 0xFF are no lead bytes", "\x80\xFF\"", "\\x80\\xFF\\x22"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CertInfoBlock b;
+    b.opType = "deploy";
+    for (std::string* field : {&b.cn, &b.serial, &b.issuer, &b.subject, &b.notBefore, &b.notAfter, &b.certfinger,
+                               &b.b64P12Cert, &b.certb64})
+      *field = c.value;
+    const std::string text = certInfoText(b);
+    ExpectOnlyEscapedValues(text);
+    EXPECT_NE(text.find("\"cn\":\"" + c.written + "\","), std::string::npos) << text;
+    EXPECT_NE(text.find("\"certb64\":\"" + c.written + "\"\n"), std::string::npos) << text;
+  }
+}
+
+// The page of a Big5 and of a UTF-8 template in real Chromium (headless):
+// the block defines certInfo with the customer's text, and no value runs as
+// script.
+TEST(CertInfoTextTest, ChromiumRunsNoValueAsScript) {
+  const char* chromium = "/usr/bin/chromium";
+  if (access(chromium, X_OK) != 0) GTEST_SKIP() << "chromium is not installed";
+  ScopedTestHome home;
+  CertInfoBlock b;
+  b.opType = "deploy";
+  // 王小明, then lone lead bytes before a quote, "<" and a backslash.
+  b.cn = "\xA4\xFD\xA4\x70\xA9\xFA";
+  for (std::string* field : {&b.serial, &b.issuer, &b.subject, &b.notBefore, &b.notAfter, &b.certfinger,
+                             &b.b64P12Cert, &b.certb64})
+    *field = "\xA4\"; window.injected = 1; //";
+  b.subject = "\xB1</script><script>window.injected = 1</script>";
+  b.notAfter = "\xFE\\\"; window.injected = 1; //";
+  const std::string shown =
+      "<script>document.title = typeof certInfo !== 'object' ? 'no certInfo' : window.injected ? 'INJECTED' : "
+      "'cn=' + certInfo.cn + ' serial=' + certInfo.serial.length;</script>";
+  struct Case {
+    const char* name;
+    const char* charset;
+  } cases[] = {{"Big5", "big5"}, {"UTF-8", "utf-8"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string page = home.path() + "/" + c.charset + ".htm";
+    WriteFileForTest(page, fillTemplate(std::string("<!DOCTYPE html><html><head><meta charset=\"") + c.charset +
+                                            "\"><title>t</title><script>\n#importCertInfo#\n</script>" + shown +
+                                            "</head><body></body></html>",
+                                        certInfoText(b)));
+    std::string dom;
+    RunCommand("(timeout 60 " + std::string(chromium) +
+                   " --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update"
+                   " --no-first-run --disable-sync --disable-quic --user-data-dir=" +
+                   home.path() + "/chromium-" + c.charset + " --dump-dom file://" + page + " 2>/dev/null)",
+               &dom);
+    EXPECT_NE(dom.find("<title>cn=王小明 serial=27</title>"), std::string::npos) << dom;
+    EXPECT_EQ(dom.find("<title>INJECTED"), std::string::npos) << dom;
+  }
 }
 
 TEST(FillTemplateTest, EveryPlaceholderIsReplaced) {
