@@ -184,7 +184,13 @@ Cert2Result qryCert2(const std::string& cn) {
   return r;
 }
 
-FieldMap qryLastActiveCert(const std::string& cn) { return PlainQuery("qryLastActiveCert", cn).fields; }
+FieldMap qryLastActiveCert(const std::string& cn) {
+  auto x = CallAction(Envelope::kAes, "qryLastActiveCert", {{"cn", cn}}, kSilent);
+  // A refusal is a failure too: whatever fields it carries (the cn it was
+  // asked for) describe no current certificate.
+  if (x.code != 0 || !IsAccepted(x.root)) return {};
+  return collectFields(x.root, true);
+}
 
 FnStatus getFnStatus(const std::string& cn) {
   FnStatus s;

@@ -46,6 +46,8 @@ struct [[nodiscard]] Cert2Result {
 };
 Cert2Result qryCert2(const std::string& cn);
 
+// The proxy's record of the current certificate; empty on any failure,
+// a refusal included.
 FieldMap qryLastActiveCert(const std::string& cn);
 
 struct [[nodiscard]] FnStatus {

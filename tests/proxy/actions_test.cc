@@ -301,6 +301,10 @@ TEST(ActionCatalogueTest, OutputsOfRepliesThatParse) {
   EXPECT_EQ(QryCertPlain("CN1"), (FieldMap{{"a", "1"}}));  // the plain form does not judge rtnCode
   p.On("qryLastActiveCert", Raw(500, ""));
   EXPECT_TRUE(qryLastActiveCert("CN1").empty());
+  p.On("qryLastActiveCert", Xml("<r><rtnCode>1</rtnCode><rtnMsg>none</rtnMsg><cn>CN1</cn></r>"));
+  EXPECT_TRUE(qryLastActiveCert("CN1").empty()) << "a refusal names no current certificate";
+  p.On("qryLastActiveCert", Xml("<r><rtnCode>0</rtnCode><cn>CN1</cn><serial>1A</serial></r>"));
+  EXPECT_EQ(qryLastActiveCert("CN1"), (FieldMap{{"cn", "CN1"}, {"serial", "1A"}}));
 
   p.On("qryBranchAll", Xml("<r><rtnCode>0</rtnCode><rtnMsg>m</rtnMsg><b01>One</b01><b01>Two</b01></r>"));
   MapResult branches = qryBranchAll();
