@@ -83,6 +83,10 @@ describe('browser selection dialog', () => {
       await dialog(page).locator('input[name=password]').fill('abc123');
       await dialog(page).locator('input[name=passwordConfirm]').fill('abc123');
       await dialog(page).getByRole('button', { name: '確定' }).click();
+      // The outcome, browser by browser: this Firefox never ran, so it has no
+      // profile to hold the certificate, and the customer is told what to do.
+      await expectMessage(page, '瀏覽器憑證匯入結果：\nFireFox：找不到 Firefox 的設定檔，未匯入憑證。'
+        + '請先開啟並關閉 Firefox 一次，再重新匯入。');
       assert.equal(await reply, "{'errCode':'0','errMsg':''}");
       const [address] = await fakes.starts('firefox');
       assert.match(address, new RegExp(`^file://${quil.home}/mero/MERODepCert\\.\\d{17}\\.htm$`));
@@ -129,6 +133,9 @@ describe('browser screen', () => {
       await cell(page, 'FireFox').click();
       await dialog(page).getByRole('button', { name: '確定' }).click();
       await dialog(page).waitFor({ state: 'detached' });
+      await expectMessage(page, '瀏覽器憑證匯入結果：\nChrome：已匯入憑證\nFireFox：找不到 Firefox 的設定檔，'
+        + '未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。');
+      await screenshot(page, 'browser-deploy-outcome');
       const [chromeAddress] = await fakes.starts('chromium');
       const [firefoxAddress] = await fakes.starts('firefox');
       assert.equal(chromeAddress, firefoxAddress);
@@ -139,6 +146,7 @@ describe('browser screen', () => {
       await page.locator('#menu [data-fn=deploy]').click();
       await page.locator('#btn-deploy-remove').click();
       await answerQuestion(page, '您確認要移除所有瀏覽器內的電腦憑證？', true);
+      await expectMessage(page, '瀏覽器憑證移除結果：\nChrome：已移除憑證\nFireFox：未持有此憑證');
       assert.equal((await fakes.starts('chromium', 2)).length, 2);
       assert.equal((await fakes.starts('firefox', 2)).length, 2);
       const removalMemos = async () => (await suite.proxy.audit())

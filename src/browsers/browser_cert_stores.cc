@@ -1,69 +1,160 @@
 #include "browsers/browser_cert_stores.h"
 
-#include <functional>
+#include <algorithm>
 
 #include "cert/cert_info.h"
 #include "cert/dn_text.h"
+#include "cert/pfx_file.h"
 #include "platform/browser_cert_db.h"
 #include "platform/text_codec.h"
-#include "ui/ui.h"
 
 namespace quil {
 namespace {
 
 using platform::BrowserCertDb;
+using platform::BrowserPackage;
 using platform::CertDbResult;
 using platform::CertDbStatus;
 
+constexpr BrowserPackage kPackages[] = {BrowserPackage::kNative, BrowserPackage::kSnap, BrowserPackage::kFlatpak};
+
+// One database with the names of the browsers of the list that use it.
 struct Target {
   BrowserCertDb db;
-  std::string browser;  // the name shown to the customer (wide)
+  std::vector<std::string> browsers;
 };
 
-// Each database the browsers of the list use, once; `only_selected` keeps
-// the selected browsers only.
-std::vector<Target> Databases(const std::vector<InstalledBrowser>& browsers, bool only_selected) {
-  std::vector<Target> targets;
-  bool chromium = false, firefox = false;
-  for (const auto& b : browsers) {
-    if (only_selected && !b.selected) continue;
-    if (b.id == kFirefoxId) firefox = true;
-    else chromium = true;
+bool IsFirefox(const InstalledBrowser& b) { return b.id == kFirefoxId; }
+
+void Add(std::vector<Target>& targets, const BrowserCertDb& db, const std::string& browser) {
+  auto it = std::find_if(targets.begin(), targets.end(), [&](const Target& t) { return t.db.folder == db.folder; });
+  if (it == targets.end()) {
+    targets.push_back({db, {}});
+    it = targets.end() - 1;
   }
-  if (chromium)
-    for (auto& db : platform::ChromiumCertDbs()) targets.push_back({db, "Chrome / Microsoft Edge"});
-  if (firefox)
-    for (auto& db : platform::FirefoxCertDbs()) targets.push_back({db, "FireFox (" + db.profile + ")"});
-  return targets;
+  if (!browser.empty() && std::find(it->browsers.begin(), it->browsers.end(), browser) == it->browsers.end())
+    it->browsers.push_back(browser);
 }
 
-void Report(const Target& t, const CertDbResult& r, bool importing) {
-  std::string what;
-  switch (r.status) {
-    case CertDbStatus::kDone: return;
-    case CertDbStatus::kPasswordProtected: what = "憑證資料庫設有主控密碼"; break;
-    case CertDbStatus::kUnopenable: what = "憑證資料庫無法開啟"; break;
-    case CertDbStatus::kRefused: what = importing ? "憑證匯入失敗" : "憑證移除失敗"; break;
+const char* PackageText(BrowserPackage package) {
+  switch (package) {
+    case BrowserPackage::kSnap: return "（snap）";
+    case BrowserPackage::kFlatpak: return "（Flatpak）";
+    case BrowserPackage::kNative: break;
   }
-  std::string text = (importing ? "無法將憑證匯入 " : "無法自瀏覽器移除憑證: ") + t.browser + "\n" + what;
-  if (!r.reason.empty()) text += " (" + r.reason + ")";
-  text += "\n" + t.db.folder;
-  ui::CurrentUi().MessageBox(text, ui::Buttons::kOk);
+  return "";
 }
+
+// "Chrome、Microsoft Edge", "FireFox（snap）（設定檔 default）" (wide:
+// the browsers' names are ASCII, profile names UTF-8 as profiles.ini has
+// them).
+std::string Label(const Target& t) {
+  std::string names;
+  for (const auto& b : t.browsers) names += (names.empty() ? "" : "、") + b;
+  if (names.empty()) names = t.db.kind == BrowserCertDb::Kind::kFirefox ? kFirefoxName : kChromeName;
+  names += PackageText(t.db.package);
+  if (!t.db.profile.empty()) names += "（設定檔 " + t.db.profile + "）";
+  return names;
+}
+
+const char* Family(const BrowserCertDb& db) { return db.kind == BrowserCertDb::Kind::kFirefox ? "Firefox" : "Chrome"; }
+
+// Why a database was not reached and what the customer can do.
+std::string NotReached(const Target& t, const CertDbResult& r, bool importing) {
+  std::string why;
+  switch (r.status) {
+    case CertDbStatus::kPasswordProtected:
+      return std::string("憑證資料庫設有主控密碼，QUIL 無法") + (importing ? "匯入" : "移除") +
+             "。請在瀏覽器的憑證管理員中自行" + (importing ? "匯入憑證檔" : "刪除此憑證") + "。";
+    case CertDbStatus::kUnopenable: why = "憑證資料庫無法開啟"; break;
+    case CertDbStatus::kRefused: why = importing ? "憑證資料庫無法寫入" : "憑證無法自資料庫刪除"; break;
+    case CertDbStatus::kDone: break;
+  }
+  if (!r.reason.empty()) why += "（" + r.reason + "）";
+  return why + "。請關閉 " + Family(t.db) + " 後再試一次。";
+}
+
+std::string Line(const std::string& label, const std::string& text) { return "\n" + label + "：" + text; }
 
 }  // namespace
 
-void importIntoBrowserStores(const std::vector<InstalledBrowser>& browsers, const std::string& pkcs12_der,
-                             const std::string& password, const std::string& cert_der, const std::string& cn) {
-  for (const auto& t : Databases(browsers, true))
-    Report(t, platform::ImportPkcs12IntoCertDb(t.db, pkcs12_der, password, cert_der, platform::ToWide(cn)), true);
+bool isRecordedCertificate(const std::string& issuer, const std::string& serial, const std::string& cert_der) {
+  if (serial.empty() || DnItems(issuer).empty()) return false;
+  return pfxMatches(certInfoFromContext(cert_der), issuer, serial) == 0;
 }
 
-void removeFromBrowserStores(const std::vector<InstalledBrowser>& browsers, const std::string& issuer,
-                             const std::string& serial) {
-  const std::string key = issuerKey(issuer, serial);
-  auto matches = [&](const std::string& der) { return certMatchesKey(key, der); };
-  for (const auto& t : Databases(browsers, false)) Report(t, platform::RemoveFromCertDb(t.db, matches), false);
+std::string importIntoBrowserStores(const std::vector<InstalledBrowser>& browsers, const std::string& pkcs12_der,
+                                    const std::string& password, const std::string& cert_der,
+                                    const std::string& cn) {
+  std::vector<Target> targets;
+  std::vector<std::string> lines;
+  bool firefox_reported = false;
+  for (const auto& b : browsers) {
+    if (!b.selected) continue;
+    if (!IsFirefox(b)) {
+      for (const auto& db : platform::ChromiumCertDbs(b.package)) Add(targets, db, b.name);
+      continue;
+    }
+    auto profiles = platform::FirefoxCertDbs(b.package);
+    for (const auto& db : profiles) Add(targets, db, b.name);
+    // A Firefox that never ran has no profile to put the certificate in.
+    if (profiles.empty() && !firefox_reported && platform::FillsBrowserCertDbs()) {
+      lines.push_back(Line(b.name + PackageText(b.package),
+                           "找不到 Firefox 的設定檔，未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。"));
+      firefox_reported = true;
+    }
+  }
+  std::string text;
+  for (const auto& t : targets) {
+    CertDbResult r = platform::ImportPkcs12IntoCertDb(t.db, pkcs12_der, password, cert_der, platform::ToWide(cn));
+    text += Line(Label(t), r.status == CertDbStatus::kDone ? "已匯入憑證" : "未匯入，" + NotReached(t, r, true));
+  }
+  for (const auto& l : lines) text += l;
+  return text.empty() ? text : "瀏覽器憑證匯入結果：" + text;
+}
+
+std::string removeFromBrowserStores(const std::vector<InstalledBrowser>& browsers, const std::string& issuer,
+                                    const std::string& serial) {
+  bool chromium = false, firefox = false;
+  std::vector<Target> targets;
+  for (const auto& b : browsers) {
+    if (IsFirefox(b)) {
+      firefox = true;
+      for (const auto& db : platform::FirefoxCertDbs(b.package)) Add(targets, db, b.name);
+    } else {
+      chromium = true;
+      for (const auto& db : platform::ChromiumCertDbs(b.package)) Add(targets, db, b.name);
+    }
+  }
+  // The certificate may have gone into another packaging's database
+  // earlier: those that exist are cleaned as well.
+  for (BrowserPackage p : kPackages) {
+    if (firefox)
+      for (const auto& db : platform::FirefoxCertDbs(p)) Add(targets, db, "");
+    if (chromium)
+      for (const auto& db : platform::ChromiumCertDbs(p))
+        if (platform::CertDbExists(db)) Add(targets, db, "");
+  }
+  const bool firefox_profiles = std::any_of(targets.begin(), targets.end(), [](const Target& t) {
+    return t.db.kind == BrowserCertDb::Kind::kFirefox;
+  });
+  if (targets.empty() && !(firefox && platform::FillsBrowserCertDbs())) return {};
+  if (serial.empty() || DnItems(issuer).empty())
+    return "憑證中心的憑證資料缺少序號或發行者，無法確認要移除哪一張憑證，因此未自任何瀏覽器移除憑證。"
+           "如需移除，請在瀏覽器的憑證管理員中自行刪除。";
+
+  auto matches = [&](const std::string& der) { return isRecordedCertificate(issuer, serial, der); };
+  std::string text;
+  for (const auto& t : targets) {
+    CertDbResult r = platform::RemoveFromCertDb(t.db, matches);
+    std::string what = r.status != CertDbStatus::kDone ? "無法移除憑證，" + NotReached(t, r, false)
+                       : r.removed > 0                 ? "已移除憑證"
+                                                       : "未持有此憑證";
+    text += Line(Label(t), what);
+  }
+  // A Firefox without any profile holds no certificate.
+  if (firefox && !firefox_profiles) text += Line(kFirefoxName, "未持有此憑證");
+  return "瀏覽器憑證移除結果：" + text;
 }
 
 }  // namespace quil

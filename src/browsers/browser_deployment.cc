@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "browsers/browser_cert_stores.h"
 #include "browsers/browser_detection.h"
+#include "browsers/browser_start.h"
 #include "browsers/deployment_page.h"
 #include "browsers/edge_launcher_file.h"
 #include "browsers/select_browser_dialog.h"
@@ -30,15 +31,28 @@ namespace {
 
 constexpr char kDeployFuncId[] = "7";
 
-std::function<void(const std::string&, const std::string&)>& StartObserver() {
-  static std::function<void(const std::string&, const std::string&)> observer;
+StartObserver& Observer() {
+  static StartObserver observer;
   return observer;
 }
 
-// Starts a browser (or the launcher) on the page, not waiting for it.
-void Start(const std::string& program, const std::string& address) {
-  if (StartObserver()) StartObserver()(program, address);
-  (void)platform::StartProcess(program, {address});
+// Starts a program (a browser, the launcher) with these arguments, not
+// waiting for it.
+void Start(const std::string& program, const std::vector<std::string>& args) {
+  if (Observer()) Observer()(program, args);
+  (void)platform::StartProcess(program, args);
+}
+
+// Opens the page in the browser: a new instance, or a new tab of the one
+// running with its profile.
+void Open(const InstalledBrowser& browser, const std::string& address) {
+  Start(browser.path, ArgumentsToOpen(browser, address));
+}
+
+// The outcome in the browsers' databases, once the browsers are on their
+// way.
+void Tell(const std::string& outcome) {
+  if (!outcome.empty()) ui::CurrentUi().MessageBox(outcome, ui::Buttons::kOk);
 }
 
 // The current certificate as one of the places of cert.readOrder holds it.
@@ -184,13 +198,15 @@ int deployCert(const std::string& idno, const std::string& aid, const std::strin
   const std::string address = placeDeploymentPage(fillTemplate(page.page, certInfoText(block)));
 
   if (mode == "N") ui::CurrentUi().MessageBox("即將進行瀏覽器憑證安裝", ui::Buttons::kOk);
-  importIntoBrowserStores(dialog.browsers, pkcs12, pkcs12_password, cert_der, FieldOf(located.info, "cn"));
+  const std::string outcome =
+      importIntoBrowserStores(dialog.browsers, pkcs12, pkcs12_password, cert_der, FieldOf(located.info, "cn"));
   for (const auto& browser : dialog.browsers) {
     if (!browser.selected) continue;
     if (browser.id == kEdgeId) TrustOperatorHosts();
-    Start(browser.path, address);
+    Open(browser, address);
     if (browser.id == kChromeId || browser.id == kFirefoxId) proxy::writeLog(idno, aid, kDeployFuncId, "7201");
   }
+  Tell(outcome);
   return 0;
 }
 
@@ -204,24 +220,23 @@ int rmvBrowserCert(const std::string& idno, const std::string& aid) {
   if (page.code != 0) return page.code;
   const std::string address = placeDeploymentPage(fillTemplate(page.page, certInfoText(RemoveBlock(record))));
 
-  removeFromBrowserStores(browsers, FieldOf(record, "issuer"), FieldOf(record, "serial"));
+  const std::string outcome = removeFromBrowserStores(browsers, FieldOf(record, "issuer"), FieldOf(record, "serial"));
   for (const auto& browser : browsers) {
     if (browser.id == kEdgeId) {
       // Edge is reached through the launcher, never through its own path.
       const std::string launcher = placeEdgeLauncher();
-      if (!launcher.empty()) Start(launcher, address);
+      if (!launcher.empty()) Start(launcher, {address});
       proxy::writeLog(idno, aid, kDeployFuncId, "7213");
       continue;
     }
-    Start(browser.path, address);
+    Open(browser, address);
     if (browser.id == kChromeId) proxy::writeLog(idno, aid, kDeployFuncId, "7211");
     if (browser.id == kFirefoxId) proxy::writeLog(idno, aid, kDeployFuncId, "7212");
   }
+  Tell(outcome);
   return 0;
 }
 
-void SetStartObserverForTesting(std::function<void(const std::string&, const std::string&)> observer) {
-  StartObserver() = std::move(observer);
-}
+void SetStartObserverForTesting(StartObserver observer) { Observer() = std::move(observer); }
 
 }  // namespace quil

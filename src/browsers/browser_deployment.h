@@ -6,13 +6,17 @@
 // Both write a deployment page (browsers/deployment_page.h) whose script,
 // the operator's, works inside each browser, put the certificate into or
 // take it out of the browsers' own databases (browsers/browser_cert_stores.h)
-// and start the browsers on the page without waiting for them. What
-// happens in a browser is not reported back: the code is 0 once the
-// browsers have been started, and a failure of writing the page, of a
-// browser database, of starting a browser or of a log entry never changes
-// it. Texts are narrow. Application thread only.
+// and start the browsers on the page without waiting for them
+// (browsers/browser_start.h: a running FireFox gets a new tab). After the
+// browsers are started one message box tells the customer what each
+// browser's database now holds. What the page's script does in a browser
+// is not reported back: the code is 0 once the browsers have been started,
+// and a failure of writing the page, of a browser database, of starting a
+// browser or of a log entry never changes it. Texts are narrow.
+// Application thread only.
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quil {
 
@@ -37,8 +41,10 @@ int deployCert(const std::string& idno, const std::string& aid, const std::strin
 // cannot be fetched.
 int rmvBrowserCert(const std::string& idno, const std::string& aid);
 
-// Called with each program about to be started on the page and the page's
-// address (tests); an empty function ends the observation.
-void SetStartObserverForTesting(std::function<void(const std::string& program, const std::string& address)> observer);
+// Called with each program about to be started on the page and its
+// arguments, the page's address among them (tests); an empty function ends
+// the observation.
+using StartObserver = std::function<void(const std::string& program, const std::vector<std::string>& args)>;
+void SetStartObserverForTesting(StartObserver observer);
 
 }  // namespace quil

@@ -24,12 +24,14 @@ std::string DefaultName(platform::DefaultBrowser d) {
   return {};
 }
 
-void Add(std::vector<InstalledBrowser>& list, const char* id, const char* name, const std::string& path,
-         std::string version) {
+void Add(std::vector<InstalledBrowser>& list, const char* id, const char* name,
+         const platform::BrowserProgram& program, std::string version) {
   InstalledBrowser b;
   b.id = id;
   b.name = name;
-  b.path = path;
+  b.path = program.path;
+  b.args = program.args;
+  b.package = program.package;
   b.version = std::move(version);
   list.push_back(std::move(b));
 }
@@ -72,17 +74,17 @@ std::vector<InstalledBrowser> detectBrowsers(const std::string& selection, const
   std::vector<InstalledBrowser> list;
   platform::BrowserPrograms programs = platform::FindBrowserPrograms();
   // Edge is served in every version; its version is not needed.
-  if (!programs.edge.empty()) Add(list, kEdgeId, kEdgeName, programs.edge, "");
-  if (!programs.chrome.empty()) {
+  if (!programs.edge.path.empty()) Add(list, kEdgeId, kEdgeName, programs.edge, "");
+  if (!programs.chrome.path.empty()) {
     std::string version = platform::ExecutableVersion(programs.chrome);
     if (majorVersion(version).value >= kMinChromeMajor) Add(list, kChromeId, kChromeName, programs.chrome, version);
   }
-  if (!programs.chrome64.empty()) {
+  if (!programs.chrome64.path.empty()) {
     std::string version = platform::ExecutableVersion(programs.chrome64);
     if (majorVersion(version).value >= kMinChromeMajor)
       Add(list, kChrome64Id, kChrome64Name, programs.chrome64, version);
   }
-  if (!programs.firefox.empty()) {
+  if (!programs.firefox.path.empty()) {
     std::string version = platform::ExecutableVersion(programs.firefox);
     MajorVersion major = majorVersion(version);
     if (major.present && major.value >= kMinFirefoxMajor)

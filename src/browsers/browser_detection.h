@@ -6,16 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/browser_programs.h"
+
 namespace quil {
 
 // One detected browser. Names are compared exactly, letter case included.
 struct InstalledBrowser {
   std::string id;       // "1" Microsoft Edge, "2" Chrome, "3" FireFox, "4" Chrome 64
   std::string name;     // the name the selection page and the settings use (narrow)
-  std::string path;     // the executable (wide)
+  std::string path;     // the program that starts it (wide)
   std::string version;  // four dotted numbers, "" when unknown
   bool selected = false;
   bool isDefault = false;
+  // The arguments before the address (platform::kAddressArgument marks its
+  // place, else it goes last) and how the browser was installed.
+  std::vector<std::string> args;
+  platform::BrowserPackage package = platform::BrowserPackage::kNative;
 };
 
 inline constexpr char kEdgeId[] = "1";

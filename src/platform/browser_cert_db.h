@@ -10,25 +10,50 @@
 #include <string>
 #include <vector>
 
+#include "platform/browser_programs.h"
+
 namespace quil::platform {
 
 struct BrowserCertDb {
   enum class Kind { kChromium, kFirefox };
   Kind kind = Kind::kChromium;
+  BrowserPackage package = BrowserPackage::kNative;
   std::string folder;   // where cert9.db and key4.db live
   std::string profile;  // Firefox: the profile's name; "" for Chromium
 };
 
-// Chromium's shared database: on Linux $HOME/.pki/nssdb when that folder
-// exists, else $XDG_DATA_HOME/pki/nssdb (default ~/.local/share/pki/nssdb),
-// as current Chromium releases use it (whether it exists is not checked).
-// None where Chrome and Edge use the system's certificate store.
-std::vector<BrowserCertDb> ChromiumCertDbs();
+// The database Chromium, Chrome and Edge of that packaging open (whether
+// it exists is not checked). On Linux Chromium takes <home>/.pki/nssdb
+// when that folder exists, else <data home>/pki/nssdb, where home and data
+// home are the ones the browser runs with: $HOME and $XDG_DATA_HOME
+// (~/.local/share) for a native install; ~/snap/chromium/current and its
+// .local/share for the snap, whose HOME is its own data folder; $HOME (the
+// application may see the whole home) and ~/.var/app/org.chromium.Chromium/data
+// for the Flatpak. None where the browsers use the system's certificate
+// store.
+std::vector<BrowserCertDb> ChromiumCertDbs(BrowserPackage package);
 
-// Every Firefox profile: on Linux those of profiles.ini under
-// ~/.mozilla/firefox and ~/.config/mozilla/firefox, in file order, each
-// folder once. None where this build has no NSS.
-std::vector<BrowserCertDb> FirefoxCertDbs();
+// The Firefox profiles of that packaging, from the profiles.ini of each
+// folder Firefox keeps them in, in file order, each folder once: native
+// ~/.mozilla/firefox and $XDG_CONFIG_HOME/mozilla/firefox; the snap
+// ~/snap/firefox/common/.mozilla/firefox and .config/mozilla/firefox
+// there (the snap runs Firefox with HOME and XDG_CONFIG_HOME inside
+// ~/snap/firefox/common); the Flatpak ~/.var/app/org.mozilla.firefox/.mozilla/firefox
+// (kept there by the application's --persist=.mozilla) and
+// config/mozilla/firefox there. None where this build has no NSS.
+std::vector<BrowserCertDb> FirefoxCertDbs(BrowserPackage package);
+
+// Whether this build puts certificates into the browsers' databases at all
+// (Linux: yes; Windows: no, the deployment page's script does).
+bool FillsBrowserCertDbs();
+
+// Whether the database's files are there.
+bool CertDbExists(const BrowserCertDb& db);
+
+// Whether a browser has the profile open now (Firefox holds a lock on it
+// while it runs; its .parentlock or its "lock" naming a live process).
+// False for Chromium's database, which names no running browser.
+bool CertDbInUse(const BrowserCertDb& db);
 
 enum class CertDbStatus {
   kDone,

@@ -1,6 +1,9 @@
 #include "browsers/browser_detection.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
 
 #include "fake_desktop.h"
 #include "platform/browser_programs.h"
@@ -122,6 +125,95 @@ TEST(BrowserDetectionTest, FirstCandidateWinsWithinEachBrowser) {
   }
 }
 
+// Browsers as Linux distributions install them: a snap under /snap/bin
+// (also behind a distribution's wrapper script on PATH), a Flatpak through
+// the entry Flatpak exports, whose Exec line runs "flatpak run".
+TEST(BrowserDetectionTest, SnapAndFlatpakInstalls) {
+  using platform::BrowserPackage;
+  const std::string firefox_run =
+      "run --branch=stable --arch=x86_64 --command=firefox --file-forwarding org.mozilla.firefox @@u %u @@";
+  struct Case {
+    const char* name;
+    std::function<void(FakeDesktop&)> install;
+    const char* browser;        // "" when none is listed
+    std::string path;           // relative to the fake desktop's home
+    std::vector<std::string> args;
+    BrowserPackage package;
+  } cases[] = {
+      {"a snap in /snap/bin",
+       [](FakeDesktop& d) { d.AddProgramAt(d.install_root() + "/snap/bin/firefox", "Mozilla Firefox 128.0.3"); },
+       "FireFox", "/root/snap/bin/firefox", {}, BrowserPackage::kSnap},
+      {"a distribution's wrapper of the snap on PATH",
+       [](FakeDesktop& d) {
+         d.AddProgramAt(d.install_root() + "/snap/bin/chromium", "Chromium 130.0.6723.58 snap");
+         WriteFileForTest(d.bin() + "/chromium-browser",
+                          "#!/bin/sh\nif ! [ -x /snap/bin/chromium ]; then exit 1; fi\nexec /snap/bin/chromium \"$@\"\n");
+         chmod((d.bin() + "/chromium-browser").c_str(), 0755);
+       },
+       "Chrome", "/root/snap/bin/chromium", {}, BrowserPackage::kSnap},
+      {"Flatpak's exported entry of the user",
+       [&](FakeDesktop& d) {
+         // Answers only the version query of the application itself.
+         WriteFileForTest(d.bin() + "/flatpak",
+                          "#!/bin/sh\n[ \"$*\" = 'run --branch=stable --arch=x86_64 --command=firefox "
+                          "org.mozilla.firefox --version' ] && echo 'Mozilla Firefox 128.0.3'\nexit 0\n");
+         chmod((d.bin() + "/flatpak").c_str(), 0755);
+         d.AddEntry(d.user_data() + "/flatpak/exports/share", "org.mozilla.firefox.desktop",
+                    d.bin() + "/flatpak " + firefox_run);
+       },
+       "FireFox", "/bin/flatpak",
+       {"run", "--branch=stable", "--arch=x86_64", "--command=firefox", "--file-forwarding", "org.mozilla.firefox",
+        "@@u", "%u", "@@"},
+       BrowserPackage::kFlatpak},
+      {"Flatpak's system exports",
+       [](FakeDesktop& d) {
+         d.AddProgram("flatpak", "Chromium 130.0.6723.58");
+         d.AddEntry(d.install_root() + "/var/lib/flatpak/exports/share", "org.chromium.Chromium.desktop",
+                    "flatpak run --branch=stable --arch=x86_64 --command=/app/bin/chromium --file-forwarding "
+                    "org.chromium.Chromium @@u %U @@");
+       },
+       "Chrome", "/bin/flatpak",
+       {"run", "--branch=stable", "--arch=x86_64", "--command=/app/bin/chromium", "--file-forwarding",
+        "org.chromium.Chromium", "@@u", "%u", "@@"},
+       BrowserPackage::kFlatpak},
+      {"a Flatpak of another application is no browser",
+       [](FakeDesktop& d) {
+         d.AddProgram("flatpak", "Web 46.0");
+         d.AddEntry(d.user_data() + "/flatpak/exports/share", "org.gnome.Epiphany.desktop",
+                    "flatpak run --branch=stable --arch=x86_64 --command=epiphany org.gnome.Epiphany %U");
+       },
+       "", "", {}, BrowserPackage::kNative},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDesktop desktop;
+    c.install(desktop);
+    auto list = detectBrowsers("", "");
+    if (std::string(c.browser).empty()) {
+      EXPECT_EQ(Names(list), "");
+      continue;
+    }
+    const InstalledBrowser* b = Find(list, c.browser);
+    ASSERT_NE(b, nullptr) << Names(list);
+    EXPECT_EQ(b->path, desktop.home() + c.path);
+    EXPECT_EQ(b->args, c.args);
+    EXPECT_EQ(b->package, c.package);
+    EXPECT_TRUE(desktop.Starts(b->path.substr(b->path.rfind('/') + 1), 0).empty()) << "only asked for its version";
+  }
+
+  // Flatpak's entry named as the default browser.
+  FakeDesktop desktop;
+  desktop.AddProgram("chromium", "Chromium 120.0.1.2");
+  desktop.AddProgram("flatpak", "Mozilla Firefox 128.0.3");
+  desktop.AddEntry(desktop.user_data() + "/flatpak/exports/share", "org.mozilla.firefox.desktop",
+                   desktop.bin() + "/flatpak " + firefox_run);
+  desktop.AddMimeApps(desktop.user_config(), {"x-scheme-handler/https=org.mozilla.firefox.desktop"});
+  std::string defaults;
+  for (const auto& b : detectBrowsers("", ""))
+    if (b.isDefault) defaults += b.name;
+  EXPECT_EQ(defaults, "FireFox");
+}
+
 TEST(BrowserDetectionTest, ListKeepsTheDetectionOrder) {
   FakeDesktop desktop;
   desktop.AddProgram("firefox", "Mozilla Firefox 115.0");
@@ -182,6 +274,31 @@ InstalledBrowser Entry(const char* id, const char* name, bool is_default = false
   b.name = name;
   b.isDefault = is_default;
   return b;
+}
+
+TEST(BrowserDetectionTest, DefaultNamedByThePlatform) {
+  struct Case {
+    const char* name;
+    const char* platform_default;  // "" when the platform names none
+    bool with_edge;
+    const char* expected;  // the default's name, "" for none
+  } cases[] = {
+      {"Internet Explorer is never listed, so nothing is default", "Internet Explorer", true, ""},
+      {"Internet Explorer without Edge", "Internet Explorer", false, ""},
+      {"nothing named: Edge when listed", "", true, "Microsoft Edge"},
+      {"nothing named and no Edge", "", false, ""},
+      {"a listed browser", "FireFox", true, "FireFox"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<InstalledBrowser> list = {Entry("2", "Chrome"), Entry("3", "FireFox")};
+    if (c.with_edge) list.insert(list.begin(), Entry("1", "Microsoft Edge"));
+    markDefault(list, c.platform_default);
+    std::string defaults;
+    for (const auto& b : list)
+      if (b.isDefault) defaults += (defaults.empty() ? "" : ",") + b.name;
+    EXPECT_EQ(defaults, c.expected);
+  }
 }
 
 TEST(BrowserDetectionTest, Preselection) {

@@ -57,8 +57,8 @@ std::string FakeDesktop::AddProgramAt(const std::string& path, const std::string
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   const std::string log = home() + "/started/" + std::filesystem::path(path).filename().string();
   std::ofstream(path) << "#!/bin/sh\n"
-                      << "if [ \"$1\" = --version ]; then printf '%s\\n' " << ShellQuoted(version_text)
-                      << "; exit 0; fi\n"
+                      << "for a in \"$@\"; do if [ \"$a\" = --version ]; then printf '%s\\n' "
+                      << ShellQuoted(version_text) << "; exit 0; fi; done\n"
                       << "echo \"$*\" >> " << ShellQuoted(log) << "\n";
   chmod(path.c_str(), 0755);
   return path;

@@ -2,8 +2,9 @@
 // A desktop of fake browsers for the tests: a home folder (a ScopedTestHome
 // of its own, or the caller's) whose PATH holds only a folder of scripts standing in
 // for browser executables, with XDG data and config folders inside the
-// home. A fake browser prints the version text it was given for
-// --version and records every other start, one line of arguments per start,
+// home. A fake browser prints the version text it was given when
+// --version is among its arguments (a "flatpak run ... --version" too) and
+// records every other start, one line of arguments per start,
 // in "<home>/started/<name>".
 #include <memory>
 #include <string>

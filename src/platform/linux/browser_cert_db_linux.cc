@@ -6,7 +6,13 @@
 #include <prerror.h>
 #include <secerr.h>
 #include <secmod.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <algorithm>
 #include <fstream>
@@ -21,6 +27,13 @@ namespace {
 bool Exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else
+// the home's default.
+std::string XdgFolder(const char* variable, const char* fallback) {
+  std::string value = GetEnv(variable);
+  return !value.empty() && value[0] == '/' ? value : HomeFolder() + fallback;
 }
 
 bool IsFolder(const std::string& path) {
@@ -191,7 +204,7 @@ CertDbResult Import(PK11SlotInfo* slot, const std::string& der, std::string bmp,
 
 // profiles.ini: the folder of each [Profile...] section, relative ones
 // under the file's folder.
-void ReadProfiles(const std::string& base, std::vector<BrowserCertDb>& out) {
+void ReadProfiles(const std::string& base, BrowserPackage package, std::vector<BrowserCertDb>& out) {
   std::ifstream in(base + "/profiles.ini");
   if (!in) return;
   struct Section {
@@ -220,25 +233,72 @@ void ReadProfiles(const std::string& base, std::vector<BrowserCertDb>& out) {
     if (!s.profile || s.path.empty()) continue;
     std::string folder = s.relative ? base + "/" + s.path : s.path;
     bool seen = std::any_of(out.begin(), out.end(), [&](const BrowserCertDb& db) { return db.folder == folder; });
-    if (!seen && IsFolder(folder)) out.push_back({BrowserCertDb::Kind::kFirefox, folder, s.name});
+    if (!seen && IsFolder(folder)) out.push_back({BrowserCertDb::Kind::kFirefox, package, folder, s.name});
   }
 }
 
 }  // namespace
 
-std::vector<BrowserCertDb> ChromiumCertDbs() {
-  std::string legacy = HomeFolder() + "/.pki/nssdb";
-  if (IsFolder(legacy)) return {{BrowserCertDb::Kind::kChromium, legacy, ""}};
-  std::string data = GetEnv("XDG_DATA_HOME");
-  if (data.empty() || data[0] != '/') data = HomeFolder() + "/.local/share";
-  return {{BrowserCertDb::Kind::kChromium, data + "/pki/nssdb", ""}};
+std::vector<BrowserCertDb> ChromiumCertDbs(BrowserPackage package) {
+  const std::string home = HomeFolder();
+  std::string browser_home = home, data_home = XdgFolder("XDG_DATA_HOME", "/.local/share");
+  if (package == BrowserPackage::kSnap) {
+    browser_home = home + "/snap/chromium/current";
+    data_home = browser_home + "/.local/share";
+  } else if (package == BrowserPackage::kFlatpak) {
+    data_home = home + "/.var/app/org.chromium.Chromium/data";
+  }
+  std::string legacy = browser_home + "/.pki/nssdb";
+  std::string folder = IsFolder(legacy) ? legacy : data_home + "/pki/nssdb";
+  return {{BrowserCertDb::Kind::kChromium, package, folder, ""}};
 }
 
-std::vector<BrowserCertDb> FirefoxCertDbs() {
+std::vector<BrowserCertDb> FirefoxCertDbs(BrowserPackage package) {
+  const std::string home = HomeFolder();
+  std::vector<std::string> bases;
+  switch (package) {
+    case BrowserPackage::kNative:
+      bases = {home + "/.mozilla/firefox", XdgFolder("XDG_CONFIG_HOME", "/.config") + "/mozilla/firefox"};
+      break;
+    case BrowserPackage::kSnap:
+      bases = {home + "/snap/firefox/common/.mozilla/firefox", home + "/snap/firefox/common/.config/mozilla/firefox"};
+      break;
+    case BrowserPackage::kFlatpak:
+      bases = {home + "/.var/app/org.mozilla.firefox/.mozilla/firefox",
+               home + "/.var/app/org.mozilla.firefox/config/mozilla/firefox"};
+      break;
+  }
   std::vector<BrowserCertDb> dbs;
-  ReadProfiles(HomeFolder() + "/.mozilla/firefox", dbs);
-  ReadProfiles(HomeFolder() + "/.config/mozilla/firefox", dbs);
+  for (const auto& base : bases) ReadProfiles(base, package, dbs);
   return dbs;
+}
+
+bool FillsBrowserCertDbs() { return true; }
+
+bool CertDbExists(const BrowserCertDb& db) { return HasDatabase(db.folder); }
+
+bool CertDbInUse(const BrowserCertDb& db) {
+  if (db.kind != BrowserCertDb::Kind::kFirefox) return false;
+  // A running Firefox holds a lock on .parentlock; F_GETLK sees it also
+  // from outside the browser's sandbox.
+  int fd = open((db.folder + "/.parentlock").c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd >= 0) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    bool held = fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(fd);
+    if (held) return true;
+  }
+  // "lock" names "<address>:+<pid>" of the running browser.
+  char target[256];
+  ssize_t n = readlink((db.folder + "/lock").c_str(), target, sizeof target - 1);
+  if (n <= 0) return false;
+  std::string text(target, static_cast<size_t>(n));
+  size_t plus = text.rfind(":+");
+  if (plus == std::string::npos) return false;
+  long pid = std::strtol(text.c_str() + plus + 2, nullptr, 10);
+  return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
 }
 
 CertDbResult ImportPkcs12IntoCertDb(const BrowserCertDb& db, const std::string& pkcs12_der,

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <vector>
@@ -52,9 +53,10 @@ const std::vector<BrowserCandidates>& CandidateTable() {
         {true, "google-chrome"},
         {false, "/opt/google/chrome/google-chrome"},
         {true, "chromium"},
-        {true, "chromium-browser"}}},
+        {true, "chromium-browser"},
+        {false, "/snap/bin/chromium"}}},
       {Browser::kChrome64, {{true, "google-chrome-unstable"}}},
-      {Browser::kFirefox, {{true, "firefox"}, {true, "firefox-esr"}}},
+      {Browser::kFirefox, {{true, "firefox"}, {true, "firefox-esr"}, {false, "/snap/bin/firefox"}}},
   };
   return kTable;
 }
@@ -101,6 +103,49 @@ std::optional<Browser> BrowserOfProgram(const std::string& program) {
   return std::nullopt;
 }
 
+// The Flatpak applications of the browsers, by application id.
+std::optional<Browser> BrowserOfFlatpak(const std::string& app_id) {
+  if (app_id == "org.mozilla.firefox") return Browser::kFirefox;
+  if (app_id == "org.chromium.Chromium") return Browser::kChrome;
+  return std::nullopt;
+}
+
+// --- snaps -------------------------------------------------------------------
+
+const char kSnapBin[] = "/snap/bin/";
+
+// The first bytes of a file; "" when it cannot be read.
+std::string FileHead(const std::string& path, size_t size) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(size, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(size));
+  head.resize(static_cast<size_t>(in.gcount()));
+  return head;
+}
+
+// A snap's program as /snap/bin names it, or a distribution's script that
+// only runs one (Ubuntu's /usr/bin/firefox and chromium-browser): the
+// snap's program then, when it is there.
+BrowserProgram ProgramAt(const std::string& path) {
+  BrowserProgram p{path, {}, BrowserPackage::kNative};
+  const std::string snap_bin = g_install_root + kSnapBin;
+  if (path.compare(0, snap_bin.size(), snap_bin) == 0) {
+    p.package = BrowserPackage::kSnap;
+    return p;
+  }
+  const std::string head = FileHead(path, 4096);
+  size_t at = head.rfind("#!", 0) == 0 ? head.find(kSnapBin) : std::string::npos;
+  if (at == std::string::npos) return p;
+  size_t end = at + std::strlen(kSnapBin);
+  while (end < head.size() && (std::isalnum(static_cast<unsigned char>(head[end])) || head[end] == '-' ||
+                               head[end] == '_' || head[end] == '.'))
+    ++end;
+  p.package = BrowserPackage::kSnap;
+  const std::string snap = g_install_root + head.substr(at, end - at);
+  if (end > at + std::strlen(kSnapBin) && IsExecutableFile(snap)) p.path = snap;
+  return p;
+}
+
 // --- XDG folders -----------------------------------------------------------
 
 std::string XdgHome(const char* var, const char* fallback) {
@@ -115,10 +160,17 @@ std::vector<std::string> XdgDirs(const char* var, const char* fallback) {
   return dirs;
 }
 
-// The folders holding application entries, most important first.
+// The folders holding application entries, most important first: the XDG
+// ones, then those of Flatpak's exports and of snapd, which a session
+// usually has among them already.
 std::vector<std::string> ApplicationFolders() {
-  std::vector<std::string> folders{XdgHome("XDG_DATA_HOME", "/.local/share") + "/applications"};
+  const std::string data_home = XdgHome("XDG_DATA_HOME", "/.local/share");
+  std::vector<std::string> folders{data_home + "/applications"};
   for (const auto& d : XdgDirs("XDG_DATA_DIRS", "/usr/local/share:/usr/share")) folders.push_back(d + "/applications");
+  for (const std::string& extra : {data_home + "/flatpak/exports/share/applications",
+                                   g_install_root + "/var/lib/flatpak/exports/share/applications",
+                                   g_install_root + "/var/lib/snapd/desktop/applications"})
+    if (std::find(folders.begin(), folders.end(), extra) == folders.end()) folders.push_back(extra);
   return folders;
 }
 
@@ -147,17 +199,72 @@ std::vector<std::pair<std::string, std::string>> GroupOf(const std::string& path
   return values;
 }
 
-// The program of an entry's Exec line: its first word, quotes removed.
-std::string ExecProgram(const std::string& entry_path) {
-  for (const auto& [key, value] : GroupOf(entry_path, "Desktop Entry")) {
-    if (key != "Exec") continue;
-    if (!value.empty() && value[0] == '"') {
-      size_t close = value.find('"', 1);
-      return value.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+// An entry's Exec line as arguments, quoting undone as the Desktop Entry
+// Specification has it; the first of %u, %U, %f, %F becomes
+// kAddressArgument, the other field codes go ("%%" is "%").
+std::vector<std::string> ExecArguments(const std::string& entry_path) {
+  std::string exec;
+  for (const auto& [key, value] : GroupOf(entry_path, "Desktop Entry"))
+    if (key == "Exec") {
+      exec = value;
+      break;
     }
-    return value.substr(0, value.find_first_of(" \t"));
+  std::vector<std::string> words;
+  std::string word;
+  bool in_word = false, quoted = false;
+  for (size_t i = 0; i < exec.size(); ++i) {
+    char c = exec[i];
+    if (quoted) {
+      if (c == '\\' && i + 1 < exec.size()) word += exec[++i];
+      else if (c == '"') quoted = false;
+      else word += c;
+    } else if (c == ' ' || c == '\t') {
+      if (in_word) words.push_back(word);
+      word.clear();
+      in_word = false;
+    } else {
+      in_word = true;
+      if (c == '"') quoted = true;
+      else word += c;
+    }
   }
-  return {};
+  if (in_word) words.push_back(word);
+  std::vector<std::string> args;
+  bool address_placed = false;
+  for (const auto& w : words) {
+    if (w == "%u" || w == "%U" || w == "%f" || w == "%F") {
+      if (!address_placed) args.push_back(kAddressArgument);
+      address_placed = true;
+      continue;
+    }
+    if (w.size() == 2 && w[0] == '%' && w[1] != '%') continue;
+    args.push_back(w == "%%" ? "%" : w);
+  }
+  return args;
+}
+
+// The browser an application entry starts: a program of the candidate
+// table, or "flatpak run" of a browser's application.
+struct EntryBrowser {
+  std::optional<Browser> browser;
+  BrowserProgram program;
+};
+EntryBrowser BrowserOfEntry(const std::string& entry_path) {
+  EntryBrowser e;
+  auto args = ExecArguments(entry_path);
+  if (args.empty()) return e;
+  std::string found = FindProgram(args[0]);
+  if (BaseName(args[0]) == "flatpak") {
+    auto run = std::find(args.begin(), args.end(), "run");
+    auto app = std::find_if(run, args.end(), [](const std::string& a) { return a != "run" && a[0] != '-'; });
+    if (run == args.end() || app == args.end() || found.empty()) return e;
+    e.browser = BrowserOfFlatpak(*app);
+    e.program = {found, std::vector<std::string>(args.begin() + 1, args.end()), BrowserPackage::kFlatpak};
+    return e;
+  }
+  e.browser = BrowserOfProgram(args[0]);
+  if (!found.empty()) e.program = ProgramAt(found);
+  return e;
 }
 
 // The application entries (by file name) in XDG order; an entry name found
@@ -194,22 +301,20 @@ std::string FindEntry(const std::string& id) {
 
 // --- candidates and the default ----------------------------------------------
 
-std::string FromPathOrFixed(const BrowserCandidates& entry) {
+BrowserProgram FromPathOrFixed(const BrowserCandidates& entry) {
   for (const auto& c : entry.candidates) {
     std::string found = c.on_path ? FindProgram(c.name) : (IsExecutableFile(g_install_root + c.name)
                                                                ? g_install_root + c.name
                                                                : std::string());
-    if (!found.empty()) return found;
+    if (!found.empty()) return ProgramAt(found);
   }
   return {};
 }
 
-std::string FromApplicationEntries(Browser browser, const std::vector<std::string>& entries) {
+BrowserProgram FromApplicationEntries(Browser browser, const std::vector<std::string>& entries) {
   for (const auto& entry : entries) {
-    std::string program = ExecProgram(entry);
-    if (program.empty() || BrowserOfProgram(program) != browser) continue;
-    std::string found = FindProgram(program);
-    if (!found.empty()) return found;
+    EntryBrowser e = BrowserOfEntry(entry);
+    if (e.browser == browser && !e.program.path.empty()) return e.program;
   }
   return {};
 }
@@ -247,9 +352,10 @@ DefaultBrowser DefaultOf(const std::string& entry_id) {
   if (entry_id.empty()) return DefaultBrowser::kNone;
   std::string stem = entry_id.size() > 8 ? entry_id.substr(0, entry_id.size() - 8) : entry_id;
   std::optional<Browser> browser = BrowserOfProgram(stem);
+  if (!browser) browser = BrowserOfFlatpak(stem);
   if (!browser) {
     std::string path = FindEntry(entry_id);
-    if (!path.empty()) browser = BrowserOfProgram(ExecProgram(path));
+    if (!path.empty()) browser = BrowserOfEntry(path).browser;
   }
   if (!browser) return DefaultBrowser::kNone;
   switch (*browser) {
@@ -341,17 +447,17 @@ BrowserPrograms FindBrowserPrograms() {
   std::vector<std::string> entries;
   bool entries_read = false;
   for (const auto& entry : CandidateTable()) {
-    std::string path = FromPathOrFixed(entry);
-    if (path.empty()) {
+    BrowserProgram program = FromPathOrFixed(entry);
+    if (program.path.empty()) {
       if (!entries_read) entries = ApplicationEntries();
       entries_read = true;
-      path = FromApplicationEntries(entry.browser, entries);
+      program = FromApplicationEntries(entry.browser, entries);
     }
     switch (entry.browser) {
-      case Browser::kEdge: found.edge = path; break;
-      case Browser::kChrome: found.chrome = path; break;
-      case Browser::kChrome64: found.chrome64 = path; break;
-      case Browser::kFirefox: found.firefox = path; break;
+      case Browser::kEdge: found.edge = program; break;
+      case Browser::kChrome: found.chrome = program; break;
+      case Browser::kChrome64: found.chrome64 = program; break;
+      case Browser::kFirefox: found.firefox = program; break;
     }
   }
   std::string entry = DefaultEntryFor("x-scheme-handler/https");
@@ -386,9 +492,18 @@ std::string FirstDottedNumber(const std::string& text) {
 
 }  // namespace
 
-std::string ExecutableVersion(const std::string& path) {
-  if (!IsExecutableFile(path)) return {};
-  auto output = RunForOutput(path, {"--version"}, g_version_timeout_ms);
+std::string ExecutableVersion(const std::string& path) { return ExecutableVersion(BrowserProgram{path, {}, {}}); }
+
+std::string ExecutableVersion(const BrowserProgram& program) {
+  if (!IsExecutableFile(program.path)) return {};
+  // The arguments that start the browser, without the address and the
+  // Flatpak file forwarding around it.
+  std::vector<std::string> args;
+  for (const auto& a : program.args)
+    if (a != kAddressArgument && a != "@@" && a != "@@u" && a != "@@f" && a != "--file-forwarding")
+      args.push_back(a);
+  args.push_back("--version");
+  auto output = RunForOutput(program.path, args, g_version_timeout_ms);
   if (!output) return {};
   std::string dotted = FirstDottedNumber(*output);
   if (dotted.empty()) return {};

@@ -62,16 +62,16 @@ BrowserPrograms FindBrowserPrograms() {
   const std::string local = FolderVariable("LOCALAPPDATA");
   const std::string windir = FolderVariable("WINDIR");
   BrowserPrograms found;
-  found.edge = FirstFound(
+  found.edge.path = FirstFound(
       {L"SOFTWARE\\WOW6432Node\\Clients\\StartMenuInternet\\Microsoft Edge\\shell\\open\\command",
        L"SOFTWARE\\Clients\\StartMenuInternet\\Microsoft Edge\\shell\\open\\command"},
       {windir + "/SystemApps/Microsoft.MicrosoftEdge_8wekyb3d8bbwe/MicrosoftEdge.EXE"});
-  found.chrome = FirstFound(
+  found.chrome.path = FirstFound(
       {L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\Google Chrome\\shell\\open\\command",
        L"SOFTWARE\\Clients\\StartMenuInternet\\Google Chrome\\shell\\open\\command"},
       {programs32 + "/Google/Chrome/Application/chrome.exe", local + "/Google/Chrome/Application/chrome.exe"});
-  found.chrome64 = FirstFound({}, {local + "/Google/Chrome SxS/Application/chrome.exe"});
-  found.firefox = FirstFound(
+  found.chrome64.path = FirstFound({}, {local + "/Google/Chrome SxS/Application/chrome.exe"});
+  found.firefox.path = FirstFound(
       {L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\Firefox-308046B0AF4A39CB\\shell\\open\\command",
        L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\Firefox-E7CF176E110C211B\\shell\\open\\command",
        L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\FIREFOX.EXE\\shell\\open\\command",
@@ -101,6 +101,8 @@ std::string ExecutableVersion(const std::string& path) {
                 HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
   return text;
 }
+
+std::string ExecutableVersion(const BrowserProgram& program) { return ExecutableVersion(program.path); }
 
 // Version resources answer at once, and there are no fixed paths to move.
 void SetVersionTimeoutForTesting(int) {}

@@ -46,10 +46,10 @@ TEST(WindowsBrowserPrograms, RegistryCommandsBeforeProgramFolders) {
   testing::WriteFileForTest(local + "/Google/Chrome SxS/Application/chrome.exe", "MZ");
 
   BrowserPrograms none = FindBrowserPrograms();
-  EXPECT_EQ(none.edge, "") << "no key and no SystemApps copy";
-  EXPECT_EQ(none.chrome, "");
+  EXPECT_EQ(none.edge.path, "") << "no key and no SystemApps copy";
+  EXPECT_EQ(none.chrome.path, "");
   EXPECT_EQ(none.chrome64, local + "/Google/Chrome SxS/Application/chrome.exe");
-  EXPECT_EQ(none.firefox, local + "/Mozilla Firefox/firefox.exe") << "a file candidate when every key is empty";
+  EXPECT_EQ(none.firefox.path, local + "/Mozilla Firefox/firefox.exe") << "a file candidate when every key is empty";
 
   // Quotes go, whatever follows the path stays; WOW6432Node comes first.
   ScopedCommand edge(std::wstring(kClients) + L"Microsoft Edge", L"\"C:\\Apps\\msedge.exe\" --flag");
@@ -57,9 +57,9 @@ TEST(WindowsBrowserPrograms, RegistryCommandsBeforeProgramFolders) {
   ScopedCommand chrome32(std::wstring(kClients32) + L"Google Chrome", L"\"C:\\x86\\chrome.exe\"");
   ScopedCommand firefox(std::wstring(kClients) + L"FIREFOX.EXE", L"C:\\Mozilla\\firefox.exe");
   BrowserPrograms found = FindBrowserPrograms();
-  EXPECT_EQ(found.edge, "C:/Apps/msedge.exe --flag");
-  EXPECT_EQ(found.chrome, "C:/x86/chrome.exe");
-  EXPECT_EQ(found.firefox, "C:/Mozilla/firefox.exe") << "a key wins over an existing file";
+  EXPECT_EQ(found.edge.path, "C:/Apps/msedge.exe --flag");
+  EXPECT_EQ(found.chrome.path, "C:/x86/chrome.exe");
+  EXPECT_EQ(found.firefox.path, "C:/Mozilla/firefox.exe") << "a key wins over an existing file";
 }
 
 TEST(WindowsBrowserPrograms, DefaultFromTheCurrentUsersStartMenuInternet) {
