@@ -11,53 +11,105 @@ std::string DeployTemplatePage(const std::string& trading_url) {
 <html lang="zh-Hant">
 <head>
 <meta charset="utf-8">
-<title>QUIL 瀏覽器憑證部署</title>
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>瀏覽器憑證</title>
 <style>
-body { font-family: sans-serif; margin: 2em; }
-table { border-collapse: collapse; }
-td, th { border: 1px solid #999; padding: 4px 8px; text-align: left; }
-#status { font-weight: bold; margin: 1em 0; }
+body { font-family: "Noto Sans CJK TC", "Microsoft JhengHei", sans-serif; margin: 0; color: #1a1a1a; background: #f2f4f7; line-height: 1.6; }
+main { max-width: 42em; margin: 2em auto; padding: 1.5em 2em; background: #fff; border: 1px solid #c9d1da; border-radius: 8px; }
+h1 { font-size: 1.5em; margin: 0 0 .5em; }
+h2 { font-size: 1.1em; margin: 1.2em 0 .4em; }
+dl { display: grid; grid-template-columns: max-content 1fr; gap: .2em 1em; margin: 0; }
+dt { font-weight: bold; }
+dd { margin: 0; overflow-wrap: anywhere; }
+li { margin: .3em 0; }
+.action { display: inline-block; margin-top: .5em; padding: .5em 1.2em; border-radius: 4px; background: #0b57d0; color: #fff; text-decoration: none; }
+.action:focus { outline: 3px solid #1a1a1a; outline-offset: 2px; }
+.note { margin-top: 1.5em; font-size: .9em; color: #4a4a4a; }
 </style>
 <script>
 #importCertInfo#
 </script>
 </head>
 <body>
-<h1>瀏覽器憑證部署</h1>
-<div id="status"></div>
-<table id="fields"></table>
-<p><a id="trading" href=")" + EscapeMarkup(trading_url) + R"(">前往示範網路下單</a></p>
+<main>
+<h1 id="heading">瀏覽器憑證</h1>
+<p id="summary"></p>
+<section id="details" hidden>
+<h2>憑證資料</h2>
+<dl>
+<dt>憑證名稱</dt><dd id="cn"></dd>
+<dt>序號</dt><dd id="serial"></dd>
+<dt>發行單位</dt><dd id="issuer"></dd>
+<dt>有效期間</dt><dd id="validity"></dd>
+</dl>
+</section>
+<section id="next" hidden>
+<h2>接下來請您</h2>
+<ol id="steps"></ol>
+</section>
+<p id="trading" hidden><a class="action" href=")" + EscapeMarkup(trading_url) + R"(">前往示範網路下單</a></p>
+<p class="note">此頁由 QUIL 憑證管理程式為您開啟，只列出憑證的公開資料；憑證的私密金鑰不會出現在任何網頁上。</p>
+</main>
 <script>
 (function () {
-  var status = document.getElementById('status');
-  var table = document.getElementById('fields');
-  if (typeof certInfo !== 'object') {
-    status.textContent = '未收到憑證資訊';
+  function put(id, value) { document.getElementById(id).textContent = value; }
+  function show(id) { document.getElementById(id).hidden = false; }
+  // 14 digits of local time as the customer reads a date.
+  function when(value) {
+    var v = String(value || '');
+    return /^[0-9]{14}$/.test(v)
+        ? v.substr(0, 4) + '/' + v.substr(4, 2) + '/' + v.substr(6, 2) + ' ' + v.substr(8, 2) + ':' + v.substr(10, 2)
+        : v;
+  }
+  function steps(list) {
+    var ol = document.getElementById('steps');
+    list.forEach(function (text) {
+      var li = document.createElement('li');
+      li.textContent = text;
+      ol.appendChild(li);
+    });
+    show('next');
+  }
+  function headed(text) {
+    put('heading', text);
+    document.title = text;
+  }
+  if (typeof certInfo !== 'object' || certInfo === null) {
+    headed('未收到憑證資料');
+    put('summary', '這一頁沒有收到憑證資料，瀏覽器中的憑證沒有任何變更。');
+    steps(['請回到 QUIL 憑證管理程式，重新執行「匯入瀏覽器憑證」或「移除瀏覽器憑證」。']);
     return;
   }
-  var names = ['opType', 'cn', 'serial', 'issuer', 'subject', 'notBefore', 'notAfter',
-               'certfinger', 'b64P12Cert', 'certb64'];
-  names.forEach(function (name) {
-    var row = table.insertRow();
-    row.insertCell().textContent = name;
-    var value = String(certInfo[name] || '');
-    row.insertCell().textContent = value.length > 64 ? value.substring(0, 64) + '... (' + value.length + ')' : value;
-  });
+  var cn = String(certInfo.cn || '');
+  put('cn', cn);
+  put('serial', String(certInfo.serial || ''));
+  put('issuer', String(certInfo.issuer || ''));
+  put('validity', when(certInfo.notBefore) + ' 至 ' + when(certInfo.notAfter));
+  show('details');
+  // Only what identifies the certificate is kept, never the certificate
+  // file itself.
   var key = 'quil.deployedCert';
-  try {
-    if (certInfo.opType === 'deploy') {
-      localStorage.setItem(key, JSON.stringify(certInfo));
-      status.textContent = '憑證已匯入此瀏覽器 (' + certInfo.cn + ')';
-    } else if (certInfo.opType === 'remove') {
-      localStorage.removeItem(key);
-      status.textContent = '憑證已自此瀏覽器移除 (' + certInfo.cn + ')';
-    } else {
-      status.textContent = '未知的作業: ' + certInfo.opType;
-    }
-  } catch (e) {
-    status.textContent = '瀏覽器儲存區無法使用: ' + e;
+  var kept = JSON.stringify({ cn: cn, serial: String(certInfo.serial || ''), issuer: String(certInfo.issuer || ''),
+                              notAfter: String(certInfo.notAfter || '') });
+  if (certInfo.opType === 'deploy') {
+    headed('瀏覽器憑證安裝完成');
+    put('summary', 'QUIL 已為這個瀏覽器安裝您的電子憑證，您可以用它登入網路下單。各瀏覽器的安裝結果請見 QUIL 視窗中的訊息。');
+    steps(['按下方「前往示範網路下單」。',
+           '瀏覽器詢問要使用哪一張憑證時，請選擇名稱為「' + cn + '」的憑證。',
+           '若網站未詢問憑證就拒絕登入，請關閉這個瀏覽器的所有視窗，再重新開啟網路下單。']);
+    show('trading');
+    try { localStorage.setItem(key, kept); } catch (e) { /* private browsing: nothing to keep */ }
+  } else if (certInfo.opType === 'remove') {
+    headed('瀏覽器憑證已移除');
+    put('summary', 'QUIL 已將這張電子憑證自這個瀏覽器移除，這個瀏覽器不能再用它登入網路下單。各瀏覽器的移除結果請見 QUIL 視窗中的訊息。');
+    steps(['請關閉這個瀏覽器的所有視窗，讓移除生效。',
+           '日後需要在這台電腦使用網路下單時，請在 QUIL 重新執行「匯入瀏覽器憑證」。']);
+    try { localStorage.removeItem(key); } catch (e) { /* nothing kept */ }
+  } else {
+    headed('無法辨識的作業');
+    put('summary', '這一頁收到的作業無法辨識，瀏覽器中的憑證沒有任何變更。');
+    steps(['請回到 QUIL 憑證管理程式重新操作；若仍出現此頁，請與券商客服聯絡。']);
   }
-  document.title = 'QUIL ' + certInfo.opType + ' ' + certInfo.cn;
 })();
 </script>
 </body>

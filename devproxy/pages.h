@@ -9,10 +9,14 @@
 
 namespace quil::devproxy {
 
-// HTML template with "#importCertInfo#" inside a script block. Its script
-// shows the certInfo it received and keeps (deploy) or drops (remove) it in
-// the browser's localStorage under "quil.deployedCert", and links to the
-// demo trading page at `trading_url`.
+// The operator's deployment page, in Traditional Chinese (UTF-8), with
+// "#importCertInfo#" inside a script block. Its script tells the customer
+// what was done (installed or removed), shows the certificate's public data
+// (name, serial, issuer, validity) and what to do next, with a link to the
+// demo trading page at `trading_url` after an installation; it keeps those
+// public data (deploy) or drops them (remove) in the browser's localStorage
+// under "quil.deployedCert". The key material certInfo carries is never
+// shown nor kept, and the page opens no other window or tab.
 std::string DeployTemplatePage(const std::string& trading_url);
 
 // The online codes "sent" so far, newest first, as an HTML page (UTF-8).
