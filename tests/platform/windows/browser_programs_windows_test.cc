@@ -48,7 +48,7 @@ TEST(WindowsBrowserPrograms, RegistryCommandsBeforeProgramFolders) {
   BrowserPrograms none = FindBrowserPrograms();
   EXPECT_EQ(none.edge.path, "") << "no key and no SystemApps copy";
   EXPECT_EQ(none.chrome.path, "");
-  EXPECT_EQ(none.chrome64, local + "/Google/Chrome SxS/Application/chrome.exe");
+  EXPECT_EQ(none.chrome64.path, local + "/Google/Chrome SxS/Application/chrome.exe");
   EXPECT_EQ(none.firefox.path, local + "/Mozilla Firefox/firefox.exe") << "a file candidate when every key is empty";
 
   // Quotes go, whatever follows the path stays; WOW6432Node comes first.
