@@ -1,6 +1,7 @@
 #include "browsers/browser_cert_stores.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "cert/cert_info.h"
 #include "cert/dn_text.h"
@@ -88,21 +89,22 @@ std::string importIntoBrowserStores(const std::vector<InstalledBrowser>& browser
                                     const std::string& cn) {
   std::vector<Target> targets;
   std::vector<std::string> lines;
-  bool firefox_reported = false;
+  std::vector<std::pair<bool, BrowserPackage>> reported;  // (Firefox?, packaging) told about once
   for (const auto& b : browsers) {
     if (!b.selected) continue;
-    if (!IsFirefox(b)) {
-      for (const auto& db : platform::ChromiumCertDbs(b.package)) Add(targets, db, b.name);
+    const bool firefox = IsFirefox(b);
+    auto dbs = firefox ? platform::FirefoxCertDbs(b.package) : platform::ChromiumCertDbs(b.package);
+    for (const auto& db : dbs) Add(targets, db, b.name);
+    // A Firefox that never ran has no profile to put the certificate in, a
+    // packaged Chromium that never ran no folder of its own.
+    const std::pair<bool, BrowserPackage> family{firefox, b.package};
+    if (!dbs.empty() || !platform::FillsBrowserCertDbs() ||
+        std::find(reported.begin(), reported.end(), family) != reported.end())
       continue;
-    }
-    auto profiles = platform::FirefoxCertDbs(b.package);
-    for (const auto& db : profiles) Add(targets, db, b.name);
-    // A Firefox that never ran has no profile to put the certificate in.
-    if (profiles.empty() && !firefox_reported && platform::FillsBrowserCertDbs()) {
-      lines.push_back(Line(b.name + PackageText(b.package),
-                           "找不到 Firefox 的設定檔，未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。"));
-      firefox_reported = true;
-    }
+    reported.push_back(family);
+    lines.push_back(Line(b.name + PackageText(b.package),
+                         firefox ? "找不到 Firefox 的設定檔，未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。"
+                                 : "找不到 Chromium 的憑證資料庫，未匯入憑證。請先開啟並關閉 Chromium 一次，再重新匯入。"));
   }
   std::string text;
   for (const auto& t : targets) {
@@ -117,14 +119,16 @@ std::string removeFromBrowserStores(const std::vector<InstalledBrowser>& browser
                                     const std::string& serial) {
   bool chromium = false, firefox = false;
   std::vector<Target> targets;
+  std::vector<std::string> without;  // browsers without any database: they hold nothing
   for (const auto& b : browsers) {
-    if (IsFirefox(b)) {
-      firefox = true;
-      for (const auto& db : platform::FirefoxCertDbs(b.package)) Add(targets, db, b.name);
-    } else {
-      chromium = true;
-      for (const auto& db : platform::ChromiumCertDbs(b.package)) Add(targets, db, b.name);
-    }
+    const bool is_firefox = IsFirefox(b);
+    (is_firefox ? firefox : chromium) = true;
+    auto dbs = is_firefox ? platform::FirefoxCertDbs(b.package) : platform::ChromiumCertDbs(b.package);
+    for (const auto& db : dbs) Add(targets, db, b.name);
+    const std::string label = b.name + PackageText(b.package);
+    if (dbs.empty() && platform::FillsBrowserCertDbs() &&
+        std::find(without.begin(), without.end(), label) == without.end())
+      without.push_back(label);
   }
   // The certificate may have gone into another packaging's database
   // earlier: those that exist are cleaned as well.
@@ -135,10 +139,7 @@ std::string removeFromBrowserStores(const std::vector<InstalledBrowser>& browser
       for (const auto& db : platform::ChromiumCertDbs(p))
         if (platform::CertDbExists(db)) Add(targets, db, "");
   }
-  const bool firefox_profiles = std::any_of(targets.begin(), targets.end(), [](const Target& t) {
-    return t.db.kind == BrowserCertDb::Kind::kFirefox;
-  });
-  if (targets.empty() && !(firefox && platform::FillsBrowserCertDbs())) return {};
+  if (targets.empty() && without.empty()) return {};
   if (serial.empty() || DnItems(issuer).empty())
     return "憑證中心的憑證資料缺少序號或發行者，無法確認要移除哪一張憑證，因此未自任何瀏覽器移除憑證。"
            "如需移除，請在瀏覽器的憑證管理員中自行刪除。";
@@ -152,8 +153,7 @@ std::string removeFromBrowserStores(const std::vector<InstalledBrowser>& browser
                                                        : "未持有此憑證";
     text += Line(Label(t), what);
   }
-  // A Firefox without any profile holds no certificate.
-  if (firefox && !firefox_profiles) text += Line(kFirefoxName, "未持有此憑證");
+  for (const auto& label : without) text += Line(label, "未持有此憑證");
   return "瀏覽器憑證移除結果：" + text;
 }
 

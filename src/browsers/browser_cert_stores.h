@@ -21,7 +21,8 @@ namespace quil {
 // into the databases of the selected browsers; the certificate whose DER
 // is `cert_der` is named `cn` (narrow). Chromium's database is created with
 // an empty password when it does not exist yet; a FireFox without any
-// profile is reported as not reached.
+// profile and a snap or Flatpak Chromium that never ran (no folder of its
+// own yet) are reported as not reached, with what to do.
 std::string importIntoBrowserStores(const std::vector<InstalledBrowser>& browsers, const std::string& pkcs12_der,
                                     const std::string& password, const std::string& cert_der,
                                     const std::string& cn);
@@ -31,7 +32,7 @@ std::string importIntoBrowserStores(const std::vector<InstalledBrowser>& browser
 // browser family of the list, whatever the packaging. Only a certificate
 // whose serial and issuer both equal the record's non-empty ones goes
 // (cert/pfx_file.h pfxMatches); a record without them touches no database
-// and the text says so.
+// and the text says so. A browser without any database holds nothing.
 std::string removeFromBrowserStores(const std::vector<InstalledBrowser>& browsers, const std::string& issuer,
                                     const std::string& serial);
 

@@ -29,8 +29,10 @@ struct BrowserCertDb {
 // (~/.local/share) for a native install; ~/snap/chromium/current and its
 // .local/share for the snap, whose HOME is its own data folder; $HOME (the
 // application may see the whole home) and ~/.var/app/org.chromium.Chromium/data
-// for the Flatpak. None where the browsers use the system's certificate
-// store.
+// for the Flatpak. None for a snap or a Flatpak that never ran (its own
+// folder, ~/snap/chromium/current or ~/.var/app/org.chromium.Chromium, is
+// its package manager's to make), and none where the browsers use the
+// system's certificate store.
 std::vector<BrowserCertDb> ChromiumCertDbs(BrowserPackage package);
 
 // The Firefox profiles of that packaging, from the profiles.ini of each

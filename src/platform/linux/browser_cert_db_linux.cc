@@ -242,15 +242,21 @@ void ReadProfiles(const std::string& base, BrowserPackage package, std::vector<B
 std::vector<BrowserCertDb> ChromiumCertDbs(BrowserPackage package) {
   const std::string home = HomeFolder();
   std::string browser_home = home, data_home = XdgFolder("XDG_DATA_HOME", "/.local/share");
+  // The package's own folder, made by its package manager when the browser
+  // first runs (snapd links "current" to the revision's folder): never made
+  // here, so a browser that never ran has no database to fill yet.
+  std::string package_folder;
   if (package == BrowserPackage::kSnap) {
-    browser_home = home + "/snap/chromium/current";
+    browser_home = package_folder = home + "/snap/chromium/current";
     data_home = browser_home + "/.local/share";
   } else if (package == BrowserPackage::kFlatpak) {
-    data_home = home + "/.var/app/org.chromium.Chromium/data";
+    package_folder = home + "/.var/app/org.chromium.Chromium";
+    data_home = package_folder + "/data";
   }
   std::string legacy = browser_home + "/.pki/nssdb";
-  std::string folder = IsFolder(legacy) ? legacy : data_home + "/pki/nssdb";
-  return {{BrowserCertDb::Kind::kChromium, package, folder, ""}};
+  if (IsFolder(legacy)) return {{BrowserCertDb::Kind::kChromium, package, legacy, ""}};
+  if (!package_folder.empty() && !IsFolder(package_folder)) return {};
+  return {{BrowserCertDb::Kind::kChromium, package, data_home + "/pki/nssdb", ""}};
 }
 
 std::vector<BrowserCertDb> FirefoxCertDbs(BrowserPackage package) {

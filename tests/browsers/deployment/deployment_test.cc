@@ -561,6 +561,8 @@ TEST(BrowserCertificatesTest, SnapAndFlatpakBrowsersGetTheCertificateAndLoseItAg
       {"Flatpak",
        [](Deployment& d) {
          d.chromium = d.firefox = d.desktop.AddProgram("flatpak", "Flatpak application 130.0.1");
+         // The application's own folder, which Flatpak makes when it first runs.
+         std::filesystem::create_directories(d.s.home.path() + "/.var/app/org.chromium.Chromium");
          const std::string exports = d.desktop.user_data() + "/flatpak/exports/share";
          d.desktop.AddEntry(exports, "org.chromium.Chromium.desktop",
                             d.chromium + " run --branch=stable --arch=x86_64 --command=/app/bin/chromium "
@@ -612,18 +614,64 @@ TEST(BrowserCertificatesTest, SnapAndFlatpakBrowsersGetTheCertificateAndLoseItAg
   }
 }
 
+// A packaged browser that never ran has no database yet, and its package's
+// own folders are its package manager's to make (snapd makes
+// ~/snap/chromium/current a link to the revision's folder): nothing is
+// created there, and the customer is told what to do.
 TEST(BrowserCertificatesTest, AChosenBrowserWithoutADatabaseIsNamedWithWhatToDo) {
-  Deployment d("pfx", /*native_browsers=*/false);
-  d.firefox = d.desktop.AddProgramAt(d.desktop.install_root() + "/snap/bin/firefox", "Mozilla Firefox 128.0.3");
-  d.chromium = d.desktop.AddProgram("chromium", "Chromium 156.0.8078.129");
-  IssueAndSave(d.s, d.pfx);
-  // The snap Firefox never ran: it has no profile yet.
-  d.ChooseBrowsers("Chrome,FireFox");
-  ASSERT_EQ(d.Deploy(), kOk);
-  EXPECT_EQ(d.s.ui->messages,
-            (std::vector<std::string>{"瀏覽器憑證匯入結果：\nChrome：已匯入憑證\nFireFox（snap）：找不到 Firefox 的設定檔，"
-                                      "未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。"}));
-  EXPECT_EQ(d.started, (std::vector<std::string>{d.chromium, d.firefox})) << "the page still opens in both";
+  const char kOpenFirefoxOnce[] = "找不到 Firefox 的設定檔，未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。";
+  const char kOpenChromiumOnce[] = "找不到 Chromium 的憑證資料庫，未匯入憑證。請先開啟並關閉 Chromium 一次，再重新匯入。";
+  struct Case {
+    const char* name;
+    std::function<void(Deployment&)> install;
+    std::string told;
+    std::string told_on_removal;
+    const char* untouched;  // relative to home: a folder that must not come to be
+  } cases[] = {
+      {"a snap Firefox without a profile",
+       [](Deployment& d) {
+         d.firefox = d.desktop.AddProgramAt(d.desktop.install_root() + "/snap/bin/firefox", "Mozilla Firefox 128.0.3");
+         d.chromium = d.desktop.AddProgram("chromium", "Chromium 156.0.8078.129");
+       },
+       std::string("瀏覽器憑證匯入結果：\nChrome：已匯入憑證\nFireFox（snap）：") + kOpenFirefoxOnce,
+       "瀏覽器憑證移除結果：\nChrome：已移除憑證\nFireFox（snap）：未持有此憑證", "snap/firefox"},
+      {"a snap Chromium that never ran",
+       [](Deployment& d) {
+         d.chromium = d.desktop.AddProgramAt(d.desktop.install_root() + "/snap/bin/chromium", "Chromium 130.0.6723.58 snap");
+         d.firefox = d.desktop.AddProgram("firefox", "Mozilla Firefox 115.9.1esr");
+         AddFirefoxProfile(d, ".mozilla/firefox", "p.default");
+       },
+       std::string("瀏覽器憑證匯入結果：\nFireFox（設定檔 p.default）：已匯入憑證\nChrome（snap）：") + kOpenChromiumOnce,
+       "瀏覽器憑證移除結果：\nFireFox（設定檔 p.default）：已移除憑證\nChrome（snap）：未持有此憑證", "snap/chromium"},
+      {"a Flatpak Chromium that never ran",
+       [](Deployment& d) {
+         d.chromium = d.desktop.AddProgram("flatpak", "Flatpak application 130.0.1");
+         d.desktop.AddEntry(d.desktop.user_data() + "/flatpak/exports/share", "org.chromium.Chromium.desktop",
+                            d.chromium + " run --branch=stable --arch=x86_64 --command=/app/bin/chromium "
+                                         "--file-forwarding org.chromium.Chromium @@u %U @@");
+         d.firefox = d.desktop.AddProgram("firefox", "Mozilla Firefox 115.9.1esr");
+         AddFirefoxProfile(d, ".mozilla/firefox", "p.default");
+       },
+       std::string("瀏覽器憑證匯入結果：\nFireFox（設定檔 p.default）：已匯入憑證\nChrome（Flatpak）：") + kOpenChromiumOnce,
+       "瀏覽器憑證移除結果：\nFireFox（設定檔 p.default）：已移除憑證\nChrome（Flatpak）：未持有此憑證",
+       ".var/app/org.chromium.Chromium"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Deployment d("pfx", /*native_browsers=*/false);
+    c.install(d);
+    IssueAndSave(d.s, d.pfx);
+    d.ChooseBrowsers("Chrome,FireFox");
+    ASSERT_EQ(d.Deploy(), kOk);
+    EXPECT_EQ(d.s.ui->messages, (std::vector<std::string>{c.told}));
+    EXPECT_EQ(d.started, (std::vector<std::string>{d.chromium, d.firefox})) << "the page still opens in both";
+    EXPECT_FALSE(std::filesystem::exists(d.s.home.path() + "/" + c.untouched));
+
+    d.s.ClearUi();
+    ASSERT_EQ(d.Remove(), kOk);
+    EXPECT_EQ(d.s.ui->messages, (std::vector<std::string>{c.told_on_removal}));
+    EXPECT_FALSE(std::filesystem::exists(d.s.home.path() + "/" + c.untouched));
+  }
 }
 
 // Holds a profile's lock as a running Firefox does, from a process of its
