@@ -47,7 +47,8 @@ li { margin: .3em 0; }
 <h2>接下來請您</h2>
 <ol id="steps"></ol>
 </section>
-<p id="trading" hidden><a class="action" href=")" + EscapeMarkup(trading_url) + R"(">前往示範網路下單</a></p>
+<p id="trading" hidden><a class="action" href=")" +
+         EscapeMarkup(trading_url) + R"(">前往示範網路下單</a></p>
 <p class="note">此頁由 QUIL 憑證管理程式為您開啟，只列出憑證的公開資料；憑證的私密金鑰不會出現在任何網頁上。</p>
 </main>
 <script>

@@ -39,9 +39,12 @@ void Add(std::vector<Target>& targets, const BrowserCertDb& db, const std::strin
 
 const char* PackageText(BrowserPackage package) {
   switch (package) {
-    case BrowserPackage::kSnap: return "（snap）";
-    case BrowserPackage::kFlatpak: return "（Flatpak）";
-    case BrowserPackage::kNative: break;
+    case BrowserPackage::kSnap:
+      return "（snap）";
+    case BrowserPackage::kFlatpak:
+      return "（Flatpak）";
+    case BrowserPackage::kNative:
+      break;
   }
   return "";
 }
@@ -67,9 +70,14 @@ std::string NotReached(const Target& t, const CertDbResult& r, bool importing) {
     case CertDbStatus::kPasswordProtected:
       return std::string("憑證資料庫設有主控密碼，QUIL 無法") + (importing ? "匯入" : "移除") +
              "。請在瀏覽器的憑證管理員中自行" + (importing ? "匯入憑證檔" : "刪除此憑證") + "。";
-    case CertDbStatus::kUnopenable: why = "憑證資料庫無法開啟"; break;
-    case CertDbStatus::kRefused: why = importing ? "憑證資料庫無法寫入" : "憑證無法自資料庫刪除"; break;
-    case CertDbStatus::kDone: break;
+    case CertDbStatus::kUnopenable:
+      why = "憑證資料庫無法開啟";
+      break;
+    case CertDbStatus::kRefused:
+      why = importing ? "憑證資料庫無法寫入" : "憑證無法自資料庫刪除";
+      break;
+    case CertDbStatus::kDone:
+      break;
   }
   if (!r.reason.empty()) why += "（" + r.reason + "）";
   return why + "。請關閉 " + Family(t.db) + " 後再試一次。";
@@ -85,8 +93,7 @@ bool isRecordedCertificate(const std::string& issuer, const std::string& serial,
 }
 
 std::string importIntoBrowserStores(const std::vector<InstalledBrowser>& browsers, const std::string& pkcs12_der,
-                                    const std::string& password, const std::string& cert_der,
-                                    const std::string& cn) {
+                                    const std::string& password, const std::string& cert_der, const std::string& cn) {
   std::vector<Target> targets;
   std::vector<std::string> lines;
   std::vector<std::pair<bool, BrowserPackage>> reported;  // (Firefox?, packaging) told about once
@@ -103,8 +110,9 @@ std::string importIntoBrowserStores(const std::vector<InstalledBrowser>& browser
       continue;
     reported.push_back(family);
     lines.push_back(Line(b.name + PackageText(b.package),
-                         firefox ? "找不到 Firefox 的設定檔，未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。"
-                                 : "找不到 Chromium 的憑證資料庫，未匯入憑證。請先開啟並關閉 Chromium 一次，再重新匯入。"));
+                         firefox
+                             ? "找不到 Firefox 的設定檔，未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。"
+                             : "找不到 Chromium 的憑證資料庫，未匯入憑證。請先開啟並關閉 Chromium 一次，再重新匯入。"));
   }
   std::string text;
   for (const auto& t : targets) {

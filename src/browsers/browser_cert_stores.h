@@ -24,8 +24,7 @@ namespace quil {
 // profile and a snap or Flatpak Chromium that never ran (no folder of its
 // own yet) are reported as not reached, with what to do.
 std::string importIntoBrowserStores(const std::vector<InstalledBrowser>& browsers, const std::string& pkcs12_der,
-                                    const std::string& password, const std::string& cert_der,
-                                    const std::string& cn);
+                                    const std::string& password, const std::string& cert_der, const std::string& cn);
 
 // Deletes the certificate the proxy's record names (its issuer and serial
 // texts, narrow), with its private key, from every database of every

@@ -24,8 +24,8 @@ std::string DefaultName(platform::DefaultBrowser d) {
   return {};
 }
 
-void Add(std::vector<InstalledBrowser>& list, const char* id, const char* name,
-         const platform::BrowserProgram& program, std::string version) {
+void Add(std::vector<InstalledBrowser>& list, const char* id, const char* name, const platform::BrowserProgram& program,
+         std::string version) {
   InstalledBrowser b;
   b.id = id;
   b.name = name;

@@ -74,8 +74,7 @@ std::string ScriptValue(const std::string& narrow) {
     }
     if (c < 0x20 || c >= 0x7F || c == '"' || c == '\'' || c == '\\' || c == '<' || c == '>' || c == '&')
       AppendEscape(out, "\\x%02X", c);
-    else
-      out += static_cast<char>(c);
+    else out += static_cast<char>(c);
   }
   return out;
 }

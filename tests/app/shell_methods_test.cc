@@ -178,8 +178,7 @@ TEST(ShellMethodsTest, OnlyRegularFilesAreFilesAndNothingWaits) {
       {"endless device", "/dev/zero", "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
       {"folder", home.path(), "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
       {"kernel file", "/proc/self/status", "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'5'}"},
-      {"NUL inside the path", full + std::string("\0/x", 3), "{'errCode':'52301'}",
-       "{'errCode':'-1','errMsg':'2'}"},
+      {"NUL inside the path", full + std::string("\0/x", 3), "{'errCode':'52301'}", "{'errCode':'-1','errMsg':'2'}"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

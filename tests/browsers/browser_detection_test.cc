@@ -135,22 +135,29 @@ TEST(BrowserDetectionTest, SnapAndFlatpakInstalls) {
   struct Case {
     const char* name;
     std::function<void(FakeDesktop&)> install;
-    const char* browser;        // "" when none is listed
-    std::string path;           // relative to the fake desktop's home
+    const char* browser;  // "" when none is listed
+    std::string path;     // relative to the fake desktop's home
     std::vector<std::string> args;
     BrowserPackage package;
   } cases[] = {
       {"a snap in /snap/bin",
        [](FakeDesktop& d) { d.AddProgramAt(d.install_root() + "/snap/bin/firefox", "Mozilla Firefox 128.0.3"); },
-       "FireFox", "/root/snap/bin/firefox", {}, BrowserPackage::kSnap},
+       "FireFox",
+       "/root/snap/bin/firefox",
+       {},
+       BrowserPackage::kSnap},
       {"a distribution's wrapper of the snap on PATH",
        [](FakeDesktop& d) {
          d.AddProgramAt(d.install_root() + "/snap/bin/chromium", "Chromium 130.0.6723.58 snap");
-         WriteFileForTest(d.bin() + "/chromium-browser",
-                          "#!/bin/sh\nif ! [ -x /snap/bin/chromium ]; then exit 1; fi\nexec /snap/bin/chromium \"$@\"\n");
+         WriteFileForTest(
+             d.bin() + "/chromium-browser",
+             "#!/bin/sh\nif ! [ -x /snap/bin/chromium ]; then exit 1; fi\nexec /snap/bin/chromium \"$@\"\n");
          chmod((d.bin() + "/chromium-browser").c_str(), 0755);
        },
-       "Chrome", "/root/snap/bin/chromium", {}, BrowserPackage::kSnap},
+       "Chrome",
+       "/root/snap/bin/chromium",
+       {},
+       BrowserPackage::kSnap},
       {"Flatpak's exported entry of the user",
        [&](FakeDesktop& d) {
          // Answers only the version query of the application itself.
@@ -161,7 +168,8 @@ TEST(BrowserDetectionTest, SnapAndFlatpakInstalls) {
          d.AddEntry(d.user_data() + "/flatpak/exports/share", "org.mozilla.firefox.desktop",
                     d.bin() + "/flatpak " + firefox_run);
        },
-       "FireFox", "/bin/flatpak",
+       "FireFox",
+       "/bin/flatpak",
        {"run", "--branch=stable", "--arch=x86_64", "--command=firefox", "--file-forwarding", "org.mozilla.firefox",
         "@@u", "%u", "@@"},
        BrowserPackage::kFlatpak},
@@ -172,7 +180,8 @@ TEST(BrowserDetectionTest, SnapAndFlatpakInstalls) {
                     "flatpak run --branch=stable --arch=x86_64 --command=/app/bin/chromium --file-forwarding "
                     "org.chromium.Chromium @@u %U @@");
        },
-       "Chrome", "/bin/flatpak",
+       "Chrome",
+       "/bin/flatpak",
        {"run", "--branch=stable", "--arch=x86_64", "--command=/app/bin/chromium", "--file-forwarding",
         "org.chromium.Chromium", "@@u", "%u", "@@"},
        BrowserPackage::kFlatpak},
@@ -182,7 +191,10 @@ TEST(BrowserDetectionTest, SnapAndFlatpakInstalls) {
          d.AddEntry(d.user_data() + "/flatpak/exports/share", "org.gnome.Epiphany.desktop",
                     "flatpak run --branch=stable --arch=x86_64 --command=epiphany org.gnome.Epiphany %U");
        },
-       "", "", {}, BrowserPackage::kNative},
+       "",
+       "",
+       {},
+       BrowserPackage::kNative},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -98,7 +98,8 @@ TEST(CertInfoTextTest, ALeadByteWithoutItsTrailByteIsEscaped) {
     std::string written;
   } cases[] = {
       {"before a quote", "\xA4\"; injected(); //", "\\xA4\\x22; injected(); //"},
-      {"before <", "\xB1</script><script>injected()</script>", "\\xB1\\x3C/script\\x3E\\x3Cscript\\x3Einjected()\\x3C/script\\x3E"},
+      {"before <", "\xB1</script><script>injected()</script>",
+       "\\xB1\\x3C/script\\x3E\\x3Cscript\\x3Einjected()\\x3C/script\\x3E"},
       {"before a line feed", "\xFE\ninjected()", "\\xFE\\x0Ainjected()"},
       {"at the end", "\x81", "\\x81"},
       {"before a backslash: a character (5C is a trail byte)", "\xA5\\\"", "\\u529F\\x22"},
@@ -109,8 +110,8 @@ TEST(CertInfoTextTest, ALeadByteWithoutItsTrailByteIsEscaped) {
     SCOPED_TRACE(c.name);
     CertInfoBlock b;
     b.opType = "deploy";
-    for (std::string* field : {&b.cn, &b.serial, &b.issuer, &b.subject, &b.notBefore, &b.notAfter, &b.certfinger,
-                               &b.b64P12Cert, &b.certb64})
+    for (std::string* field :
+         {&b.cn, &b.serial, &b.issuer, &b.subject, &b.notBefore, &b.notAfter, &b.certfinger, &b.b64P12Cert, &b.certb64})
       *field = c.value;
     const std::string text = certInfoText(b);
     ExpectOnlyEscapedValues(text);
@@ -130,8 +131,8 @@ TEST(CertInfoTextTest, ChromiumRunsNoValueAsScript) {
   b.opType = "deploy";
   // 王小明, then lone lead bytes before a quote, "<" and a backslash.
   b.cn = "\xA4\xFD\xA4\x70\xA9\xFA";
-  for (std::string* field : {&b.serial, &b.issuer, &b.subject, &b.notBefore, &b.notAfter, &b.certfinger,
-                             &b.b64P12Cert, &b.certb64})
+  for (std::string* field :
+       {&b.serial, &b.issuer, &b.subject, &b.notBefore, &b.notAfter, &b.certfinger, &b.b64P12Cert, &b.certb64})
     *field = "\xA4\"; window.injected = 1; //";
   b.subject = "\xB1</script><script>window.injected = 1</script>";
   b.notAfter = "\xFE\\\"; window.injected = 1; //";

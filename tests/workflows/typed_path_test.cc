@@ -44,8 +44,8 @@ TEST(TypedPathTest, NoFileAPathCanNameHoldsTheApplicationThread) {
     close(fd);
   }
   std::string sys_file;
-  for (const char* candidate : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/power/state",
-                                "/sys/kernel/profiling"})
+  for (const char* candidate :
+       {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/power/state", "/sys/kernel/profiling"})
     if (access(candidate, R_OK) == 0) sys_file = candidate;
 
   const Method methods[] = {

@@ -1,12 +1,12 @@
 #include "platform/browser_cert_db.h"
 
+#include <fcntl.h>
 #include <nss.h>
 #include <p12.h>
 #include <pk11pub.h>
 #include <prerror.h>
 #include <secerr.h>
 #include <secmod.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>

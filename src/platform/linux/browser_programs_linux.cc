@@ -454,10 +454,18 @@ BrowserPrograms FindBrowserPrograms() {
       program = FromApplicationEntries(entry.browser, entries);
     }
     switch (entry.browser) {
-      case Browser::kEdge: found.edge = program; break;
-      case Browser::kChrome: found.chrome = program; break;
-      case Browser::kChrome64: found.chrome64 = program; break;
-      case Browser::kFirefox: found.firefox = program; break;
+      case Browser::kEdge:
+        found.edge = program;
+        break;
+      case Browser::kChrome:
+        found.chrome = program;
+        break;
+      case Browser::kChrome64:
+        found.chrome64 = program;
+        break;
+      case Browser::kFirefox:
+        found.firefox = program;
+        break;
     }
   }
   std::string entry = DefaultEntryFor("x-scheme-handler/https");
@@ -500,8 +508,7 @@ std::string ExecutableVersion(const BrowserProgram& program) {
   // Flatpak file forwarding around it.
   std::vector<std::string> args;
   for (const auto& a : program.args)
-    if (a != kAddressArgument && a != "@@" && a != "@@u" && a != "@@f" && a != "--file-forwarding")
-      args.push_back(a);
+    if (a != kAddressArgument && a != "@@" && a != "@@u" && a != "@@f" && a != "--file-forwarding") args.push_back(a);
   args.push_back("--version");
   auto output = RunForOutput(program.path, args, g_version_timeout_ms);
   if (!output) return {};

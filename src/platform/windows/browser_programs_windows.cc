@@ -62,23 +62,23 @@ BrowserPrograms FindBrowserPrograms() {
   const std::string local = FolderVariable("LOCALAPPDATA");
   const std::string windir = FolderVariable("WINDIR");
   BrowserPrograms found;
-  found.edge.path = FirstFound(
-      {L"SOFTWARE\\WOW6432Node\\Clients\\StartMenuInternet\\Microsoft Edge\\shell\\open\\command",
-       L"SOFTWARE\\Clients\\StartMenuInternet\\Microsoft Edge\\shell\\open\\command"},
-      {windir + "/SystemApps/Microsoft.MicrosoftEdge_8wekyb3d8bbwe/MicrosoftEdge.EXE"});
+  found.edge.path =
+      FirstFound({L"SOFTWARE\\WOW6432Node\\Clients\\StartMenuInternet\\Microsoft Edge\\shell\\open\\command",
+                  L"SOFTWARE\\Clients\\StartMenuInternet\\Microsoft Edge\\shell\\open\\command"},
+                 {windir + "/SystemApps/Microsoft.MicrosoftEdge_8wekyb3d8bbwe/MicrosoftEdge.EXE"});
   found.chrome.path = FirstFound(
       {L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\Google Chrome\\shell\\open\\command",
        L"SOFTWARE\\Clients\\StartMenuInternet\\Google Chrome\\shell\\open\\command"},
       {programs32 + "/Google/Chrome/Application/chrome.exe", local + "/Google/Chrome/Application/chrome.exe"});
   found.chrome64.path = FirstFound({}, {local + "/Google/Chrome SxS/Application/chrome.exe"});
-  found.firefox.path = FirstFound(
-      {L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\Firefox-308046B0AF4A39CB\\shell\\open\\command",
-       L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\Firefox-E7CF176E110C211B\\shell\\open\\command",
-       L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\FIREFOX.EXE\\shell\\open\\command",
-       L"SOFTWARE\\Clients\\StartMenuInternet\\Firefox-308046B0AF4A39CB\\shell\\open\\command",
-       L"SOFTWARE\\Clients\\StartMenuInternet\\Firefox-E7CF176E110C211B\\shell\\open\\command",
-       L"SOFTWARE\\Clients\\StartMenuInternet\\FIREFOX.EXE\\shell\\open\\command"},
-      {programs32 + "/Mozilla Firefox/firefox.exe", local + "/Mozilla Firefox/firefox.exe"});
+  found.firefox.path =
+      FirstFound({L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\Firefox-308046B0AF4A39CB\\shell\\open\\command",
+                  L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\Firefox-E7CF176E110C211B\\shell\\open\\command",
+                  L"SOFTWARE\\Wow6432Node\\Clients\\StartMenuInternet\\FIREFOX.EXE\\shell\\open\\command",
+                  L"SOFTWARE\\Clients\\StartMenuInternet\\Firefox-308046B0AF4A39CB\\shell\\open\\command",
+                  L"SOFTWARE\\Clients\\StartMenuInternet\\Firefox-E7CF176E110C211B\\shell\\open\\command",
+                  L"SOFTWARE\\Clients\\StartMenuInternet\\FIREFOX.EXE\\shell\\open\\command"},
+                 {programs32 + "/Mozilla Firefox/firefox.exe", local + "/Mozilla Firefox/firefox.exe"});
   const std::wstring chosen = DefaultValue(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet");
   if (chosen == L"Google Chrome") found.default_browser = DefaultBrowser::kChrome;
   else if (chosen == L"Mozilla Firefox") found.default_browser = DefaultBrowser::kFirefox;

@@ -66,15 +66,16 @@ void AddUnrelatedCertificates(const std::string& db, const std::string& customer
   PKCS12_free(p12);
   X509_free(cert);
   std::string log;
-  EXPECT_EQ(RunCommand("/usr/bin/pk12util -i " + scratch + "/other.p12 -d sql:" + db + " -W other -k /dev/null", &log), 0)
+  EXPECT_EQ(RunCommand("/usr/bin/pk12util -i " + scratch + "/other.p12 -d sql:" + db + " -W other -k /dev/null", &log),
+            0)
       << log;
   TestKey root_key = NewTestKey();
   CertTemplate root{{{"CN", kCompanyRoot}, {"O", "Company"}}, serial, Constraints::kAuthority};
   WriteFileForTest(scratch + "/root.der", IssueCert(root, root_key.key, {}, root_key.key));
-  EXPECT_EQ(RunCommand("/usr/bin/certutil -A -d sql:" + db + " -n '" + kCompanyRoot + "' -t C,, -i " + scratch +
-                           "/root.der",
-                       &log),
-            0)
+  EXPECT_EQ(
+      RunCommand("/usr/bin/certutil -A -d sql:" + db + " -n '" + kCompanyRoot + "' -t C,, -i " + scratch + "/root.der",
+                 &log),
+      0)
       << log;
 }
 
@@ -93,9 +94,9 @@ std::string UnrelatedSnapshot(const std::string& db, const std::string& scratch)
   RunCommand("/usr/bin/pk12util -o " + scratch + "/export.p12 -n '" + std::string(kOtherLogin) + "' -d sql:" + db +
                  " -W x -k /dev/null",
              &log);
-  RunCommand("/usr/bin/openssl pkcs12 -in " + scratch +
-                 "/export.p12 -nocerts -nodes -passin pass:x | /usr/bin/openssl pkey",
-             &key);
+  RunCommand(
+      "/usr/bin/openssl pkcs12 -in " + scratch + "/export.p12 -nocerts -nodes -passin pass:x | /usr/bin/openssl pkey",
+      &key);
   EXPECT_NE(key.find("PRIVATE KEY"), std::string::npos) << "the other login's key is there: " << log << key;
   return snapshot + key;
 }
@@ -131,22 +132,32 @@ TEST(BrowserCertificatesTest, OnlyTheCustomersCertificateComesAndGoes) {
     std::vector<std::string> messages;
     bool starts;
   } cases[] = {
-      {"only the common name", "<result><rtnCode>0</rtnCode><rtnMsg/><cn>" + d.s.customer.cn + "</cn></result>", kDeployOk,
-       {kNothingRemoved}, true},
+      {"only the common name",
+       "<result><rtnCode>0</rtnCode><rtnMsg/><cn>" + d.s.customer.cn + "</cn></result>",
+       kDeployOk,
+       {kNothingRemoved},
+       true},
       {"a serial without an issuer",
        "<result><rtnCode>0</rtnCode><cn>" + d.s.customer.cn + "</cn><serial>" + cert.serial + "</serial></result>",
-       kDeployOk, {kNothingRemoved}, true},
+       kDeployOk,
+       {kNothingRemoved},
+       true},
       {"an issuer without a serial",
        "<result><rtnCode>0</rtnCode><cn>" + d.s.customer.cn + "</cn><issuer>" + cert.issuer + "</issuer></result>",
-       kDeployOk, {kNothingRemoved}, true},
+       kDeployOk,
+       {kNothingRemoved},
+       true},
       {"the serial under another issuer",
        "<result><rtnCode>0</rtnCode><cn>" + d.s.customer.cn + "</cn><serial>" + cert.serial +
            "</serial><issuer>CN=Another CA, O=Elsewhere, C=TW</issuer></result>",
        kDeployOk,
-       {"瀏覽器憑證移除結果：\nMicrosoft Edge、Chrome：未持有此憑證\nFireFox（設定檔 p.default）：未持有此憑證"}, true},
+       {"瀏覽器憑證移除結果：\nMicrosoft Edge、Chrome：未持有此憑證\nFireFox（設定檔 p.default）：未持有此憑證"},
+       true},
       {"a refusal naming the common name",
        "<result><rtnCode>1</rtnCode><rtnMsg>no current certificate</rtnMsg><cn>" + d.s.customer.cn + "</cn></result>",
-       "{'errCode':'55707','errMsg':'<55707>無有效憑證不需進行瀏覽器憑證移除'}", {}, false},
+       "{'errCode':'55707','errMsg':'<55707>無有效憑證不需進行瀏覽器憑證移除'}",
+       {},
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -187,7 +198,8 @@ TEST(BrowserCertificatesTest, SnapAndFlatpakBrowsersGetTheCertificateAndLoseItAg
   } cases[] = {
       {"snap",
        [](Deployment& d) {
-         d.chromium = d.desktop.AddProgramAt(d.desktop.install_root() + "/snap/bin/chromium", "Chromium 130.0.6723.58 snap");
+         d.chromium =
+             d.desktop.AddProgramAt(d.desktop.install_root() + "/snap/bin/chromium", "Chromium 130.0.6723.58 snap");
          d.firefox = d.desktop.AddProgramAt(d.desktop.install_root() + "/snap/bin/firefox", "Mozilla Firefox 128.0.3");
          // The snap's data folder of the installed revision.
          std::filesystem::create_directories(d.s.home.path() + "/snap/chromium/2497");
@@ -201,14 +213,15 @@ TEST(BrowserCertificatesTest, SnapAndFlatpakBrowsersGetTheCertificateAndLoseItAg
          std::filesystem::create_directories(d.s.home.path() + "/.var/app/org.chromium.Chromium");
          const std::string exports = d.desktop.user_data() + "/flatpak/exports/share";
          d.desktop.AddEntry(exports, "org.chromium.Chromium.desktop",
-                            d.chromium + " run --branch=stable --arch=x86_64 --command=/app/bin/chromium "
-                                         "--file-forwarding org.chromium.Chromium @@u %U @@");
+                            d.chromium +
+                                " run --branch=stable --arch=x86_64 --command=/app/bin/chromium "
+                                "--file-forwarding org.chromium.Chromium @@u %U @@");
          d.desktop.AddEntry(exports, "org.mozilla.firefox.desktop",
-                            d.firefox + " run --branch=stable --arch=x86_64 --command=firefox --file-forwarding "
-                                        "org.mozilla.firefox @@u %u @@");
+                            d.firefox +
+                                " run --branch=stable --arch=x86_64 --command=firefox --file-forwarding "
+                                "org.mozilla.firefox @@u %u @@");
        },
-       ".var/app/org.chromium.Chromium/data/pki/nssdb", ".var/app/org.mozilla.firefox/.mozilla/firefox",
-       "（Flatpak）"},
+       ".var/app/org.chromium.Chromium/data/pki/nssdb", ".var/app/org.mozilla.firefox/.mozilla/firefox", "（Flatpak）"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -222,9 +235,9 @@ TEST(BrowserCertificatesTest, SnapAndFlatpakBrowsersGetTheCertificateAndLoseItAg
     ASSERT_EQ(d.Deploy(), kDeployOk);
     EXPECT_TRUE(HoldsCertAndKey(chromium_db, d.s.customer.cn));
     EXPECT_TRUE(HoldsCertAndKey(profile, d.s.customer.cn));
-    EXPECT_EQ(d.s.ui->messages, (std::vector<std::string>{std::string("瀏覽器憑證匯入結果：\nChrome") + c.package +
-                                                          "：已匯入憑證\nFireFox" + c.package +
-                                                          "（設定檔 packaged）：已匯入憑證"}));
+    EXPECT_EQ(d.s.ui->messages,
+              (std::vector<std::string>{std::string("瀏覽器憑證匯入結果：\nChrome") + c.package +
+                                        "：已匯入憑證\nFireFox" + c.package + "（設定檔 packaged）：已匯入憑證"}));
     // Started as the package starts them: the snap's program, Flatpak's
     // "flatpak run" with the page forwarded into the sandbox.
     const std::string address = "file://" + d.Pages()[0];
@@ -232,21 +245,20 @@ TEST(BrowserCertificatesTest, SnapAndFlatpakBrowsersGetTheCertificateAndLoseItAg
     if (std::string(c.name) == "snap") {
       EXPECT_EQ(d.arguments, (std::vector<std::vector<std::string>>{{address}, {address}}));
     } else {
-      EXPECT_EQ(d.arguments,
-                (std::vector<std::vector<std::string>>{
-                    {"run", "--branch=stable", "--arch=x86_64", "--command=/app/bin/chromium", "--file-forwarding",
-                     "org.chromium.Chromium", "@@u", address, "@@"},
-                    {"run", "--branch=stable", "--arch=x86_64", "--command=firefox", "--file-forwarding",
-                     "org.mozilla.firefox", "@@u", address, "@@"}}));
+      EXPECT_EQ(d.arguments, (std::vector<std::vector<std::string>>{
+                                 {"run", "--branch=stable", "--arch=x86_64", "--command=/app/bin/chromium",
+                                  "--file-forwarding", "org.chromium.Chromium", "@@u", address, "@@"},
+                                 {"run", "--branch=stable", "--arch=x86_64", "--command=firefox", "--file-forwarding",
+                                  "org.mozilla.firefox", "@@u", address, "@@"}}));
     }
 
     d.s.ClearUi();
     ASSERT_EQ(d.Remove(), kDeployOk);
     EXPECT_FALSE(HoldsCertAndKey(chromium_db, d.s.customer.cn));
     EXPECT_EQ(Certutil("-K -d sql:" + profile + " -f /dev/null").find(d.s.customer.cn), std::string::npos);
-    EXPECT_EQ(d.s.ui->messages, (std::vector<std::string>{std::string("瀏覽器憑證移除結果：\nChrome") + c.package +
-                                                          "：已移除憑證\nFireFox" + c.package +
-                                                          "（設定檔 packaged）：已移除憑證"}));
+    EXPECT_EQ(d.s.ui->messages,
+              (std::vector<std::string>{std::string("瀏覽器憑證移除結果：\nChrome") + c.package +
+                                        "：已移除憑證\nFireFox" + c.package + "（設定檔 packaged）：已移除憑證"}));
   }
 }
 
@@ -256,7 +268,8 @@ TEST(BrowserCertificatesTest, SnapAndFlatpakBrowsersGetTheCertificateAndLoseItAg
 // created there, and the customer is told what to do.
 TEST(BrowserCertificatesTest, AChosenBrowserWithoutADatabaseIsNamedWithWhatToDo) {
   const char kOpenFirefoxOnce[] = "找不到 Firefox 的設定檔，未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。";
-  const char kOpenChromiumOnce[] = "找不到 Chromium 的憑證資料庫，未匯入憑證。請先開啟並關閉 Chromium 一次，再重新匯入。";
+  const char kOpenChromiumOnce[] =
+      "找不到 Chromium 的憑證資料庫，未匯入憑證。請先開啟並關閉 Chromium 一次，再重新匯入。";
   struct Case {
     const char* name;
     std::function<void(Deployment&)> install;
@@ -273,22 +286,26 @@ TEST(BrowserCertificatesTest, AChosenBrowserWithoutADatabaseIsNamedWithWhatToDo)
        "瀏覽器憑證移除結果：\nChrome：已移除憑證\nFireFox（snap）：未持有此憑證", "snap/firefox"},
       {"a snap Chromium that never ran",
        [](Deployment& d) {
-         d.chromium = d.desktop.AddProgramAt(d.desktop.install_root() + "/snap/bin/chromium", "Chromium 130.0.6723.58 snap");
+         d.chromium =
+             d.desktop.AddProgramAt(d.desktop.install_root() + "/snap/bin/chromium", "Chromium 130.0.6723.58 snap");
          d.firefox = d.desktop.AddProgram("firefox", "Mozilla Firefox 115.9.1esr");
          AddFirefoxProfile(d, ".mozilla/firefox", "p.default");
        },
-       std::string("瀏覽器憑證匯入結果：\nFireFox（設定檔 p.default）：已匯入憑證\nChrome（snap）：") + kOpenChromiumOnce,
+       std::string("瀏覽器憑證匯入結果：\nFireFox（設定檔 p.default）：已匯入憑證\nChrome（snap）：") +
+           kOpenChromiumOnce,
        "瀏覽器憑證移除結果：\nFireFox（設定檔 p.default）：已移除憑證\nChrome（snap）：未持有此憑證", "snap/chromium"},
       {"a Flatpak Chromium that never ran",
        [](Deployment& d) {
          d.chromium = d.desktop.AddProgram("flatpak", "Flatpak application 130.0.1");
          d.desktop.AddEntry(d.desktop.user_data() + "/flatpak/exports/share", "org.chromium.Chromium.desktop",
-                            d.chromium + " run --branch=stable --arch=x86_64 --command=/app/bin/chromium "
-                                         "--file-forwarding org.chromium.Chromium @@u %U @@");
+                            d.chromium +
+                                " run --branch=stable --arch=x86_64 --command=/app/bin/chromium "
+                                "--file-forwarding org.chromium.Chromium @@u %U @@");
          d.firefox = d.desktop.AddProgram("firefox", "Mozilla Firefox 115.9.1esr");
          AddFirefoxProfile(d, ".mozilla/firefox", "p.default");
        },
-       std::string("瀏覽器憑證匯入結果：\nFireFox（設定檔 p.default）：已匯入憑證\nChrome（Flatpak）：") + kOpenChromiumOnce,
+       std::string("瀏覽器憑證匯入結果：\nFireFox（設定檔 p.default）：已匯入憑證\nChrome（Flatpak）：") +
+           kOpenChromiumOnce,
        "瀏覽器憑證移除結果：\nFireFox（設定檔 p.default）：已移除憑證\nChrome（Flatpak）：未持有此憑證",
        ".var/app/org.chromium.Chromium"},
   };

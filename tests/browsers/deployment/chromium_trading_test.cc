@@ -71,8 +71,8 @@ void VisitWithChromium(const std::string& home, const std::string& url) {
   RunCommand("(/usr/bin/env -u XDG_DATA_HOME -u XDG_CONFIG_HOME PATH=/usr/bin:/bin HOME=" + home +
                  " /usr/bin/timeout 120 " + kChromium +
                  " --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update"
-                 " --no-first-run --disable-sync --disable-quic --user-data-dir=" + home +
-                 "/chromium-profile --dump-dom " + url + " >/dev/null 2>&1)",
+                 " --no-first-run --disable-sync --disable-quic --user-data-dir=" +
+                 home + "/chromium-profile --dump-dom " + url + " >/dev/null 2>&1)",
              &out);
 }
 
@@ -131,8 +131,8 @@ std::string ShownBody(const std::string& home, const std::string& page) {
   std::string dom;
   RunCommand("(/usr/bin/env PATH=/usr/bin:/bin HOME=" + home + " /usr/bin/timeout 120 " + std::string(kChromium) +
                  " --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update"
-                 " --no-first-run --disable-sync --disable-quic --user-data-dir=" + home +
-                 "/chromium-page --dump-dom file://" + page + " 2>/dev/null)",
+                 " --no-first-run --disable-sync --disable-quic --user-data-dir=" +
+                 home + "/chromium-page --dump-dom file://" + page + " 2>/dev/null)",
              &dom);
   size_t body = dom.find("<body");
   return body == std::string::npos ? std::string() : dom.substr(body);

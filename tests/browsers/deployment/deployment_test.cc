@@ -183,7 +183,8 @@ TEST(DeployCertTest, DatabasesThatCannotBeUsedAreSkippedWithAMessage) {
   // certificate could not go.
   ASSERT_EQ(d.s.ui->messages.size(), 1u);
   const std::string& told = d.s.ui->messages[0];
-  EXPECT_EQ(told.rfind("瀏覽器憑證匯入結果：\nFireFox（設定檔 locked）：未匯入，憑證資料庫設有主控密碼", 0), 0u) << told;
+  EXPECT_EQ(told.rfind("瀏覽器憑證匯入結果：\nFireFox（設定檔 locked）：未匯入，憑證資料庫設有主控密碼", 0), 0u)
+      << told;
   EXPECT_NE(told.find("請在瀏覽器的憑證管理員中自行匯入憑證檔。\nFireFox（設定檔 broken）：未匯入，憑證資料庫無法開啟"),
             std::string::npos)
       << told;

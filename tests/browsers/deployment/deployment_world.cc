@@ -69,8 +69,7 @@ std::map<std::string, std::string> Deployment::PageValues() {
   if (pages.size() != 1) return values;
   std::string page = ReadFileForTest(pages[0]);
   static const std::regex kLine("\\n\"([A-Za-z0-9]+)\":\"([^\"]*)\"");
-  for (std::sregex_iterator it(page.begin(), page.end(), kLine), end; it != end; ++it)
-    values[(*it)[1]] = (*it)[2];
+  for (std::sregex_iterator it(page.begin(), page.end(), kLine), end; it != end; ++it) values[(*it)[1]] = (*it)[2];
   return values;
 }
 
