@@ -269,7 +269,9 @@ TEST(ShellMethodsTest, OpenFileManagerShowsTheFileOrOpensItsFolder) {
       ASSERT_TRUE(service->running());
     }
     EXPECT_EQ(Call("openFileManager", {"  " + c.path + " "}), "");
-    if (service) EXPECT_EQ(service->calls(), c.calls);
+    if (service) {
+      EXPECT_EQ(service->calls(), c.calls);
+    }
     // xdg-open runs detached: give it time to leave its mark.
     for (int i = 0; i < 200 && !c.opened.empty() && !std::filesystem::exists(opened); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(25));

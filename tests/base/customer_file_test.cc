@@ -60,7 +60,9 @@ TEST(CustomerFileTest, OnlyRegularFilesOfOrdinaryFileSystemsUpToTheLimit) {
     ASSERT_EQ(read.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "still reading " << c.path;
     auto bytes = read.get();
     ASSERT_EQ(bytes.has_value(), c.size.has_value());
-    if (bytes) EXPECT_EQ(bytes->size(), *c.size);
+    if (bytes) {
+      EXPECT_EQ(bytes->size(), *c.size);
+    }
   }
 }
 
