@@ -174,7 +174,8 @@ describe('keyboard', () => {
       await keyboard.press('Enter');
       await dialog.waitFor({ state: 'detached' });
       assert.equal((await fakes.starts('chromium')).length, 1, 'the chosen browser got the page');
-      // Whatever the program says about the outcome is read and closed.
+      // The outcome, browser by browser, is read and closed by keyboard.
+      await keyMessage(page, /^瀏覽器憑證匯入結果：\n/);
       await page.waitForFunction(() => !document.documentElement.classList.contains('busy'));
       while (await page.locator('#modal-layer .message-window').count()) await keyboard.press('Enter');
 
