@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "app/host/app_thread.h"
+#include "base/settings.h"
 #include "demo_bench.h"
 #include "lifecycle_test_util.h"
-#include "proxy/settings.h"
 
 namespace quil::testing {
 namespace {
