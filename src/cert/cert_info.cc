@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "base/failure_log.h"
+#include "base/hex_text.h"
 #include "base/openssl_ptr.h"
 #include "base/regex_text.h"
 #include "base/result_codes.h"
@@ -112,14 +113,7 @@ std::string certFingerprintFromPkcs12(const std::string& pkcs12_der, const std::
     LogOpenSslFailure("cert", "certFingerprintFromPkcs12", kFailed);
     return {};
   }
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    if (i) text += ':';
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 15];
-  }
-  return text;
+  return HexText(std::string_view(reinterpret_cast<const char*>(digest), length), HexCase::kUpper, ':');
 }
 
 CertInfo certInfoFromContext(const std::string& der) {
