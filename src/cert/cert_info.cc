@@ -13,6 +13,7 @@
 #include "base/openssl_ptr.h"
 #include "base/regex_text.h"
 #include "base/result_codes.h"
+#include "base/time_digits.h"
 #include "cert/dn_text.h"
 #include "platform/clock.h"
 #include "platform/text_codec.h"
@@ -76,8 +77,7 @@ std::string StoreTimeText(const ASN1_TIME* t) {
   time_t when = platform::UtcToTime(&utc);
   struct tm local {};
   if (!platform::ToLocalTime(when, &local)) return {};
-  char out[32];
-  return std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local) ? out : "";
+  return TimeDigits(local);
 }
 
 }  // namespace

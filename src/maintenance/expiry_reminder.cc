@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "base/time_digits.h"
 #include "platform/clock.h"
 #include "platform/desktop_notifications.h"
 #include "platform/process.h"
@@ -30,9 +31,7 @@ int Rank(const std::string& stage) {
 
 std::string LocalTimeText(std::time_t t) {
   std::tm local{};
-  char out[32] = "";
-  if (platform::ToLocalTime(t, &local)) std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local);
-  return out;
+  return platform::ToLocalTime(t, &local) ? TimeDigits(local) : "";
 }
 
 // YYYY/MM/DD hh:mm:ss, as the page shows record times.
