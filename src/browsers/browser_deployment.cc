@@ -16,7 +16,7 @@
 #include "cert/cert_stores.h"
 #include "cert/pfx_with_dialogs.h"
 #include "cert/pkcs12_copy.h"
-#include "maintenance/trusted_sites.h"
+#include "browsers/trusted_sites.h"
 #include "platform/cert_store.h"
 #include "platform/process.h"
 #include "platform/text_codec.h"

@@ -15,7 +15,7 @@
 #include "cert/cert_info.h"
 #include "cert/test_pki.h"
 #include "demo_bench.h"
-#include "maintenance/trusted_sites.h"
+#include "browsers/trusted_sites.h"
 #include "platform/registry.h"
 
 namespace quil::testing {
