@@ -12,6 +12,8 @@
 #include "browsers/deployment_page.h"
 #include "browsers/edge_launcher_file.h"
 #include "browsers/select_browser_dialog.h"
+#include "browsers/signer_settings.h"
+#include "browsers/signing_component.h"
 #include "cert/cert_info.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_with_dialogs.h"
@@ -185,6 +187,10 @@ int deployCert(const std::string& idno, const std::string& aid, const std::strin
 
   if (mode == "N") ui::CurrentUi().MessageBox("即將進行瀏覽器憑證安裝", ui::Buttons::kOk);
   importIntoBrowserStores(dialog.browsers, pkcs12, pkcs12_password, cert_der, FieldOf(located.info, "cn"));
+  // The browsers sign orders with this certificate, through the security
+  // component when it is installed.
+  RememberSigningCertificate(platform::ToWide(FieldOf(located.info, "cn")));
+  RegisterSigningComponent();
   for (const auto& browser : dialog.browsers) {
     if (!browser.selected) continue;
     if (browser.id == kEdgeId) TrustOperatorHosts();

@@ -83,6 +83,7 @@ std::time_t RecordTimeToTime(const std::string& digits) {
 std::vector<DueReminder> DueReminders(std::time_t now) {
   std::vector<DueReminder> due;
   for (HeldCertificate& cert : HeldCertificates()) {
+    if (!cert.revoked.empty()) continue;  // no longer usable: nothing to renew in time
     const std::time_t not_after = RecordTimeToTime(cert.notAfter);
     if (not_after == -1) continue;
     DueReminder r;
