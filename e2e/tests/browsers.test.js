@@ -13,6 +13,8 @@ import { browserAndProxy } from '../lib/suite.js';
 
 const suite = browserAndProxy();
 
+const COMPONENT_QUESTION = '您尚未安裝安控元件或目前使用的版本需要更新。\n\n開始下載安控元件安裝檔並進行安控元件安裝？';
+
 const BROWSERS = {
   chromium: 'Chromium 156.0.8078.129 built on Debian GNU/Linux 12',
   firefox: 'Mozilla Firefox 115.9.1esr',
@@ -129,6 +131,8 @@ describe('browser screen', () => {
       await cell(page, 'FireFox').click();
       await dialog(page).getByRole('button', { name: '確定' }).click();
       await dialog(page).waitFor({ state: 'detached' });
+      // The page then offers the security component, which is not installed.
+      await answerQuestion(page, COMPONENT_QUESTION, false);
       const [chromeAddress] = await fakes.starts('chromium');
       const [firefoxAddress] = await fakes.starts('firefox');
       assert.equal(chromeAddress, firefoxAddress);
