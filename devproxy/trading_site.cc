@@ -42,7 +42,8 @@ std::string Page(const std::string& title, const std::string& body, const std::s
 
 // The order form. Its text is signed through the security component and
 // posted to /order; "?order=SYMBOL,買進|賣出,QUANTITY,PRICE" places an order
-// as soon as the component answers (a link a demo can hand out).
+// as soon as the component answers (a link a demo can hand out), "&repeat=N"
+// N of them in turn.
 constexpr char kOrderForm[] = R"(
 <p id="component" role="status">正在偵測安控元件…</p>
 <form id="order-form">
@@ -139,15 +140,18 @@ constexpr char kOrderForm[] = R"(
   }
   form.addEventListener('submit', (e) => { e.preventDefault(); if (form.reportValidity()) place(); });
 
-  function orderFromAddress() {
-    const link = new URLSearchParams(location.search).get('order');
+  async function orderFromAddress() {
+    const query = new URLSearchParams(location.search);
+    const link = query.get('order');
     if (!link) return;
     const [symbol, side, quantity, price] = link.split(',');
     form.elements.symbol.value = symbol || '';
     for (const r of form.elements.side) r.checked = r.value === side;
     form.elements.quantity.value = quantity || '';
     form.elements.price.value = price || '';
-    if (form.reportValidity()) place();
+    // "repeat" places the order that many times, one after another (measurements).
+    const times = Math.min(Math.max(Number(query.get('repeat')) || 1, 1), 100);
+    for (let i = 0; i < times && form.reportValidity(); i++) await place();
   }
 })();
 </script>)";

@@ -177,6 +177,9 @@ void SignConfirmations::Serve(platform::SocketHandle s) {
     }
   }
   if (!posted || stopping_) pending->GiveUp();
+  // The screen is gone: the next request may show one, also while this one
+  // still waits for its outcome.
+  showing_ = false;
   if (pending->given_up && (stopping_ || pending->Closed())) {
     pending->Close();
     return;

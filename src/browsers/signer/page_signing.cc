@@ -85,7 +85,7 @@ PageSignature SignWithStore(const HeldCertificate& held, const std::string& text
 }  // namespace
 
 PageSignature SignForPage(const std::string& origin, const std::string& text, const std::string& request_id,
-                          Confirmer& confirmer, std::time_t now) {
+                          Confirmer& confirmer, std::time_t now, const std::function<bool()>& may_ask) {
   if (!IsSigningOriginAllowed(origin)) return Refused(refusal::kOriginNotAllowed);
   const std::string problem = SignTextProblem(text);
   if (!problem.empty()) return {problem, {}, {}, {}};
@@ -94,6 +94,7 @@ PageSignature SignForPage(const std::string& origin, const std::string& text, co
   if (!held->revoked.empty()) return Refused(refusal::kCertificateRevoked);
   if (Expired(held->notAfter, now)) return Refused(refusal::kCertificateExpired);
   if (!StillThere(*held)) return Refused(refusal::kCertificateUnavailable);
+  if (may_ask && !may_ask()) return Refused(refusal::kRateLimited);
 
   ConfirmationRequest question;
   question.origin = origin;

@@ -6,6 +6,7 @@
 // certificate, from its PKCS#12 file with the password typed on QUIL's
 // screen or from the "MY" store. Nothing is signed without a confirmation.
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "browsers/sign_confirmation.h"
@@ -28,8 +29,11 @@ struct PageSignature {
   std::string serial;
 };
 
-// Codes of browsers/sign_refusals.h. `now` decides expiry.
+// Codes of browsers/sign_refusals.h. `now` decides expiry. `may_ask`, when
+// given, is asked once a request has passed every rule, before the screen:
+// false refuses it as too frequent.
 PageSignature SignForPage(const std::string& origin, const std::string& text, const std::string& request_id,
-                          Confirmer& confirmer, std::time_t now);
+                          Confirmer& confirmer, std::time_t now,
+                          const std::function<bool()>& may_ask = nullptr);
 
 }  // namespace quil::signer

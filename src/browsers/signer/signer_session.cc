@@ -22,8 +22,8 @@ std::string SignerSession::Answer(const std::string& body) {
   if (!m.refusal.empty()) return RefusedReply(m.id, m.refusal);
   if (m.type == "GetVersion") return VersionReply(m.id, kSignerVersion);
   if (m.type == "GetOrigins") return OriginsReply(m.id, SigningOrigins());
-  if (!TakeSignSlot()) return RefusedReply(m.id, refusal::kRateLimited);
-  PageSignature s = SignForPage(m.origin, m.text, m.id, *confirmer_, std::time(nullptr));
+  PageSignature s =
+      SignForPage(m.origin, m.text, m.id, *confirmer_, std::time(nullptr), [this] { return TakeSignSlot(); });
   if (!s.refusal.empty()) return RefusedReply(m.id, s.refusal);
   return SignedReply(m.id, s.signature, s.cn, s.serial);
 }

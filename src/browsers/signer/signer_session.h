@@ -12,8 +12,9 @@
 
 namespace quil::signer {
 
-// At most this many Sign requests in any minute; more are refused unread.
-constexpr int kSignRequestsPerMinute = 10;
+// At most this many confirmations asked for in any minute; more requests
+// are refused without a screen. Requests refused by the rules do not count.
+constexpr int kSignRequestsPerMinute = 20;
 
 class SignerSession {
  public:

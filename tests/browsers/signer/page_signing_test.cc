@@ -246,13 +246,17 @@ TEST(SignForPage, SignsWithTheStoreCertificateWithoutAPassword) {
   EXPECT_EQ(env.confirmer.asked.size(), 1u);
 }
 
-TEST(SignerSession, HoldsSignRequestsToARate) {
+TEST(SignerSession, HoldsConfirmationsToARate) {
   SignerEnv env;
   env.confirmer.answer = Answer(Decision::kCancelled);
   signer::SignerSession session(&env.confirmer);
   const std::string request = R"({"type":"Sign","id":"9","text":"buy","origin":"https://trade.example.com.tw"})";
-  for (int i = 0; i < signer::kSignRequestsPerMinute; ++i)
+  const std::string elsewhere = R"({"type":"Sign","id":"8","text":"buy","origin":"https://evil.example.com"})";
+  for (int i = 0; i < signer::kSignRequestsPerMinute; ++i) {
     EXPECT_NE(session.Answer(request).find("\"reason\":\"cancelled\""), std::string::npos);
+    // What the rules refuse asks nothing and takes no turn.
+    EXPECT_NE(session.Answer(elsewhere).find("\"reason\":\"origin-not-allowed\""), std::string::npos);
+  }
   EXPECT_EQ(session.Answer(request), R"({"id":"9","reason":"rate-limited","type":"refused"})");
   EXPECT_EQ(env.confirmer.asked.size(), static_cast<size_t>(signer::kSignRequestsPerMinute));
   // Other requests are not held back.
