@@ -11,6 +11,7 @@ import assert from 'node:assert/strict';
 import { existsSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
+import { expectAccessible } from '../lib/axe.js';
 import { startDevProxy } from '../lib/devproxy.js';
 import { fakeBrowsers } from '../lib/fake_browsers.js';
 import {
@@ -116,6 +117,7 @@ describe('signing orders in the browser', () => {
     await placeOrder(page);
     await signScreen(s.page).waitFor();
     await screenshot(s.page, 'sign-confirmation');
+    await expectAccessible(s.page, 'the signature confirmation');
     const shown = await answerSignScreen(s.page, { password: PASSWORD });
     assert.equal(shown.origin, s.trading);
     assert.match(shown.text, new RegExp(`^QUIL 示範網路下單委託\n委託人: ${s.cert.cn}\n委託編號: \\w+\n商品代號: 2330\n買賣別: 買進\n數量: 1000 股\n價格: 600.00$`));
