@@ -5,7 +5,8 @@
 // broker takes the order signed by that certificate; in Chromium (the
 // extension loaded into the user's profile folder) and in headless Firefox
 // ESR (the extension installed into its profile). A wrong password, a
-// cancel and a site off the operator's list sign nothing, nor does a
+// cancel and a site off the operator's list sign nothing (in Firefox,
+// whose page no test can read, seen from QUIL and the broker), nor does a
 // revoked certificate. One QUIL, one proxy and one customer for the file.
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync } from 'node:fs';
@@ -157,14 +158,21 @@ describe('signing orders in the browser', () => {
     assert.equal((await orders()).length, before);
   });
 
-  test('Firefox ESR: an order confirmed with the file password is signed and taken', async () => {
+  test('Firefox ESR: a cancel and a wrong password sign nothing, the file password signs the order', async () => {
     const before = (await orders()).length;
-    const firefox = startFirefox(s.home, s.profile, `${s.trading}/?order=2317,賣出,2000,150.50`);
+    // The order link places the same order three times, one after another.
+    const firefox = startFirefox(s.home, s.profile, `${s.trading}/?order=2317,賣出,2000,150.50&repeat=3`);
     try {
+      const cancelled = await answerSignScreen(s.page, { cancel: true });
+      assert.equal(cancelled.origin, s.trading);
+      await answerSignScreen(s.page, { password: 'wrong999' });
+      await expectMessage(s.page, /^憑證密碼錯誤，未簽章。/);
+      assert.equal((await orders()).length, before, 'nothing signed after a cancel and a wrong password');
       const shown = await answerSignScreen(s.page, { password: PASSWORD });
       assert.equal(shown.origin, s.trading);
       assert.match(shown.text, /商品代號: 2317\n買賣別: 賣出\n數量: 2000 股\n價格: 150.50$/);
       const list = await waitForOrders(before + 1);
+      assert.equal(list.length, before + 1);
       assert.equal(list[before].accepted, true, list[before].result);
       assert.equal(list[before].result, `order accepted, signed by ${s.cert.cn}, serial ${s.cert.serial}`);
       assert.equal(list[before].order, shown.text);
