@@ -2,10 +2,6 @@
 // starts it for the QUIL extension and talks to it on standard input and
 // output; `quil-signer GetVersion` prints the component's version, as the
 // component's registration in QUIL's hive expects.
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +11,7 @@
 #include "browsers/signer/signer_session.h"
 #include "browsers/signer/signer_version.h"
 #include "cert/openssl_providers.h"
+#include "platform/standard_streams.h"
 
 namespace {
 
@@ -22,17 +19,6 @@ constexpr char kUsage[] =
     "Usage: quil-signer GetVersion\n"
     "The QUIL signing component: web browsers start it for the QUIL extension\n"
     "(native messaging); confirmations appear in QUIL's window.\n";
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -49,22 +35,16 @@ int main(int argc, char** argv) {
   // Otherwise the browser started it: Chromium names the calling extension's
   // origin, Firefox the manifest and the extension's id; the manifests
   // already admit the QUIL extension alone.
-  signal(SIGPIPE, SIG_IGN);
+  quil::platform::UseRawStandardStreams();
   std::string error;
   if (!quil::LoadOpenSslProviders(&error)) {
     std::fprintf(stderr, "quil-signer: %s\n", error.c_str());
     return 1;
   }
-  quil::FrameReader reader([](char* buffer, size_t size) -> long {
-    for (;;) {
-      ssize_t n = read(STDIN_FILENO, buffer, size);
-      if (n < 0 && errno == EINTR) continue;
-      return static_cast<long>(n);
-    }
-  });
+  quil::FrameReader reader(quil::platform::ReadStandardInput);
   auto reply = [](const std::string& message) {
     const std::string frame = quil::EncodeFrame(message);
-    return !frame.empty() && WriteAll(STDOUT_FILENO, frame);
+    return !frame.empty() && quil::platform::WriteStandardOutput(frame);
   };
   quil::signer::QuilConfirmer confirmer;
   quil::signer::SignerSession session(&confirmer);
