@@ -143,7 +143,7 @@ try {
   // Firefox ESR.
   before = await count();
   t0 = performance.now();
-  const firefox = startFirefox(home, profile, link(N + 1));
+  const firefox = await startFirefox(home, profile, link(N + 1));
   try {
     t = await arrivals(before, N + 1);
   } finally {

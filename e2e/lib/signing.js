@@ -6,6 +6,8 @@ import { spawn, execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { chromium } from 'playwright-core';
+// The WebSocket client playwright-core ships (node 20 has none of its own).
+import { ws as WebSocket } from 'playwright-core/lib/utilsBundle';
 import { homeEnv } from './quil.js';
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
@@ -49,6 +51,8 @@ export function makeFirefoxProfile(home, rootCert) {
     'extensions.getAddons.cache.enabled': 'false',
     'security.OCSP.enabled': '0',
     'network.proxy.type': '0',
+    // A test's remote control of Firefox changes none of these.
+    'remote.prefs.recommended': 'false',
   };
   writeFileSync(join(profile, 'user.js'),
     Object.entries(prefs).map(([k, v]) => `user_pref("${k}", ${v});\n`).join(''));
@@ -95,21 +99,95 @@ export async function chromiumWithExtension(home, origins, clientCert, extraArgs
 }
 
 // Headless Firefox ESR on `profile`, in a process group of its own so that
-// its content processes end with it.
-export function startFirefox(home, profile, url) {
-  const child = spawn('/usr/bin/firefox-esr', ['--headless', '--no-remote', '--profile', profile, url], {
-    env: homeEnv(home, { MOZ_HEADLESS: '1' }),
-    stdio: 'ignore',
-    detached: true,
-  });
+// its content processes end with it, opened on `url`. With `driven` a test
+// reads and works its page over WebDriver BiDi (Firefox's own remote
+// protocol; the profile's preferences stay the customer's):
+// `evaluate(expression)` gives the expression's value in the page,
+// `waitFor(expression)` waits until it is true, `navigate(url)` opens
+// another address in the tab.
+export async function startFirefox(home, profile, url, { driven = false } = {}) {
+  const child = spawn('/usr/bin/firefox-esr',
+    ['--headless', '--no-remote', ...(driven ? ['--remote-debugging-port=0'] : []), '--profile', profile, url], {
+      env: homeEnv(home, { MOZ_HEADLESS: '1' }),
+      stdio: ['ignore', 'ignore', driven ? 'pipe' : 'ignore'],
+      detached: true,
+    });
   const exited = new Promise((res) => child.on('exit', res));
+  const stop = async () => {
+    try { process.kill(-child.pid, 'SIGTERM'); } catch { return; }
+    const done = await Promise.race([exited.then(() => true), sleep(10000).then(() => false)]);
+    try { process.kill(-child.pid, 'SIGKILL'); } catch { /* ended */ }
+    if (!done) await exited;
+  };
+  if (!driven) return { stop };
+  try {
+    const address = await new Promise((resolve, reject) => {
+      let seen = '';
+      const timer = setTimeout(() => reject(new Error('Firefox never listened for WebDriver BiDi')), 60000);
+      child.stderr.on('data', (chunk) => {
+        seen = (seen + chunk).slice(-4096);
+        const m = /WebDriver BiDi listening on (ws:\/\/\S+)/.exec(seen);
+        if (m) { clearTimeout(timer); resolve(m[1]); }
+      });
+      child.on('exit', () => { clearTimeout(timer); reject(new Error('Firefox ended: ' + seen)); });
+    });
+    child.stderr.resume();
+    const bidi = await connectBidi(`${address}/session`);
+    await bidi.send('session.new', { capabilities: {} });
+    const { contexts } = await bidi.send('browsingContext.getTree', {});
+    const context = contexts[0].context;
+    const evaluate = async (expression) => {
+      const r = await bidi.send('script.evaluate', { expression, target: { context }, awaitPromise: true });
+      if (r.type !== 'success') throw new Error(`${expression}: ${JSON.stringify(r.exceptionDetails)}`);
+      return r.result.value;
+    };
+    return {
+      evaluate,
+      async waitFor(expression, timeoutMs = 30000) {
+        for (const until = Date.now() + timeoutMs; Date.now() < until; await sleep(100))
+          if (await evaluate(`!!(${expression})`).catch(() => false)) return;
+        throw new Error(`Firefox's page never had ${expression}`);
+      },
+      navigate: (to) => bidi.send('browsingContext.navigate', { context, url: to, wait: 'complete' }),
+      async stop() {
+        bidi.close();
+        await stop();
+      },
+    };
+  } catch (e) {
+    await stop();
+    throw e;
+  }
+}
+
+// A WebDriver BiDi connection: `send(method, params)` answers the command's
+// result or fails with its error.
+async function connectBidi(address) {
+  const socket = new WebSocket(address);
+  await new Promise((resolve, reject) => { socket.once('open', resolve); socket.once('error', reject); });
+  const waiting = new Map();
+  let next = 0;
+  socket.on('message', (data) => {
+    const m = JSON.parse(String(data));
+    const w = waiting.get(m.id);
+    if (!w) return;
+    waiting.delete(m.id);
+    if (m.type === 'error') w.reject(new Error(`${m.error}: ${m.message}`));
+    else w.resolve(m.result);
+  });
+  socket.on('close', () => {
+    for (const w of waiting.values()) w.reject(new Error('Firefox closed the connection'));
+    waiting.clear();
+  });
   return {
-    async stop() {
-      try { process.kill(-child.pid, 'SIGTERM'); } catch { return; }
-      const done = await Promise.race([exited.then(() => true), sleep(10000).then(() => false)]);
-      try { process.kill(-child.pid, 'SIGKILL'); } catch { /* ended */ }
-      if (!done) await exited;
+    send(method, params) {
+      const id = ++next;
+      return new Promise((resolve, reject) => {
+        waiting.set(id, { resolve, reject });
+        socket.send(JSON.stringify({ id, method, params }));
+      });
     },
+    close: () => socket.close(),
   };
 }
 

@@ -4,10 +4,10 @@
 // trading page, confirms on QUIL's screen with the file password, and the
 // broker takes the order signed by that certificate; in Chromium (the
 // extension loaded into the user's profile folder) and in headless Firefox
-// ESR (the extension installed into its profile). A wrong password, a
-// cancel and a site off the operator's list sign nothing (in Firefox,
-// whose page no test can read, seen from QUIL and the broker), nor does a
-// revoked certificate. One QUIL, one proxy and one customer for the file.
+// ESR (the extension installed into its profile, the page worked over
+// WebDriver BiDi). A wrong password, a cancel and a site off the
+// operator's list sign nothing, nor does a revoked certificate. One QUIL,
+// one proxy, one customer and one start of each browser for the file.
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
@@ -33,14 +33,6 @@ const s = {};
 // The orders the broker has recorded so far.
 const orders = () => s.proxy.admin('GET', 'orders');
 
-async function waitForOrders(count, timeoutMs = 60000) {
-  for (const until = Date.now() + timeoutMs; Date.now() < until; await new Promise((r) => setTimeout(r, 200))) {
-    const list = await orders();
-    if (list.length >= count) return list;
-  }
-  throw new Error(`the broker never recorded ${count} orders`);
-}
-
 // Opens the trading page at `origin` in Chromium and waits for the
 // component to answer it.
 async function tradingPage(origin) {
@@ -52,6 +44,17 @@ async function tradingPage(origin) {
 
 async function placeOrder(page) {
   await page.getByRole('button', { name: '簽章並送出委託' }).click();
+}
+
+// The same steps in the Firefox page, worked over WebDriver BiDi.
+const firefoxReady = (ff) => ff.waitFor("document.querySelector('#component')?.dataset.state === 'ready'", 20000);
+// Clicking runs the page's handler at once, which marks the result as signing.
+const firefoxOrder = (ff) => ff.evaluate("document.querySelector('#order-form button').click()");
+
+// The page's result once it is in `state`.
+async function firefoxResult(ff, state) {
+  await ff.waitFor(`document.querySelector('#order-result')?.dataset.state === '${state}'`);
+  return ff.evaluate("document.querySelector('#order-result').innerText");
 }
 
 const result = (page, state) => page.locator(`#order-result[data-state=${state}]`);
@@ -75,6 +78,7 @@ before(async () => {
 
 after(async () => {
   await s.chromium?.close();
+  await s.firefox?.stop();
   await s.browser?.close();
   await s.quil?.stop();
   await s.proxy?.stop();
@@ -158,30 +162,44 @@ describe('signing orders in the browser', () => {
     assert.equal((await orders()).length, before);
   });
 
-  test('Firefox ESR: a cancel and a wrong password sign nothing, the file password signs the order', async () => {
-    const before = (await orders()).length;
-    // The order link places the same order three times, one after another.
-    const firefox = startFirefox(s.home, s.profile, `${s.trading}/?order=2317,賣出,2000,150.50&repeat=3`);
-    try {
+  test('Firefox ESR: a cancel, a wrong password and a site off the list sign nothing; the file password signs',
+    async () => {
+      const before = (await orders()).length;
+      s.firefox = await startFirefox(s.home, s.profile, `${s.trading}/`, { driven: true });
+      const ff = s.firefox;
+      await firefoxReady(ff);
+      await firefoxOrder(ff);
       const cancelled = await answerSignScreen(s.page, { cancel: true });
       assert.equal(cancelled.origin, s.trading);
+      assert.match(await firefoxResult(ff, 'refused'), /\(cancelled\)$/);
+      await firefoxOrder(ff);
       await answerSignScreen(s.page, { password: 'wrong999' });
+      assert.match(await firefoxResult(ff, 'refused'), /\(wrong-password\)$/);
       await expectMessage(s.page, /^憑證密碼錯誤，未簽章。/);
       assert.equal((await orders()).length, before, 'nothing signed after a cancel and a wrong password');
+
+      // The order link places its order as soon as the component answers.
+      await ff.navigate(`${s.trading}/?order=2317,賣出,2000,150.50`);
       const shown = await answerSignScreen(s.page, { password: PASSWORD });
       assert.equal(shown.origin, s.trading);
       assert.match(shown.text, /商品代號: 2317\n買賣別: 賣出\n數量: 2000 股\n價格: 150.50$/);
-      const list = await waitForOrders(before + 1);
+      const expected = `order accepted, signed by ${s.cert.cn}, serial ${s.cert.serial}`;
+      assert.equal(await firefoxResult(ff, 'accepted'), `委託成功：${expected}`);
+      const list = await orders();
       assert.equal(list.length, before + 1);
       assert.equal(list[before].accepted, true, list[before].result);
-      assert.equal(list[before].result, `order accepted, signed by ${s.cert.cn}, serial ${s.cert.serial}`);
+      assert.equal(list[before].result, expected);
       assert.equal(list[before].order, shown.text);
-    } finally {
-      await firefox.stop();
-    }
-  });
 
-  test('after the revocation the certificate signs nothing', async () => {
+      await ff.navigate(s.trading.replace('127.0.0.1', 'localhost') + '/');
+      await firefoxReady(ff);
+      await firefoxOrder(ff);
+      assert.match(await firefoxResult(ff, 'refused'), /\(origin-not-allowed\)$/);
+      assert.equal(await signScreen(s.page).count(), 0, 'no screen for a site off the list');
+      assert.equal((await orders()).length, before + 1);
+    });
+
+  test('after the revocation the certificate signs nothing, in either browser', async () => {
     await s.proxy.admin('POST', 'policy', { requireAuthCode: false });
     assert.match(await callInPage(s.page, 'crtRevokeCert', s.customer.idno), /'rvkCode':'0'/);
     const before = (await orders()).length;
@@ -189,6 +207,11 @@ describe('signing orders in the browser', () => {
     await placeOrder(page);
     await result(page, 'refused').waitFor();
     assert.match(await result(page, 'refused').innerText(), /\(certificate-revoked\)$/);
+    await page.close();
+    await s.firefox.navigate(`${s.trading}/`);
+    await firefoxReady(s.firefox);
+    await firefoxOrder(s.firefox);
+    assert.match(await firefoxResult(s.firefox, 'refused'), /\(certificate-revoked\)$/);
     assert.equal(await signScreen(s.page).count(), 0, 'nothing to confirm');
     assert.equal((await orders()).length, before);
     assert.ok(existsSync(s.pfx), 'the file stays');
