@@ -12,7 +12,7 @@ quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" quil quil-devproxy proxy_bench devproxy_bench cert_bench name_text_bench bridge_load_bench >/dev/null
+"$root/scripts/build.sh" quil quil-devproxy quil-signer quil_test_keys proxy_bench devproxy_bench cert_bench name_text_bench bridge_load_bench >/dev/null
 [ -d "$root/e2e/node_modules/playwright-core" ] ||
   (cd "$root/e2e" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 
@@ -29,6 +29,9 @@ done
 echo "== page_bench"
 if [ "$quick" = 1 ]; then node "$root/bench/page_bench.mjs" --calls 50 --starts 3 | tee "$out/page.json"
 else node "$root/bench/page_bench.mjs" | tee "$out/page.json"; fi
+echo "== signing_bench"
+if [ "$quick" = 1 ]; then node "$root/bench/signing_bench.mjs" --signatures 4 | tee "$out/signing.json"
+else node "$root/bench/signing_bench.mjs" | tee "$out/signing.json"; fi
 echo "== load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # The goals as ratios to floors taken in the same run, and the throughput.

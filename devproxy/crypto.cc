@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/base64.h"
+#include "base/hex_text.h"
 
 namespace quil::devproxy {
 namespace {
@@ -54,15 +55,7 @@ std::optional<std::string> Base64DecodeStrict(std::string_view text) {
   return base64Decode(copy);
 }
 
-std::string HexUpper(std::string_view bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
+std::string HexUpper(std::string_view bytes) { return HexText(bytes); }
 
 std::string Sha1(std::string_view bytes) {
   unsigned char md[EVP_MAX_MD_SIZE];

@@ -39,6 +39,10 @@ constexpr size_t kMaxBody = 1 << 20;
 // The quil program built beside this proxy: the default client update and
 // the program the demo component's installer registers with.
 constexpr char kBuiltQuil[] = QUIL_BUILT_PROGRAM;
+// The security component built beside it, what the demo component's
+// installer installs.
+const ComponentFiles kBuiltComponent{QUIL_BUILT_PROGRAM, QUIL_BUILT_SIGNER, QUIL_BUILT_EXTENSION_DIR,
+                                     QUIL_BUILT_EXTENSION_XPI};
 constexpr char kProxyPath[] = "/PELIProxy/proxy/";
 
 bool SameToken(const std::string& a, const std::string& b) {
@@ -180,6 +184,14 @@ class DevProxy::Impl {
       res.set_content(out.dump(), "application/json");
       return;
     }
+    if (req.matches[1] == "orders" && req.method == "GET") {
+      nlohmann::json out = nlohmann::json::array();
+      for (const auto& o : trading->Orders())
+        out.push_back({{"time", o.time}, {"accepted", o.accepted}, {"cn", o.cn}, {"serial", o.serial},
+                       {"order", o.order}, {"result", o.result}});
+      res.set_content(out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+      return;
+    }
     HandleAdmin(req, res, service.get(), &faults);
   }
   void Routes();
@@ -223,7 +235,7 @@ void DevProxy::Impl::Routes() {
       std::string update = ReadDataFile(options.update_file);
       if (!update.empty()) bytes = std::move(update);
     } else if (name == "MeroCpntSetup.exe") {
-      bytes = service->ComponentInstaller(kBuiltQuil);
+      bytes = service->ComponentInstaller(kBuiltComponent);
     } else {
       bytes = DownloadFile(name);
     }
@@ -333,7 +345,20 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
   if (listen_fd >= 0) ::listen(listen_fd, 256);
   impl->origin = std::string(options.plain_http ? "http" : "https") + "://127.0.0.1:" +
                  std::to_string(impl->port);
-  impl->service = std::make_unique<Service>(impl->store.get(), impl->ca.get(), impl->origin, options);
+  CertAuthority* ca = impl->ca.get();
+  impl->trading = TradingSite::Start(ca->tls_cert_path(), ca->tls_key_path(), [ca] { return ca->bundle_pem(); },
+                                     options.trading_port, error);
+  if (!impl->trading) return nullptr;
+  impl->service = std::make_unique<Service>(impl->store.get(), impl->ca.get(), impl->origin, options,
+                                            impl->trading->url());
+  // An order is taken when its signer is the customer's live certificate.
+  impl->trading->SetLiveCertificates([service = impl->service.get()](const std::string& cn) {
+    std::optional<std::string> der;
+    for (const auto& r : service->AllCertificates())
+      // Valid, or issued and not yet reported installed: the customer holds it.
+      if (r.cn == cn && (r.state == "0" || r.state == "10") && !r.mobile) der = Base64DecodeStrict(r.der_base64);
+    return der;
+  });
   if (options.seed_demo && impl->store->Empty()) impl->service->Seed(DemoCustomerSeeds());
   for (std::stringstream in(options.faults); !in.eof();) {
     std::string item;
@@ -348,10 +373,6 @@ std::unique_ptr<DevProxy> DevProxy::Start(const Options& options, std::string* e
     impl->faults.Set(item.substr(0, eq), *f);
   }
 
-  CertAuthority* ca = impl->ca.get();
-  impl->trading = TradingSite::Start(ca->tls_cert_path(), ca->tls_key_path(), [ca] { return ca->bundle_pem(); },
-                                     options.trading_port, error);
-  if (!impl->trading) return nullptr;
 
   impl->admin_token = RandomAlnum(32);
   if (!WriteDataFile(impl->data("admin_token"), impl->admin_token + "\n", 0600)) {
@@ -447,6 +468,7 @@ std::string DevProxy::FnStatus(const std::string& idno) const {
 std::string DevProxy::CnOf(const std::string& idno) const { return impl_->service->CnOf(idno); }
 std::vector<AuditRecord> DevProxy::AuditRecords() const { return impl_->service->Audit(); }
 std::vector<TradingVisit> DevProxy::TradingVisits() const { return impl_->trading->Visits(); }
+std::vector<TradingOrder> DevProxy::TradingOrders() const { return impl_->trading->Orders(); }
 std::vector<MailItem> DevProxy::Mailbox() const { return impl_->service->Mail(); }
 int DevProxy::SessionCount() const { return impl_->service->SessionCount(); }
 

@@ -243,6 +243,8 @@ class DevProxy {
   std::vector<AuditRecord> AuditRecords() const;
   // Every visit of the trading page so far, oldest first.
   std::vector<TradingVisit> TradingVisits() const;
+  // Every order posted to the trading page so far, oldest first.
+  std::vector<TradingOrder> TradingOrders() const;
   std::vector<MailItem> Mailbox() const;
   // Number of sessions currently open.
   int SessionCount() const;

@@ -25,13 +25,27 @@ std::string MailboxPage(const std::vector<MailItem>& mail);
 // Bytes of a fixed download file by name; nullopt for an unknown name.
 std::optional<std::string> DownloadFile(const std::string& name);
 
-// The demo security component's installer, a shell script: it installs a
-// small program under the user's data folder (quil/MeroCpnt/merocpnt) that
-// answers "GetVersion" with `version`, and registers it with `quil reg add`
-// as the local server of class `class_id` ("{...}"), as well as the value
-// HKCU\Software\MERO\MeroCpnt "Installed" = 1. `quil` is used when it is
-// executable, else "quil" on PATH.
-std::string ComponentInstallerScript(const std::string& class_id, const std::string& version,
-                                     const std::string& quil);
+// Where the installer takes the security component from: the programs and
+// the extension the proxy was built with (an installed system's copies when
+// those are gone).
+struct ComponentFiles {
+  std::string quil;           // registers the component (quil reg)
+  std::string signer;         // the signing host, quil-signer
+  std::string extension_dir;  // the unpacked extension
+  std::string extension_xpi;  // the extension for Firefox
+};
+
+// The demo security component's installer, a shell script that installs
+// the component for the current user: the signing host and the extension
+// under $XDG_DATA_HOME/quil/signer, the host's native messaging manifests
+// for Chromium, Chrome and Firefox in the user's folders, the extension in
+// every Firefox profile of ~/.mozilla/firefox/profiles.ini (with the two
+// preferences an unsigned extension there needs), and the host registered
+// with `quil reg add` as the local server of class `class_id` ("{...}"),
+// as well as HKCU\Software\MERO\MeroCpnt "Installed" = 1. Chromium has
+// no per-user install of an extension from outside its store: it loads
+// the unpacked copy (--load-extension), or the system's copy that the
+// Debian package installs.
+std::string ComponentInstallerScript(const std::string& class_id, const ComponentFiles& files);
 
 }  // namespace quil::devproxy

@@ -69,10 +69,12 @@ CertRow RowForIssued(const IssuedCert& issued, const std::string& idno, const st
 // One action call: its fields, its session and the reply being built.
 
 
-Service::Service(Store* store, CertAuthority* ca, std::string origin, const Options& options)
+Service::Service(Store* store, CertAuthority* ca, std::string origin, const Options& options,
+                 std::string trading_url)
     : store_(store),
       ca_(ca),
       origin_(std::move(origin)),
+      trading_url_(std::move(trading_url)),
       session_timeout_s_(options.session_timeout_s),
       online_code_lifetime_s_(options.online_code_lifetime_s),
       max_sessions_(static_cast<size_t>(std::max(1, options.max_sessions))),
@@ -108,7 +110,8 @@ bool Service::ApplyProfile(const std::string& name) {
       {"component.activeX.version32", "1,0,0,2"},
       {"component.activeX.codeBase32", origin_ + "/download/MeroCpnt.cab#version=1,0,0,2"},
       {"depCert.templateUrl", origin_ + "/depCert/QUILDepCert.htm"},
-      {"depCert.targetUrl", origin_ + "/"},
+      // The operator's sites: they may ask for signatures in the browser.
+      {"depCert.targetUrl", origin_ + "/" + (trading_url_.empty() ? "" : "," + trading_url_)},
       {"depCert.mode", "M"},
       {"depCert.selectedBrowser", "Microsoft Edge,Chrome,FireFox"},
   };
@@ -141,14 +144,13 @@ std::vector<RegSetItem> Service::RegSetItems() {
   return reg_items_;
 }
 
-std::string Service::ComponentInstaller(const std::string& quil) {
+std::string Service::ComponentInstaller(const ComponentFiles& files) {
   std::lock_guard<std::mutex> lock(mu_);
   auto field = [&](const char* key) {
     auto it = sys_cfg_.find(key);
     return it == sys_cfg_.end() ? std::string() : it->second;
   };
-  return ComponentInstallerScript("{" + field("component.activeX.classId32") + "}",
-                                  field("component.activeX.version32"), quil);
+  return ComponentInstallerScript("{" + field("component.activeX.classId32") + "}", files);
 }
 
 void Service::SetIssuePolicy(const IssuePolicy& policy) {

@@ -16,6 +16,7 @@
 #include "devproxy/cert_authority.h"
 #include "devproxy/crypto.h"
 #include "devproxy/devproxy.h"
+#include "devproxy/pages.h"
 #include "devproxy/store.h"
 
 namespace quil::devproxy {
@@ -40,8 +41,10 @@ struct Session {
 
 class Service {
  public:
-  // Takes the session and online code limits from `options`.
-  Service(Store* store, CertAuthority* ca, std::string origin, const Options& options);
+  // Takes the session and online code limits from `options`; the trading
+  // page's address joins the proxy's in depCert.targetUrl.
+  Service(Store* store, CertAuthority* ca, std::string origin, const Options& options,
+          std::string trading_url = "");
 
   // The session whose key opens every non-empty sealed field into text the
   // client could have sent (printable ASCII; code page 950 for free-text
@@ -65,9 +68,9 @@ class Service {
   void SetVersionPolicy(const VersionPolicy& policy);
   void SetRegSetItems(const std::vector<RegSetItem>& items);
   std::vector<RegSetItem> RegSetItems();
-  // The demo security component's installer for the configured class and
-  // version; it registers the component with `quil` (see pages.h).
-  std::string ComponentInstaller(const std::string& quil);
+  // The demo security component's installer for the configured class; it
+  // installs `files` for the user and registers them (see pages.h).
+  std::string ComponentInstaller(const ComponentFiles& files);
   void SetIssuePolicy(const IssuePolicy& policy);
   IssuePolicy issue_policy();
 
@@ -137,6 +140,7 @@ class Service {
   Store* store_;
   CertAuthority* ca_;
   std::string origin_;
+  std::string trading_url_;
   int session_timeout_s_;
   int online_code_lifetime_s_;
   size_t max_sessions_;

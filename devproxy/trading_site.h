@@ -2,14 +2,19 @@
 // The demo trading page: the broker's web trading as far as the
 // certificate goes. A loopback HTTPS server of its own that asks every
 // visitor for a client certificate; a visit whose certificate the demo
-// authority issued is let in and answered with the subject it saw, any
-// other is refused (403). Every visit is recorded. Thread-safe; the server
-// runs on background threads and stops in the destructor.
+// authority issued is let in and gets the order form, any other is refused
+// (403). An order's text is signed in the browser through the security
+// component (the page API of docs/signing-api.md), posted back and checked
+// (devproxy/signed_orders.h). Every visit and every order is recorded.
+// Thread-safe; the server runs on background threads and stops in the
+// destructor.
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "devproxy/signed_orders.h"
 
 namespace quil::devproxy {
 
@@ -20,6 +25,15 @@ struct TradingVisit {
   std::string issuer;
   std::string serial;   // upper-case hex, no leading zeros
   std::string reason;   // why it was refused
+};
+
+struct TradingOrder {
+  std::string time;      // 14 digits, local
+  bool accepted = false;
+  std::string cn;        // the signer's
+  std::string serial;
+  std::string order;     // the order text as posted
+  std::string result;    // "order accepted, signed by <cn>, serial <serial>", or the reason it was refused
 };
 
 class TradingSite {
@@ -33,8 +47,13 @@ class TradingSite {
                                             std::string* error);
   ~TradingSite();
 
+  // How the site learns a customer's live certificate (the proxy's
+  // records); until set, every order is refused.
+  void SetLiveCertificates(LiveCertificateLookup lookup);
+
   std::string url() const;  // "https://127.0.0.1:PORT/"
   std::vector<TradingVisit> Visits() const;
+  std::vector<TradingOrder> Orders() const;
 
   class Impl;
 

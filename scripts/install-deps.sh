@@ -21,7 +21,7 @@ packages=(
   # the expiry reminder's notifications (GDBus); tests run a private bus
   libglib2.0-dev dbus-daemon
   # building the Debian package and checking it with the desktop's validators
-  file desktop-file-utils appstream man-db groff-base systemd
+  file desktop-file-utils appstream man-db groff-base systemd jq unzip
   # RE2's Unicode tables for that build are generated from unicode-data.
   unicode-data python3 python3-six perl
   # The fuzz targets: clang with libFuzzer and the sanitizer runtimes.

@@ -13,6 +13,8 @@ import { browserAndProxy } from '../lib/suite.js';
 
 const suite = browserAndProxy();
 
+const COMPONENT_QUESTION = '您尚未安裝安控元件或目前使用的版本需要更新。\n\n開始下載安控元件安裝檔並進行安控元件安裝？';
+
 const BROWSERS = {
   chromium: 'Chromium 156.0.8078.129 built on Debian GNU/Linux 12',
   firefox: 'Mozilla Firefox 115.9.1esr',
@@ -136,6 +138,8 @@ describe('browser screen', () => {
       await expectMessage(page, '瀏覽器憑證匯入結果：\nChrome：已匯入憑證\nFireFox：找不到 Firefox 的設定檔，'
         + '未匯入憑證。請先開啟並關閉 Firefox 一次，再重新匯入。');
       await screenshot(page, 'browser-deploy-outcome');
+      // The page then offers the security component, which is not installed.
+      await answerQuestion(page, COMPONENT_QUESTION, false);
       const [chromeAddress] = await fakes.starts('chromium');
       const [firefoxAddress] = await fakes.starts('firefox');
       assert.equal(chromeAddress, firefoxAddress);

@@ -11,6 +11,7 @@
 #include "workflows/application.h"
 #include "workflows/cert_queries.h"
 #include "workflows/download.h"
+#include "workflows/held_record.h"
 #include "workflows/pfx_password_change.h"
 #include "workflows/renewal.h"
 #include "workflows/store_backup.h"
@@ -83,17 +84,17 @@ MethodReply replaceCert2(const MethodArgs& a) {
 
 MethodReply dlCert(const MethodArgs& a) { return SavedPlainOf(workflows::DownloadCertificate(a[0])); }
 
-// Revocation changes nothing on this computer: the proxy's answer is the
-// whole of it, its verdict in rvkCode and rvkMsg.
-MethodReply crtRevokeCert(const MethodArgs& a) {
-  proxy::MapResult r = proxy::revokeCert(a[0]);
+// The proxy's answer is the whole of a revocation, its verdict in rvkCode
+// and rvkMsg; on this computer only the held-certificate record learns of
+// an accepted one, so the certificate no longer signs web orders.
+MethodReply RevocationReply(const std::string& cn, const proxy::MapResult& r) {
+  if (r.code == 0) workflows::RememberRevocation(cn, FieldOf(r.fields, "rvkCode"));
   return MapReply(r.code, r.fields, true);
 }
 
-MethodReply crtRevokeCert2(const MethodArgs& a) {
-  proxy::MapResult r = proxy::revokeCert(a[0], a[1]);
-  return MapReply(r.code, r.fields, true);
-}
+MethodReply crtRevokeCert(const MethodArgs& a) { return RevocationReply(a[0], proxy::revokeCert(a[0])); }
+
+MethodReply crtRevokeCert2(const MethodArgs& a) { return RevocationReply(a[0], proxy::revokeCert(a[0], a[1])); }
 
 MethodReply impUserCert(const MethodArgs&) { return Text(PlainReply(importPfxIntoStores("", ""))); }
 

@@ -42,6 +42,7 @@ struct Free {
   void operator()(X509_NAME_ENTRY* p) const { X509_NAME_ENTRY_free(p); }
   void operator()(X509_REQ* p) const { X509_REQ_free(p); }
   void operator()(X509_STORE* p) const { X509_STORE_free(p); }
+  void operator()(X509_STORE_CTX* p) const { X509_STORE_CTX_free(p); }
 };
 template <typename T>
 using Ptr = std::unique_ptr<T, Free>;

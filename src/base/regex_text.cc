@@ -5,6 +5,8 @@
 #include <map>
 #include <mutex>
 
+#include "base/hex_text.h"
+
 namespace quil {
 
 struct Regex::Engine {
@@ -15,7 +17,6 @@ struct Regex::Engine {
 namespace {
 
 constexpr char kSpaceChars[] = "\\t\\n\\v\\f\\r ";
-constexpr char kHex[] = "0123456789abcdef";
 
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -29,8 +30,7 @@ int HexValue(char c) {
 
 void AppendByte(std::string& out, unsigned value) {
   out += "\\x";
-  out.push_back(kHex[(value >> 4) & 15]);
-  out.push_back(kHex[value & 15]);
+  AppendHex(&out, static_cast<unsigned char>(value), HexCase::kLower);
 }
 
 // Reads the escape after the backslash at p[i]; appends it in the engine's

@@ -13,11 +13,13 @@
 #include "browsers/deployment_page.h"
 #include "browsers/edge_launcher_file.h"
 #include "browsers/select_browser_dialog.h"
+#include "browsers/signer_settings.h"
+#include "browsers/signing_component.h"
 #include "cert/cert_info.h"
 #include "cert/cert_stores.h"
 #include "cert/pfx_with_dialogs.h"
 #include "cert/pkcs12_copy.h"
-#include "maintenance/trusted_sites.h"
+#include "browsers/trusted_sites.h"
 #include "platform/cert_store.h"
 #include "platform/process.h"
 #include "platform/text_codec.h"
@@ -200,6 +202,10 @@ int deployCert(const std::string& idno, const std::string& aid, const std::strin
   if (mode == "N") ui::CurrentUi().MessageBox("即將進行瀏覽器憑證安裝", ui::Buttons::kOk);
   const std::string outcome =
       importIntoBrowserStores(dialog.browsers, pkcs12, pkcs12_password, cert_der, FieldOf(located.info, "cn"));
+  // The browsers sign orders with this certificate, through the security
+  // component when it is installed.
+  RememberSigningCertificate(platform::ToWide(FieldOf(located.info, "cn")));
+  RegisterSigningComponent();
   for (const auto& browser : dialog.browsers) {
     if (!browser.selected) continue;
     if (browser.id == kEdgeId) TrustOperatorHosts();

@@ -25,6 +25,8 @@ namespace quil {
 // and, for the store's copy, its password (CQUILSelBrowserDlg), builds the
 // page with the PKCS#12 and the certificate, and opens it in each chosen
 // browser; Microsoft Edge first gets the operator's hosts as trusted sites.
+// The certificate becomes the one web pages get signatures with, and an
+// installed security component is registered (browsers/signing_component.h).
 // Log memo 7201 for Chrome and FireFox. Codes: 0; 54603 no current
 // certificate; the last place's failure (52301, 52203, 52303, 52205, 52207,
 // 53401 of the file; 54609, 54611, 54615 of the store), or 1 when

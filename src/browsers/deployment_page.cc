@@ -9,6 +9,7 @@
 #include "base/files.h"
 #include "base/settings.h"
 #include "base/text.h"
+#include "base/time_digits.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/text_codec.h"
@@ -79,14 +80,6 @@ std::string ScriptValue(const std::string& narrow) {
   return out;
 }
 
-// "%04d%02d%02d%02d%02d%02d%03d" of the local time.
-std::string LocalTimeDigits() {
-  const platform::LocalNow now = platform::CurrentLocalTime();
-  char digits[64];
-  std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d%03d", now.tm.tm_year + 1900, now.tm.tm_mon + 1,
-                now.tm.tm_mday, now.tm.tm_hour, now.tm.tm_min, now.tm.tm_sec, now.millis);
-  return digits;
-}
 
 }  // namespace
 
@@ -126,7 +119,8 @@ std::string deploymentFolder() { return platform::HomeFolder() + "/mero"; }
 std::string placeDeploymentPage(const std::string& page) {
   const std::string folder = deploymentFolder();
   deleteMatchingFiles(folder, "^MERODepCert\\.[0-9]+\\.htm$");
-  const std::string path = folder + "/MERODepCert." + LocalTimeDigits() + ".htm";
+  const platform::LocalNow now = platform::CurrentLocalTime();
+  const std::string path = folder + "/MERODepCert." + TimeDigitsWithMillis(now.tm, now.millis) + ".htm";
   (void)writeWholeFile(path, page);
   return deploymentAddress(path);
 }

@@ -9,9 +9,11 @@
 #include <ctime>
 
 #include "base/failure_log.h"
+#include "base/hex_text.h"
 #include "base/openssl_ptr.h"
 #include "base/regex_text.h"
 #include "base/result_codes.h"
+#include "base/time_digits.h"
 #include "cert/dn_text.h"
 #include "platform/clock.h"
 #include "platform/text_codec.h"
@@ -75,8 +77,7 @@ std::string StoreTimeText(const ASN1_TIME* t) {
   time_t when = platform::UtcToTime(&utc);
   struct tm local {};
   if (!platform::ToLocalTime(when, &local)) return {};
-  char out[32];
-  return std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local) ? out : "";
+  return TimeDigits(local);
 }
 
 }  // namespace
@@ -112,14 +113,7 @@ std::string certFingerprintFromPkcs12(const std::string& pkcs12_der, const std::
     LogOpenSslFailure("cert", "certFingerprintFromPkcs12", kFailed);
     return {};
   }
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned int i = 0; i < length; ++i) {
-    if (i) text += ':';
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 15];
-  }
-  return text;
+  return HexText(std::string_view(reinterpret_cast<const char*>(digest), length), HexCase::kUpper, ':');
 }
 
 CertInfo certInfoFromContext(const std::string& der) {

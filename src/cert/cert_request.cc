@@ -11,6 +11,7 @@
 #include "base/files.h"
 #include "base/openssl_ptr.h"
 #include "base/result_codes.h"
+#include "base/time_digits.h"
 #include "cert/public_key_blob.h"
 #include "platform/cert_store.h"
 #include "platform/clock.h"
@@ -75,10 +76,7 @@ std::string KeyFileName(const LocalNow& now, int extra_millis) {
   tm.tm_sec += ms / 1000;
   ms %= 1000;
   if (extra_millis) mktime(&tm);  // carries overflowing seconds into minutes and up
-  char name[64];
-  std::snprintf(name, sizeof name, "%04d%02d%02d%02d%02d%02d%03d.p8", tm.tm_year + 1900, tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
-  return name;
+  return TimeDigitsWithMillis(tm, ms) + ".p8";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "base/regex_text.h"
+#include "base/time_digits.h"
 #include "platform/clock.h"
 
 namespace quil {
@@ -49,9 +50,7 @@ std::string certTimeText(AsnTimeType type, const std::string& time_text) {
   time_t t = platform::UtcToTime(&utc);
   struct tm local {};
   if (!platform::ToLocalTime(t, &local)) return {};
-  char out[32];
-  if (std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local) == 0) return {};
-  return out;
+  return TimeDigits(local);
 }
 
 namespace {

@@ -40,6 +40,15 @@ void RememberHeldCertificate(const CertInfo& record, const HeldLocation& where) 
   (void)hive.SetValue(key, platform::RegSz("notAfter", notAfter));
   (void)hive.SetValue(key, platform::RegSz("store", where.store));
   (void)hive.SetValue(key, platform::RegSz("path", where.path));
+  (void)hive.DeleteValue(key, "revoked");
+}
+
+void RememberRevokedCertificate(const std::string& narrow_cn, const std::string& when) {
+  const std::string cn = platform::ToWide(narrow_cn);
+  if (cn.empty() || cn.find('\\') != std::string::npos) return;
+  auto& hive = platform::CurrentUserHive();
+  if (!hive.KeyExists(KeyOf(cn))) return;
+  (void)hive.SetValue(KeyOf(cn), platform::RegSz("revoked", when));
 }
 
 std::vector<HeldCertificate> HeldCertificates() {
@@ -55,6 +64,7 @@ std::vector<HeldCertificate> HeldCertificates() {
     cert.issuer = Text(hive, key, "issuer");
     cert.notAfter = Text(hive, key, "notAfter");
     cert.where = {Text(hive, key, "store"), Text(hive, key, "path")};
+    cert.revoked = Text(hive, key, "revoked");
     if (!cert.cn.empty()) held.push_back(std::move(cert));
   }
   return held;

@@ -6,7 +6,8 @@
 // Kept in the current user's hive beside (not under) Software\MERO\QUIL,
 // whose subkeys are the pending keys; one key per common name:
 //   Software\MERO\QUILReminder\HeldCertificates\<cn>   cn, serial, issuer, notAfter,
-//                                              store, path (REG_SZ)
+//                                              store, path (REG_SZ); revoked
+//                                              (its time) once revoked
 //   ...\<cn>\Announced                         one value per reminder stage
 //                                              already shown (its time)
 // A later certificate of the same customer replaces the earlier one, so a
@@ -34,6 +35,7 @@ struct HeldCertificate {
   std::string issuer;
   std::string notAfter;
   HeldLocation where;
+  std::string revoked;  // when the proxy accepted its revocation; "" while valid
 };
 
 // Remembers that the customer holds the certificate of `record` (a record
@@ -46,6 +48,11 @@ struct HeldCertificate {
 // is ignored. Never fails the caller: hive errors are not reported.
 // Application thread.
 void RememberHeldCertificate(const CertInfo& record, const HeldLocation& where);
+
+// Marks the certificate held for `cn` (narrow) as revoked at `when`: the
+// proxy accepted the revocation of the customer's current certificate. A
+// certificate saved later under that cn replaces the mark.
+void RememberRevokedCertificate(const std::string& cn, const std::string& when);
 
 // Every remembered certificate, in the order of their common names.
 std::vector<HeldCertificate> HeldCertificates();

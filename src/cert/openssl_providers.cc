@@ -5,6 +5,8 @@
 
 #include <mutex>
 
+#include "base/openssl_ptr.h"
+
 namespace quil {
 
 bool LoadOpenSslProviders(std::string* error) {
@@ -19,10 +21,7 @@ bool LoadOpenSslProviders(std::string* error) {
     for (int i = 0; i < 2; ++i) {
       const char* name = names[i];
       if ((handles[i] = OSSL_PROVIDER_load(nullptr, name))) continue;
-      char buf[256] = {};
-      ERR_error_string_n(ERR_get_error(), buf, sizeof buf);
-      reason = std::string("OpenSSL provider \"") + name + "\" cannot be loaded: " + buf;
-      ERR_clear_error();
+      reason = std::string("OpenSSL provider \"") + name + "\" cannot be loaded: " + ossl::TakeErrorText();
       return;
     }
     ok = true;

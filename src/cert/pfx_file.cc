@@ -200,11 +200,10 @@ int pfxMatches(const CertInfo& record, const std::string& expected_issuer, const
   return FieldOf(record, "serial") == expected_serial ? kOk : kCertFileWrongSerial;
 }
 
-PfxLoadResult loadPfxSilent(const std::string& path, const std::string& password,
-                            const std::string& expected_issuer, const std::string& expected_serial) {
+PfxLoadResult openPfxFile(const std::string& path, const std::string& password, const std::string& expected_issuer,
+                          const std::string& expected_serial) {
   PfxLoadResult r;
   r.path = path;
-  r.password = password;
   auto bytes = ReadNonEmptyFile(path);
   if (!bytes) {
     r.code = kPfxFileLoadFailed;
@@ -222,9 +221,16 @@ PfxLoadResult loadPfxSilent(const std::string& path, const std::string& password
     r.code = info.code != kOk ? kCertFileWrongIssuer : pfxMatches(info.info, expected_issuer, expected_serial);
     if (r.code != kOk) return r;
   }
-  RememberPfxFile(path, password);
   r.code = kOk;
   r.pkcs12 = std::move(*bytes);
+  return r;
+}
+
+PfxLoadResult loadPfxSilent(const std::string& path, const std::string& password,
+                            const std::string& expected_issuer, const std::string& expected_serial) {
+  PfxLoadResult r = openPfxFile(path, password, expected_issuer, expected_serial);
+  r.password = password;
+  if (r.code == kOk) RememberPfxFile(path, password);
   return r;
 }
 

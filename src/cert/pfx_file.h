@@ -85,6 +85,12 @@ PfxRefusal WhyPfxRefused(const std::string& bytes, const std::string& password);
 // "憑證檔密碼錯誤", "檔案不是 PKCS#12 憑證檔", "憑證檔已損毀"; "" for kNone.
 std::string PfxRefusalText(PfxRefusal refusal);
 
+// loadPfxSilent without storing the settings, and without keeping the
+// password in its result: for a program that must not hold the password
+// beyond one use.
+PfxLoadResult openPfxFile(const std::string& path, const std::string& password, const std::string& expected_issuer,
+                          const std::string& expected_serial);
+
 // Stores `path` and `password` as env.userPfxFilePath and env.userPfxFilePwd.
 void RememberPfxFile(const std::string& path, const std::string& password);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "base/time_digits.h"
 #include "platform/clock.h"
 #include "platform/desktop_notifications.h"
 #include "platform/process.h"
@@ -30,9 +31,7 @@ int Rank(const std::string& stage) {
 
 std::string LocalTimeText(std::time_t t) {
   std::tm local{};
-  char out[32] = "";
-  if (platform::ToLocalTime(t, &local)) std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local);
-  return out;
+  return platform::ToLocalTime(t, &local) ? TimeDigits(local) : "";
 }
 
 // YYYY/MM/DD hh:mm:ss, as the page shows record times.
@@ -84,6 +83,7 @@ std::time_t RecordTimeToTime(const std::string& digits) {
 std::vector<DueReminder> DueReminders(std::time_t now) {
   std::vector<DueReminder> due;
   for (HeldCertificate& cert : HeldCertificates()) {
+    if (!cert.revoked.empty()) continue;  // no longer usable: nothing to renew in time
     const std::time_t not_after = RecordTimeToTime(cert.notAfter);
     if (not_after == -1) continue;
     DueReminder r;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <ostream>
 
+#include "base/hex_text.h"
 #include "platform/registry.h"
 
 namespace quil {
@@ -138,21 +139,14 @@ std::optional<RegType> TypeFromName(const std::string& name) {
 }
 
 std::string DataText(const RegValue& v) {
-  static const char kHex[] = "0123456789ABCDEF";
   switch (v.type) {
     case RegType::kDword: {
       char out[16];
       std::snprintf(out, sizeof out, "0x%x", v.dword);
       return out;
     }
-    case RegType::kBinary: {
-      std::string out;
-      for (unsigned char b : v.data) {
-        out.push_back(kHex[b >> 4]);
-        out.push_back(kHex[b & 15]);
-      }
-      return out;
-    }
+    case RegType::kBinary:
+      return HexText(v.data);
     default:
       return v.data;
   }

@@ -4,6 +4,7 @@
 
 #include "base/result_codes.h"
 #include "base/settings.h"
+#include "base/time_digits.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 #include "platform/process.h"
@@ -22,11 +23,6 @@ constexpr char kQuestion[] =
 constexpr char kDownloadFailedText[] = "安控元件安裝檔下載失敗，請稍後再重新嘗試下載及安裝";
 constexpr char kStarting[] = "安控元件安裝檔下載完成，現在將開始為您啟動安控元件安裝程序";
 
-std::string LocalTimeDigits() {
-  std::tm local = platform::CurrentLocalTime().tm;
-  char out[16];
-  return std::strftime(out, sizeof out, "%Y%m%d%H%M%S", &local) ? out : "00000000000000";
-}
 
 }  // namespace
 
@@ -41,7 +37,7 @@ void cpntAutoUpdate() {
   auto& ui = ui::CurrentUi();
   if (ui.CaptionedMessageBox(kQuestionCaption, kQuestion, ui::Buttons::kOkCancel) != ui::Answer::kOk) return;
   std::string folder = GetPathSetting("env.userHome") + "/mero";
-  std::string installer = folder + "/" + LocalTimeDigits() + ".exe";
+  std::string installer = folder + "/" + TimeDigits(platform::CurrentLocalTime().tm) + ".exe";
   platform::MakeFolders(folder);
   if (proxy::downloadFile(platform::ToWide(getSetting("meroCpnt.dlUrl")), installer) != kOk) {
     ui.MessageBox(kDownloadFailedText, ui::Buttons::kOk);

@@ -31,15 +31,8 @@ bool MarkBag(PKCS12_SAFEBAG* bag, const std::string& friendly_name, const unsign
 namespace ossl {
 
 void SetLastError(const std::string& fallback) {
-  unsigned long e = ERR_get_error();
-  ERR_clear_error();
-  if (e == 0) {
-    last_error = fallback;
-    return;
-  }
-  char buf[256] = {};
-  ERR_error_string_n(e, buf, sizeof buf);
-  last_error = buf;
+  last_error = quil::ossl::TakeErrorText();
+  if (last_error.empty()) last_error = fallback;
 }
 
 void SetLastErrorText(const std::string& text) { last_error = text; }

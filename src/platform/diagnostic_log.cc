@@ -45,7 +45,7 @@ std::string UtcNow() {
 #else
   gmtime_r(&seconds, &tm);
 #endif
-  char text[32];
+  char text[64];  // wide enough for any field values, so nothing is cut
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1,
                 tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(millis));
   return text;

@@ -35,14 +35,8 @@ const Setting* FindSetting(const std::string& name) {
 
 std::vector<std::string> SplitList(const std::string& text) {
   std::vector<std::string> out;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t comma = text.find(',', start);
-    if (comma == std::string::npos) comma = text.size();
-    std::string item = TrimSpace(std::string_view(text).substr(start, comma - start));
-    if (!item.empty()) out.push_back(std::move(item));
-    start = comma + 1;
-  }
+  for (const std::string& piece : SplitNonEmpty(text, ','))
+    if (std::string item = TrimSpace(piece); !item.empty()) out.push_back(std::move(item));
   return out;
 }
 

@@ -56,7 +56,17 @@ std::optional<FieldMap> LoadFromProxy() {
 
 namespace proxy {
 
-void InstallSettingsLoader() { SetSettingsLoader(&LoadFromProxy); }
+void InstallSettingsLoader(std::function<void(const FieldMap&)> on_loaded) {
+  if (!on_loaded) {
+    SetSettingsLoader(&LoadFromProxy);
+    return;
+  }
+  SetSettingsLoader([on_loaded = std::move(on_loaded)]() -> std::optional<FieldMap> {
+    auto loaded = LoadFromProxy();
+    if (loaded) on_loaded(*loaded);
+    return loaded;
+  });
+}
 
 }  // namespace proxy
 

@@ -1,6 +1,7 @@
 #pragma once
 // Where the settings map (base/settings.h) gets the operator's settings:
 // getSysCfg under the public-key envelope, completed locally.
+#include <functional>
 #include <string>
 
 #include "base/field_map.h"
@@ -8,8 +9,10 @@
 namespace quil::proxy {
 
 // Makes the first lookup of the settings map fetch them from the proxy.
-// Called once at start, before any setting is read.
-void InstallSettingsLoader();
+// Called once at start, before any setting is read. `on_loaded`, when
+// given, sees the settings each time they have loaded (the program
+// remembers what other programs of its own need from them).
+void InstallSettingsLoader(std::function<void(const FieldMap&)> on_loaded = {});
 
 }  // namespace quil::proxy
 

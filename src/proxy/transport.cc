@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "base/hex_text.h"
 #include "proxy/curl_easy_internal.h"
 #include "ui/ui.h"
 
@@ -197,7 +198,6 @@ std::optional<UrlParts> SplitUrl(const std::string& url) {
 }
 
 std::string urlEncodeValue(const std::string& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(bytes.size() * 3);
   for (unsigned char b : bytes) {
@@ -207,8 +207,7 @@ std::string urlEncodeValue(const std::string& bytes) {
       out.push_back('+');
     } else {
       out.push_back('%');
-      out.push_back(kHex[b >> 4]);
-      out.push_back(kHex[b & 0x0F]);
+      AppendHex(&out, b);
     }
   }
   return out;

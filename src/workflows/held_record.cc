@@ -5,8 +5,11 @@
 #include "base/settings.h"
 #include "cert/cert_stores.h"
 #include "platform/cert_store.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/text_codec.h"
+
+#include <ctime>
 
 namespace quil::workflows {
 
@@ -29,6 +32,14 @@ void RememberStoredCertificate(const std::string& cert_text, const HeldLocation&
     RememberHeldCertificate(certInfoFromContext(der), where);
     return;
   }
+}
+
+void RememberRevocation(const std::string& cn, const std::string& verdict) {
+  if (verdict != "0") return;
+  std::tm local = platform::CurrentLocalTime().tm;
+  char when[16];
+  if (std::strftime(when, sizeof when, "%Y%m%d%H%M%S", &local) == 0) return;
+  RememberRevokedCertificate(cn, when);
 }
 
 PfxChoiceResult SavePfxWithDialogAndRemember(const std::string& cert_text) {

@@ -16,6 +16,11 @@ void RememberStoredPfx(const std::string& path, const std::string& password);
 // bundle; the end certificate counts) was put at `where`.
 void RememberStoredCertificate(const std::string& cert_text, const HeldLocation& where);
 
+// The proxy answered a revocation of the current certificate of `cn`
+// (narrow) with `verdict` (its rvkCode): "0" marks the certificate held for
+// that cn as revoked, so nothing signs with it any more.
+void RememberRevocation(const std::string& cn, const std::string& verdict);
+
 // The issued certificate stored the usual ways, each remembered once stored:
 // a file the customer picks in the save dialog, or the chain installed into
 // the current user's stores (its result code).

@@ -1,6 +1,7 @@
 // The security component against the demo proxy: its installer, fetched
-// and started by cpntAutoUpdate, installs the demo component and registers
-// it with the real `quil reg`.
+// and started by cpntAutoUpdate, installs the signing host and extension
+// built here for the user and registers the host with the real `quil reg`;
+// the version check then asks the host itself.
 #include "maintenance/security_component.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include "app/method_table.h"
 #include "base/pause.h"
 #include "base/settings.h"
+#include "browsers/signing_component.h"
+#include "build_config.h"
 #include "devproxy/devproxy.h"
 #include "platform/registry.h"
 #include "proxy/settings_loader.h"
@@ -90,8 +93,21 @@ class SecurityComponentTest : public ::testing::Test {
 devproxy::DevProxy* SecurityComponentTest::proxy_ = nullptr;
 std::string* SecurityComponentTest::data_ = nullptr;
 
-TEST_F(SecurityComponentTest, TheDemoInstallerRegistersTheRequiredVersion) {
+// A Firefox profile of the user, as profiles.ini lists it.
+std::string MakeFirefoxProfile(const std::string& home) {
+  const std::string base = home + "/.mozilla/firefox";
+  fs::create_directories(base + "/ab12.default-esr");
+  testing::WriteFileForTest(base + "/profiles.ini",
+                            "[Profile0]\nName=default-esr\nIsRelative=1\nPath=ab12.default-esr\nDefault=1\n\n"
+                            "[General]\nStartWithLastProfile=1\nVersion=2\n");
+  testing::WriteFileForTest(base + "/ab12.default-esr/user.js", "user_pref(\"browser.startup.page\", 0);\n");
+  return base + "/ab12.default-esr";
+}
+
+TEST_F(SecurityComponentTest, AnOlderComponentIsUpdatedByTheDemoInstaller) {
+  RegisterComponent("1,0,0,1");
   EXPECT_FALSE(isSecurityComponentCurrent());
+  const std::string profile = MakeFirefoxProfile(home_.path());
   ui_->message_answers = {ui::Answer::kOk, ui::Answer::kOk};
   EXPECT_EQ(Call("cpntAutoUpdate"), "");
   EXPECT_EQ(ui_->captions, std::vector<std::string>{kQuestionCaption});
@@ -107,10 +123,26 @@ TEST_F(SecurityComponentTest, TheDemoInstallerRegistersTheRequiredVersion) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   ASSERT_TRUE(hive.QueryValue("Software\\MERO\\MeroCpnt", "Installed")) << "the installer did not finish";
   EXPECT_TRUE(isSecurityComponentCurrent());
-  auto server = hive.QueryValue(
-      std::string("Software\\Classes\\CLSID\\{") + kClass + "}\\LocalServer32", "");
+  const std::string key = std::string("Software\\Classes\\CLSID\\{") + kClass + "}\\LocalServer32";
+  const std::string host = home_.path() + "/.local/share/quil/signer/quil-signer";
+  auto server = hive.QueryValue(key, "");
   ASSERT_TRUE(server);
-  EXPECT_EQ(server->data, home_.path() + "/.local/share/quil/MeroCpnt/merocpnt");
+  EXPECT_EQ(server->data, host);
+
+  // Where the browsers find it: the host's manifests, the extension in the
+  // Firefox profile with the preferences an unsigned one there needs.
+  const std::string name = QUIL_SIGNER_HOST_NAME ".json";
+  const std::string chromium = testing::ReadFileForTest(home_.path() + "/.config/chromium/NativeMessagingHosts/" + name);
+  EXPECT_NE(chromium.find("\"path\": \"" + host + "\""), std::string::npos) << chromium;
+  EXPECT_NE(chromium.find("chrome-extension://" QUIL_EXTENSION_CHROMIUM_ID "/"), std::string::npos) << chromium;
+  const std::string firefox = testing::ReadFileForTest(home_.path() + "/.mozilla/native-messaging-hosts/" + name);
+  EXPECT_NE(firefox.find("\"allowed_extensions\": [\"" QUIL_EXTENSION_GECKO_ID "\"]"), std::string::npos) << firefox;
+  EXPECT_TRUE(fs::exists(home_.path() + "/.local/share/quil/signer/extension/manifest.json"));
+  EXPECT_TRUE(fs::exists(profile + "/extensions/" QUIL_EXTENSION_GECKO_ID ".xpi"));
+  const std::string prefs = testing::ReadFileForTest(profile + "/user.js");
+  EXPECT_NE(prefs.find("user_pref(\"browser.startup.page\", 0);"), std::string::npos) << "the profile's own kept";
+  EXPECT_NE(prefs.find("user_pref(\"xpinstall.signatures.required\", false);"), std::string::npos) << prefs;
+  EXPECT_NE(prefs.find("user_pref(\"extensions.autoDisableScopes\", 0);"), std::string::npos) << prefs;
 
   ui_->messages.clear();
   ui_->captions.clear();
@@ -123,6 +155,32 @@ TEST_F(SecurityComponentTest, TheDemoInstallerRegistersTheRequiredVersion) {
             std::string::npos)
       << check;
   EXPECT_NE(check.find("'A2':'1#1#"), std::string::npos) << check;
+
+  // A second run changes nothing twice over.
+  ui_->message_answers = {ui::Answer::kOk, ui::Answer::kOk};
+  RegisterComponent("1,0,0,1");
+  EXPECT_EQ(Call("cpntAutoUpdate"), "");
+  for (int i = 0; i < 300 && !isSecurityComponentCurrent(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(testing::ReadFileForTest(profile + "/user.js"), prefs);
+}
+
+TEST_F(SecurityComponentTest, DeploymentRegistersTheInstalledHost) {
+  // Installed for the user (as the demo installer does) but not registered.
+  const std::string host = home_.path() + "/signer/quil-signer";
+  fs::create_directories(home_.path() + "/signer");
+  fs::copy_file(QUIL_TEST_BINARY_DIR "/src/quil-signer", host);
+  testing::WriteFileForTest(home_.path() + "/.mozilla/native-messaging-hosts/" QUIL_SIGNER_HOST_NAME ".json",
+                            "{\"name\": \"" QUIL_SIGNER_HOST_NAME "\", \"path\": \"" + host +
+                                "\", \"type\": \"stdio\", \"allowed_extensions\": [\"x@y\"]}");
+  EXPECT_FALSE(isSecurityComponentCurrent());
+  EXPECT_EQ(InstalledSigningHost(), host);
+  RegisterSigningComponent();
+  EXPECT_TRUE(isSecurityComponentCurrent());
+
+  // A manifest naming no program is no installation.
+  fs::remove(host);
+  EXPECT_EQ(InstalledSigningHost(), "");
 }
 
 TEST_F(SecurityComponentTest, VersionsCompareAsTextNotAsNumbers) {

@@ -25,15 +25,43 @@ quiet() {
 
 # The files every installation has, relative to the prefix.
 expected_files() {
-  printf '%s\n' bin/quil bin/quil-devproxy \
+  printf '%s\n' bin/quil bin/quil-devproxy bin/quil-signer \
     "share/applications/$app_id.desktop" "share/applications/$app_id.demo.desktop" \
     "share/metainfo/$app_id.metainfo.xml" share/doc/quil/copyright share/doc/quil/changelog.gz \
     "share/icons/hicolor/scalable/apps/$app_id.svg" \
-    share/man/man1/quil.1.gz share/man/man1/quil-devproxy.1.gz \
+    share/man/man1/quil.1.gz share/man/man1/quil-devproxy.1.gz share/man/man1/quil-signer.1.gz \
+    share/quil/signer/extension/manifest.json share/quil/signer/extension/background.js \
+    share/quil/signer/extension/content.js share/quil/signer/quil-signer.xpi \
     lib/systemd/user/quil-expiry.service lib/systemd/user/quil-expiry.timer
   for size in 16 22 24 32 48 64 128 256; do
     echo "share/icons/hicolor/${size}x${size}/apps/$app_id.png"
   done
+}
+
+# The security component where the browsers look for every user, outside
+# the prefix (relative to the root).
+host_name="tw.com.example.quil.signer"
+gecko_id="quil-signer@example.com.tw"
+system_files() {
+  printf '%s\n' "etc/chromium/native-messaging-hosts/$host_name.json" \
+    "etc/opt/chrome/native-messaging-hosts/$host_name.json" \
+    "usr/lib/mozilla/native-messaging-hosts/$host_name.json" \
+    "usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/$gecko_id.xpi" \
+    usr/share/chromium/extensions/quil-signer/manifest.json \
+    usr/share/chromium/extensions/quil-signer/background.js \
+    usr/share/chromium/extensions/quil-signer/content.js
+}
+# The manifests under `root` name `program` and admit the QUIL extension only.
+check_manifests() {
+  local root="$1" program="$2" f
+  for f in "etc/chromium/native-messaging-hosts/$host_name.json" "etc/opt/chrome/native-messaging-hosts/$host_name.json"; do
+    [ "$(jq -r .path "$root/$f")" = "$program" ] || fail "$f names $(jq -r .path "$root/$f")"
+    [ "$(jq -c .allowed_origins "$root/$f")" = '["chrome-extension://pcaajijhfkhhhbofpnfeecceedmaglga/"]' ] ||
+      fail "$f admits $(jq -c .allowed_origins "$root/$f")"
+  done
+  f="usr/lib/mozilla/native-messaging-hosts/$host_name.json"
+  [ "$(jq -r .path "$root/$f")" = "$program" ] || fail "$f names $(jq -r .path "$root/$f")"
+  [ "$(jq -c .allowed_extensions "$root/$f")" = "[\"$gecko_id\"]" ] || fail "$f admits $(jq -c .allowed_extensions "$root/$f")"
 }
 
 # --- from source: cmake --install with a prefix of the user's choice
@@ -46,6 +74,10 @@ done < <(expected_files)
 echo "QUIL_PROXY_URL=https://operator.example/PELIProxy/proxy/" >"$work/staged/etc/quil/quil.conf"
 DESTDIR="$work/staged" cmake --install "$build" --prefix /opt/quil >/dev/null || fail "cmake --install again"
 grep -q operator.example "$work/staged/etc/quil/quil.conf" || fail "cmake --install replaced the operator's quil.conf"
+while read -r f; do
+  [ -f "$work/staged/$f" ] || fail "cmake --install did not install $f"
+done < <(system_files)
+check_manifests "$work/staged" /opt/quil/bin/quil-signer
 grep -qx 'ExecStart=/opt/quil/bin/quil --check-expiry' "$work/staged/opt/quil/lib/systemd/user/quil-expiry.service" ||
   fail "the service does not start the installed program: $(grep ExecStart "$work/staged/opt/quil/lib/systemd/user/quil-expiry.service")"
 
@@ -71,13 +103,23 @@ done
 field Description | awk 'length > 80 {bad = 1} END {exit bad}' || fail "description lines longer than 80 characters"
 
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||' | grep -v '/$' | sort >"$work/contents"
-{ expected_files | sed 's|^|usr/|'; echo etc/quil/quil.conf; } | sort >"$work/expected"
+{ expected_files | sed 's|^|usr/|'; echo etc/quil/quil.conf; system_files; } | sort >"$work/expected"
 diff -u "$work/expected" "$work/contents" >"$work/diff" || fail "package contents differ from the installation: $(cat "$work/diff")"
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ && $2 != "root/root" {print}' | grep . && fail "files not owned by root"
 
-[ "$(dpkg-deb -I "$deb" conffiles)" = /etc/quil/quil.conf ] || fail "conffiles: $(dpkg-deb -I "$deb" conffiles 2>&1)"
+dpkg-deb -I "$deb" conffiles | sort >"$work/conffiles"
+printf '%s\n' /etc/quil/quil.conf "/etc/chromium/native-messaging-hosts/$host_name.json" \
+  "/etc/opt/chrome/native-messaging-hosts/$host_name.json" |
+  sort | diff -u - "$work/conffiles" >/dev/null || fail "conffiles: $(cat "$work/conffiles")"
 
 dpkg-deb -x "$deb" "$work/root"
+check_manifests "$work/root" /usr/bin/quil-signer
+[ "$("$work/root/usr/bin/quil-signer" GetVersion)" = "1,0,0,2" ] || fail "packaged quil-signer GetVersion"
+# The same extension for both browsers, with the id the manifests admit.
+unzip -p "$work/root/usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/$gecko_id.xpi" manifest.json |
+  jq -e ".browser_specific_settings.gecko.id == \"$gecko_id\"" >/dev/null || fail "the xpi's extension id"
+cmp -s "$work/root/usr/share/chromium/extensions/quil-signer/manifest.json" \
+  "$work/root/usr/share/quil/signer/extension/manifest.json" || fail "two different extensions"
 root="$work/root/usr"
 grep -qx 'ExecStart=/usr/bin/quil --check-expiry' "$root/lib/systemd/user/quil-expiry.service" || fail "packaged service ExecStart"
 file -b "$root/bin/quil" | grep -q 'not stripped' && fail "quil is not stripped"
@@ -118,7 +160,7 @@ quiet "systemd-analyze verify" env XDG_RUNTIME_DIR="$work/run" systemd-analyze -
   "$work/units/quil-expiry.timer" "$work/units/quil-expiry.service"
 
 # --- manual pages: rendered without a warning, and every option of --help in them
-for program in quil quil-devproxy; do
+for program in quil quil-devproxy quil-signer; do
   page="$root/share/man/man1/$program.1.gz"
   # man drops the formatter's warnings unless told to keep them; "w" is every warning.
   quiet "man $program" sh -c "MAN_KEEP_STDERR=1 MANWIDTH=80 man --warnings=w -l '$page' >/dev/null"

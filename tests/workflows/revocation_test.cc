@@ -1,11 +1,13 @@
 // crtRevokeCert and crtRevokeCert2 against the demo proxy: the proxy's
-// verdict travels in rvkCode and rvkMsg; nothing on this computer changes.
+// verdict travels in rvkCode and rvkMsg; on this computer only the record of
+// the held certificate learns of an accepted revocation.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
 
 #include "base/result_codes.h"
+#include "cert/held_certificate.h"
 #include "demo_bench.h"
 #include "lifecycle_test_util.h"
 #include "platform/cert_store.h"
@@ -15,12 +17,20 @@ namespace quil::testing {
 namespace {
 
 // Every file under the test home (the key folder, the certificate file,
-// the stores and the hive) with its bytes.
+// the stores) with its bytes; the hive is looked at on its own.
 std::map<std::string, std::string> FilesUnder(const std::string& root) {
   std::map<std::string, std::string> out;
   for (const auto& e : std::filesystem::recursive_directory_iterator(root))
-    if (e.is_regular_file()) out[e.path().string()] = ReadFileForTest(e.path().string());
+    if (e.is_regular_file() && e.path().filename().string().rfind("registry.db", 0) != 0)
+      out[e.path().string()] = ReadFileForTest(e.path().string());
   return out;
+}
+
+// The held certificate of `cn`, as its record stands.
+HeldCertificate HeldFor(const std::string& cn) {
+  for (const auto& held : HeldCertificates())
+    if (held.cn == cn) return held;
+  return {};
 }
 
 // The pwid of a verified online code for revocation.
@@ -36,7 +46,7 @@ std::string RevocationCode(DemoSession& s) {
   return verified["pwid"];
 }
 
-TEST(Revoke, ProxyVerdictIsTheReplyAndNothingHereChanges) {
+TEST(Revoke, ProxyVerdictIsTheReplyAndOnlyTheHeldRecordLearnsOfIt) {
   DemoSession s("pfx,store");
   ASSERT_TRUE(s.logged_in);
   const std::string path = s.home.path() + "/certs/mine.P12";
@@ -45,6 +55,8 @@ TEST(Revoke, ProxyVerdictIsTheReplyAndNothingHereChanges) {
   s.ClearUi();
   s.bench().ClearCalls();
   auto before = FilesUnder(s.home.path());
+  const HeldCertificate held = HeldFor(s.customer.cn);
+  ASSERT_EQ(held.revoked, "");
   ASSERT_FALSE(platform::OpenSystemStore("MY")->Certificates().empty());
 
   EXPECT_EQ(s.Call("crtRevokeCert2", {s.customer.idno, pwid}),
@@ -58,7 +70,11 @@ TEST(Revoke, ProxyVerdictIsTheReplyAndNothingHereChanges) {
   EXPECT_TRUE(s.ui->progress.empty());
   EXPECT_TRUE(s.ui->dialogs.empty());
   EXPECT_TRUE(s.ui->messages.empty());
-  EXPECT_EQ(FilesUnder(s.home.path()), before) << "files, keys, stores and hive are as they were";
+  EXPECT_EQ(FilesUnder(s.home.path()), before) << "files, keys and stores are as they were";
+  const HeldCertificate after = HeldFor(s.customer.cn);
+  EXPECT_EQ(after.revoked.size(), 14u) << "the held certificate no longer signs";
+  EXPECT_EQ(after.serial, held.serial);
+  EXPECT_EQ(after.where.path, held.where.path);
   EXPECT_TRUE(Pkcs12Opens(path, "abc123"));
 
   // A refusal is the proxy's verdict too: the exchange itself succeeded.

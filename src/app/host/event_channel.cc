@@ -1,5 +1,7 @@
 #include "app/host/event_channel.h"
 
+#include <algorithm>
+
 namespace quil::host {
 namespace {
 constexpr size_t kLogLimit = 256;
@@ -32,6 +34,39 @@ std::optional<nlohmann::json> EventChannel::Ask(const std::string& type, nlohman
   UiEvent& e = Append(type, std::move(data));
   open_questions_[id] = e;
   changed_.wait(lock, [&] { return closed_ || answers_.count(id); });
+  open_questions_.erase(id);
+  auto it = answers_.find(id);
+  if (it == answers_.end()) return std::nullopt;
+  nlohmann::json answer = std::move(it->second);
+  answers_.erase(it);
+  return answer;
+}
+
+std::optional<nlohmann::json> EventChannel::AskUntil(const std::string& type, nlohmann::json data,
+                                                   std::chrono::steady_clock::time_point deadline,
+                                                   const std::function<bool()>& abandoned) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (closed_) return std::nullopt;
+  std::uint64_t id = next_seq_;
+  data["id"] = id;
+  UiEvent& e = Append(type, std::move(data));
+  open_questions_[id] = e;
+  for (;;) {
+    auto until = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(200));
+    changed_.wait_until(lock, until, [&] { return closed_ || answers_.count(id); });
+    if (closed_ || answers_.count(id)) break;
+    bool give_up = std::chrono::steady_clock::now() >= deadline;
+    if (!give_up && abandoned) {
+      lock.unlock();
+      give_up = abandoned();
+      lock.lock();
+    }
+    if (give_up && !answers_.count(id) && !closed_) {
+      open_questions_.erase(id);
+      Append("withdraw", {{"id", id}});
+      return std::nullopt;
+    }
+  }
   open_questions_.erase(id);
   auto it = answers_.find(id);
   if (it == answers_.end()) return std::nullopt;

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,13 @@ class EventChannel {
   // Sends a question and blocks until the page answers it or the channel
   // closes (then nothing). The event's data gets the question's "id".
   std::optional<nlohmann::json> Ask(const std::string& type, nlohmann::json data);
+
+  // Ask, given up at `deadline` or once `abandoned()` says so (looked at a
+  // few times a second): the question is then withdrawn from the page (a
+  // "withdraw" event with its id) and nothing is returned.
+  std::optional<nlohmann::json> AskUntil(const std::string& type, nlohmann::json data,
+                                         std::chrono::steady_clock::time_point deadline,
+                                         const std::function<bool()>& abandoned);
 
   // Delivers the page's answer; false when no question has that id.
   bool Answer(std::uint64_t id, const nlohmann::json& answer);

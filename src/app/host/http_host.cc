@@ -11,6 +11,7 @@
 #include "app/host/bridge_request.h"
 #include "app/host/web_socket.h"
 #include "app/method_table.h"
+#include "base/hex_text.h"
 #include "pages/embedded_files.h"
 #include "platform/environment.h"
 #include "platform/files.h"
@@ -104,13 +105,7 @@ std::string SseFrame(const UiEvent& e) {
 std::string MakeToken() {
   unsigned char bytes[32];
   if (!platform::SecureRandomBytes(bytes, sizeof bytes)) return {};
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char b : bytes) {
-    out.push_back(kHex[b >> 4]);
-    out.push_back(kHex[b & 15]);
-  }
-  return out;
+  return HexText(std::string_view(reinterpret_cast<const char*>(bytes), sizeof bytes), HexCase::kLower);
 }
 
 HttpHost::HttpHost(EventChannel* channel, AppThread* app, std::string token, const ServerLimits& limits)

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "base/hex_text.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 
@@ -54,7 +55,6 @@ std::unique_ptr<LaunchPage> LaunchPage::Create(const std::string& address, std::
 LaunchPage::~LaunchPage() { platform::RemoveFile(path_); }
 
 std::string LaunchPage::url() const {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string out = path_.empty() || path_[0] != '/' ? "file:///" : "file://";
   for (unsigned char c : path_) {
     bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
@@ -65,8 +65,7 @@ std::string LaunchPage::url() const {
       out.push_back(static_cast<char>(c));
     } else {
       out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
+      AppendHex(&out, c);
     }
   }
   return out;

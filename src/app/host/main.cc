@@ -18,10 +18,12 @@
 #include "app/host/http_host.h"
 #include "app/host/launch_page.h"
 #include "app/host/page_ui.h"
+#include "app/host/sign_confirmations.h"
 #include "app/host/startup_check.h"
 #include "cert/openssl_providers.h"
 #include "maintenance/reg_command.h"
 #include "build_config.h"
+#include "browsers/signer_settings.h"
 #include "maintenance/expiry_reminder.h"
 #include "maintenance/self_update.h"
 #include "platform/console.h"
@@ -60,8 +62,11 @@ int CheckExpiry() {
 
 int main(int argc, char** argv) {
   quil::platform::UseParentConsole();
-  // The first lookup of a setting fetches the operator's settings, whatever the command.
-  quil::proxy::InstallSettingsLoader();
+  // The first lookup of a setting fetches the operator's settings, whatever
+  // the command; each load also tells the signing host which sites may ask.
+  quil::proxy::InstallSettingsLoader([](const quil::FieldMap& settings) {
+    quil::RememberSigningOrigins(settings, quil::proxy::CurrentOperatorConfig().proxy_url);
+  });
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "reg")
     return quil::RunRegCommand({args.begin() + 1, args.end()}, std::cin, std::cout, std::cerr);
@@ -127,6 +132,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   host.Start();
+  // The security component's signing host asks this QUIL to confirm
+  // signatures and may start QUIL the way it was started.
+  quil::host::SignConfirmations confirmations(&channel, &app);
+  (void)confirmations.Start();  // without it the host finds no QUIL and refuses
+  quil::RememberQuilProgram(quil::platform::ProgramPath(), options->demo ? "--demo" : "");
   const quil::UpdateTarget update{quil::platform::ProgramPath(), quil::host::SuccessorArgs(args, host.port()),
                                   after_failed_update};
   std::atomic<long> successor{0};
@@ -166,6 +176,7 @@ int main(int argc, char** argv) {
   if (!stop_requested) std::this_thread::sleep_for(std::chrono::milliseconds(200));
   channel.Close();
   app.Stop();
+  confirmations.Stop();
   if (!app.WaitForEnd(kRunningMethodWait)) {
     std::fflush(stdout);
     std::_Exit(0);

@@ -12,7 +12,7 @@
 #include "browsers/fake_desktop.h"
 #include "cert/cert_info.h"
 #include "deployment_world.h"
-#include "maintenance/trusted_sites.h"
+#include "browsers/trusted_sites.h"
 #include "platform/registry.h"
 
 namespace quil::testing {

@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "browsers/browser_deployment.h"
-#include "maintenance/trusted_sites.h"
+#include "browsers/trusted_sites.h"
 #include "platform/registry.h"
 
 namespace quil::testing {

@@ -170,7 +170,7 @@ export async function listFolder(path) {
 }
 
 const EVENT_TYPES = ['progress', 'progressHide', 'messageBox', 'dialog', 'chooseFolder',
-  'chooseFile', 'openWindow', 'close'];
+  'chooseFile', 'signConfirm', 'withdraw', 'openWindow', 'close'];
 
 // Listens to the program's UI events; handlers[type](data) for each.
 export function listen(handlers) {

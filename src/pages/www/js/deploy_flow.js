@@ -30,7 +30,13 @@ async function deployFromFile(e) {
   if (!(await readCertificateFile(path, password))) return;
   state.userPfxPath = path;
   const reply = readReply(await call('deployCert', state.userIdno, state.userAid, path, password));
-  if (reply.errCode !== '0') await alertText(reply.errMsg);
+  if (reply.errCode !== '0') {
+    await alertText(reply.errMsg);
+    return;
+  }
+  // Web orders are signed through the security component: offered for
+  // installation or update now when it is not the operator's version.
+  await call('cpntAutoUpdate');
 }
 
 export function startDeployFlow() {

@@ -5,6 +5,7 @@ import { BridgeError, answer, canTakeFocus, focusOwner, listen, listFolder } fro
 import { drawBrowserCells } from './browser_cells.js';
 import { filterMatches } from './file_filter.js';
 import { ReplyError } from './reply_reader.js';
+import { showSignScreen, withdrawSignScreen } from './sign_screen.js';
 import { webAddress } from './web_address.js';
 
 export const TITLE = 'QUIL';
@@ -450,6 +451,8 @@ export function startUiHost() {
     chooseFolder: once(async ({ id, title }) => answerProgram(id, { path: await runChooser('folder', title) })),
     chooseFile: once(async ({ id, title, filters }) =>
       answerProgram(id, { path: await runChooser('file', title, filters) })),
+    signConfirm: once((data) => showSignScreen(data, { el, openModal }, (a) => answerProgram(data.id, a))),
+    withdraw: ({ id }) => withdrawSignScreen(id),
     openWindow: ({ url, width, height }) => openWebWindow(url, width, height),
     close: () => { source.close(); showClosed(); },
   });

@@ -1,4 +1,4 @@
-#include "maintenance/trusted_sites.h"
+#include "browsers/trusted_sites.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "maintenance/trusted_sites.h"
+#include "browsers/trusted_sites.h"
 
 #include "base/regex_text.h"
 #include "platform/registry.h"
