@@ -176,6 +176,8 @@ describe('keyboard', () => {
       assert.equal((await fakes.starts('chromium')).length, 1, 'the chosen browser got the page');
       // The outcome, browser by browser, is read and closed by keyboard.
       await keyMessage(page, /^瀏覽器憑證匯入結果：\n/);
+      // The security component, not installed here, is offered; Escape declines.
+      await keyMessage(page, /^您尚未安裝安控元件/, 'Escape');
       await page.waitForFunction(() => !document.documentElement.classList.contains('busy'));
       while (await page.locator('#modal-layer .message-window').count()) await keyboard.press('Enter');
 

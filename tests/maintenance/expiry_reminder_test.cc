@@ -219,7 +219,9 @@ TEST(ExpiryReminder, NamesAndPathsAreShownAsTheyAre) {
     const std::string want_path = markup ? escaped_path : path;
     EXPECT_EQ(named.body.substr(0, want_cn.size()), want_cn) << named.body;
     EXPECT_EQ(named.body.substr(named.body.size() - want_path.size()), want_path) << named.body;
-    if (markup) EXPECT_EQ(named.body.find('<'), std::string::npos) << named.body;
+    if (markup) {
+      EXPECT_EQ(named.body.find('<'), std::string::npos) << named.body;
+    }
     EXPECT_EQ(named.summary, "QUIL：憑證將於 2 天內到期");
     EXPECT_NE(bad_path.body.find("憑證檔：/tmp/\uFFFD\uFFFD\uFFFD/x.P12"), std::string::npos) << bad_path.body;
   }
