@@ -7,9 +7,9 @@
 //     broker's record of the order), then per signature (one order after
 //     another, the interval between the broker's records: signature, QUIL's
 //     screen and the order's post);
-//   - in Chromium, measured in the page: the first signature once the page
-//     is up (the host starts with it), each later one, and the kept port
-//     alone (a request the host refuses without a screen).
+//   - in each browser, measured in the page: the first signature once the
+//     page is up (the host starts with it), each later one, and the kept
+//     port alone (a request the host refuses without a screen).
 // QUIL's screen is answered by a script in QUIL's page the moment it
 // shows: the figures hold no customer's time. Prints one JSON object.
 //   node bench/signing_bench.mjs [--signatures N]
@@ -35,6 +35,43 @@ function stats(ms) {
   const at = (q) => s[Math.min(s.length - 1, Math.ceil(q * s.length) - 1)];
   const r = (x) => Math.round(x * 10) / 10;
   return { n: s.length, median_ms: r(at(0.5)), p90_ms: r(at(0.9)), max_ms: r(s[s.length - 1]) };
+}
+
+// Runs in the trading page: the first signature of a fresh page (the host
+// starts with it), `n` later ones, and `n` requests the host refuses
+// without a screen (the kept port alone).
+async function signInPage(n) {
+  let seq = 0;
+  const sign = (text) => new Promise((resolve) => {
+    const id = `bench-${++seq}`;
+    const listen = (e) => {
+      if (e.source !== window || e.data?.type !== 'quil-sign-result' || e.data.id !== id) return;
+      window.removeEventListener('message', listen);
+      resolve(e.data);
+    };
+    window.addEventListener('message', listen);
+    window.postMessage({ type: 'quil-sign', id, text }, location.origin);
+  });
+  const timed = async (text) => {
+    const start = performance.now();
+    const answer = await sign(text);
+    return { ms: performance.now() - start, ok: answer.ok, reason: answer.reason };
+  };
+  const first = await timed('bench order 0');
+  const later = [];
+  for (let i = 1; i <= n; i++) later.push(await timed(`bench order ${i}`));
+  const port = [];
+  for (let i = 0; i < n; i++) port.push(await timed(`refused \u202E${i}`));
+  return { first, later, port };
+}
+
+function summary(ip) {
+  if (!ip.first.ok || ip.later.some((x) => !x.ok)) throw new Error('a signature failed: ' + JSON.stringify(ip));
+  return {
+    first_signature_ms: Math.round(ip.first.ms),
+    per_signature: stats(ip.later.map((x) => x.ms)),
+    kept_port_refusal: stats(ip.port.map((x) => x.ms)),
+  };
 }
 
 const proxy = await startDevProxy();
@@ -106,37 +143,7 @@ try {
   const inPage = await chromium.newPage();
   await inPage.goto(trading + '/');
   await inPage.locator('#component[data-state=ready]').waitFor();
-  out.chromium.in_page = await inPage.evaluate(async (n) => {
-    let seq = 0;
-    const sign = (text) => new Promise((resolve) => {
-      const id = `bench-${++seq}`;
-      const listen = (e) => {
-        if (e.source !== window || e.data?.type !== 'quil-sign-result' || e.data.id !== id) return;
-        window.removeEventListener('message', listen);
-        resolve(e.data);
-      };
-      window.addEventListener('message', listen);
-      window.postMessage({ type: 'quil-sign', id, text }, location.origin);
-    });
-    const timed = async (text) => {
-      const start = performance.now();
-      const answer = await sign(text);
-      return { ms: performance.now() - start, ok: answer.ok, reason: answer.reason };
-    };
-    const first = await timed('bench order 0');
-    const later = [];
-    for (let i = 1; i <= n; i++) later.push(await timed(`bench order ${i}`));
-    const port = [];
-    for (let i = 0; i < n; i++) port.push(await timed(`refused \u202E${i}`));
-    return { first, later, port };
-  }, N);
-  const ip = out.chromium.in_page;
-  if (!ip.first.ok || ip.later.some((x) => !x.ok)) throw new Error('a signature failed: ' + JSON.stringify(ip));
-  out.chromium.in_page = {
-    first_signature_ms: Math.round(ip.first.ms),
-    per_signature: stats(ip.later.map((x) => x.ms)),
-    kept_port_refusal: stats(ip.port.map((x) => x.ms)),
-  };
+  out.chromium.in_page = summary(await inPage.evaluate(signInPage, N));
   await chromium.close();
   chromium = null;
 
@@ -150,6 +157,15 @@ try {
     await firefox.stop();
   }
   out.firefox = { first_after_browser_start_ms: Math.round(t[0] - t0), per_signature_with_post: stats(intervals(t)) };
+  // In the page, over WebDriver BiDi (a start of its own: the remote
+  // control stays out of the figures above).
+  const driven = await startFirefox(home, profile, trading + '/', { driven: true });
+  try {
+    await driven.waitFor("document.querySelector('#component')?.dataset.state === 'ready'", 60000);
+    out.firefox.in_page = summary(JSON.parse(await driven.evaluate(`(${signInPage})(${N}).then(JSON.stringify)`)));
+  } finally {
+    await driven.stop();
+  }
   const orders = await proxy.admin('GET', 'orders');
   out.accepted = orders.filter((o) => o.accepted).length;
   out.orders = orders.length;
