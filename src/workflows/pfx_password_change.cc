@@ -1,5 +1,6 @@
 #include "workflows/pfx_password_change.h"
 
+#include "base/failure_log.h"
 #include "base/files.h"
 #include "base/result_codes.h"
 #include "base/settings.h"
@@ -27,6 +28,7 @@ void Show(const std::string& text) { ui::CurrentUi().MessageBox(text, ui::Button
 // correct is named in the customer's terms; the store's own words, which
 // on Linux are the library's English, stay in the result.
 void ShowFailure(const PfxRewriteResult& change) {
+  LogFailure("workflows", "changePfxPwd", change.code, change.reason);
   if (change.code != kImportPfxRefused) return Show(kWriteFailedText);
   std::string reason = PfxRefusalText(change.refusal);
   Show(MakeSystemErrorTextWithPrefix(kReadFailedText, reason.empty() ? change.reason : reason));

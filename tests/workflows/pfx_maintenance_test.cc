@@ -11,6 +11,7 @@
 #include "demo_bench.h"
 #include "lifecycle_test_util.h"
 #include "platform/cert_store.h"
+#include "platform/diagnostic_log.h"
 
 namespace quil::testing {
 namespace {
@@ -196,7 +197,15 @@ TEST(ChangePfxPassword, DialogFormAsksAgainUntilTheFileOpensOrTheCustomerCancels
   change(s.home.path() + "/none.P12", "abc123");
   change(notes, "abc123");
   change(held.path, "abc123");
+  // No journal at this path: the log goes to standard error, read here.
+  platform::SetJournalSocketForTesting(s.home.path() + "/no-journal");
+  platform::SetLogLevel(platform::LogLevel::kError);
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(s.Call("changePfxPwd", {"ignored"}), "{'errCode':'0','errMsg':''}");
+  const std::string log = ::testing::internal::GetCapturedStderr();
+  // The library's own words for each refusal go to the log, no password.
+  EXPECT_NE(log.find("layer=workflows operation=changePfxPwd result=kImportPfxRefused"), std::string::npos) << log;
+  for (const char* secret : {"wrong1", "abc123", "new456"}) EXPECT_EQ(log.find(secret), std::string::npos) << log;
   ASSERT_EQ(s.ui->dialogs.size(), 4u);
   EXPECT_EQ(s.ui->dialogs[0].dialog, "CQUILChgPfxPwdDlg");
   EXPECT_EQ(s.ui->dialogs[0].fields[0].value, held.path) << "preset with the remembered file";
