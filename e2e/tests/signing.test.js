@@ -98,6 +98,7 @@ describe('signing orders in the browser', () => {
     await s.page.locator('#deploy-pw').fill(PASSWORD);
     await s.page.locator('#form-deployfile button[type=submit]').click();
     await expectMessage(s.page, '即將進行瀏覽器憑證安裝');
+    await expectMessage(s.page, /^瀏覽器憑證匯入結果：\n/);
     // The component is missing: the installation flow of the operator's component.
     await answerQuestion(s.page, COMPONENT_QUESTION, true);
     await expectMessage(s.page, COMPONENT_STARTING);
