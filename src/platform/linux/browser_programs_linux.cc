@@ -199,8 +199,8 @@ std::vector<std::pair<std::string, std::string>> GroupOf(const std::string& path
   return values;
 }
 
-// An entry's Exec line as arguments, quoting undone as the Desktop Entry
-// Specification has it; the first of %u, %U, %f, %F becomes
+// An entry's Exec line as arguments, quoting undone by freedesktop.org's
+// desktop-entry rules; the first of %u, %U, %f, %F becomes
 // kAddressArgument, the other field codes go ("%%" is "%").
 std::vector<std::string> ExecArguments(const std::string& entry_path) {
   std::string exec;
