@@ -291,38 +291,41 @@ class MeddlingUi : public ui::ScriptedUi {
   std::function<void()> meddle_;
 };
 
-TEST(SelfUpdateTest, ANewFileThatCannotBePlacedPutsTheOldProgramBackAtOnce) {
-  UpdateBench b;
-  b.env.proxy().On("checkVersion", Xml(kRefused));
-  MeddlingUi meddling(kRestarting, [&] { std::filesystem::remove(b.program + ".new"); });
-  ui::SetUi(&meddling);
-  StartupCheck check = RunStartupVersionCheck(b.target);
-  ui::SetUi(&b.env.ui());
-  EXPECT_EQ(check.code, kVersionMismatch);
-  EXPECT_TRUE(check.close);
-  EXPECT_FALSE(check.successor_started);
-  EXPECT_EQ(meddling.messages, (std::vector<std::string>{kOutdated, kRestarting, kPlaceFailed}));
-  EXPECT_EQ(ReadFileForTest(b.program), kOldProgram) << "the folder keeps its program";
-  EXPECT_FALSE(Exists(b.program + ".dpc"));
-  EXPECT_FALSE(Exists(b.marker));
-}
-
-// The new program is checked and put in place, but the system will not
-// start it (it lost its permission to run after the check).
-TEST(SelfUpdateTest, ANewProgramThatCannotBeStartedIsSaid) {
-  UpdateBench b;
-  b.env.proxy().On("checkVersion", Xml(kRefused));
-  MeddlingUi meddling(kRestarting, [&] { chmod((b.program + ".new").c_str(), 0644); });
-  ui::SetUi(&meddling);
-  StartupCheck check = RunStartupVersionCheck(b.target);
-  ui::SetUi(&b.env.ui());
-  EXPECT_EQ(check.code, kVersionMismatch);
-  EXPECT_TRUE(check.close);
-  EXPECT_FALSE(check.successor_started);
-  EXPECT_EQ(meddling.messages, (std::vector<std::string>{kOutdated, kRestarting, kRestartFailed}));
-  EXPECT_EQ(ReadFileForTest(b.program), b.update) << "the new program is in place";
-  EXPECT_EQ(ReadFileForTest(b.program + ".dpc"), kOldProgram);
-  EXPECT_FALSE(Exists(b.marker));
+// Something takes the new file away, or its permission to run, while the
+// customer reads that the program restarts: each way out is said, and the
+// folder is never left without a program.
+TEST(SelfUpdateTest, APlacementOrRestartThatFailsIsSaid) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& new_file)> meddle;
+    const char* said;
+    bool placed;  // the new program in place, the old one kept as .dpc
+  } const kCases[] = {
+      {"the new file is gone: the old program stays",
+       [](const std::string& f) { std::filesystem::remove(f); }, kPlaceFailed, false},
+      {"placed, but the system will not start it",
+       [](const std::string& f) { chmod(f.c_str(), 0644); }, kRestartFailed, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    UpdateBench b;
+    b.env.proxy().On("checkVersion", Xml(kRefused));
+    MeddlingUi meddling(kRestarting, [&] { c.meddle(b.program + ".new"); });
+    ui::SetUi(&meddling);
+    StartupCheck check = RunStartupVersionCheck(b.target);
+    ui::SetUi(&b.env.ui());
+    EXPECT_EQ(check.code, kVersionMismatch);
+    EXPECT_TRUE(check.close);
+    EXPECT_FALSE(check.successor_started);
+    EXPECT_EQ(meddling.messages, (std::vector<std::string>{kOutdated, kRestarting, c.said}));
+    EXPECT_EQ(ReadFileForTest(b.program), c.placed ? b.update : std::string(kOldProgram));
+    if (c.placed) {
+      EXPECT_EQ(ReadFileForTest(b.program + ".dpc"), kOldProgram);
+    } else {
+      EXPECT_FALSE(Exists(b.program + ".dpc"));
+    }
+    EXPECT_FALSE(Exists(b.marker));
+  }
 }
 
 // Clears what ConfirmUpdate leaves in this process's environment.
